@@ -1,0 +1,87 @@
+// Building blocks shared by ORB_HASH and ORB_STRING_TABLE: tracked zero-filled
+// allocation of nodes and bucket arrays, the growth test, and the rehash.
+//
+// Both tables keep their entries in doubly linked chains hanging from an array
+// of bucket heads. A node type only needs `m_next` and `m_prev` members; new
+// and rehashed nodes always go to the front of their chain.
+#ifndef CONTAINERS_ORB_CHAIN_H
+#define CONTAINERS_ORB_CHAIN_H
+
+#include <cstddef>
+
+#include "h/mem_alloc_sys.h"
+#include "h/orb_sys.h"
+
+// The bucket count of a freshly constructed table.
+static unsigned const ORB_INITIAL_BUCKET_COUNT = 61;
+
+// A zero-filled block for one T, tracked under T's record.
+template <class T>
+inline void* orb_allocate_zeroed() {
+  return MEM_MANAGER::new_wrapper(sizeof(T), &MEM_TRACKER_TEMPLATE_ZEMA<T, 1255, 1>::s_thunk,
+                                  __FILE__);
+}
+
+inline void orb_free(void* block) { MEM_MANAGER::delete_wrapper(block, "ZEMA"); }
+
+// A zero-filled array of `count` null chain heads.
+template <class Node>
+inline Node** orb_allocate_buckets(unsigned count) {
+  std::size_t const max_count = static_cast<std::size_t>(-1) / sizeof(Node*);
+  // An impossible size makes the memory manager throw rather than wrap around.
+  std::size_t const bytes =
+      count > max_count ? static_cast<std::size_t>(-1) : std::size_t(count) * sizeof(Node*);
+  return static_cast<Node**>(MEM_MANAGER::new_wrapper(
+      bytes, &MEM_TRACKER_TEMPLATE_ZEMA<Node*, 1255, 1>::s_thunk, __FILE__));
+}
+
+template <class Node>
+inline void orb_push_front(Node*& head, Node* node) {
+  node->m_next = head;
+  node->m_prev = nullptr;
+  if (head) head->m_prev = node;
+  head = node;
+}
+
+// Frees every node of every chain and nulls the heads.
+template <class Node>
+inline void orb_free_chains(Node** buckets, unsigned bucket_count) {
+  if (!buckets) return;
+  for (unsigned b = 0; b < bucket_count; ++b) {
+    Node* node = buckets[b];
+    while (node) {
+      Node* next = node->m_next;
+      node->~Node();
+      orb_free(node);
+      node = next;
+    }
+    buckets[b] = nullptr;
+  }
+}
+
+// Grows the bucket array when `count` entries call for it: once (count / 4) * 5
+// exceeds the bucket count, the host's growth function picks the new count.
+// Nodes move, in ascending old-bucket order, to the front of their new chains,
+// so they keep their addresses. `hash_of` gives a node's hash.
+template <class Node, class HashOf>
+inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, HashOf hash_of) {
+  unsigned const wanted = (count / 4) * 5;
+  if (wanted <= bucket_count) return;
+  unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
+  Node** const fresh = orb_allocate_buckets<Node>(new_count);
+  Node** const old = buckets;
+  unsigned const old_count = bucket_count;
+  for (unsigned b = 0; b < old_count; ++b) {
+    Node* node = old[b];
+    while (node) {
+      Node* next = node->m_next;
+      orb_push_front(fresh[hash_of(node) % new_count], node);
+      node = next;
+    }
+  }
+  buckets = fresh;
+  bucket_count = new_count;
+  orb_free(old);
+}
+
+#endif  // CONTAINERS_ORB_CHAIN_H

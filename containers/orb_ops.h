@@ -1,0 +1,33 @@
+// Stateless hashing and equality policies for ORB_HASH.
+//
+// ORB_OPS<unsigned> keys a table by id: the id is its own hash. ZEMA_NAME_CSTR_OPS
+// keys a table by interned name: it hashes the characters but compares the
+// pointers, so every key must come from one interning string table, where
+// equal texts share one address.
+#ifndef CONTAINERS_ORB_OPS_H
+#define CONTAINERS_ORB_OPS_H
+
+template <class Key>
+struct ORB_OPS;
+
+template <>
+struct ORB_OPS<unsigned> {
+  unsigned hash(unsigned key) const { return key; }
+  bool equal(unsigned a, unsigned b) const { return a == b; }
+};
+
+struct ZEMA_NAME_CSTR_OPS {
+  // h = h ^ ((h << 5) + (h >> 2) + c) over the bytes, each byte sign-extended
+  // as a signed char, so bytes 0x80 to 0xFF add -128 to -1. "" hashes to 0.
+  unsigned hash(char const* text) const {
+    unsigned h = 0;
+    for (; *text; ++text) {
+      unsigned const c = static_cast<unsigned>(static_cast<int>(static_cast<signed char>(*text)));
+      h ^= (h << 5) + (h >> 2) + c;
+    }
+    return h;
+  }
+  bool equal(char const* a, char const* b) const { return a == b; }
+};
+
+#endif  // CONTAINERS_ORB_OPS_H

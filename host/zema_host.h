@@ -1,0 +1,137 @@
+// The reference host: an in-memory design database and tool services that
+// implement every interface in h/, plus the builder and inspection functions
+// that tests, examples and the command-line tool use.
+//
+// Objects made by a DESIGN live until the DESIGN is destroyed. Inspection
+// records (reports, debug lines, call logs) are kept in host memory that is
+// not tracked, so they never count against a module.
+#ifndef HOST_ZEMA_HOST_H
+#define HOST_ZEMA_HOST_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "h/cdb_net_sys.h"
+#include "h/hdb_sys.h"
+#include "h/mem_alloc_sys.h"
+
+namespace zema_host {
+
+// A design: instance hierarchy, free-standing instance names, atom netlist and
+// the compile action point whose root is the hierarchy's root.
+class DESIGN {
+ public:
+  DESIGN();
+  ~DESIGN();
+  DESIGN(DESIGN const&) = delete;
+  DESIGN& operator=(DESIGN const&) = delete;
+
+  // Creates the root instance (replacing none: call once). Until then the
+  // action point has no root. The root's unit name should be empty.
+  HDB_INSTANCE_NAME const* set_root(char const* unit_name, unsigned id);
+  // Appends a child to `parent`'s children (database order is append order).
+  // `id` 0 leaves the name unregistered with the name manager.
+  HDB_INSTANCE_NAME const* add_child(HDB_INSTANCE_NAME const* parent, char const* unit_name,
+                                     unsigned id);
+  // Appends a null entry to `parent`'s children (a broken database).
+  void add_null_child(HDB_INSTANCE_NAME const* parent);
+  // An instance name outside the hierarchy, for atoms and oterms to refer to.
+  HDB_INSTANCE_NAME const* add_free_name(char const* unit_name, unsigned id);
+
+  // Appends an atom to the netlist; `name` may be null.
+  CDB_ATOM_NODE* add_atom(CDB_ATOM_BASIC_TYPE type, HDB_INSTANCE_NAME const* name);
+  // Appends a null entry to the netlist's atom list.
+  void add_null_atom();
+  // Appends an oterm to `atom`'s oterm sequence; `name` may be null.
+  CDB_ATOM_OTERM* add_oterm(CDB_ATOM_NODE* atom, HDB_INSTANCE_NAME const* name);
+  // Appends a null entry to `atom`'s oterm sequence.
+  void add_null_oterm(CDB_ATOM_NODE* atom);
+  // An oterm that belongs to no atom (get_my_node() is null).
+  CDB_ATOM_OTERM* add_orphan_oterm(HDB_INSTANCE_NAME const* name);
+
+  HDB_CMP_ACTION_PT_INSTANCE const* action_point() const;
+  CDB_ATOM_NETLIST* netlist();
+  HDB_INSTANCE_NAME const* root() const;
+
+  // Reserves room for the expected numbers of instances, atoms and oterms.
+  void reserve(std::size_t instances, std::size_t atoms, std::size_t oterms);
+
+  struct IMPL;
+
+ private:
+  std::unique_ptr<IMPL> m_impl;
+};
+
+// The parent of an instance name of a DESIGN, or null for the root and for
+// free-standing names.
+HDB_INSTANCE_NAME const* parent_of(HDB_INSTANCE_NAME const* name);
+
+// --- Memory manager inspection --------------------------------------------
+
+struct MEM_STATS {
+  unsigned long long live_bytes;
+  unsigned long long live_blocks;
+  unsigned long long total_blocks;
+};
+
+// What `module` currently holds, summed over its tracking records.
+MEM_STATS mem_module_stats(char const* module);
+// Makes the allocation after `n` further successful ones throw
+// std::bad_alloc (n = 0: the very next one); a negative n switches this off.
+void mem_fail_after(long n);
+// One line per MEM_INITIALIZER that closed while its module still held
+// memory: "MEM: module M still holds B bytes in K blocks".
+std::vector<std::string> const& mem_close_reports();
+
+// --- Messages ---------------------------------------------------------------
+
+struct INTERNAL_ERROR {
+  std::string condition;
+  std::string module;
+  std::string file;
+  int line;
+};
+
+std::vector<INTERNAL_ERROR> const& internal_errors();
+void clear_internal_errors();
+// Whether reports are also printed to stderr (on by default).
+void set_internal_error_echo(bool on);
+
+// Debug output of msg_local_vdebug: off unless the environment variable
+// ZEMA_HOST_DEBUG is set to a non-empty value other than "0", or switched on
+// here. Printed lines go to stderr as "module: text" and are recorded.
+void set_debug_output(bool on);
+std::vector<std::string> const& debug_lines();
+void clear_debug_lines();
+
+// --- Call log of the naming functions and path lookups ----------------------
+
+struct HOST_CALL {
+  std::string function;  // e.g. "hdb_convert_cell_name_to_vexa", "find_in_descendants"
+  std::string text;      // the text or path argument
+  int type;              // the atom type for the cell function, else -1
+  bool flag1;            // first bool argument
+  bool flag2;            // second bool argument, false where there is none
+};
+
+// Off by default; recording is for tests.
+void set_call_log(bool on);
+std::vector<HOST_CALL> const& call_log();
+void clear_call_log();
+
+// --- Growth function observation --------------------------------------------
+
+// Every `wanted` value passed to orb_hash_50_percent_increase_size, in order.
+std::vector<unsigned> const& growth_requests();
+void clear_growth_requests();
+
+// The 50 debug names of the atom types, and the type whose debug name equals
+// `name` ignoring case, or -1.
+char const* atom_type_name(int type);
+int atom_type_from_name(char const* name);
+
+}  // namespace zema_host
+
+#endif  // HOST_ZEMA_HOST_H

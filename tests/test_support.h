@@ -1,0 +1,51 @@
+// Helpers shared by the unit tests: a fixture that fails a test which leaves
+// tracked memory behind or reports unexpected internal errors, and builders
+// for the small designs that several tests use.
+#ifndef TESTS_TEST_SUPPORT_H
+#define TESTS_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/zema_host.h"
+
+namespace zema_test {
+
+// Remembers what the modules "ZEMA" and "ORB" hold when a test starts and
+// checks, when it ends, that they hold exactly that again: everything the
+// test allocated through the library was freed. Internal-error reports are
+// cleared at the start and must be consumed (expect_reports) or absent.
+class TrackedTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Checks that exactly these conditions were reported since the last check,
+  // in order, each by module "ZEMA" from "zema_name_converter", then forgets them.
+  void expect_reports(std::vector<std::string> const& conditions);
+
+ private:
+  zema_host::MEM_STATS m_zema_at_start{};
+  zema_host::MEM_STATS m_orb_at_start{};
+};
+
+// The design whose hierarchy several tests share: the root (id 1) with
+// "a9x" (id 2), "CPU" (id 3; children "Reg" 5, "reg" 6, "REG" 7) and "9x"
+// (id 4), children in that database order; no atoms.
+struct SAMPLE_DESIGN {
+  zema_host::DESIGN design;
+  HDB_INSTANCE_NAME const* root;
+  HDB_INSTANCE_NAME const* a9x;
+  HDB_INSTANCE_NAME const* cpu;
+  HDB_INSTANCE_NAME const* reg_mixed;  // "Reg"
+  HDB_INSTANCE_NAME const* reg_lower;  // "reg"
+  HDB_INSTANCE_NAME const* reg_upper;  // "REG"
+  HDB_INSTANCE_NAME const* nine_x;     // "9x"
+  SAMPLE_DESIGN();
+};
+
+}  // namespace zema_test
+
+#endif  // TESTS_TEST_SUPPORT_H
