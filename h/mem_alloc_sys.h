@@ -32,9 +32,12 @@ struct MEM_TRACKER_TEMPLATE_ZEMA {
   static MEM_TRACKER_THUNK s_thunk;
 };
 
+// T may be a pointer type (bucket arrays are tracked by their element type).
+// NOLINTBEGIN(bugprone-sizeof-expression)
 template <class T, int CATEGORY, int TRACK>
 MEM_TRACKER_THUNK MEM_TRACKER_TEMPLATE_ZEMA<T, CATEGORY, TRACK>::s_thunk = {
     &typeid(T), sizeof(T), CATEGORY, "ZEMA", false, 0, 0, 0};
+// NOLINTEND(bugprone-sizeof-expression)
 
 class MEM_MANAGER {
  public:

@@ -31,7 +31,9 @@
 // whether the host printed it.
 bool zema_msg_debug(char const* format, ...);
 
-enum ZEMA_NAME_CONVERTER_ENUM {
+// A fixed underlying type keeps values other than the two strategies well defined,
+// so the facade can report them.
+enum ZEMA_NAME_CONVERTER_ENUM : int {
   ZEMA_NAME_CONVERTER_FUSION = 0,
   ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE = 1
 };

@@ -1,0 +1,271 @@
+// The reference host's text services: integer-to-text, ASCII lower-casing, the
+// content hash and chunked storage behind the library's string table, the
+// bucket-count growth function, and the debug names of atom types.
+#include "h/gen_sys.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "h/dbs_translator_sys.h"
+#include "h/orb_sys.h"
+#include "host/zema_host.h"
+
+// --- Integer to text and lower-casing ------------------------------------------
+
+void gen_itoa(int value, GEN_STRING& out, int base) {
+  if (base < 2 || base > 36) base = 10;
+  // Work on the magnitude as unsigned so that INT_MIN needs no special case.
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char digits[40];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  do {
+    *--p = "0123456789abcdefghijklmnopqrstuvwxyz"[magnitude % static_cast<unsigned>(base)];
+    magnitude /= static_cast<unsigned>(base);
+  } while (magnitude != 0);
+  if (value < 0) *--p = '-';
+  out.assign(p, static_cast<std::size_t>(end - p));
+}
+
+void gen_tolower(GEN_STRING& text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// --- Content hash ------------------------------------------------------------
+
+namespace {
+
+std::uint64_t rotl64(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+std::uint64_t fmix64(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return h;
+}
+
+std::uint64_t mix_word(std::uint64_t h, std::uint64_t word) {
+  word *= 0x87c37b91114253d5ULL;
+  word = rotl64(word, 31);
+  word *= 0x4cf5ad432745937fULL;
+  h ^= word;
+  return rotl64(h, 27) * 5 + 0x52dce729;
+}
+
+}  // namespace
+
+// The tables that use this hash take the bucket as hash mod a prime count, and
+// names in a design differ mostly in their last few characters ("reg_17",
+// "reg_18"), so every input bit must reach every output bit: a byte-wise
+// shift-add-xor hash leaves such names clustered. The text is consumed eight
+// bytes at a time, each word mixed by multiply-rotate-multiply, and the state
+// ends in a full-avalanche 64-bit finalizer whose halves are folded to 32 bits.
+// Words are read with memcpy, so the text needs no alignment, and the 64-bit
+// arithmetic gives the same hash on the 32-bit and the 64-bit build.
+unsigned ORB_CSTR_OPS::hash(char const* text) const {
+  if (text == nullptr) text = "";
+  std::size_t length = std::strlen(text);
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(length);
+  char const* p = text;
+  std::size_t left = length;
+  for (; left >= 8; left -= 8, p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = mix_word(h, word);
+  }
+  if (left != 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    h = mix_word(h, word);
+  }
+  h = fmix64(h ^ static_cast<std::uint64_t>(length));
+  return static_cast<unsigned>(h ^ (h >> 32));
+}
+
+bool ORB_CSTR_OPS::equal(char const* a, char const* b) const {
+  if (a == nullptr || b == nullptr) return a == b;
+  return std::strcmp(a, b) == 0;
+}
+
+// --- Chunked text storage ------------------------------------------------------
+
+namespace {
+
+// Chunks are charged to the host's own module, not to the library's.
+MEM_TRACKER_THUNK s_orb_chunk_thunk = {&typeid(char), 1, 1, "ORB", false, 0, 0, 0};
+
+constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
+constexpr std::size_t kLinkSize = sizeof(char*);
+// A text this long gets a block of its own, so starting a fresh chunk never
+// wastes more than a quarter of the old one.
+constexpr std::size_t kOwnBlockThreshold = (kChunkSize - kLinkSize) / 4;
+
+char* new_chunk(std::size_t size, char* previous) {
+  char* chunk = static_cast<char*>(MEM_MANAGER::new_wrapper(size, &s_orb_chunk_thunk, __FILE__));
+  std::memcpy(chunk, &previous, kLinkSize);
+  return chunk;
+}
+
+char* link_of(char* chunk) {
+  char* previous;
+  std::memcpy(&previous, chunk, kLinkSize);
+  return previous;
+}
+
+}  // namespace
+
+ORB_STRING_CHUNK_MGR::ORB_STRING_CHUNK_MGR() : m_chunks(nullptr), m_free(nullptr), m_left(0) {}
+
+ORB_STRING_CHUNK_MGR::~ORB_STRING_CHUNK_MGR() {
+  for (char* chunk = m_chunks; chunk != nullptr;) {
+    char* previous = link_of(chunk);
+    MEM_MANAGER::delete_wrapper(chunk, "ORB");
+    chunk = previous;
+  }
+}
+
+char const* ORB_STRING_CHUNK_MGR::write(char const* text) {
+  if (text == nullptr) text = "";
+  std::size_t need = std::strlen(text) + 1;
+  if (need > m_left) {
+    if (need > kOwnBlockThreshold) {
+      // Link the block behind the current chunk, which keeps its free room.
+      char* block;
+      if (m_chunks == nullptr) {
+        block = new_chunk(kLinkSize + need, nullptr);
+        m_chunks = block;
+        m_free = block + kLinkSize + need;
+        m_left = 0;
+      } else {
+        block = new_chunk(kLinkSize + need, link_of(m_chunks));
+        std::memcpy(m_chunks, &block, kLinkSize);
+      }
+      char* copy = block + kLinkSize;
+      std::memcpy(copy, text, need);
+      return copy;
+    }
+    m_chunks = new_chunk(kChunkSize, m_chunks);
+    m_free = m_chunks + kLinkSize;
+    m_left = static_cast<unsigned>(kChunkSize - kLinkSize);
+  }
+  char* copy = m_free;
+  std::memcpy(copy, text, need);
+  m_free += need;
+  m_left -= static_cast<unsigned>(need);
+  return copy;
+}
+
+// --- Bucket-count growth -----------------------------------------------------
+
+namespace {
+
+std::vector<unsigned>& growth_log() {
+  static std::vector<unsigned>* s_log = new std::vector<unsigned>;
+  return *s_log;
+}
+
+std::uint32_t pow_mod(std::uint64_t base, std::uint32_t exponent, std::uint32_t modulus) {
+  std::uint64_t result = 1;
+  base %= modulus;
+  for (; exponent != 0; exponent >>= 1) {
+    if (exponent & 1) result = result * base % modulus;
+    base = base * base % modulus;
+  }
+  return static_cast<std::uint32_t>(result);
+}
+
+// Miller-Rabin with the witnesses 2, 7 and 61 is exact for every 32-bit n.
+bool is_prime(std::uint32_t n) {
+  if (n < 2) return false;
+  for (std::uint32_t small : {2u, 3u, 5u, 7u, 11u, 13u, 61u}) {
+    if (n % small == 0) return n == small;
+  }
+  std::uint32_t d = n - 1;
+  int s = 0;
+  for (; (d & 1) == 0; d >>= 1) ++s;
+  for (std::uint32_t witness : {2u, 7u, 61u}) {
+    std::uint64_t x = pow_mod(witness, d, n);
+    if (x == 1 || x == n - 1) continue;
+    bool composite = true;
+    for (int i = 1; i < s && composite; ++i) {
+      x = x * x % n;
+      if (x == n - 1) composite = false;
+    }
+    if (composite) return false;
+  }
+  return true;
+}
+
+constexpr std::uint32_t kLargestPrime32 = 4294967291u;
+
+}  // namespace
+
+// A prime bucket count keeps "hash mod count" from favouring buckets when
+// hashes share low-order structure.
+unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
+  growth_log().push_back(wanted);
+  std::uint64_t target = static_cast<std::uint64_t>(wanted) + wanted / 2;
+  if (target > kLargestPrime32) {
+    // No prime of at least the target fits; settle for an odd count.
+    return wanted | 1u;
+  }
+  std::uint32_t candidate = static_cast<std::uint32_t>(target);
+  if (candidate <= 2) return 2;
+  if ((candidate & 1) == 0) ++candidate;
+  while (!is_prime(candidate)) candidate += 2;
+  return candidate;
+}
+
+// --- Atom type names ---------------------------------------------------------
+
+namespace {
+
+char const* const s_atom_type_names[CDB_ATOM_BASIC_TYPE_COUNT] = {
+    "NONE",    "LUT",      "DFF",      "IO_IBUF", "LATCH",      "CARRY",       "MUX",
+    "RAM",     "ROM",      "DSP",      "MULT",    "PLL",        "DLL",         "CLKBUF",
+    "CLKCTRL", "GND",      "VCC",      "SERDES",  "OSC",        "JTAG",        "CRC",
+    "FIFO",    "SHIFTREG", "ADDER",    "COUNTER", "COMPARATOR", "COMB",        "XOR",
+    "AND",     "OR",       "INV",      "BUF",     "TRI",        "DELAY",       "IO_OBUF",
+    "PIN",     "IO_DDR",   "TERM",     "PULLUP",  "PULLDOWN",   "BRAM",        "URAM",
+    "HardIP",  "PCIe",     "Ethernet", "MemCtrl", "Clk_Div",    "Temp_Sensor", "USER_FLASH",
+    "BlackBox"};
+
+char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+DBS_TRANSLATOR::DBS_TRANSLATOR() : m_names(s_atom_type_names) {}
+
+DBS_TRANSLATOR::~DBS_TRANSLATOR() = default;
+
+char const* DBS_TRANSLATOR::get_debug_string_name(CDB_ATOM_BASIC_TYPE type) const {
+  int index = static_cast<int>(type);
+  return index >= 0 && index < CDB_ATOM_BASIC_TYPE_COUNT ? m_names[index] : "UNKNOWN";
+}
+
+namespace zema_host {
+
+std::vector<unsigned> const& growth_requests() { return growth_log(); }
+void clear_growth_requests() { growth_log().clear(); }
+
+char const* atom_type_name(int type) {
+  return type >= 0 && type < CDB_ATOM_BASIC_TYPE_COUNT ? s_atom_type_names[type] : "UNKNOWN";
+}
+
+int atom_type_from_name(char const* name) {
+  if (name == nullptr) return -1;
+  for (int type = 0; type < CDB_ATOM_BASIC_TYPE_COUNT; ++type) {
+    char const* a = s_atom_type_names[type];
+    char const* b = name;
+    while (*a != '\0' && ascii_lower(*a) == ascii_lower(*b)) ++a, ++b;
+    if (*a == '\0' && *b == '\0') return type;
+  }
+  return -1;
+}
+
+}  // namespace zema_host
