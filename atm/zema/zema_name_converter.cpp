@@ -307,11 +307,14 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::clear() {
   m_atom_hier_hash.clear();
   m_oterm_hier_hash.clear();
   m_root = nullptr;
-  m_name_table.clear();
   m_work_name.clear();
   m_number_text.clear();
   m_atom_counter = 0;
   m_oterm_counter = 0;
+  // Last, since only this step allocates (a fresh chunk manager): if it fails,
+  // the converter is already empty apart from its names, and a later init()
+  // still numbers made-up names from 0.
+  m_name_table.clear();
 }
 
 template <class KIND>
