@@ -349,21 +349,34 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::transform(GEN_STRING* out, char const* in)
 // Tries the base text, then base_0, base_1, ... until no child of `parent`
 // bears the candidate. Only interned texts can be children's names, so a text
 // the name table does not hold is free without asking the children. The base
-// is kept as a length: appending may move the string's characters.
-void ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(GEN_STRING* name,
-                                               ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
+// is kept as a length: appending may move the string's characters. Gives the
+// table's node of the accepted text (null when the table does not hold it)
+// and the text's table hash, so that interning it costs no second lookup.
+ORB_STRING_TABLE_NODE* ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(
+    GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, unsigned* text_hash) {
   GEN_STRING::size_type const base_length = name->size();
   int suffix = 0;
-  char const* interned = m_name_table.find(name->c_str());
-  while (interned &&
-         parent->m_children.hash_search(parent->m_children.m_ops.hash(interned), interned)) {
+  unsigned hash = m_name_table.m_ops.hash(name->c_str());
+  ORB_STRING_TABLE_NODE* found = m_name_table.hash_search(hash, name->c_str());
+  while (found && parent->m_children.hash_search(parent->m_children.m_ops.hash(found->m_text),
+                                                 found->m_text)) {
     name->resize(base_length);
     gen_itoa(suffix, m_number_text, 10);
     name->push_back('_');
     name->append(m_number_text);
-    interned = m_name_table.find(name->c_str());
+    hash = m_name_table.m_ops.hash(name->c_str());
+    found = m_name_table.hash_search(hash, name->c_str());
     ++suffix;
   }
+  *text_hash = hash;
+  return found;
+}
+
+char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::unique_name(
+    GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
+  unsigned hash;
+  ORB_STRING_TABLE_NODE const* const found = uniquify(name, parent, &hash);
+  return found ? found->m_text : m_name_table.insert_helper(hash, name->c_str())->m_text;
 }
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::intern(char const* text) {
@@ -373,13 +386,13 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::intern(char const* text) {
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::convert(
     char const* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
   transform(&m_work_name, name);
-  uniquify(&m_work_name, parent);
-  return intern(m_work_name.c_str());
+  return unique_name(&m_work_name, parent);
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::differentiate(
     GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
-  uniquify(name, parent);
+  unsigned hash;
+  uniquify(name, parent, &hash);
 }
 
 // --- Fusion converter: hierarchy capture --------------------------------------
@@ -569,8 +582,7 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_atom_name(
     ++m_atom_counter;
   }
   m_work_name += m_number_text;
-  uniquify(&m_work_name, parent);
-  return intern(m_work_name.c_str());
+  return unique_name(&m_work_name, parent);
 }
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_oterm_name(
@@ -582,8 +594,7 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_oterm_name(
   gen_itoa(m_oterm_counter, m_number_text, 10);
   m_work_name = "w";
   m_work_name += m_number_text;
-  uniquify(&m_work_name, parent);
-  char const* const name = intern(m_work_name.c_str());
+  char const* const name = unique_name(&m_work_name, parent);
   ++m_oterm_counter;
   return name;
 }

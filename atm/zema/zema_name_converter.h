@@ -284,7 +284,11 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   GEN_STRING m_type_prefix[TYPE_COUNT];
 
  private:
-  void uniquify(GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent);
+  ORB_STRING_TABLE_NODE* uniquify(GEN_STRING* name,
+                                  ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
+                                  unsigned* text_hash);
+  // uniquify, then the interned pointer of the accepted text.
+  char const* unique_name(GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent);
   char const* intern(char const* text);
   template <class KIND>
   KIND* create_node(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent, char const* name, unsigned id);
