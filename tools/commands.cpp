@@ -1,0 +1,436 @@
+// The commands of the zema tool: convert, lookup, map and check.
+//
+// Results are written as they are computed, through one reused GEN_STRING per
+// column, so converting a million atoms costs no allocation per row. The
+// fusion converter's tree is walked with an explicit stack: its depth is the
+// design's, up to ten thousand levels.
+#include "tools/commands.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "h/cdb_net_sys.h"
+#include "tools/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+typedef ZEMA_NAME_CONVERTER_HIERARCHY NODE;
+
+// A report of the library means the tool let through input that breaks an
+// invariant, or the library has a bug; either way the output would be wrong.
+void expect_no_reports() {
+  std::vector<zema_host::INTERNAL_ERROR> const& reports = zema_host::internal_errors();
+  if (reports.empty()) return;
+  zema_host::INTERNAL_ERROR const& first = reports.front();
+  throw INTERNAL_FAILURE("the converter reported a broken invariant: " + quoted(first.condition) +
+                         " in module " + first.module + " at " + first.file + ":" +
+                         std::to_string(first.line));
+}
+
+unsigned id_of(HDB_INSTANCE_NAME const* name) { return HDB_NAME_MGR::get_iname_id(name); }
+
+// Calls visit(atom, atom_index, oterm, oterm_position) for every atom (oterm
+// null, position -1) and then every non-null oterm of it, in netlist order.
+template <class VISIT>
+void for_each_row(LOADED_DESIGN& design, VISIT&& visit) {
+  CDB_ATOM_NETLIST* const netlist = design.m_design.netlist();
+  std::size_t atom_index = 0;
+  for (CDB_ATOM_NODE_LINK* link = netlist->begin_node_list(); link != netlist->end_node_list();
+       link = link->m_next, ++atom_index) {
+    CDB_ATOM_NODE* const atom = link->m_node;
+    visit(atom, atom_index, static_cast<CDB_ATOM_OTERM*>(nullptr), -1L);
+    long position = 0;
+    for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm();
+         ++it, ++position) {
+      if (*it != nullptr) visit(atom, atom_index, *it, position);
+    }
+  }
+}
+
+void put_json_string(OUTPUT_BUFFER& out, std::string_view text) {
+  static char const kHex[] = "0123456789abcdef";
+  out.put('"');
+  for (char c : text) {
+    unsigned char const byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.put('\\');
+      out.put(c);
+    } else if (byte < 0x20) {
+      char const escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
+      out.put(std::string_view(escape, 6));
+    } else {
+      out.put(c);
+    }
+  }
+  out.put('"');
+}
+
+// Writes the rows of `convert` as tab-separated lines under a header, or as
+// a JSON array with one object per line.
+class ROW_WRITER {
+ public:
+  ROW_WRITER(OUTPUT_BUFFER& out, bool json) : m_out(out), m_json(json) {
+    m_out.put(m_json ? "[" : "kind\tindex\tid\tunit\tfull\n");
+  }
+
+  void row(std::size_t atom_index, long oterm_position, HDB_INSTANCE_NAME const* name,
+           GEN_STRING const* unit, GEN_STRING const* full) {
+    bool const oterm = oterm_position >= 0;
+    if (m_json) {
+      m_out.put(m_rows == 0 ? "\n  " : ",\n  ");
+      m_out.put(oterm ? "{\"kind\": \"oterm\", \"index\": \""
+                      : "{\"kind\": \"atom\", \"index\": \"");
+      put_index(atom_index, oterm_position);
+      m_out.put("\", \"id\": ");
+      if (name != nullptr) {
+        m_out.put_uint(id_of(name));
+      } else {
+        m_out.put("null");
+      }
+      m_out.put(", \"unit\": ");
+      put_json_value(unit);
+      m_out.put(", \"full\": ");
+      put_json_value(full);
+      m_out.put('}');
+    } else {
+      m_out.put(oterm ? "oterm\t" : "atom\t");
+      put_index(atom_index, oterm_position);
+      m_out.put('\t');
+      if (name != nullptr) {
+        m_out.put_uint(id_of(name));
+      } else {
+        m_out.put('-');
+      }
+      m_out.put('\t');
+      m_out.put(unit != nullptr ? std::string_view(*unit) : std::string_view("-"));
+      m_out.put('\t');
+      m_out.put(full != nullptr ? std::string_view(*full) : std::string_view("-"));
+      m_out.put('\n');
+    }
+    ++m_rows;
+  }
+
+  void finish() {
+    if (m_json) m_out.put(m_rows == 0 ? "]\n" : "\n]\n");
+  }
+
+ private:
+  void put_index(std::size_t atom_index, long oterm_position) {
+    m_out.put_uint(atom_index);
+    if (oterm_position >= 0) {
+      m_out.put('.');
+      m_out.put_uint(static_cast<std::uint64_t>(oterm_position));
+    }
+  }
+
+  void put_json_value(GEN_STRING const* text) {
+    if (text != nullptr) {
+      put_json_string(m_out, *text);
+    } else {
+      m_out.put("null");
+    }
+  }
+
+  OUTPUT_BUFFER& m_out;
+  bool m_json;
+  std::size_t m_rows = 0;
+};
+
+// Visits every node of a fusion tree below the root, depth first, the
+// children of a node in strcmp order of their names (ties, which a correct
+// tree never has, by id). Keeps the full name of the current node and the
+// pairs of siblings that share a name.
+class TREE_WALK {
+ public:
+  explicit TREE_WALK(NODE const* root) {
+    m_parent_length.push_back(0);
+    if (root != nullptr) push_children(root, 1);
+  }
+
+  // Moves to the next node; false when every node was visited.
+  bool next() {
+    if (m_pending.empty()) return false;
+    ENTRY const entry = m_pending.back();
+    m_pending.pop_back();
+    m_node = entry.m_node;
+    m_path.resize(m_parent_length[entry.m_depth - 1]);
+    if (entry.m_depth > 1) m_path.push_back('/');
+    m_path.append(m_node->m_name);
+    if (!m_node->is_leaf()) {
+      if (m_parent_length.size() <= entry.m_depth) m_parent_length.resize(entry.m_depth + 1);
+      m_parent_length[entry.m_depth] = m_path.size();
+      push_children(m_node, entry.m_depth + 1);
+    }
+    return true;
+  }
+
+  NODE const* node() const { return m_node; }
+  std::string const& path() const { return m_path; }
+
+  // Sibling pairs with equal names found so far; the caller may empty it.
+  std::vector<std::pair<NODE const*, NODE const*>> m_duplicates;
+
+ private:
+  struct ENTRY {
+    NODE const* m_node;
+    std::size_t m_depth;  // children of the root: 1
+  };
+
+  void push_children(NODE const* parent, std::size_t depth) {
+    m_children.clear();
+    for (NODE::CHILD_ITERATOR it = parent->begin_child(); it != parent->end_child(); ++it) {
+      m_children.push_back(it->m_value);
+    }
+    std::sort(m_children.begin(), m_children.end(), [](NODE const* a, NODE const* b) {
+      int const order = std::strcmp(a->m_name, b->m_name);
+      return order != 0 ? order < 0 : a->m_id < b->m_id;
+    });
+    for (std::size_t i = 1; i < m_children.size(); ++i) {
+      if (std::strcmp(m_children[i - 1]->m_name, m_children[i]->m_name) == 0) {
+        m_duplicates.emplace_back(m_children[i - 1], m_children[i]);
+      }
+    }
+    // Pushed last to first, so that the first child is popped first.
+    for (std::size_t i = m_children.size(); i-- > 0;) m_pending.push_back({m_children[i], depth});
+  }
+
+  std::vector<ENTRY> m_pending;
+  std::vector<NODE const*> m_children;
+  std::vector<std::size_t> m_parent_length;  // by depth: the length of the parent's path
+  std::string m_path;
+  NODE const* m_node = nullptr;
+};
+
+// --- check ----------------------------------------------------------------------
+
+bool is_name_byte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']' || c == '_';
+}
+
+// A fusion segment: not empty, starting with a lower-case letter.
+bool is_fusion_segment(std::string_view segment) {
+  if (segment.empty() || segment[0] < 'a' || segment[0] > 'z') return false;
+  return std::all_of(segment.begin(), segment.end(),
+                     [](char c) { return is_name_byte(static_cast<unsigned char>(c)); });
+}
+
+// A reversible segment: any number of legal bytes; with `slashes`, "/"
+// separates segments.
+bool is_reversible_name(std::string_view name, bool slashes) {
+  return std::all_of(name.begin(), name.end(), [slashes](char c) {
+    return is_name_byte(static_cast<unsigned char>(c)) || (slashes && c == '/');
+  });
+}
+
+class CHECK_TALLY {
+ public:
+  void illegal(std::string const& name, unsigned id) {
+    add(&m_illegal, "illegal name " + quoted(name) + " (id " + std::to_string(id) + ")");
+  }
+  void duplicate(std::string const& name, unsigned first, unsigned second, char const* among) {
+    add(&m_duplicate, "duplicate name " + quoted(name) + among + " (ids " + std::to_string(first) +
+                          " and " + std::to_string(second) + ")");
+  }
+  void mismatch(std::string const& name, unsigned found, unsigned expected) {
+    add(&m_mismatch, "lookup of " + quoted(name) + " gives " + std::to_string(found) +
+                         ", expected " + std::to_string(expected));
+  }
+  void unnamed(std::string const& row) { add(&m_mismatch, row + " has no converted full name"); }
+
+  int report(OUTPUT_BUFFER& out, std::FILE* errors) const {
+    for (std::string const& text : m_shown) std::fprintf(errors, "zema: check: %s\n", text.c_str());
+    std::size_t const total = m_illegal + m_duplicate + m_mismatch;
+    if (total > m_shown.size()) {
+      std::fprintf(errors, "zema: check: ... and %zu more\n", total - m_shown.size());
+    }
+    out.put("checked ");
+    out.put_uint(m_checked);
+    out.put(" names: ");
+    out.put_uint(m_illegal);
+    out.put(" illegal, ");
+    out.put_uint(m_duplicate);
+    out.put(" duplicate, ");
+    out.put_uint(m_mismatch);
+    out.put(" lookup mismatches\n");
+    return total == 0 ? EXIT_OK : EXIT_CHECK_FAILED;
+  }
+
+  std::size_t m_checked = 0;
+
+ private:
+  static constexpr std::size_t kShown = 10;
+
+  void add(std::size_t* counter, std::string text) {
+    ++*counter;
+    if (m_shown.size() < kShown) m_shown.push_back(std::move(text));
+  }
+
+  std::size_t m_illegal = 0;
+  std::size_t m_duplicate = 0;
+  std::size_t m_mismatch = 0;
+  std::vector<std::string> m_shown;
+};
+
+std::string row_label(std::size_t atom_index, long oterm_position) {
+  if (oterm_position < 0) return "atom " + std::to_string(atom_index);
+  return "oterm " + std::to_string(atom_index) + "." + std::to_string(oterm_position);
+}
+
+// Every node of the tree: a legal segment, unique among its siblings, and
+// found again by its full name. Then every atom and oterm: its full name
+// leads back to its own id (the root, whose full name is empty, aside).
+void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
+  ZEMA_NAME_CONVERTER_FUSION_IMPL fusion;
+  fusion.init(design.m_design.action_point(), design.m_design.netlist());
+  expect_no_reports();
+  TREE_WALK walk(fusion.get_root());
+  // Duplicates come to light when a node's children are gathered: the
+  // root's at the start, every other node's right after the node's visit.
+  std::string parent_path;
+  auto report_duplicates = [&] {
+    for (auto const& pair : walk.m_duplicates) {
+      tally.duplicate(parent_path + pair.first->m_name, pair.first->m_id, pair.second->m_id,
+                      " among siblings");
+    }
+    walk.m_duplicates.clear();
+  };
+  report_duplicates();
+  while (walk.next()) {
+    ++tally.m_checked;
+    NODE const* const node = walk.node();
+    if (!is_fusion_segment(node->m_name)) tally.illegal(walk.path(), node->m_id);
+    unsigned const found = fusion.get_original_name_id(walk.path().c_str());
+    if (found != node->m_id) tally.mismatch(walk.path(), found, node->m_id);
+    if (!walk.m_duplicates.empty()) {
+      parent_path = walk.path() + "/";
+      report_duplicates();
+    }
+  }
+
+  GEN_STRING full;
+  for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm,
+                           long position) {
+    bool const named = oterm != nullptr ? fusion.get_converted_full_name(&full, oterm, true)
+                                        : fusion.get_converted_full_name(&full, atom, true);
+    if (!named) {
+      tally.unnamed(row_label(atom_index, position));
+      return;
+    }
+    if (full.empty()) return;
+    unsigned const id =
+        id_of(oterm != nullptr ? oterm->get_instance_name() : atom->get_instance_name());
+    unsigned const found = fusion.get_original_name_id(full.c_str());
+    if (found != id) tally.mismatch(std::string(full.c_str()), found, id);
+  });
+  expect_no_reports();
+}
+
+// Every converted name of an atom or oterm uses only legal bytes. Names of
+// the hierarchy (not free-standing ones) must get distinct full names and be
+// found again by them; the root, whose path is empty, aside.
+void check_reversible(LOADED_DESIGN& design, CHECK_TALLY& tally) {
+  ZEMA_NAME_CONVERTER converter(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE);
+  converter.init(design.m_design.action_point(), design.m_design.netlist());
+  expect_no_reports();
+  GEN_STRING unit;
+  GEN_STRING full;
+  std::unordered_map<std::string, HDB_INSTANCE_NAME const*> owners;
+  for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t, CDB_ATOM_OTERM* oterm, long) {
+    HDB_INSTANCE_NAME const* const name =
+        oterm != nullptr ? oterm->get_instance_name() : atom->get_instance_name();
+    bool const has_unit = oterm != nullptr ? converter.get_converted_unit_name(&unit, oterm)
+                                           : converter.get_converted_unit_name(&unit, atom);
+    bool const has_full = oterm != nullptr ? converter.get_converted_full_name(&full, oterm, true)
+                                           : converter.get_converted_full_name(&full, atom, true);
+    if (!has_unit && !has_full) return;
+    ++tally.m_checked;
+    unsigned const id = id_of(name);
+    if (has_unit && !is_reversible_name(std::string_view(unit), false)) {
+      tally.illegal(std::string(unit.c_str()), id);
+    }
+    if (!has_full) return;
+    std::string const text(full.c_str());
+    if (!is_reversible_name(text, true)) tally.illegal(text, id);
+    if (!design.is_in_hierarchy(name) || text.empty()) return;
+    auto const inserted = owners.emplace(text, name);
+    if (!inserted.second && inserted.first->second != name) {
+      tally.duplicate(text, id_of(inserted.first->second), id, "");
+    }
+    unsigned const found = converter.get_original_name_id(text.c_str());
+    if (found != id) tally.mismatch(text, found, id);
+  });
+  expect_no_reports();
+}
+
+}  // namespace
+
+void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_BUFFER& out) {
+  ZEMA_NAME_CONVERTER converter(options.m_strategy);
+  converter.init(design.m_design.action_point(), design.m_design.netlist());
+  expect_no_reports();
+  GEN_STRING unit;
+  GEN_STRING full;
+  bool const no_backslash = !options.m_backslash;
+  ROW_WRITER writer(out, options.m_json);
+  for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm,
+                           long position) {
+    bool has_unit;
+    bool has_full;
+    HDB_INSTANCE_NAME const* name;
+    if (oterm != nullptr) {
+      name = oterm->get_instance_name();
+      has_unit = converter.get_converted_unit_name(&unit, oterm);
+      has_full = converter.get_converted_full_name(&full, oterm, no_backslash);
+    } else {
+      name = atom->get_instance_name();
+      has_unit = converter.get_converted_unit_name(&unit, atom);
+      has_full = converter.get_converted_full_name(&full, atom, no_backslash);
+    }
+    writer.row(atom_index, position, name, has_unit ? &unit : nullptr, has_full ? &full : nullptr);
+  });
+  writer.finish();
+  expect_no_reports();
+}
+
+void run_lookup(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
+                std::vector<std::string> const& names, OUTPUT_BUFFER& out) {
+  ZEMA_NAME_CONVERTER converter(strategy);
+  converter.init(design.m_design.action_point(), design.m_design.netlist());
+  expect_no_reports();
+  for (std::string const& name : names) {
+    out.put(name);
+    out.put('\t');
+    out.put_uint(converter.get_original_name_id(name.c_str()));
+    out.put('\n');
+  }
+}
+
+void run_map(LOADED_DESIGN& design, OUTPUT_BUFFER& out) {
+  ZEMA_NAME_CONVERTER_FUSION_IMPL fusion;
+  fusion.init(design.m_design.action_point(), design.m_design.netlist());
+  expect_no_reports();
+  TREE_WALK walk(fusion.get_root());
+  while (walk.next()) {
+    out.put_uint(walk.node()->m_id);
+    out.put('\t');
+    out.put(walk.path());
+    out.put(walk.node()->is_leaf() ? "\tleaf\n" : "\tparent\n");
+  }
+}
+
+int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, OUTPUT_BUFFER& out,
+              std::FILE* errors) {
+  CHECK_TALLY tally;
+  if (strategy == ZEMA_NAME_CONVERTER_FUSION) {
+    check_fusion(design, tally);
+  } else {
+    check_reversible(design, tally);
+  }
+  return tally.report(out, errors);
+}
+
+}  // namespace zema_tool

@@ -1,0 +1,72 @@
+// Errors of the zema tool and the exit codes they end it with.
+//
+// A TOOL_ERROR is a problem with what the user gave the tool (a design file,
+// standard input, the output stream): it names the place and what is wrong,
+// and ends the tool with exit code 2 after nothing was written to standard
+// output. An INTERNAL_FAILURE is a broken invariant that the library reported
+// although the tool had checked its input: a bug, exit code 3.
+#ifndef TOOLS_TOOL_ERROR_H
+#define TOOLS_TOOL_ERROR_H
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace zema_tool {
+
+enum EXIT_CODE {
+  EXIT_OK = 0,
+  EXIT_CHECK_FAILED = 1,  // `check` found a violation
+  EXIT_BAD_INPUT = 2,     // bad input, usage or I/O error
+  EXIT_INTERNAL = 3       // a broken invariant inside the tool or the library
+};
+
+class TOOL_ERROR {
+ public:
+  TOOL_ERROR(std::string place, std::string message)
+      : m_place(std::move(place)), m_message(std::move(message)) {}
+
+  // "PLACE: MESSAGE", or the message alone when there is no place.
+  std::string text() const { return m_place.empty() ? m_message : m_place + ": " + m_message; }
+
+  std::string m_place;
+  std::string m_message;
+};
+
+class INTERNAL_FAILURE {
+ public:
+  explicit INTERNAL_FAILURE(std::string message) : m_message(std::move(message)) {}
+  std::string m_message;
+};
+
+// `text` in double quotes, with quotes, backslashes and control bytes escaped
+// so that a message stays on one line; other bytes are kept as they are.
+inline std::string quoted(std::string_view text) {
+  static char const kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  for (char c : text) {
+    unsigned char const byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (c == '\n') {
+      out.append("\\n");
+    } else if (c == '\t') {
+      out.append("\\t");
+    } else if (byte < 0x20 || byte == 0x7f) {
+      out.append("\\u00");
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_TOOL_ERROR_H
