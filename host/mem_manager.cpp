@@ -166,7 +166,8 @@ void MEM_MANAGER::delete_wrapper(void* block, char const* module) {
   BLOCK_HEADER* header = header_of(block);
   MEM_TRACKER_THUNK* thunk = header->m_thunk;
   if (thunk != nullptr) {
-    if (module != nullptr && thunk->m_module != nullptr &&
+    // Modules pass their own name literal, so equal pointers settle it without strcmp.
+    if (module != nullptr && thunk->m_module != nullptr && module != thunk->m_module &&
         std::strcmp(module, thunk->m_module) != 0) {
       MSG_INTERNAL_ERROR::report("block freed by the module that allocated it", module, __FILE__,
                                  __LINE__);

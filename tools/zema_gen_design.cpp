@@ -16,20 +16,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "host/zema_host.h"
+
 namespace {
 
 constexpr int kTypeCount = 50;
 constexpr int kCombType = 26;
-
-char const* const kTypeNames[kTypeCount] = {
-    "NONE",    "LUT",      "DFF",      "IO_IBUF", "LATCH",      "CARRY",       "MUX",
-    "RAM",     "ROM",      "DSP",      "MULT",    "PLL",        "DLL",         "CLKBUF",
-    "CLKCTRL", "GND",      "VCC",      "SERDES",  "OSC",        "JTAG",        "CRC",
-    "FIFO",    "SHIFTREG", "ADDER",    "COUNTER", "COMPARATOR", "COMB",        "XOR",
-    "AND",     "OR",       "INV",      "BUF",     "TRI",        "DELAY",       "IO_OBUF",
-    "PIN",     "IO_DDR",   "TERM",     "PULLUP",  "PULLDOWN",   "BRAM",        "URAM",
-    "HardIP",  "PCIe",     "Ethernet", "MemCtrl", "Clk_Div",    "Temp_Sensor", "USER_FLASH",
-    "BlackBox"};
 
 struct OPTIONS {
   std::uint64_t m_instances = 1000;
@@ -259,7 +251,7 @@ class GENERATOR {
       out.put_uint(static_cast<std::uint64_t>(type));
       return;
     }
-    std::string name = kTypeNames[type];
+    std::string name = zema_host::atom_type_name(type);
     for (char& c : name) {
       if (c >= 'A' && c <= 'Z' && m_random.percent(30)) c = static_cast<char>(c - 'A' + 'a');
     }
