@@ -1,7 +1,7 @@
 // Tests of the facade ZEMA_NAME_CONVERTER: which strategy each type creates,
-// the harmless facade an unknown type leaves, ownership and tracking of the
-// strategy, the initialising debug message, unchanged forwarding of every
-// query, and both strategies end to end on the shared sample design.
+// ownership and tracking of the strategy, the initialising debug message, the
+// harmless facade an unknown type leaves, and unchanged forwarding of every
+// query to both strategies on the shared sample design.
 #include "atm/zema/zema_name_converter.h"
 
 #include <gtest/gtest.h>
@@ -17,155 +17,79 @@ namespace {
 
 using zema_test::SAMPLE_DESIGN;
 
-// Types are kept as int and cast only where a facade is built: the enum's
-// values are 0 and 1, and loading a 2 from an enum object is undefined (the
-// sanitizer build rejects it).
 int const kUnknownType = 2;
-int const kAllTypes[] = {ZEMA_NAME_CONVERTER_FUSION, ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE,
-                         kUnknownType};
 
 ZEMA_NAME_CONVERTER_ENUM as_type(int type) { return static_cast<ZEMA_NAME_CONVERTER_ENUM>(type); }
 
 std::string text_of(GEN_STRING const& s) { return std::string(s.data(), s.size()); }
 
-// What the module "ZEMA" holds beyond `start`.
-zema_host::MEM_STATS held_since(zema_host::MEM_STATS const& start) {
-  zema_host::MEM_STATS const now = zema_host::mem_module_stats("ZEMA");
-  return {now.live_bytes - start.live_bytes, now.live_blocks - start.live_blocks,
-          now.total_blocks - start.total_blocks};
+std::vector<std::string> take_reports() {
+  std::vector<std::string> conditions;
+  for (zema_host::INTERNAL_ERROR const& report : zema_host::internal_errors()) {
+    conditions.push_back(report.condition);
+  }
+  zema_host::clear_internal_errors();
+  return conditions;
 }
 
 class ZemaFacadeTest : public zema_test::TrackedTest {
  protected:
-  void SetUp() override {
-    TrackedTest::SetUp();
-    zema_host::set_debug_output(false);
-    zema_host::clear_debug_lines();
-  }
   void TearDown() override {
     zema_host::set_debug_output(false);
     zema_host::clear_debug_lines();
     TrackedTest::TearDown();
   }
-
-  static std::vector<std::string> take_reports() {
-    std::vector<std::string> conditions;
-    for (zema_host::INTERNAL_ERROR const& report : zema_host::internal_errors()) {
-      conditions.push_back(report.condition);
-    }
-    zema_host::clear_internal_errors();
-    return conditions;
-  }
-
-  // Runs one query through the facade and through a strategy built directly
-  // and expects the same result, output and reports. Successful outputs are
-  // kept as inputs for reverse lookup.
-  template <class QUERY>
-  void expect_forwarded(ZEMA_NAME_CONVERTER& facade, ZEMA_NAME_CONVERTER_IMPL& direct,
-                        QUERY const& query) {
-    GEN_STRING via_facade("stale"), via_direct("stale");
-    bool const facade_result = query(facade, &via_facade);
-    std::vector<std::string> const facade_reports = take_reports();
-    bool const direct_result = query(direct, &via_direct);
-    EXPECT_EQ(take_reports(), facade_reports);
-    EXPECT_EQ(direct_result, facade_result);
-    EXPECT_EQ(text_of(via_direct), text_of(via_facade));
-    if (direct_result) m_outputs.push_back(text_of(via_direct));
-    ++(direct_result ? m_true_results : m_false_results);
-  }
-
-  std::vector<std::string> m_outputs;
-  int m_true_results = 0;
-  int m_false_results = 0;
 };
 
-TEST_F(ZemaFacadeTest, EachTypeCreatesItsStrategy) {
-  ZEMA_NAME_CONVERTER fusion(ZEMA_NAME_CONVERTER_FUSION);
-  ZEMA_NAME_CONVERTER reversible(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE);
-  EXPECT_NE(nullptr, dynamic_cast<ZEMA_NAME_CONVERTER_FUSION_IMPL*>(fusion.m_impl));
-  EXPECT_NE(nullptr, dynamic_cast<ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL*>(reversible.m_impl));
-  EXPECT_EQ(nullptr, dynamic_cast<ZEMA_NAME_CONVERTER_FUSION_IMPL*>(reversible.m_impl));
-}
-
-TEST_F(ZemaFacadeTest, UnknownTypeIsReportedAndLeavesEveryCallHarmless) {
-  SAMPLE_DESIGN sample;
-  CDB_ATOM_NODE* const atom = sample.design.add_atom(CDB_ATOM_COMB, sample.reg_mixed);
-  CDB_ATOM_OTERM* const oterm = sample.design.add_oterm(atom, sample.reg_lower);
-  zema_host::MEM_STATS const start = zema_host::mem_module_stats("ZEMA");
-  {
-    ZEMA_NAME_CONVERTER facade(as_type(kUnknownType));
-    expect_reports({"No such converter type!"});
-    EXPECT_EQ(nullptr, facade.m_impl);
-    facade.init(sample.design.action_point(), sample.design.netlist());
-    GEN_STRING out("stale");
-    EXPECT_FALSE(facade.get_converted_unit_name(&out, atom));
-    EXPECT_FALSE(facade.get_converted_unit_name(&out, oterm));
-    EXPECT_FALSE(facade.get_converted_full_name(&out, atom, false));
-    EXPECT_FALSE(facade.get_converted_full_name(&out, oterm, true));
-    EXPECT_FALSE(facade.get_converted_unit_name(&out, static_cast<CDB_ATOM_NODE*>(nullptr)));
-    EXPECT_EQ("stale", text_of(out));
-    EXPECT_EQ(0u, facade.get_original_name_id("\\_43_50_55/_52eg"));
-    EXPECT_EQ(0u, facade.get_original_name_id("acpu/areg_0"));
-    facade.clear();
-    EXPECT_EQ(0u, facade.get_original_name_id("acpu/areg_0"));
-  }
-  EXPECT_EQ(0u, held_since(start).total_blocks);  // nothing allocated, nothing freed
-}
-
-TEST_F(ZemaFacadeTest, OwnsItsStrategyAndIsTrackedOnTheHeap) {
-  for (int type : kAllTypes) {
-    SCOPED_TRACE(type);
-    zema_host::MEM_STATS const start = zema_host::mem_module_stats("ZEMA");
-    std::unique_ptr<ZEMA_NAME_CONVERTER> facade(new ZEMA_NAME_CONVERTER(as_type(type)));
-    zema_host::MEM_STATS const held = held_since(start);
-    if (type == ZEMA_NAME_CONVERTER_FUSION) {
-      EXPECT_GE(held.live_bytes,
-                sizeof(ZEMA_NAME_CONVERTER) + sizeof(ZEMA_NAME_CONVERTER_FUSION_IMPL));
-    } else if (type == ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE) {
-      EXPECT_EQ(2u, held.live_blocks);
-      EXPECT_EQ(sizeof(ZEMA_NAME_CONVERTER) + sizeof(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL),
-                held.live_bytes);
-    } else {
-      EXPECT_EQ(1u, held.live_blocks);
-      EXPECT_EQ(sizeof(ZEMA_NAME_CONVERTER), held.live_bytes);
-    }
-    facade.reset();
-    EXPECT_EQ(0u, held_since(start).live_blocks);
-    EXPECT_EQ(0u, held_since(start).live_bytes);
-  }
-  expect_reports({"No such converter type!"});
-}
-
-TEST_F(ZemaFacadeTest, InitAnnouncesItselfEveryTimeThenInitialisesTheStrategy) {
+TEST_F(ZemaFacadeTest, EachTypeCreatesOwnsAndInitialisesItsStrategy) {
   SAMPLE_DESIGN sample;
   zema_host::set_debug_output(true);
-  for (int type : kAllTypes) {
+  for (int type : {0, 1, kUnknownType}) {
     SCOPED_TRACE(type);
     zema_host::clear_debug_lines();
-    ZEMA_NAME_CONVERTER facade(as_type(type));
-    facade.init(sample.design.action_point(), sample.design.netlist());
-    facade.init(sample.design.action_point(), sample.design.netlist());
-    if (facade.m_impl) {
-      EXPECT_EQ(sample.design.action_point(), facade.m_impl->m_action_point);
-      EXPECT_EQ(sample.design.netlist(), facade.m_impl->m_netlist);
-      facade.clear();
-      EXPECT_EQ(nullptr, facade.m_impl->m_action_point);
-      EXPECT_EQ(nullptr, facade.m_impl->m_netlist);
-    } else {
-      expect_reports({"No such converter type!"});
-    }
+    zema_host::MEM_STATS const start = zema_host::mem_module_stats("ZEMA");
+    std::unique_ptr<ZEMA_NAME_CONVERTER> facade(new ZEMA_NAME_CONVERTER(as_type(type)));
+    ZEMA_NAME_CONVERTER_IMPL* const impl = facade->m_impl;
+    EXPECT_EQ(type == ZEMA_NAME_CONVERTER_FUSION,
+              dynamic_cast<ZEMA_NAME_CONVERTER_FUSION_IMPL*>(impl) != nullptr);
+    EXPECT_EQ(type == ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE,
+              dynamic_cast<ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL*>(impl) != nullptr);
+    // The facade and its strategy are tracked blocks; an unknown type gets none.
+    unsigned long long const blocks =
+        zema_host::mem_module_stats("ZEMA").total_blocks - start.total_blocks;
+    EXPECT_TRUE(type == 0 ? blocks >= 2 : blocks == (impl ? 2u : 1u)) << blocks;
+    expect_reports(impl ? std::vector<std::string>{}
+                        : std::vector<std::string>{"No such converter type!"});
+    facade->init(sample.design.action_point(), sample.design.netlist());
+    facade->init(sample.design.action_point(), sample.design.netlist());
     EXPECT_EQ(std::vector<std::string>(2, "ZEMA: Initializing..."), zema_host::debug_lines());
+    if (impl) {
+      EXPECT_EQ(sample.design.action_point(), impl->m_action_point);
+      EXPECT_EQ(sample.design.netlist(), impl->m_netlist);
+      facade->clear();
+      EXPECT_EQ(nullptr, impl->m_action_point);
+      EXPECT_EQ(nullptr, impl->m_netlist);
+    }
+    facade.reset();
+    EXPECT_EQ(zema_host::mem_module_stats("ZEMA").live_blocks, start.live_blocks);
   }
 }
 
-TEST_F(ZemaFacadeTest, MsgDebugGivesWhetherTheHostPrinted) {
+TEST_F(ZemaFacadeTest, MsgDebugGivesWhetherTheHostPrintedTheWholeText) {
+  std::string const long_text(300, 'y');
+  zema_host::clear_debug_lines();
   EXPECT_FALSE(zema_msg_debug("value %d", 7));
-  EXPECT_TRUE(zema_host::debug_lines().empty());
   zema_host::set_debug_output(true);
   EXPECT_TRUE(zema_msg_debug("value %d of %s", 7, "x"));
-  EXPECT_EQ(std::vector<std::string>{"ZEMA: value 7 of x"}, zema_host::debug_lines());
+  EXPECT_TRUE(zema_msg_debug("%s|%s", long_text.c_str(), long_text.c_str()));
+  EXPECT_EQ(
+      (std::vector<std::string>{"ZEMA: value 7 of x", "ZEMA: " + long_text + "|" + long_text}),
+      zema_host::debug_lines());
 }
 
+// Every query goes through the facade and through a strategy built directly,
+// with the same result, output and reports; an unknown type answers false or
+// 0, leaves the output alone and reports nothing.
 TEST_F(ZemaFacadeTest, ForwardsEveryQueryUnchanged) {
   SAMPLE_DESIGN sample;
   zema_host::DESIGN& d = sample.design;
@@ -180,103 +104,46 @@ TEST_F(ZemaFacadeTest, ForwardsEveryQueryUnchanged) {
                                     d.add_oterm(unnamed, nullptr),
                                     d.add_orphan_oterm(sample.cpu),
                                     nullptr};
-
-  for (ZEMA_NAME_CONVERTER_ENUM type :
-       {ZEMA_NAME_CONVERTER_FUSION, ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE}) {
-    SCOPED_TRACE(static_cast<int>(type));
-    ZEMA_NAME_CONVERTER facade(type);
-    std::unique_ptr<ZEMA_NAME_CONVERTER_IMPL> direct;
-    if (type == ZEMA_NAME_CONVERTER_FUSION) {
-      direct.reset(new ZEMA_NAME_CONVERTER_FUSION_IMPL());
-    } else {
-      direct.reset(new ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL());
-    }
+  int found = 0;
+  for (int type : {0, 1, kUnknownType}) {
+    SCOPED_TRACE(type);
+    ZEMA_NAME_CONVERTER facade(as_type(type));
+    std::unique_ptr<ZEMA_NAME_CONVERTER_IMPL> direct(
+        type == 0   ? static_cast<ZEMA_NAME_CONVERTER_IMPL*>(new ZEMA_NAME_CONVERTER_FUSION_IMPL())
+        : type == 1 ? new ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL()
+                    : nullptr);
     facade.init(d.action_point(), d.netlist());
-    direct->init(d.action_point(), d.netlist());
-    take_reports();  // the unnamed oterm breaks an invariant of the fusion tree
-
-    m_outputs = {"", "\\", "nothing", "acpu/", "CPU", "_43_50_55"};
-    auto const check_all_queries = [&](auto* object) {
-      expect_forwarded(facade, *direct, [&](auto& converter, GEN_STRING* out) {
-        return converter.get_converted_unit_name(out, object);
-      });
+    if (direct) direct->init(d.action_point(), d.netlist());
+    take_reports();  // the unknown type, and the unnamed oterm in the fusion tree
+    std::vector<std::string> texts = {"", "\\", "nothing", "acpu/", "CPU", "_43_50_55"};
+    auto const check = [&](auto const& query) {
+      GEN_STRING via_facade("stale"), via_direct("stale");
+      bool const facade_result = query(facade, &via_facade);
+      std::vector<std::string> const facade_reports = take_reports();
+      bool const direct_result = direct && query(*direct, &via_direct);
+      EXPECT_EQ(take_reports(), facade_reports);
+      EXPECT_EQ(direct_result, facade_result);
+      EXPECT_EQ(text_of(via_direct), text_of(via_facade));
+      if (direct_result) texts.push_back(text_of(via_direct));
+    };
+    auto const check_all = [&](auto* object) {
+      check([&](auto& c, GEN_STRING* out) { return c.get_converted_unit_name(out, object); });
       for (bool flag : {false, true}) {
-        expect_forwarded(facade, *direct, [&](auto& converter, GEN_STRING* out) {
-          return converter.get_converted_full_name(out, object, flag);
-        });
+        check(
+            [&](auto& c, GEN_STRING* out) { return c.get_converted_full_name(out, object, flag); });
       }
     };
-    for (CDB_ATOM_NODE* atom : atoms) check_all_queries(atom);
-    for (CDB_ATOM_OTERM* oterm : oterms) check_all_queries(oterm);
-    for (std::string const& text : std::vector<std::string>(m_outputs)) {
-      unsigned const via_facade = facade.get_original_name_id(text.c_str());
-      EXPECT_EQ(direct->get_original_name_id(text.c_str()), via_facade) << text;
-      ++(via_facade != 0 ? m_true_results : m_false_results);
+    for (CDB_ATOM_NODE* atom : atoms) check_all(atom);
+    for (CDB_ATOM_OTERM* oterm : oterms) check_all(oterm);
+    for (std::string const& text : texts) {
+      unsigned const id = facade.get_original_name_id(text.c_str());
+      EXPECT_EQ(direct ? direct->get_original_name_id(text.c_str()) : 0u, id) << text;
+      found += id != 0;
     }
-  }
-  // Both outcomes were exercised, each many times.
-  EXPECT_GT(m_true_results, 20);
-  EXPECT_GT(m_false_results, 20);
-}
-
-TEST_F(ZemaFacadeTest, BothStrategiesNameAndRevertTheSampleDesign) {
-  using NAME = HDB_INSTANCE_NAME const* SAMPLE_DESIGN::*;
-  struct CASE {
-    ZEMA_NAME_CONVERTER_ENUM strategy;
-    CDB_ATOM_BASIC_TYPE atom_type;
-    NAME atom_name;
-    NAME oterm_name;  // null: the atom is queried, else its one oterm
-    char const* unit;
-    char const* full;  // with the backslash
-    unsigned id;
-  } const cases[] = {
-      {ZEMA_NAME_CONVERTER_FUSION, CDB_ATOM_COMB, &SAMPLE_DESIGN::reg_mixed, nullptr, "areg_0",
-       "\\acpu/areg_0", 5},
-      {ZEMA_NAME_CONVERTER_FUSION, CDB_ATOM_COMB, &SAMPLE_DESIGN::reg_lower, nullptr, "reg",
-       "\\acpu/reg", 6},
-      {ZEMA_NAME_CONVERTER_FUSION, CDB_ATOM_LUT, &SAMPLE_DESIGN::a9x, nullptr, "lut0", "\\lut0", 2},
-      {ZEMA_NAME_CONVERTER_FUSION, CDB_ATOM_IO_IBUF, &SAMPLE_DESIGN::cpu, nullptr, "io_ibuf_acpu",
-       "\\io_ibuf_acpu", 3},
-      {ZEMA_NAME_CONVERTER_FUSION, CDB_ATOM_LUT, &SAMPLE_DESIGN::a9x, &SAMPLE_DESIGN::nine_x, "a9x",
-       "\\a9x", 4},
-      {ZEMA_NAME_CONVERTER_FUSION, CDB_ATOM_COMB, &SAMPLE_DESIGN::reg_mixed,
-       &SAMPLE_DESIGN::reg_upper, "w0", "\\w0", 7},
-      {ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE, CDB_ATOM_COMB, &SAMPLE_DESIGN::reg_mixed, nullptr,
-       "_52eg", "\\_43_50_55/_52eg", 5},
-      {ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE, CDB_ATOM_LUT, &SAMPLE_DESIGN::a9x, nullptr, "a9x",
-       "\\a9x", 2},
-      {ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE, CDB_ATOM_PIN, &SAMPLE_DESIGN::cpu,
-       &SAMPLE_DESIGN::reg_upper, "_52_45_47", "\\_43_50_55/_52_45_47", 7},
-      {ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE, CDB_ATOM_LUT, &SAMPLE_DESIGN::a9x,
-       &SAMPLE_DESIGN::nine_x, "9x", "\\9x", 4},
-  };
-  for (CASE const& c : cases) {
-    SCOPED_TRACE(c.full);
-    SAMPLE_DESIGN sample;
-    CDB_ATOM_NODE* const atom = sample.design.add_atom(c.atom_type, sample.*c.atom_name);
-    CDB_ATOM_OTERM* const oterm =
-        c.oterm_name ? sample.design.add_oterm(atom, sample.*c.oterm_name) : nullptr;
-    ZEMA_NAME_CONVERTER facade(c.strategy);
-    facade.init(sample.design.action_point(), sample.design.netlist());
-
-    GEN_STRING unit, full, bare;
-    if (oterm) {
-      EXPECT_TRUE(facade.get_converted_unit_name(&unit, oterm));
-      EXPECT_TRUE(facade.get_converted_full_name(&full, oterm, false));
-      EXPECT_TRUE(facade.get_converted_full_name(&bare, oterm, true));
-    } else {
-      EXPECT_TRUE(facade.get_converted_unit_name(&unit, atom));
-      EXPECT_TRUE(facade.get_converted_full_name(&full, atom, false));
-      EXPECT_TRUE(facade.get_converted_full_name(&bare, atom, true));
-    }
-    EXPECT_EQ(c.unit, text_of(unit));
-    EXPECT_EQ(c.full, text_of(full));
-    EXPECT_EQ(c.full + 1, text_of(bare));
-    EXPECT_EQ(c.id, facade.get_original_name_id(c.full));
-    EXPECT_EQ(c.id, facade.get_original_name_id(c.full + 1));
     facade.clear();
-    EXPECT_EQ(0u, facade.get_original_name_id(c.full));
+    EXPECT_EQ(0u, facade.get_original_name_id("\\_43_50_55/_52eg"));
   }
+  EXPECT_GT(found, 20);  // the lookups exercised both outcomes
 }
 
 }  // namespace
