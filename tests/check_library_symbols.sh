@@ -14,6 +14,7 @@ if [ -n "$expect_class" ]; then
 fi
 
 defined=$(nm -D -C --defined-only "$lib")
+defined_names=$(cut -d' ' -f3- <<<"$defined")
 undefined=$(nm -D -C --undefined-only "$lib")
 
 for symbol in \
@@ -23,9 +24,16 @@ for symbol in \
   'ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL::get_original_name_id(char const*)' \
   'ZEMA_NAME_CONVERTER_FUSION_IMPL::differentiate(' \
   'ZEMA_NAME_CONVERTER_FUSION_IMPL::is_oterm_made_up_name_needed(CDB_ATOM_OTERM const*)' \
-  'ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::begin_child() const' \
+  'ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::begin_child()$' \
+  'ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::end_child()$' \
+  'ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::is_leaf()$' \
   'zema_msg_debug(char const*, ...)'; do
-  grep -qF "$symbol" <<<"$defined" || fail "missing export: $symbol"
+  # A symbol ending in "$" must match a whole name: no "const" after it.
+  if [[ $symbol == *'$' ]]; then
+    grep -qxF "${symbol%'$'}" <<<"$defined_names" || fail "missing export: ${symbol%'$'}"
+  else
+    grep -qF "$symbol" <<<"$defined" || fail "missing export: $symbol"
+  fi
 done
 
 for symbol in \

@@ -160,7 +160,7 @@ class ZemaFusionTest : public zema_test::TrackedTest {
   // Each owned node in order as "name/id", with " leaf" for a leaf.
   static std::vector<std::string> owned(FUSION const& c) {
     std::vector<std::string> nodes;
-    for (NODE const* node : c.m_hierarchies)
+    for (NODE* node : c.m_hierarchies)
       nodes.push_back(node->m_name + ("/" + std::to_string(node->m_id)) +
                       (node->is_leaf() ? " leaf" : ""));
     return nodes;
@@ -186,14 +186,14 @@ class ZemaFusionTest : public zema_test::TrackedTest {
     ASSERT_NE(nullptr, c.m_root);
     EXPECT_TRUE(c.m_root->m_parent == nullptr && !c.m_root->is_leaf());
     std::size_t reached = 1;
-    std::vector<std::pair<NODE const*, std::string>> todo = {{c.m_root, ""}};
+    std::vector<std::pair<NODE*, std::string>> todo = {{c.m_root, ""}};
     while (!todo.empty()) {
-      NODE const* const node = todo.back().first;
+      NODE* const node = todo.back().first;
       std::string const path = todo.back().second;
       todo.pop_back();
       std::set<std::string> siblings;
       for (NODE::CHILD_ITERATOR it = node->begin_child(); it != node->end_child(); ++it) {
-        NODE const* const child = it->m_value;
+        NODE* const child = it->m_value;
         std::string const child_path = path + (node == c.m_root ? "" : "/") + child->m_name;
         ++reached;
         EXPECT_EQ(node, child->m_parent);

@@ -34,7 +34,7 @@ std::vector<LEAF*> add_leaves(NAMES& names, PARENT* parent, int count) {
   return leaves;
 }
 
-std::vector<NODE*> walk(NODE const& node) {
+std::vector<NODE*> walk(NODE& node) {
   std::vector<NODE*> seen;
   for (NODE::CHILD_ITERATOR it = node.begin_child(); it != node.end_child(); ++it)
     seen.push_back(it->m_value);

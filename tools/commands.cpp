@@ -146,7 +146,7 @@ class ROW_WRITER {
 // pairs of siblings that share a name.
 class TREE_WALK {
  public:
-  explicit TREE_WALK(NODE const* root) {
+  explicit TREE_WALK(NODE* root) {
     m_parent_length.push_back(0);
     if (root != nullptr) push_children(root, 1);
   }
@@ -168,24 +168,24 @@ class TREE_WALK {
     return true;
   }
 
-  NODE const* node() const { return m_node; }
+  NODE* node() const { return m_node; }
   std::string const& path() const { return m_path; }
 
   // Sibling pairs with equal names found so far; the caller may empty it.
-  std::vector<std::pair<NODE const*, NODE const*>> m_duplicates;
+  std::vector<std::pair<NODE*, NODE*>> m_duplicates;
 
  private:
   struct ENTRY {
-    NODE const* m_node;
+    NODE* m_node;
     std::size_t m_depth;  // children of the root: 1
   };
 
-  void push_children(NODE const* parent, std::size_t depth) {
+  void push_children(NODE* parent, std::size_t depth) {
     m_children.clear();
     for (NODE::CHILD_ITERATOR it = parent->begin_child(); it != parent->end_child(); ++it) {
       m_children.push_back(it->m_value);
     }
-    std::sort(m_children.begin(), m_children.end(), [](NODE const* a, NODE const* b) {
+    std::sort(m_children.begin(), m_children.end(), [](NODE* a, NODE* b) {
       int const order = std::strcmp(a->m_name, b->m_name);
       return order != 0 ? order < 0 : a->m_id < b->m_id;
     });
@@ -199,10 +199,10 @@ class TREE_WALK {
   }
 
   std::vector<ENTRY> m_pending;
-  std::vector<NODE const*> m_children;
+  std::vector<NODE*> m_children;
   std::vector<std::size_t> m_parent_length;  // by depth: the length of the parent's path
   std::string m_path;
-  NODE const* m_node = nullptr;
+  NODE* m_node = nullptr;
 };
 
 // --- check ----------------------------------------------------------------------
@@ -301,7 +301,7 @@ void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
   report_duplicates();
   while (walk.next()) {
     ++tally.m_checked;
-    NODE const* const node = walk.node();
+    NODE* const node = walk.node();
     if (!is_fusion_segment(node->m_name)) tally.illegal(walk.path(), node->m_id);
     unsigned const found = fusion.get_original_name_id(walk.path().c_str());
     if (found != node->m_id) tally.mismatch(walk.path(), found, node->m_id);

@@ -224,17 +224,15 @@ ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::ZEMA_NAME_CONVERTER_HIERARCHY_PARENT(
 
 ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::~ZEMA_NAME_CONVERTER_HIERARCHY_PARENT() {}
 
-ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::begin_child()
-    const {
+ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::begin_child() {
   return m_children.begin();
 }
 
-ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::end_child()
-    const {
+ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::end_child() {
   return m_children.end();
 }
 
-bool ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::is_leaf() const { return false; }
+bool ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::is_leaf() { return false; }
 
 ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* ZEMA_NAME_CONVERTER_HIERARCHY_PARENT::cast_to_parent() {
   return this;
@@ -251,17 +249,15 @@ ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::ZEMA_NAME_CONVERTER_HIERARCHY_LEAF(
 
 ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::~ZEMA_NAME_CONVERTER_HIERARCHY_LEAF() {}
 
-ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::begin_child()
-    const {
+ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::begin_child() {
   return CHILD_ITERATOR{nullptr, 0, 0, nullptr};
 }
 
-ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::end_child()
-    const {
+ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_ITERATOR ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::end_child() {
   return CHILD_ITERATOR{nullptr, 0, 0, nullptr};
 }
 
-bool ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::is_leaf() const { return true; }
+bool ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::is_leaf() { return true; }
 
 ZEMA_NAME_CONVERTER_HIERARCHY_LEAF* ZEMA_NAME_CONVERTER_HIERARCHY_LEAF::cast_to_leaf() {
   return this;
@@ -698,8 +694,10 @@ unsigned ZEMA_NAME_CONVERTER_FUSION_IMPL::get_original_name_id(char const* conve
     std::size_t const length = slash ? std::size_t(slash - segment) : std::strlen(segment);
     m_work_name.assign(segment, length);
     char const* const interned = m_name_table.find(m_work_name.c_str());
-    if (!interned || !current || current->is_leaf()) return 0;
+    if (!interned || !current) return 0;
+    // A leaf has no children to step down to.
     ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* const parent = current->cast_to_parent();
+    if (!parent) return 0;
     ZEMA_NAME_CONVERTER_HIERARCHY::CHILD_HASH::NODE const* const child =
         parent->m_children.hash_search(parent->m_children.m_ops.hash(interned), interned);
     if (!child) return 0;

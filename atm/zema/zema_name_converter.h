@@ -137,9 +137,9 @@ class ZEMA_NAME_CONVERTER_HIERARCHY {
 
   // A walk over the children in the order of the children index; a leaf's
   // walk is empty (both ends are the all-zero iterator).
-  virtual CHILD_ITERATOR begin_child() const = 0;
-  virtual CHILD_ITERATOR end_child() const = 0;
-  virtual bool is_leaf() const = 0;
+  virtual CHILD_ITERATOR begin_child() = 0;
+  virtual CHILD_ITERATOR end_child() = 0;
+  virtual bool is_leaf() = 0;
   // This node as an interior node or as a leaf, or null when it is the other kind.
   virtual ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* cast_to_parent();
   virtual ZEMA_NAME_CONVERTER_HIERARCHY_LEAF* cast_to_leaf();
@@ -162,9 +162,9 @@ class ZEMA_NAME_CONVERTER_HIERARCHY_PARENT : public ZEMA_NAME_CONVERTER_HIERARCH
   // Frees the children index, not the children.
   ~ZEMA_NAME_CONVERTER_HIERARCHY_PARENT() override;
 
-  CHILD_ITERATOR begin_child() const override;
-  CHILD_ITERATOR end_child() const override;
-  bool is_leaf() const override;
+  CHILD_ITERATOR begin_child() override;
+  CHILD_ITERATOR end_child() override;
+  bool is_leaf() override;
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* cast_to_parent() override;
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* cast_to_parent() const override;
 
@@ -181,9 +181,9 @@ class ZEMA_NAME_CONVERTER_HIERARCHY_LEAF : public ZEMA_NAME_CONVERTER_HIERARCHY 
                                      unsigned id);
   ~ZEMA_NAME_CONVERTER_HIERARCHY_LEAF() override;
 
-  CHILD_ITERATOR begin_child() const override;
-  CHILD_ITERATOR end_child() const override;
-  bool is_leaf() const override;
+  CHILD_ITERATOR begin_child() override;
+  CHILD_ITERATOR end_child() override;
+  bool is_leaf() override;
   ZEMA_NAME_CONVERTER_HIERARCHY_LEAF* cast_to_leaf() override;
   ZEMA_NAME_CONVERTER_HIERARCHY_LEAF const* cast_to_leaf() const override;
 };
@@ -266,6 +266,7 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
                                       bool no_backslash);
 
   // The root of the tree, or null while there is none.
+  ZEMA_NAME_CONVERTER_HIERARCHY* get_root() { return m_root; }
   ZEMA_NAME_CONVERTER_HIERARCHY const* get_root() const { return m_root; }
 
   ZEMA_NAME_CONVERTER_HIERARCHY* m_root;
