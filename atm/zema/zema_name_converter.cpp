@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "atm/zema/zema_naming_rules.h"
 #include "h/dbs_translator_sys.h"
 #include "h/hdb_vexa_sys.h"
 #include "h/msg_sys.h"
@@ -25,12 +26,6 @@ char const* unit_name_text(HDB_INSTANCE_NAME const* name) {
 
 bool has_children(HDB_INSTANCE_NAME const* name) {
   return name->begin_child() != name->end_child();
-}
-
-// Atom types with a meaning of their own for made-up names.
-bool is_hierarchy_named_atom(int type) { return type == CDB_ATOM_COMB; }
-bool is_io_atom(int type) {
-  return type == CDB_ATOM_IO_IBUF || type == CDB_ATOM_PIN || type == CDB_ATOM_IO_DDR;
 }
 
 }  // namespace
@@ -328,16 +323,14 @@ KIND* ZEMA_NAME_CONVERTER_FUSION_IMPL::create_node(ZEMA_NAME_CONVERTER_HIERARCHY
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::transform(GEN_STRING* out, char const* in) {
   out->clear();
-  unsigned char const first = static_cast<unsigned char>(*in);
-  if (first < 'a' || first > 'z') out->push_back('a');
+  if (!zema_is_legal_first_char(*in)) out->push_back('a');
   for (unsigned char const* p = reinterpret_cast<unsigned char const*>(in); *p; ++p) {
     unsigned char const c = *p;
     if (c >= 'A' && c <= 'Z') {
       out->push_back(static_cast<char>(c + ('a' - 'A')));
-    } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']') {
-      out->push_back(static_cast<char>(c));
     } else {
-      out->push_back('_');
+      // '_' itself is legal, so every byte that is not legal becomes one.
+      out->push_back(zema_is_legal_name_char(static_cast<char>(c)) ? static_cast<char>(c) : '_');
     }
   }
 }
@@ -487,14 +480,14 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::sort_children() {
 // --- Fusion converter: netlist naming ------------------------------------------
 
 bool ZEMA_NAME_CONVERTER_FUSION_IMPL::is_atom_made_up_name_needed(CDB_ATOM_NODE const* atom) {
-  return !is_hierarchy_named_atom(atom->get_basic_type());
+  return !zema_is_hierarchy_named_atom_type(atom->get_basic_type());
 }
 
 // An oterm without an atom has no type 26 to inherit and is named by the
 // hierarchy like any other.
 bool ZEMA_NAME_CONVERTER_FUSION_IMPL::is_oterm_made_up_name_needed(CDB_ATOM_OTERM const* oterm) {
   CDB_ATOM_NODE const* const node = oterm->get_my_node();
-  return node && is_hierarchy_named_atom(node->get_basic_type());
+  return node && zema_is_hierarchy_named_atom_type(node->get_basic_type());
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
@@ -559,7 +552,7 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_atom_name(
     return nullptr;
   }
   m_work_name = m_type_prefix[type];
-  if (is_io_atom(type)) {
+  if (zema_is_node_named_atom_type(type)) {
     // Named after the atom's own hierarchy node: prefix, "_", that node's name.
     unsigned const id = HDB_NAME_MGR::get_iname_id(atom->get_instance_name());
     if (id == 0) {

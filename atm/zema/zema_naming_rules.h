@@ -1,0 +1,49 @@
+// The rules that converted names keep, in one place for the library and for
+// every program that checks, generates or fuzzes names: the legal alphabet of
+// the target scheme, the shape of a legal unit name, and which atom types the
+// fusion converter names after the design hierarchy.
+//
+// Everything here is inline and depends on nothing but the language, so a
+// host, a tool or a test can use the rules without linking the library.
+#ifndef ATM_ZEMA_ZEMA_NAMING_RULES_H
+#define ATM_ZEMA_ZEMA_NAMING_RULES_H
+
+#include <string_view>
+
+// Whether `c` may stand anywhere in a converted unit name: 'a'..'z', '0'..'9',
+// '[', ']' and '_'.
+constexpr bool zema_is_legal_name_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']' || c == '_';
+}
+
+// Whether `c` may start a converted unit name: 'a'..'z' only.
+constexpr bool zema_is_legal_first_char(char c) { return c >= 'a' && c <= 'z'; }
+
+// Whether `name` is a legal converted unit name: not empty, a legal first
+// character, legal characters throughout. Every name the fusion converter
+// takes from the hierarchy or makes up has this shape.
+constexpr bool zema_is_legal_unit_name(std::string_view name) {
+  if (name.empty() || !zema_is_legal_first_char(name[0])) return false;
+  for (char const c : name) {
+    if (!zema_is_legal_name_char(c)) return false;
+  }
+  return true;
+}
+
+// Whether an atom of basic type `type` is named by its own node of the design
+// hierarchy (type 26); its oterms then get made-up names.
+constexpr bool zema_is_hierarchy_named_atom_type(int type) { return type == 26; }
+
+// Whether an atom of basic type `type` gets a made-up name built from its own
+// hierarchy node's converted name (types 3, 35 and 36) rather than a number.
+constexpr bool zema_is_node_named_atom_type(int type) {
+  return type == 3 || type == 35 || type == 36;
+}
+
+// Whether an atom of basic type `type` needs its instance name to be a node of
+// the design hierarchy: the types of the two tests above.
+constexpr bool zema_atom_type_needs_hierarchy_node(int type) {
+  return zema_is_hierarchy_named_atom_type(type) || zema_is_node_named_atom_type(type);
+}
+
+#endif  // ATM_ZEMA_ZEMA_NAMING_RULES_H
