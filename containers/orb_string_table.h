@@ -72,6 +72,7 @@ class ORB_STRING_TABLE {
     for (NODE* node = head; node; node = node->m_next) {
       if (m_ops.equal(node->m_text, text)) return node;
     }
+    if (!m_chunk_mgr) m_chunk_mgr = new_chunk_mgr();
     char const* const copy = m_chunk_mgr->write(text);
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{copy, nullptr, nullptr};
     orb_push_front(head, node);
@@ -87,14 +88,18 @@ class ORB_STRING_TABLE {
   }
 
   // Forgets every text and releases all copies; the bucket array keeps its
-  // size and a fresh chunk manager takes the place of the old one.
+  // size and a fresh chunk manager takes the place of the old one. Never
+  // throws: if the fresh manager cannot be allocated, the table stays empty
+  // without one and the next new text allocates it.
   void clear() {
-    // The new manager comes first, so a failed allocation leaves the table whole.
-    ORB_STRING_CHUNK_MGR* const fresh = new_chunk_mgr();
     orb_free_chains(m_buckets, m_bucket_count);
     m_count = 0;
     delete_chunk_mgr();
-    m_chunk_mgr = fresh;
+    try {
+      m_chunk_mgr = new_chunk_mgr();
+    } catch (std::bad_alloc const&) {
+      m_chunk_mgr = nullptr;
+    }
   }
 
   unsigned m_bucket_count;

@@ -278,9 +278,10 @@ ZEMA_NAME_CONVERTER_FUSION_IMPL::ZEMA_NAME_CONVERTER_FUSION_IMPL()
   }
 }
 
-// Deleting the nodes is the only work the members' own destructors do not do:
-// the indexes, the name table and the lists free their storage themselves.
-ZEMA_NAME_CONVERTER_FUSION_IMPL::~ZEMA_NAME_CONVERTER_FUSION_IMPL() { delete_hierarchies(); }
+// Empties the converter as clear() does (the base pointers aside), so a host
+// that logs its memory manager sees the same sequence as for clear(); then the
+// members free their storage in reverse order of declaration.
+ZEMA_NAME_CONVERTER_FUSION_IMPL::~ZEMA_NAME_CONVERTER_FUSION_IMPL() { empty_tree(); }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::delete_hierarchies() {
   for (ZEMA_NAME_CONVERTER_HIERARCHY*& node : m_hierarchies) {
@@ -291,6 +292,10 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::delete_hierarchies() {
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::clear() {
   ZEMA_NAME_CONVERTER_IMPL::clear();
+  empty_tree();
+}
+
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::empty_tree() {
   // Nodes go first: their destructors read neither the indexes nor the names.
   delete_hierarchies();
   m_hierarchies.clear();
@@ -298,14 +303,11 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::clear() {
   m_atom_hier_hash.clear();
   m_oterm_hier_hash.clear();
   m_root = nullptr;
+  m_name_table.clear();
   m_work_name.clear();
   m_number_text.clear();
   m_atom_counter = 0;
   m_oterm_counter = 0;
-  // Last, since only this step allocates (a fresh chunk manager): if it fails,
-  // the converter is already empty apart from its names, and a later init()
-  // still numbers made-up names from 0.
-  m_name_table.clear();
 }
 
 template <class KIND>

@@ -291,6 +291,8 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   // uniquify, then the interned pointer of the accepted text.
   char const* unique_name(GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent);
   char const* intern(char const* text);
+  // clear() without the base pointers: the work the destructor shares.
+  void empty_tree();
   template <class KIND>
   KIND* create_node(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent, char const* name, unsigned id);
   ZEMA_NAME_CONVERTER_HIERARCHY const* find_node(ID_HASH const& index,
