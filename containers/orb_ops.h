@@ -21,13 +21,16 @@ struct ZEMA_NAME_CSTR_OPS {
   // as a signed char, so bytes 0x80 to 0xFF add -128 to -1. "" hashes to 0.
   unsigned hash(char const* text) const {
     unsigned h = 0;
-    for (; *text; ++text) {
-      unsigned const c = static_cast<unsigned>(static_cast<int>(static_cast<signed char>(*text)));
-      h ^= (h << 5) + (h >> 2) + c;
-    }
+    for (; *text; ++text) h = step(h, *text);
     return h;
   }
   bool equal(char const* a, char const* b) const { return a == b; }
+
+  // The hash of a text extended by one byte: callers that build a name byte
+  // by byte hash it on the way, and a suffix extends the hash of its base.
+  static unsigned step(unsigned h, char c) {
+    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned>(static_cast<signed char>(c)));
+  }
 };
 
 #endif  // CONTAINERS_ORB_OPS_H

@@ -68,14 +68,18 @@ class ORB_STRING_TABLE {
   // Find-or-intern: the node of a text equal to `text`, copying the text into
   // the table first when it is new. h must be the Ops hash of `text`.
   NODE* insert_helper(unsigned h, char const* text) {
-    NODE*& head = m_buckets[h % m_bucket_count];
-    for (NODE* node = head; node; node = node->m_next) {
-      if (m_ops.equal(node->m_text, text)) return node;
-    }
+    if (NODE* const node = hash_search(h, text)) return node;
+    return insert_new(h, text);
+  }
+
+  // Interns `text`, which the table must not hold yet; h must be its Ops
+  // hash. The same as insert_helper on a new text, for callers that have just
+  // searched for it and hold its hash.
+  NODE* insert_new(unsigned h, char const* text) {
     if (!m_chunk_mgr) m_chunk_mgr = new_chunk_mgr();
     char const* const copy = m_chunk_mgr->write(text);
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{copy, nullptr, nullptr};
-    orb_push_front(head, node);
+    orb_push_front(m_buckets[h % m_bucket_count], node);
     ++m_count;
     resize(m_count);
     return node;
