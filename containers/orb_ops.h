@@ -16,6 +16,18 @@ struct ORB_OPS<unsigned> {
   bool equal(unsigned a, unsigned b) const { return a == b; }
 };
 
+// What hashing a key reads beyond the key itself, for prefetching: the text of
+// a name key, nothing for an id.
+template <class Key>
+struct ORB_OPS_KEY_DATA {
+  static void const* of(Key const&) { return nullptr; }
+};
+
+template <>
+struct ORB_OPS_KEY_DATA<char const*> {
+  static void const* of(char const* key) { return key; }
+};
+
 struct ZEMA_NAME_CSTR_OPS {
   // h = h ^ ((h << 5) + (h >> 2) + c) over the bytes, each byte sign-extended
   // as a signed char, so bytes 0x80 to 0xFF add -128 to -1. "" hashes to 0.

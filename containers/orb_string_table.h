@@ -87,8 +87,9 @@ class ORB_STRING_TABLE {
 
   // Grows the bucket array if `n` texts call for it; never shrinks.
   void resize(unsigned n) {
-    orb_grow(m_buckets, m_bucket_count, n,
-             [this](NODE const* node) { return m_ops.hash(node->m_text); });
+    orb_grow(
+        m_buckets, m_bucket_count, n, [this](NODE const* node) { return m_ops.hash(node->m_text); },
+        [](NODE const* node) { return static_cast<void const*>(node->m_text); });
   }
 
   // Forgets every text and releases all copies; the bucket array keeps its

@@ -12,7 +12,9 @@
 // table of slabs leads from a block's address to its pool or span, which
 // knows the record and the size to charge when the block is freed. Fresh
 // memory of the range is already zero; a reused block is cleared on the way
-// out, unless it is a large span whose pages went back to the system.
+// out. The slabs of a freed span (the old bucket array of a table that grew)
+// go to the pools, so that the memory a run touches is reused before fresh
+// memory is touched.
 //
 // When the range cannot be reserved or is full, and in sanitizer builds or
 // runs with ZEMA_HOST_POOLS=0 in the environment (for valgrind), blocks come
@@ -63,8 +65,6 @@ std::size_t const kSlabShift = 16;
 std::size_t const kSlabBytes = std::size_t(1) << kSlabShift;
 // Larger blocks take spans of whole slabs.
 std::size_t const kLargestPooled = kSlabBytes / 2;
-// Freed spans this large give their pages back to the system.
-std::size_t const kReturnedSpanSlabs = kHugePageBytes / kSlabBytes;
 
 // What a slab serves: the blocks of one pool, or one span. A slab table entry
 // holds a pointer to either, spans with the low bit set.
@@ -81,8 +81,6 @@ struct SPAN {
   MEM_TRACKER_THUNK* m_thunk;
   std::size_t m_size;
   std::size_t m_slabs;
-  char* m_start;
-  bool m_zero;  // free and known to be zero (its pages went back to the system)
 };
 
 class ARENA {
@@ -112,7 +110,7 @@ class ARENA {
       return block;
     }
     if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
-      char* const slab = take_slabs(1);
+      char* const slab = take_slab();
       if (slab == nullptr) return nullptr;
       entry(slab) = reinterpret_cast<std::uintptr_t>(pool);
       pool->m_bump = slab;
@@ -129,11 +127,16 @@ class ARENA {
   void release(void* block, DISCHARGE discharge) {
     std::uintptr_t const slot = entry(block);
     if (slot & 1) {
+      // The slabs of a freed span serve later pools and chunks: memory that
+      // has been touched once is far cheaper to clear than fresh memory.
       SPAN* const span = reinterpret_cast<SPAN*>(slot & ~std::uintptr_t(1));
       discharge(span->m_thunk, span->m_size);
-      span->m_zero = span->m_slabs >= kReturnedSpanSlabs &&
-                     madvise(span->m_start, span->m_slabs * kSlabBytes, MADV_DONTNEED) == 0;
-      m_free_spans.push_back(span);
+      char* const start = static_cast<char*>(block);
+      for (std::size_t i = 0; i < span->m_slabs; ++i) {
+        entry(start + i * kSlabBytes) = 0;
+        m_free_slabs.push_back(start + i * kSlabBytes);
+      }
+      delete span;
       return;
     }
     POOL* const pool = reinterpret_cast<POOL*>(slot);
@@ -175,31 +178,29 @@ class ARENA {
                    kSlabShift];
   }
 
-  char* take_slabs(std::size_t count) {
+  // Fresh slabs from the end of what the range has handed out.
+  char* take_fresh(std::size_t count) {
     if (static_cast<std::size_t>(m_limit - m_next) / kSlabBytes < count) return nullptr;
     char* const slabs = m_next;
     m_next += count * kSlabBytes;
     return slabs;
   }
 
-  // A freed span of the same length is reused before the range grows.
+  // One zero-filled slab: a freed one, cleared, before a fresh one.
+  char* take_slab() {
+    if (m_free_slabs.empty()) return take_fresh(1);
+    char* const slab = m_free_slabs.back();
+    m_free_slabs.pop_back();
+    std::memset(slab, 0, kSlabBytes);
+    return slab;
+  }
+
   void* allocate_span(MEM_TRACKER_THUNK* thunk, std::size_t size) {
     if (size > static_cast<std::size_t>(m_limit - m_base)) return nullptr;
     std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
-    for (std::size_t i = m_free_spans.size(); i-- > 0;) {
-      SPAN* const span = m_free_spans[i];
-      if (span->m_slabs != slabs) continue;
-      m_free_spans[i] = m_free_spans.back();
-      m_free_spans.pop_back();
-      if (!span->m_zero) std::memset(span->m_start, 0, span->m_size);
-      span->m_thunk = thunk;
-      span->m_size = size;
-      return span->m_start;
-    }
-    char* const start = take_slabs(slabs);
+    char* const start = slabs == 1 ? take_slab() : take_fresh(slabs);
     if (start == nullptr) return nullptr;
-    SPAN* const span = new SPAN{thunk, size, slabs, start, false};
-    entry(start) = reinterpret_cast<std::uintptr_t>(span) | 1;
+    entry(start) = reinterpret_cast<std::uintptr_t>(new SPAN{thunk, size, slabs}) | 1;
     return start;
   }
 
@@ -246,7 +247,7 @@ class ARENA {
   std::vector<POOL*> m_pools;
   std::vector<POOL*> m_index;
   POOL* m_last = nullptr;
-  std::vector<SPAN*> m_free_spans;
+  std::vector<char*> m_free_slabs;
 };
 
 struct MEM_STATE {
