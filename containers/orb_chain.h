@@ -81,7 +81,7 @@ inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, Ha
   Node** const fresh = orb_allocate_buckets<Node>(new_count);
   Node** const old = buckets;
   unsigned const old_count = bucket_count;
-  unsigned const kAhead = 16;
+  unsigned const kAhead = 64;
   unsigned const kHashed = kAhead / 4;
   unsigned head_hash[kHashed] = {};
   for (unsigned b = 0; b < old_count; ++b) {

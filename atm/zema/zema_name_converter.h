@@ -307,9 +307,12 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   };
 
   unsigned legalise(GEN_STRING* out, char const* in);
-  // Makes *name free among the children of `parent`; hashes->m_child must
-  // hold the children hash of *name on entry. A null state runs the loop
-  // without the memo.
+  NAME_HASHES hashes_of(char const* name) const;
+  void prefetch_ahead(INIT_STATE const& state, std::size_t i,
+                      ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) const;
+  // Makes *name free among the children of `parent`; *hashes must hold the
+  // hashes of *name on entry and holds those of the accepted name on return.
+  // A null state runs the loop without the memo.
   ORB_STRING_TABLE_NODE* uniquify(GEN_STRING* name,
                                   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
                                   INIT_STATE* state, NAME_HASHES* hashes);
