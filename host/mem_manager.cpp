@@ -69,12 +69,14 @@ std::size_t const kLargestPooled = kSlabBytes / 2;
 // What a slab serves: the blocks of one pool, or one span. A slab table entry
 // holds a pointer to either, spans with the low bit set.
 struct POOL {
-  MEM_TRACKER_THUNK* m_thunk;
-  std::size_t m_size;    // bytes asked for, charged to the record
-  std::size_t m_stride;  // m_size rounded up to a multiple of 8
-  void* m_free;
-  char* m_bump;
-  char* m_end;
+  MEM_TRACKER_THUNK* m_thunk = nullptr;
+  std::size_t m_size = 0;    // bytes asked for, charged to the record
+  std::size_t m_stride = 0;  // m_size rounded up to a multiple of 8
+  void* m_free = nullptr;
+  char* m_bump = nullptr;
+  char* m_end = nullptr;
+  std::size_t m_live = 0;      // blocks handed out and not freed
+  std::vector<char*> m_slabs;  // in the order they were taken
 };
 
 struct SPAN {
@@ -104,6 +106,7 @@ class ARENA {
     if (m_base == nullptr) return nullptr;
     if (size > kLargestPooled) return allocate_span(thunk, size);
     POOL* const pool = find(thunk, size);
+    ++pool->m_live;
     if (void* const block = pool->m_free) {
       pool->m_free = *static_cast<void**>(block);
       std::memset(block, 0, pool->m_stride);
@@ -111,7 +114,11 @@ class ARENA {
     }
     if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
       char* const slab = take_slab();
-      if (slab == nullptr) return nullptr;
+      if (slab == nullptr) {
+        --pool->m_live;
+        return nullptr;
+      }
+      pool->m_slabs.push_back(slab);
       entry(slab) = reinterpret_cast<std::uintptr_t>(pool);
       pool->m_bump = slab;
       pool->m_end = slab + kSlabBytes;
@@ -141,6 +148,20 @@ class ARENA {
     }
     POOL* const pool = reinterpret_cast<POOL*>(slot);
     discharge(pool->m_thunk, pool->m_size);
+    if (--pool->m_live == 0) {
+      // The last block of a pool went, as when a converter is cleared: its
+      // slabs serve the next allocations in order, where a free list
+      // threaded through a freed tree would hand out blocks scattered all
+      // over its slabs.
+      for (std::size_t i = pool->m_slabs.size(); i-- > 0;) {
+        entry(pool->m_slabs[i]) = 0;
+        m_free_slabs.push_back(pool->m_slabs[i]);
+      }
+      pool->m_slabs.clear();
+      pool->m_free = nullptr;
+      pool->m_bump = pool->m_end = nullptr;
+      return;
+    }
     *static_cast<void**>(block) = pool->m_free;
     pool->m_free = block;
   }
@@ -218,7 +239,10 @@ class ARENA {
     }
     // 8-byte aligned, 16 when the size is a multiple of 16 (0 counts as 16).
     std::size_t const stride = size == 0 ? 16 : (size + 7) & ~std::size_t(7);
-    POOL* const pool = new POOL{thunk, size, stride, nullptr, nullptr, nullptr};
+    POOL* const pool = new POOL;
+    pool->m_thunk = thunk;
+    pool->m_size = size;
+    pool->m_stride = stride;
     m_pools.push_back(pool);
     m_index[i] = pool;
     return m_last = pool;
