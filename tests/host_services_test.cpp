@@ -15,6 +15,7 @@
 
 #include "h/dbs_translator_sys.h"
 #include "h/gen_sys.h"
+#include "h/hdb_vexa_sys.h"
 #include "h/orb_sys.h"
 
 namespace {
@@ -243,3 +244,18 @@ TEST(HostText, AtomTypeNamesRoundTripIgnoringCase) {
 }
 
 }  // namespace
+
+TEST(HostRecords, EachKindKeepsABoundedNumberAndCountsTheRest) {
+  std::size_t const kept = 100000;
+  zema_host::clear_call_log();
+  std::size_t const dropped = zema_host::dropped_records();
+  zema_host::set_call_log(true);
+  GEN_STRING out;
+  for (std::size_t i = 0; i < kept + 5; ++i) hdb_convert_unit_name_to_vexa(&out, "u", false);
+  zema_host::set_call_log(false);
+  EXPECT_EQ(kept, zema_host::call_log().size());
+  EXPECT_EQ(dropped + 5, zema_host::dropped_records());
+  zema_host::clear_call_log();
+  hdb_convert_unit_name_to_vexa(&out, "u", false);
+  EXPECT_TRUE(zema_host::call_log().empty()) << "recorded only while switched on";
+}
