@@ -160,7 +160,7 @@ TEST(HostMemory, BlocksAreZeroFilledAlignedCountedAndFailOnRequest) {
   EXPECT_THROW(MEM_MANAGER::new_wrapper(static_cast<std::size_t>(-1), &g_int_thunk, ""),
                std::bad_alloc);
   zema_host::MEM_STATS const during = zema_host::mem_module_stats("HOSTTEST");
-  EXPECT_EQ(before.live_bytes + 10 + 100025 + 4 * 8, during.live_bytes);
+  EXPECT_EQ(before.live_bytes + 10 + 100025 + 4ull * 8, during.live_bytes);
   EXPECT_EQ(before.live_blocks + 9, during.live_blocks);
   EXPECT_EQ(before.total_blocks + 13, during.total_blocks);
   for (void* block : blocks) MEM_MANAGER::delete_wrapper(block, "HOSTTEST");

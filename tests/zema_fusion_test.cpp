@@ -370,6 +370,7 @@ TEST_F(ZemaFusionTest, MadeUpNamesCountAcrossTypesAndAvoidTakenNames) {
   FUSION c;
   c.init(d.action_point(), d.netlist());
   std::vector<std::string> names;
+  names.reserve(atoms.size() + 1);
   for (CDB_ATOM_NODE* atom : atoms) names.push_back(query(c, atom, UNIT));
   names.push_back(query(c, first, UNIT) + " " + query(c, second, UNIT));
   // The captured child keeps lut1; two oterms without a name share id 0, so
@@ -576,7 +577,7 @@ TEST_F(ZemaFusionTest, DeepChainAndWideRootAreNamedToTheEnds) {
 // init gives the names an undisturbed converter gives.
 TEST_F(ZemaFusionTest, AllocationFailuresDuringInitLeakNothingAndTheNextInitStartsClean) {
   PLAN plan;
-  unsigned const reg = plan.add(plan.add(0, "CPU") - 1, "Reg");
+  unsigned const reg = plan.add(static_cast<int>(plan.add(0, "CPU")) - 1, "Reg");
   plan.add(1, "reg");
   plan.atoms.push_back({CDB_ATOM_COMB, reg, {plan.next_free++, 0}});
   plan.atoms.push_back({CDB_ATOM_RAM, plan.next_free++, {reg}});
