@@ -12,7 +12,10 @@
 #include <unordered_map>
 #include <utility>
 
+#include "atm/zema/zema_naming_rules.h"
 #include "h/cdb_net_sys.h"
+#include "tools/full_path.h"
+#include "tools/text_format.h"
 #include "tools/tool_error.h"
 
 namespace zema_tool {
@@ -26,9 +29,9 @@ void expect_no_reports() {
   std::vector<zema_host::INTERNAL_ERROR> const& reports = zema_host::internal_errors();
   if (reports.empty()) return;
   zema_host::INTERNAL_ERROR const& first = reports.front();
-  throw INTERNAL_FAILURE("the converter reported a broken invariant: " + quoted(first.condition) +
-                         " in module " + first.module + " at " + first.file + ":" +
-                         std::to_string(first.line));
+  throw INTERNAL_FAILURE(
+      "the converter reported a broken invariant: " + quoted_text(first.condition) + " in module " +
+      first.module + " at " + first.file + ":" + decimal(static_cast<std::uint64_t>(first.line)));
 }
 
 unsigned id_of(HDB_INSTANCE_NAME const* name) { return HDB_NAME_MGR::get_iname_id(name); }
@@ -49,24 +52,6 @@ void for_each_row(LOADED_DESIGN& design, VISIT&& visit) {
       if (*it != nullptr) visit(atom, atom_index, *it, position);
     }
   }
-}
-
-void put_json_string(OUTPUT_BUFFER& out, std::string_view text) {
-  static char const kHex[] = "0123456789abcdef";
-  out.put('"');
-  for (char c : text) {
-    unsigned char const byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.put('\\');
-      out.put(c);
-    } else if (byte < 0x20) {
-      char const escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
-      out.put(std::string_view(escape, 6));
-    } else {
-      out.put(c);
-    }
-  }
-  out.put('"');
 }
 
 // Writes the rows of `convert` as tab-separated lines under a header, or as
@@ -129,7 +114,7 @@ class ROW_WRITER {
 
   void put_json_value(GEN_STRING const* text) {
     if (text != nullptr) {
-      put_json_string(m_out, *text);
+      m_out.put_json(*text);
     } else {
       m_out.put("null");
     }
@@ -147,7 +132,6 @@ class ROW_WRITER {
 class TREE_WALK {
  public:
   explicit TREE_WALK(NODE* root) {
-    m_parent_length.push_back(0);
     if (root != nullptr) push_children(root, 1);
   }
 
@@ -157,19 +141,13 @@ class TREE_WALK {
     ENTRY const entry = m_pending.back();
     m_pending.pop_back();
     m_node = entry.m_node;
-    m_path.resize(m_parent_length[entry.m_depth - 1]);
-    if (entry.m_depth > 1) m_path.push_back('/');
-    m_path.append(m_node->m_name);
-    if (!m_node->is_leaf()) {
-      if (m_parent_length.size() <= entry.m_depth) m_parent_length.resize(entry.m_depth + 1);
-      m_parent_length[entry.m_depth] = m_path.size();
-      push_children(m_node, entry.m_depth + 1);
-    }
+    m_path.enter(entry.m_depth, m_node->m_name);
+    if (!m_node->is_leaf()) push_children(m_node, entry.m_depth + 1);
     return true;
   }
 
   NODE* node() const { return m_node; }
-  std::string const& path() const { return m_path; }
+  std::string const& path() const { return m_path.text(); }
 
   // Sibling pairs with equal names found so far; the caller may empty it.
   std::vector<std::pair<NODE*, NODE*>> m_duplicates;
@@ -200,44 +178,32 @@ class TREE_WALK {
 
   std::vector<ENTRY> m_pending;
   std::vector<NODE*> m_children;
-  std::vector<std::size_t> m_parent_length;  // by depth: the length of the parent's path
-  std::string m_path;
+  FULL_PATH m_path;
   NODE* m_node = nullptr;
 };
 
 // --- check ----------------------------------------------------------------------
 
-bool is_name_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']' || c == '_';
-}
-
-// A fusion segment: not empty, starting with a lower-case letter.
-bool is_fusion_segment(std::string_view segment) {
-  if (segment.empty() || segment[0] < 'a' || segment[0] > 'z') return false;
-  return std::all_of(segment.begin(), segment.end(),
-                     [](char c) { return is_name_byte(static_cast<unsigned char>(c)); });
-}
-
 // A reversible segment: any number of legal bytes; with `slashes`, "/"
 // separates segments.
 bool is_reversible_name(std::string_view name, bool slashes) {
   return std::all_of(name.begin(), name.end(), [slashes](char c) {
-    return is_name_byte(static_cast<unsigned char>(c)) || (slashes && c == '/');
+    return zema_is_legal_name_char(c) || (slashes && c == '/');
   });
 }
 
 class CHECK_TALLY {
  public:
   void illegal(std::string const& name, unsigned id) {
-    add(&m_illegal, "illegal name " + quoted(name) + " (id " + std::to_string(id) + ")");
+    add(&m_illegal, "illegal name " + quoted_text(name, name.size()) + " (id " + decimal(id) + ")");
   }
   void duplicate(std::string const& name, unsigned first, unsigned second, char const* among) {
-    add(&m_duplicate, "duplicate name " + quoted(name) + among + " (ids " + std::to_string(first) +
-                          " and " + std::to_string(second) + ")");
+    add(&m_duplicate, "duplicate name " + quoted_text(name, name.size()) + among + " (ids " +
+                          decimal(first) + " and " + decimal(second) + ")");
   }
   void mismatch(std::string const& name, unsigned found, unsigned expected) {
-    add(&m_mismatch, "lookup of " + quoted(name) + " gives " + std::to_string(found) +
-                         ", expected " + std::to_string(expected));
+    add(&m_mismatch, "lookup of " + quoted_text(name, name.size()) + " gives " + decimal(found) +
+                         ", expected " + decimal(expected));
   }
   void unnamed(std::string const& row) { add(&m_mismatch, row + " has no converted full name"); }
 
@@ -276,8 +242,8 @@ class CHECK_TALLY {
 };
 
 std::string row_label(std::size_t atom_index, long oterm_position) {
-  if (oterm_position < 0) return "atom " + std::to_string(atom_index);
-  return "oterm " + std::to_string(atom_index) + "." + std::to_string(oterm_position);
+  if (oterm_position < 0) return "atom " + decimal(atom_index);
+  return "oterm " + decimal(atom_index) + "." + decimal(static_cast<std::uint64_t>(oterm_position));
 }
 
 // Every node of the tree: a legal segment, unique among its siblings, and
@@ -302,7 +268,7 @@ void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
   while (walk.next()) {
     ++tally.m_checked;
     NODE* const node = walk.node();
-    if (!is_fusion_segment(node->m_name)) tally.illegal(walk.path(), node->m_id);
+    if (!zema_is_legal_unit_name(node->m_name)) tally.illegal(walk.path(), node->m_id);
     unsigned const found = fusion.get_original_name_id(walk.path().c_str());
     if (found != node->m_id) tally.mismatch(walk.path(), found, node->m_id);
     if (!walk.m_duplicates.empty()) {

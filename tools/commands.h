@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "atm/zema/zema_name_converter.h"
-#include "tools/design_file.h"
+#include "tools/design_builder.h"
 #include "tools/output_buffer.h"
 
 namespace zema_tool {

@@ -16,7 +16,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
+#include "tools/text_format.h"
 
 namespace {
 
@@ -62,26 +64,18 @@ class WRITER {
     m_buffer.push_back(c);
     if (m_buffer.size() >= (1u << 20)) flush();
   }
-  void put(char const* text) {
-    while (*text != '\0') put(*text++);
+  void put(std::string_view text) {
+    m_buffer.append(text);
+    if (m_buffer.size() >= (1u << 20)) flush();
   }
-  void put_uint(std::uint64_t value) { put(std::to_string(value).c_str()); }
+  void put(char const* text) { put(std::string_view(text)); }
+  void put_uint(std::uint64_t value) {
+    char digits[zema_tool::kDecimalRoom];
+    put(std::string_view(digits, zema_tool::write_decimal(digits, value) - digits));
+  }
   void put_string(std::string const& text) {
-    static char const kHex[] = "0123456789abcdef";
     put('"');
-    for (char c : text) {
-      unsigned char const byte = static_cast<unsigned char>(c);
-      if (c == '"' || c == '\\') {
-        put('\\');
-        put(c);
-      } else if (byte < 0x20) {
-        put("\\u00");
-        put(kHex[byte >> 4]);
-        put(kHex[byte & 15]);
-      } else {
-        put(c);
-      }
-    }
+    zema_tool::put_escaped(*this, text, zema_tool::ESCAPE::JSON);
     put('"');
   }
   void flush() {
@@ -235,7 +229,7 @@ class GENERATOR {
       }
       return name;
     }
-    if (pick < 40) return std::to_string(m_random.below(100)) + name;
+    if (pick < 40) return zema_tool::decimal(m_random.below(100)) + name;
     if (pick < 50) {
       return kPunctuated[m_random.below(sizeof kPunctuated / sizeof *kPunctuated)] + name;
     }
@@ -289,12 +283,11 @@ class GENERATOR {
     } else {
       do {
         type = static_cast<int>(m_random.below(kTypeCount));
-      } while (type == kCombType || type == 3 || type == 35 || type == 36);
+      } while (zema_atom_type_needs_hierarchy_node(type));
     }
     out.put("{\"type\": ");
     write_type(out, type);
-    bool const named_in_hierarchy = type == kCombType || type == 3 || type == 35 || type == 36;
-    if (named_in_hierarchy) {
+    if (zema_atom_type_needs_hierarchy_node(type)) {
       out.put(", \"name\": ");
       out.put_uint(hierarchy_id());
     } else if (m_random.percent(85)) {
@@ -308,7 +301,7 @@ class GENERATOR {
         if (i > 0) out.put(", ");
         if (m_random.percent(10)) {
           out.put("null");
-        } else if (type == kCombType) {
+        } else if (zema_is_hierarchy_named_atom_type(type)) {
           write_loose_name(out);
         } else {
           out.put_uint(hierarchy_id());

@@ -23,7 +23,9 @@
 
 #include "host/zema_host.h"
 #include "tools/commands.h"
-#include "tools/design_file.h"
+#include "tools/design_builder.h"
+#include "tools/design_reader.h"
+#include "tools/input_file.h"
 #include "tools/output_buffer.h"
 #include "tools/tool_error.h"
 
@@ -70,7 +72,16 @@ std::string bundled_design_path() {
 int run_command(OPTIONS const& options) {
   try {
     std::string const path = options.m_design_given ? options.m_design : bundled_design_path();
-    std::unique_ptr<LOADED_DESIGN> design = load_design(path);
+    std::unique_ptr<LOADED_DESIGN> design;
+    {
+      READ_OPTIONS read;
+      DESIGN_RECORDS records;
+      {
+        INPUT_TEXT const text = INPUT_TEXT::read(path, read.m_max_input_size);
+        read_records(text, read, &records);
+      }
+      design = build_design(std::move(records));
+    }
     ZEMA_NAME_CONVERTER_ENUM const strategy = options.m_strategy == "reversible"
                                                   ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
                                                   : ZEMA_NAME_CONVERTER_FUSION;
