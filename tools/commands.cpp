@@ -14,6 +14,7 @@
 
 #include "atm/zema/zema_naming_rules.h"
 #include "h/cdb_net_sys.h"
+#include "tools/exit_policy.h"
 #include "tools/full_path.h"
 #include "tools/text_format.h"
 #include "tools/tool_error.h"
@@ -249,10 +250,13 @@ std::string row_label(std::size_t atom_index, long oterm_position) {
 // Every node of the tree: a legal segment, unique among its siblings, and
 // found again by its full name. Then every atom and oterm: its full name
 // leads back to its own id (the root, whose full name is empty, aside).
-void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
-  ZEMA_NAME_CONVERTER_FUSION_IMPL fusion;
+void check_fusion(LOADED_DESIGN& design, PHASES& phases, CHECK_TALLY& tally) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER_FUSION_IMPL> const kept(new ZEMA_NAME_CONVERTER_FUSION_IMPL);
+  ZEMA_NAME_CONVERTER_FUSION_IMPL& fusion = *kept;
   fusion.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("check");
   TREE_WALK walk(fusion.get_root());
   // Duplicates come to light when a node's children are gathered: the
   // root's at the start, every other node's right after the node's visit.
@@ -298,10 +302,14 @@ void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
 // Every converted name of an atom or oterm uses only legal bytes. Names of
 // the hierarchy (not free-standing ones) must get distinct full names and be
 // found again by them; the root, whose path is empty, aside.
-void check_reversible(LOADED_DESIGN& design, CHECK_TALLY& tally) {
-  ZEMA_NAME_CONVERTER converter(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE);
+void check_reversible(LOADED_DESIGN& design, PHASES& phases, CHECK_TALLY& tally) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(
+      new ZEMA_NAME_CONVERTER(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE));
+  ZEMA_NAME_CONVERTER& converter = *kept;
   converter.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("check");
   GEN_STRING unit;
   GEN_STRING full;
   std::unordered_map<std::string, HDB_INSTANCE_NAME const*> owners;
@@ -334,10 +342,14 @@ void check_reversible(LOADED_DESIGN& design, CHECK_TALLY& tally) {
 
 }  // namespace
 
-void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_BUFFER& out) {
-  ZEMA_NAME_CONVERTER converter(options.m_strategy);
+void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, PHASES& phases,
+                 OUTPUT_BUFFER& out) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(new ZEMA_NAME_CONVERTER(options.m_strategy));
+  ZEMA_NAME_CONVERTER& converter = *kept;
   converter.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("write");
   GEN_STRING unit;
   GEN_STRING full;
   bool const no_backslash = !options.m_backslash;
@@ -363,10 +375,13 @@ void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_B
 }
 
 void run_lookup(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
-                std::vector<std::string> const& names, OUTPUT_BUFFER& out) {
-  ZEMA_NAME_CONVERTER converter(strategy);
+                std::vector<std::string> const& names, PHASES& phases, OUTPUT_BUFFER& out) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(new ZEMA_NAME_CONVERTER(strategy));
+  ZEMA_NAME_CONVERTER& converter = *kept;
   converter.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("write");
   for (std::string const& name : names) {
     out.put(name);
     out.put('\t');
@@ -375,10 +390,13 @@ void run_lookup(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
   }
 }
 
-void run_map(LOADED_DESIGN& design, OUTPUT_BUFFER& out) {
-  ZEMA_NAME_CONVERTER_FUSION_IMPL fusion;
+void run_map(LOADED_DESIGN& design, PHASES& phases, OUTPUT_BUFFER& out) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER_FUSION_IMPL> const kept(new ZEMA_NAME_CONVERTER_FUSION_IMPL);
+  ZEMA_NAME_CONVERTER_FUSION_IMPL& fusion = *kept;
   fusion.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("write");
   TREE_WALK walk(fusion.get_root());
   while (walk.next()) {
     out.put_uint(walk.node()->m_id);
@@ -388,14 +406,15 @@ void run_map(LOADED_DESIGN& design, OUTPUT_BUFFER& out) {
   }
 }
 
-int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, OUTPUT_BUFFER& out,
-              std::FILE* errors) {
+int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
+              OUTPUT_BUFFER& out, std::FILE* errors) {
   CHECK_TALLY tally;
   if (strategy == ZEMA_NAME_CONVERTER_FUSION) {
-    check_fusion(design, tally);
+    check_fusion(design, phases, tally);
   } else {
-    check_reversible(design, tally);
+    check_reversible(design, phases, tally);
   }
+  phases.start("write");
   return tally.report(out, errors);
 }
 

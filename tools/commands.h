@@ -16,6 +16,7 @@
 #include "atm/zema/zema_name_converter.h"
 #include "tools/design_builder.h"
 #include "tools/output_buffer.h"
+#include "tools/phases.h"
 
 namespace zema_tool {
 
@@ -27,21 +28,22 @@ struct CONVERT_OPTIONS {
 
 // One row per atom and per non-null oterm, in netlist order, each atom
 // followed by its oterms.
-void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_BUFFER& out);
+void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, PHASES& phases,
+                 OUTPUT_BUFFER& out);
 
 // One line "NAME<TAB>ID" per name; ID is 0 when the name names nothing.
 void run_lookup(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
-                std::vector<std::string> const& names, OUTPUT_BUFFER& out);
+                std::vector<std::string> const& names, PHASES& phases, OUTPUT_BUFFER& out);
 
 // One line "ID<TAB>FULL<TAB>leaf|parent" per node of the fusion converter's
 // tree but the root, depth first, siblings in byte order of their names.
-void run_map(LOADED_DESIGN& design, OUTPUT_BUFFER& out);
+void run_map(LOADED_DESIGN& design, PHASES& phases, OUTPUT_BUFFER& out);
 
 // Checks the legal alphabet, uniqueness and reverse lookup of every converted
 // name; writes the summary to `out` and the first violations to `errors`.
 // Gives EXIT_OK, or EXIT_CHECK_FAILED when anything was violated.
-int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, OUTPUT_BUFFER& out,
-              std::FILE* errors);
+int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
+              OUTPUT_BUFFER& out, std::FILE* errors);
 
 }  // namespace zema_tool
 

@@ -153,8 +153,14 @@ std::uint64_t DESIGN_FILE_READER::read_id(od::value& value, std::string_view fie
 
 void DESIGN_FILE_READER::read() {
   od::document& doc = m_json.document();
-  // The names are never longer than the file; untouched capacity costs nothing.
+  // Room for the most records a file of this size can hold (an instance is
+  // at least {"name":""}, an atom {"type":0}, an oterm entry 0, and the names
+  // are never longer than the file), so the arrays never move while they
+  // fill. Capacity that is never touched costs no memory.
   m_records.m_texts.reserve(m_records.m_texts.size() + m_size);
+  m_records.m_names.reserve(m_size / 11 + 1);
+  m_records.m_atoms.reserve(m_size / 10 + 1);
+  m_records.m_oterms.reserve(m_size / 2 + 1);
 
   od::json_type type;
   check(doc.type().get(type));

@@ -248,8 +248,8 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size) {
     input.m_mapped = mapped;
     input.m_size = static_cast<std::size_t>(size);
     input.m_capacity = mapped;
-    if (::mmap(span, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) ==
-        MAP_FAILED) {
+    if (::mmap(span, static_cast<std::size_t>(size), PROT_READ,
+               MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
       throw TOOL_ERROR(input.m_name, "cannot read: " + errno_text(errno));
     }
     ::madvise(span, static_cast<std::size_t>(size), MADV_SEQUENTIAL);

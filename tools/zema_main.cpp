@@ -25,6 +25,7 @@
 #include "tools/commands.h"
 #include "tools/design_builder.h"
 #include "tools/design_reader.h"
+#include "tools/exit_policy.h"
 #include "tools/input_file.h"
 #include "tools/output_buffer.h"
 #include "tools/tool_error.h"
@@ -51,6 +52,7 @@ struct OPTIONS {
   std::string m_strategy = "fusion";
   std::string m_format = "tsv";
   bool m_backslash = false;
+  bool m_stats = false;
   std::vector<std::string> m_names;
 };
 
@@ -72,15 +74,18 @@ std::string bundled_design_path() {
 int run_command(OPTIONS const& options) {
   try {
     std::string const path = options.m_design_given ? options.m_design : bundled_design_path();
-    std::unique_ptr<LOADED_DESIGN> design;
+    PHASES phases(options.m_stats, isatty(STDERR_FILENO) == 1);
+    KEPT_PTR<LOADED_DESIGN> design;
     {
       READ_OPTIONS read;
       DESIGN_RECORDS records;
+      phases.start("read");
       {
         INPUT_TEXT const text = INPUT_TEXT::read(path, read.m_max_input_size);
         read_records(text, read, &records);
       }
-      design = build_design(std::move(records));
+      phases.start("build");
+      design.reset(build_design(std::move(records)).release());
     }
     ZEMA_NAME_CONVERTER_ENUM const strategy = options.m_strategy == "reversible"
                                                   ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
@@ -93,23 +98,24 @@ int run_command(OPTIONS const& options) {
         convert.m_strategy = strategy;
         convert.m_backslash = options.m_backslash;
         convert.m_json = options.m_format == "json";
-        run_convert(*design, convert, out);
+        run_convert(*design, convert, phases, out);
         break;
       }
       case COMMAND_LOOKUP:
-        run_lookup(*design, strategy, options.m_names, out);
+        run_lookup(*design, strategy, options.m_names, phases, out);
         break;
       case COMMAND_MAP:
-        run_map(*design, out);
+        run_map(*design, phases, out);
         break;
       case COMMAND_CHECK:
-        code = run_check(*design, strategy, out, stderr);
+        code = run_check(*design, strategy, phases, out, stderr);
         break;
     }
-    design.reset();
     if (int const error = out.finish()) {
       throw TOOL_ERROR("<stdout>", std::string("cannot write: ") + std::strerror(error));
     }
+    design.reset();
+    phases.finish(stderr);
     return code;
   } catch (TOOL_ERROR const& error) {
     std::fprintf(stderr, "zema: error: %s\n", error.text().c_str());
@@ -162,6 +168,11 @@ void add_design_option(CLI::App* command, OPTIONS* options, bool required) {
   if (required) option->required();
 }
 
+void add_stats_option(CLI::App* command, OPTIONS* options) {
+  command->add_flag("--stats", options->m_stats,
+                    "Print the time and peak memory of each phase on standard error");
+}
+
 void add_strategy_option(CLI::App* command, OPTIONS* options) {
   command->add_option("--strategy", options->m_strategy, "Conversion strategy")
       ->check(CLI::IsMember({"fusion", "reversible"}))
@@ -181,6 +192,7 @@ int run_main(int argc, char** argv) {
 
   CLI::App* const convert = app.add_subcommand(
       "convert", "Print the converted unit and full name of every atom and oterm");
+  add_stats_option(convert, &options);
   add_design_option(convert, &options, false);
   add_strategy_option(convert, &options);
   convert->add_flag("--backslash", options.m_backslash, "Full names with their leading backslash");
@@ -190,6 +202,7 @@ int run_main(int argc, char** argv) {
 
   CLI::App* const lookup = app.add_subcommand(
       "lookup", "Print the instance-name id that each converted full name names");
+  add_stats_option(lookup, &options);
   add_design_option(lookup, &options, true);
   lookup
       ->add_option("NAME", options.m_names,
@@ -199,10 +212,12 @@ int run_main(int argc, char** argv) {
 
   CLI::App* const map =
       app.add_subcommand("map", "Print the fusion converter's tree of converted names");
+  add_stats_option(map, &options);
   add_design_option(map, &options, false);
 
   CLI::App* const check = app.add_subcommand(
       "check", "Check that every converted name is legal, unique and found again by lookup");
+  add_stats_option(check, &options);
   add_design_option(check, &options, false);
   add_strategy_option(check, &options);
 
@@ -217,7 +232,13 @@ int run_main(int argc, char** argv) {
   if (chosen == map) options.m_command = COMMAND_MAP;
   if (chosen == check) options.m_command = COMMAND_CHECK;
   options.m_design_given = chosen->count("DESIGN") > 0;
-  return run_with_large_stack(options);
+  int const code = run_with_large_stack(options);
+  if (!free_at_exit()) {
+    // Past every destructor: what the command built dies with the process.
+    std::fflush(nullptr);
+    _exit(code);
+  }
+  return code;
 }
 
 }  // namespace
