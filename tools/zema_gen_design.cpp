@@ -7,8 +7,9 @@
 // alphabet the unit names mix upper case, digits in front, punctuation
 // (including "/" and "\"), UTF-8 beyond ASCII, empty names, repeats among
 // siblings and, under the root, names that clash with made-up ones ("w0",
-// "lut3"). The netlist follows the rules the tool enforces, so every design
-// it writes loads. The same options and seed always give the same file.
+// "lut3"). The "rtl" alphabet writes names as synthesis does ("data_q[7]",
+// "genblk1[3].u_fifo", "$auto$simplemap.cc:278:mux$7"). The netlist follows the rules the tool
+// enforces, so every design it writes loads. The same options and seed always give the same file.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -206,7 +207,44 @@ class GENERATOR {
     }
   }
 
+  // Names as RTL and synthesis write them: module instances, generate
+  // blocks, registers and nets with bit indices, and tool-made cell names
+  // with source locations and running numbers.
+  std::string rtl_name() {
+    static char const* const kWords[] = {"data", "addr", "state", "count", "valid", "ready",
+                                         "fifo", "core", "alu",   "reg",   "mux",   "ctrl",
+                                         "rd",   "wr",   "req",   "ack",   "pc",    "csr"};
+    static char const* const kPasses[] = {"simplemap.cc:278:mux", "ff.cc:266:slice",
+                                          "opt_dff.cc:764:run", "alumacc.cc:485:replace_alu",
+                                          "techmap.v:270:mux"};
+    static char const* const kSuffixes[] = {"_q", "_d", "_n", "_r", "_reg", "_next", ""};
+    auto word = [&] { return std::string(kWords[m_random.below(sizeof kWords / sizeof *kWords)]); };
+    auto number = [&](std::uint64_t below) { return zema_tool::decimal(m_random.below(below)); };
+    std::uint64_t const pick = m_random.below(100);
+    if (pick < 20) {
+      return "$auto$" + std::string(kPasses[m_random.below(sizeof kPasses / sizeof *kPasses)]) +
+             "$" + number(1000000);
+    }
+    if (pick < 35) {
+      return word() + kSuffixes[m_random.below(sizeof kSuffixes / sizeof *kSuffixes)] + "[" +
+             number(64) + "]";
+    }
+    if (pick < 47) return "u_" + word() + (m_random.percent(30) ? number(8) : "");
+    if (pick < 57) return "genblk" + number(4) + "[" + number(16) + "].u_" + word();
+    if (pick < 67) return word() + ".Q_" + number(32);
+    if (pick < 77) {
+      std::string name = word() + "_" + number(16);
+      name[0] = static_cast<char>(name[0] - 'a' + 'A');  // Reg_7
+      return name;
+    }
+    if (pick < 87)
+      return "$techmap$" + word() + "$src/rtl/" + word() + ".v:" + number(900) + "$" +
+             number(100000);
+    return word() + kSuffixes[m_random.below(sizeof kSuffixes / sizeof *kSuffixes)];
+  }
+
   std::string unit_name(bool under_root) {
+    if (m_options.m_alphabet == "rtl") return rtl_name();
     static char const kLower[] = "abcdefghijklmnopqrstuvwxyz";
     static char const kPlain[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
     std::string name(1, kLower[m_random.below(26)]);
@@ -340,8 +378,9 @@ int run_main(int argc, char** argv) {
       ->check(CLI::Range(0, 100))
       ->capture_default_str();
   app.add_option("--seed", options.m_seed, "Random seed")->capture_default_str();
-  app.add_option("--alphabet", options.m_alphabet, "Unit names: plain (a-z, 0-9, _) or wild")
-      ->check(CLI::IsMember({"plain", "wild"}))
+  app.add_option("--alphabet", options.m_alphabet,
+                 "Unit names: plain (a-z, 0-9, _), wild, or rtl (as RTL and synthesis write them)")
+      ->check(CLI::IsMember({"plain", "wild", "rtl"}))
       ->capture_default_str();
   app.add_option("-o,--output", options.m_output, "Output file, - for standard output")
       ->capture_default_str();
