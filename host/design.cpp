@@ -311,7 +311,8 @@ HOST_INAME const* lookup_child(HOST_INAME const* parent, char const* name, unsig
   return parent->m_children != nullptr ? parent->m_children->lookup(name, rank) : nullptr;
 }
 
-void append_escaped_name(GEN_STRING* out, char const* name) {
+template <class STRING>
+void append_escaped_name(STRING* out, char const* name) {
   if (name[0] == '\0') {
     out->append("\\.");
     return;
@@ -322,7 +323,8 @@ void append_escaped_name(GEN_STRING* out, char const* name) {
   }
 }
 
-void append_twin_suffix(GEN_STRING* out, unsigned rank) {
+template <class STRING>
+void append_twin_suffix(STRING* out, unsigned rank) {
   char digits[16];
   char* end = digits + sizeof digits;
   char* p = end;
@@ -694,6 +696,13 @@ void DESIGN::reserve_oterms(CDB_ATOM_NODE* atom, std::size_t count) {
 
 HDB_INSTANCE_NAME const* parent_of(HDB_INSTANCE_NAME const* name) {
   return name != nullptr ? host(name)->m_parent : nullptr;
+}
+
+void append_unambiguous_level(std::string* out, HDB_INSTANCE_NAME const* name) {
+  HOST_INAME const* const level = host(name);
+  append_escaped_name(out, level->m_unit_name.get_string());
+  unsigned const rank = twin_rank(level);
+  if (rank != 0) append_twin_suffix(out, rank);
 }
 
 }  // namespace zema_host

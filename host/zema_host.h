@@ -85,6 +85,11 @@ class DESIGN {
 // free-standing names.
 HDB_INSTANCE_NAME const* parent_of(HDB_INSTANCE_NAME const* name);
 
+// Appends the unit name of `name` as one level of a path in the unambiguous
+// format of get_short_hpath (HDB_HPATH_FORMAT_UNAMBIGUOUS): "/" and "\"
+// escaped, the empty name as "\.", a repeat among siblings with "\#k".
+void append_unambiguous_level(std::string* out, HDB_INSTANCE_NAME const* name);
+
 // --- Memory manager inspection --------------------------------------------
 
 struct MEM_STATS {

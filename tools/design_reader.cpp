@@ -184,6 +184,11 @@ void DESIGN_FILE_READER::read() {
     } else if (key == "netlist") {
       mark_seen(&seen, 4, key);
       read_netlist(field.value());
+    } else if (seen == 0) {
+      // Nothing yet says that this is a design file.
+      throw TOOL_ERROR(place(key), "unknown key " + quoted_text(key) +
+                                       ": neither a design file (\"root\", \"names\", "
+                                       "\"netlist\") nor a Yosys netlist (\"modules\")");
     } else {
       unknown_key(key, "\"root\", \"names\" or \"netlist\"");
     }

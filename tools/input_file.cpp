@@ -88,7 +88,44 @@ COMPRESSION compression_of(char const* data, std::size_t size) {
   return COMPRESSION::NONE;
 }
 
-void read_stream(int fd, std::string const& name, std::uint64_t max_size, GROWING_BUFFER* out) {
+// Where the first byte that no JSON text may start with lies in `text` (after
+// blanks), or npos when the text may be JSON or holds only blanks so far.
+std::size_t bad_start(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() &&
+         (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
+    ++i;
+  }
+  if (i == text.size()) return std::string_view::npos;
+  char const c = text[i];
+  bool const may_start = c == '{' || c == '[' || c == '"' || c == '-' || (c >= '0' && c <= '9') ||
+                         c == 't' || c == 'f' || c == 'n';
+  return may_start ? std::string_view::npos : i;
+}
+
+// Refuses, before any more is read, an input whose (decompressed) text
+// cannot be JSON: a device like /dev/zero or /dev/urandom fails at once.
+void check_start(std::string_view text, std::string const& name) {
+  std::size_t const at = bad_start(text);
+  if (at == std::string_view::npos) return;
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < at; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  char const hex[] = "0123456789abcdef";
+  unsigned char const byte = static_cast<unsigned char>(text[at]);
+  char const shown[5] = {'0', 'x', hex[byte >> 4], hex[byte & 15], '\0'};
+  throw TOOL_ERROR(name + ":" + decimal(line) + ":" + decimal(at - line_start + 1),
+                   std::string("malformed JSON: expected a JSON value, got the byte ") + shown);
+}
+
+void read_stream(int fd, std::string const& name, std::uint64_t max_size, bool any_text,
+                 GROWING_BUFFER* out) {
+  bool checked = any_text;
   for (;;) {
     char* const room = out->room(kChunk);
     ssize_t const got = ::read(fd, room, out->room_size());
@@ -98,6 +135,13 @@ void read_stream(int fd, std::string const& name, std::uint64_t max_size, GROWIN
     }
     if (got == 0) return;
     out->commit(static_cast<std::size_t>(got));
+    // Compressed data is checked once decompressed; plain text at once.
+    if (!checked && out->size() >= 6) {
+      checked = true;
+      if (compression_of(out->data(), out->size()) == COMPRESSION::NONE) {
+        check_start(std::string_view(out->data(), out->size()), name);
+      }
+    }
     if (out->size() > max_size) too_large(name, max_size);
   }
 }
@@ -214,7 +258,7 @@ void INPUT_TEXT::decompress(std::uint64_t max_size) {
   m_data = out.release(&m_size, &m_capacity);
 }
 
-INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size) {
+INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, bool any_text) {
   max_size = std::min(max_size, kLargestInput);
   INPUT_TEXT input;
   bool const from_stdin = path == "-";
@@ -257,11 +301,12 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size) {
   } else {
     GROWING_BUFFER buffer;
     // Raw bytes may be compressed: the limit then applies to what they give.
-    read_stream(fd, input.m_name, max_size, &buffer);
+    read_stream(fd, input.m_name, max_size, any_text, &buffer);
     input.m_data = buffer.release(&input.m_size, &input.m_capacity);
   }
   input.decompress(max_size);
   if (input.m_size > max_size) too_large(input.m_name, max_size);
+  if (!any_text) check_start(input.view(), input.m_name);
   return input;
 }
 
@@ -277,6 +322,7 @@ INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name,
   input.m_data = buffer.release(&input.m_size, &input.m_capacity);
   input.decompress(max_size);
   if (input.m_size > max_size) too_large(input.m_name, max_size);
+  check_start(input.view(), input.m_name);
   return input;
 }
 

@@ -40,7 +40,9 @@ class INPUT_TEXT {
   // Reads `path` ("-" for standard input). Throws TOOL_ERROR, placed at the
   // input's name, when it cannot be read, when its (decompressed) size passes
   // `max_size`, or when its compressed data is broken.
-  static INPUT_TEXT read(std::string const& path, std::uint64_t max_size);
+  // Unless `any_text`, an input whose text cannot start a JSON value is
+  // refused as soon as its first bytes are read.
+  static INPUT_TEXT read(std::string const& path, std::uint64_t max_size, bool any_text = false);
   // A copy of `bytes` (for tests and fuzzing), decompressed like a file.
   static INPUT_TEXT from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size);
 

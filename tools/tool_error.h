@@ -19,6 +19,7 @@ namespace zema_tool {
 enum EXIT_CODE {
   EXIT_OK = 0,
   EXIT_CHECK_FAILED = 1,  // `check` found a violation
+  EXIT_NOT_FOUND = 1,     // `lookup` found a name that names nothing
   EXIT_BAD_INPUT = 2,     // bad input, usage or I/O error
   EXIT_INTERNAL = 3       // a broken invariant inside the tool or the library
 };
