@@ -45,8 +45,7 @@ class GROWING_BUFFER {
     if (more > static_cast<std::size_t>(-1) / 2) throw std::bad_alloc();
     std::size_t const need = m_size + more + kPadding;
     if (need > m_capacity) {
-      std::size_t capacity = std::max<std::size_t>(m_capacity * 2, kChunk);
-      if (capacity < need) capacity = need;
+      std::size_t const capacity = std::max(m_capacity * 2, need);
       void* const grown = std::realloc(m_data, capacity);
       if (grown == nullptr) throw std::bad_alloc();
       // Padding bytes are read by the parser: give them a defined value.
