@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tools/design_records.h"
 #include "tools/input_file.h"
@@ -42,6 +43,11 @@ void read_yosys_netlist(INPUT_TEXT const& text, READ_OPTIONS const& options,
 
 // Which reader `text` is for, by its first key, unless `format` says.
 INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format);
+
+// The atom type of a Yosys cell type that names no module of the netlist:
+// by the word after "$_" for gate-level cells, by the name after "$" for
+// word-level ones, RAM for "$mem..."; COMB for anything else.
+int yosys_atom_type(std::string_view cell_type);
 
 // Reads and resolves a design from `text` in either format.
 void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RECORDS* records);

@@ -49,15 +49,19 @@ PHASES::PHASES(bool stats, bool progress)
   if (m_progress) m_painter = std::thread([this] { show_progress(); });
 }
 
-PHASES::~PHASES() {
-  if (m_painter.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_stop = true;
-    }
-    m_wake.notify_all();
-    m_painter.join();
+PHASES::~PHASES() { stop_progress(); }
+
+// Stops the progress line and erases it, so that whatever comes next on
+// standard error (the stats, or an error line) starts a clean line.
+void PHASES::stop_progress() {
+  if (!m_painter.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stop = true;
   }
+  m_wake.notify_all();
+  m_painter.join();
+  if (m_shown) std::fputs("\r\033[K", stderr);
 }
 
 void PHASES::end_phase() {
@@ -83,15 +87,7 @@ void PHASES::start(char const* name) {
 void PHASES::finish(std::FILE* out) {
   end_phase();
   m_current.store(nullptr);
-  if (m_painter.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_stop = true;
-    }
-    m_wake.notify_all();
-    m_painter.join();
-    if (m_shown) std::fputs("\r\033[K", stderr);
-  }
+  stop_progress();
   if (!m_stats) return;
   long total_peak = -1;
   for (PHASE const& phase : m_done) {

@@ -48,6 +48,7 @@ class PHASES {
 
   void end_phase();
   void show_progress();
+  void stop_progress();
 
   bool m_stats;
   bool m_progress;
