@@ -152,7 +152,6 @@ std::uint64_t DESIGN_FILE_READER::read_id(od::value& value, std::string_view fie
 // --- Reading ---------------------------------------------------------------------
 
 void DESIGN_FILE_READER::read() {
-  od::document& doc = m_json.document();
   // Room for the most records a file of this size can hold (an instance is
   // at least {"name":""}, an atom {"type":0}, an oterm entry 0, and the names
   // are never longer than the file), so the arrays never move while they
@@ -162,13 +161,7 @@ void DESIGN_FILE_READER::read() {
   m_records.m_atoms.reserve(m_size / 10 + 1);
   m_records.m_oterms.reserve(m_size / 2 + 1);
 
-  od::json_type type;
-  check(doc.type().get(type));
-  if (type != od::json_type::object) {
-    throw TOOL_ERROR("top level", std::string("expected an object, got ") + json_type_words(type));
-  }
-  od::object top;
-  check(doc.get_object().get(top));
+  od::object top = m_json.top_object();
   unsigned seen = 0;
   for (auto result : top) {
     od::field field;

@@ -176,6 +176,17 @@ void JSON_INPUT::malformed(simdjson::error_code error, std::string const& proble
   throw TOOL_ERROR(position(location), message);
 }
 
+od::object JSON_INPUT::top_object() {
+  od::json_type type;
+  check(m_document.type().get(type));
+  if (type != od::json_type::object) {
+    throw TOOL_ERROR("top level", std::string("expected an object, got ") + json_type_words(type));
+  }
+  od::object top;
+  check(m_document.get_object().get(top));
+  return top;
+}
+
 void JSON_INPUT::expect_end() {
   // The document has a position left only when content follows its value.
   char const* rest = nullptr;

@@ -35,6 +35,8 @@ class JSON_INPUT {
   void check(simdjson::error_code error) {
     if (error) malformed(error);
   }
+  // The document's top-level object; throws when it is another value.
+  od::object top_object();
   // Throws unless the document has been read to its end.
   void expect_end();
 

@@ -274,14 +274,7 @@ bool YOSYS_READER::is_true(od::value& value) {
 }
 
 void YOSYS_READER::read() {
-  od::document& doc = m_json.document();
-  od::json_type type;
-  check(doc.type().get(type));
-  if (type != od::json_type::object) {
-    throw TOOL_ERROR("top level", std::string("expected an object, got ") + json_type_words(type));
-  }
-  od::object top;
-  check(doc.get_object().get(top));
+  od::object top = m_json.top_object();
   bool seen_modules = false;
   for (auto result : top) {
     od::field field;
