@@ -189,6 +189,9 @@ class YOSYS_READER {
     append_key(&place, key);
     return place;
   }
+  static std::string cell_place(MODULE const& module, CELL const& cell) {
+    return place_in(place_in(place_in("modules", module.m_name), "cells"), cell.m_name);
+  }
 
   void read_modules(od::value& value);
   void read_module(std::string_view name, od::value& value, PLACE const& place);
@@ -587,9 +590,9 @@ void YOSYS_READER::count_names(std::uint32_t top) {
         chain = quoted_text(m_modules[stack[i].m_module].m_name) + " -> " + chain;
       }
       chain = quoted_text(m_modules[cell.m_module].m_name) + " -> " + chain;
-      throw TOOL_ERROR(place_in(place_in(place_in("modules", module.m_name), "cells"), cell.m_name),
-                       "module " + quoted_text(m_modules[cell.m_module].m_name) +
-                           " instantiates itself: " + chain);
+      throw TOOL_ERROR(cell_place(module, cell), "module " +
+                                                     quoted_text(m_modules[cell.m_module].m_name) +
+                                                     " instantiates itself: " + chain);
     }
     state[cell.m_module] = OPEN;
     stack.push_back({cell.m_module, m_modules[cell.m_module].m_cells_begin});
@@ -621,6 +624,13 @@ void YOSYS_READER::expand(std::uint32_t top) {
     CELL const& cell = m_cells[frame.m_cell++];
     std::uint32_t const position = frame.m_children++;
     if (cell.m_module != kNoModule) {
+      // Levels: the root is 0, the stack holds the open module instances,
+      // and a primitive below the deepest adds its cell and port levels.
+      if (stack.size() + 2 > kMaxHierarchyLevels) {
+        throw TOOL_ERROR(
+            cell_place(m_modules[frame.m_module], cell),
+            "the hierarchy is deeper than " + decimal(kMaxHierarchyLevels) + " levels");
+      }
       std::uint32_t const instance =
           m_records.add_name(NAME_HIERARCHY, frame.m_instance, position,
                              m_records.add_text(cell.m_name), next_id(), true);
