@@ -14,6 +14,7 @@
 #include <new>
 #include <utility>
 
+#include "tools/huge_pages.h"
 #include "tools/text_format.h"
 #include "tools/tool_error.h"
 
@@ -48,6 +49,7 @@ class GROWING_BUFFER {
       std::size_t const capacity = std::max(m_capacity * 2, need);
       void* const grown = std::realloc(m_data, capacity);
       if (grown == nullptr) throw std::bad_alloc();
+      advise_huge_pages(grown, capacity);
       // Padding bytes are read by the parser: give them a defined value.
       std::memset(static_cast<char*>(grown) + m_capacity, 0, capacity - m_capacity);
       m_data = static_cast<char*>(grown);
