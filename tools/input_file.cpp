@@ -50,8 +50,6 @@ class GROWING_BUFFER {
       void* const grown = std::realloc(m_data, capacity);
       if (grown == nullptr) throw std::bad_alloc();
       advise_huge_pages(grown, capacity);
-      // Padding bytes are read by the parser: give them a defined value.
-      std::memset(static_cast<char*>(grown) + m_capacity, 0, capacity - m_capacity);
       m_data = static_cast<char*>(grown);
       m_capacity = capacity;
     }
@@ -64,7 +62,8 @@ class GROWING_BUFFER {
 
   // Hands the buffer over; the caller frees it with std::free.
   char* release(std::size_t* size, std::size_t* capacity) {
-    room(0);
+    // The parser reads the padding: give it a defined value.
+    std::memset(room(0), 0, kPadding);
     *size = m_size;
     *capacity = m_capacity;
     char* const data = m_data;
@@ -147,8 +146,33 @@ void read_stream(int fd, std::string const& name, std::uint64_t max_size, bool a
   }
 }
 
+// The decompressed size that an xz file's last index records, or 0 when it
+// cannot be read there (the stream decoder then finds every problem).
+std::uint64_t xz_size_hint(char const* data, std::size_t size) {
+  if (size < 2 * LZMA_STREAM_HEADER_SIZE) return 0;
+  std::uint8_t const* const end = reinterpret_cast<std::uint8_t const*>(data) + size;
+  lzma_stream_flags footer;
+  if (lzma_stream_footer_decode(&footer, end - LZMA_STREAM_HEADER_SIZE) != LZMA_OK) return 0;
+  if (footer.backward_size > size - 2 * LZMA_STREAM_HEADER_SIZE) return 0;
+  lzma_index* index = nullptr;
+  std::uint64_t memlimit = std::uint64_t{64} << 20;
+  std::size_t position = 0;
+  std::uint8_t const* const start = end - LZMA_STREAM_HEADER_SIZE - footer.backward_size;
+  if (lzma_index_buffer_decode(&index, &memlimit, nullptr, start, &position,
+                               footer.backward_size) != LZMA_OK) {
+    return 0;
+  }
+  std::uint64_t const hint = lzma_index_uncompressed_size(index);
+  lzma_index_end(index, nullptr);
+  return hint;
+}
+
 void decompress_xz(char const* data, std::size_t size, std::string const& name,
                    std::uint64_t max_size, GROWING_BUFFER* out) {
+  // The whole output in one block when the file says how large it is (the
+  // last stream's size; a hint only, the decoder's output is what counts).
+  std::uint64_t const hint = xz_size_hint(data, size);
+  if (hint > 0 && hint <= max_size) out->room(static_cast<std::size_t>(hint));
   lzma_stream stream = LZMA_STREAM_INIT;
   if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) {
     throw std::bad_alloc();
@@ -160,7 +184,10 @@ void decompress_xz(char const* data, std::size_t size, std::string const& name,
   stream.next_in = reinterpret_cast<std::uint8_t const*>(data);
   stream.avail_in = size;
   for (;;) {
-    stream.next_out = reinterpret_cast<std::uint8_t*>(out->room(kChunk));
+    // Fill the room there is (all of it when the size was known) before
+    // asking for more.
+    if (out->room_size() == 0) out->room(kChunk);
+    stream.next_out = reinterpret_cast<std::uint8_t*>(out->room(0));
     stream.avail_out = out->room_size();
     std::size_t const before = stream.avail_out;
     lzma_ret const result = lzma_code(&stream, LZMA_FINISH);
