@@ -29,8 +29,11 @@ constexpr std::size_t kMaxJsonDepth = 2 * std::size_t(kMaxHierarchyLevels) + 64;
 
 class DESIGN_FILE_READER {
  public:
-  DESIGN_FILE_READER(INPUT_TEXT const& text, DESIGN_RECORDS* records)
-      : m_json(text, kMaxJsonDepth), m_records(*records), m_size(text.size()) {}
+  DESIGN_FILE_READER(INPUT_TEXT const& text, DESIGN_RECORDS* records, bool detected)
+      : m_json(text, kMaxJsonDepth),
+        m_records(*records),
+        m_size(text.size()),
+        m_detected(detected) {}
 
   void read();
 
@@ -80,6 +83,7 @@ class DESIGN_FILE_READER {
   JSON_INPUT m_json;
   DESIGN_RECORDS& m_records;
   std::size_t m_size;
+  bool m_detected;
 
   SECTION m_section = SECTION_TOP;
   std::vector<FRAME> m_stack;
@@ -177,7 +181,7 @@ void DESIGN_FILE_READER::read() {
     } else if (key == "netlist") {
       mark_seen(&seen, 4, key);
       read_netlist(field.value());
-    } else if (seen == 0) {
+    } else if (seen == 0 && m_detected) {
       // Nothing yet says that this is a design file.
       throw TOOL_ERROR(place(key), "unknown key " + quoted_text(key) +
                                        ": neither a design file (\"root\", \"names\", "
@@ -455,8 +459,8 @@ std::string_view first_key(std::string_view text) {
 
 }  // namespace
 
-void read_design_file(INPUT_TEXT const& text, DESIGN_RECORDS* records) {
-  DESIGN_FILE_READER(text, records).read();
+void read_design_file(INPUT_TEXT const& text, DESIGN_RECORDS* records, bool detected) {
+  DESIGN_FILE_READER(text, records, detected).read();
 }
 
 INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format) {
@@ -470,7 +474,7 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
   if (detect_format(text, options.m_format) == INPUT_FORMAT::YOSYS) {
     read_yosys_netlist(text, options, records);
   } else {
-    read_design_file(text, records);
+    read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
   }
   records->resolve();
 }

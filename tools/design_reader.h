@@ -33,8 +33,10 @@ struct READ_OPTIONS {
   std::uint64_t m_max_names = std::uint64_t{1} << 28;
 };
 
-// Reads `text` as a design file into `records` (not yet resolved).
-void read_design_file(INPUT_TEXT const& text, DESIGN_RECORDS* records);
+// Reads `text` as a design file into `records` (not yet resolved). With
+// `detected`, the format was only guessed, and an unknown first key says
+// that the input is neither format.
+void read_design_file(INPUT_TEXT const& text, DESIGN_RECORDS* records, bool detected = false);
 
 // Reads `text` as a Yosys netlist into `records`, expanding the module
 // hierarchy from the top module (not yet resolved).
