@@ -79,11 +79,20 @@ class OBJECT_ARENA {
   std::size_t m_next_capacity = 64;
 };
 
-// Copies of unit-name texts, packed into 64 KiB blocks.
+// Copies of unit-name texts, packed into 64 KiB blocks. Texts that lie in an
+// adopted block are kept where they are.
 class TEXT_ARENA {
  public:
+  void adopt(std::vector<char> texts) {
+    if (texts.empty()) return;
+    m_adopted.push_back(std::move(texts));
+  }
+
   char const* copy(char const* text) {
     if (text == nullptr || text[0] == '\0') return "";
+    for (std::vector<char> const& adopted : m_adopted) {
+      if (text >= adopted.data() && text < adopted.data() + adopted.size()) return text;
+    }
     std::size_t need = std::strlen(text) + 1;
     if (need > m_left) {
       if (need > kBlockSize / 4) {
@@ -112,27 +121,36 @@ class TEXT_ARENA {
   }
 
   std::vector<std::unique_ptr<char[]>> m_blocks;
+  std::vector<std::vector<char>> m_adopted;
   char* m_free = nullptr;
   std::size_t m_left = 0;
 };
 
-// Oterm sequences of atoms. A sequence that ends where the arena's free room
-// starts grows in place, so atoms built one after the other with their oterms
-// waste nothing; any other sequence moves to a copy of twice its capacity.
-class POINTER_ARENA {
+// Pointer sequences that grow one entry at a time: the oterms of an atom,
+// the children of an instance. A sequence that ends where the arena's free
+// room starts grows in place, so sequences built one after the other waste
+// nothing; any other sequence moves to a copy of twice its capacity. A
+// sequence reserved at its final size never moves.
+template <class T>
+class SLOT_ARENA {
  public:
   // Makes room for one more entry in `slots`, which holds `capacity` entries,
   // and gives the (possibly moved) sequence back.
-  CDB_ATOM_OTERM** grow(CDB_ATOM_OTERM** slots, unsigned count, unsigned* capacity) {
-    if (slots != nullptr && slots == m_top && m_left > 0) {
+  T* grow(T* slots, unsigned count, unsigned* capacity) {
+    if (slots != nullptr && slots == m_top && slots + *capacity == m_free && m_left > 0) {
       ++m_free;
       --m_left;
       ++*capacity;
       return slots;
     }
-    unsigned wanted = *capacity == 0 ? 1 : *capacity * 2;
+    return resize(slots, count, capacity, *capacity == 0 ? 1 : *capacity * 2);
+  }
+
+  // Gives `slots` room for `wanted` entries in all, moving it if needed.
+  T* resize(T* slots, unsigned count, unsigned* capacity, unsigned wanted) {
+    if (wanted <= *capacity) return slots;
     if (wanted > m_left) add_block(wanted > kBlockSlots ? wanted : kBlockSlots);
-    CDB_ATOM_OTERM** moved = m_free;
+    T* moved = m_free;
     if (count != 0) std::copy(slots, slots + count, moved);
     m_top = moved;
     m_free += wanted;
@@ -149,18 +167,21 @@ class POINTER_ARENA {
   static constexpr std::size_t kBlockSlots = std::size_t{16} * 1024;
 
   void add_block(std::size_t size) {
-    std::unique_ptr<CDB_ATOM_OTERM*[]> block(new CDB_ATOM_OTERM*[size]);
+    std::unique_ptr<T[]> block(new T[size]);
     m_blocks.push_back(std::move(block));
     m_free = m_blocks.back().get();
     m_left = size;
     m_top = nullptr;
   }
 
-  std::vector<std::unique_ptr<CDB_ATOM_OTERM*[]>> m_blocks;
-  CDB_ATOM_OTERM** m_top = nullptr;  // the sequence that ends at m_free, if any
-  CDB_ATOM_OTERM** m_free = nullptr;
+  std::vector<std::unique_ptr<T[]>> m_blocks;
+  T* m_top = nullptr;  // the sequence that ends at m_free, if any
+  T* m_free = nullptr;
   std::size_t m_left = 0;
 };
+
+typedef SLOT_ARENA<CDB_ATOM_OTERM*> POINTER_ARENA;
+typedef SLOT_ARENA<HDB_INSTANCE_NAME const*> CHILD_ARENA;
 
 struct CHILD_LIST;
 
@@ -194,10 +215,19 @@ struct CHILD_LIST {
     std::uint32_t m_position_plus1;  // 0: empty
   };
 
-  std::vector<HDB_INSTANCE_NAME const*> m_items;  // null entries allowed
-  std::vector<SLOT> m_slots;                      // empty or a power of two in size
-  std::uint32_t m_indexed = 0;                    // m_items below this are indexed
+  // The children in database order, null entries allowed; from the design's
+  // CHILD_ARENA.
+  HDB_INSTANCE_NAME const** m_items = nullptr;
+  unsigned m_count = 0;
+  unsigned m_capacity = 0;
+  std::vector<SLOT> m_slots;    // empty or a power of two in size
+  std::uint32_t m_indexed = 0;  // m_items below this are indexed
   std::uint32_t m_entries = 0;
+
+  void append(HDB_INSTANCE_NAME const* child, CHILD_ARENA* arena) {
+    if (m_count == m_capacity) m_items = arena->grow(m_items, m_count, &m_capacity);
+    m_items[m_count++] = child;
+  }
 
   static std::uint32_t key_of(std::uint32_t name_hash, std::uint32_t rank) {
     std::uint32_t key = name_hash + rank * 0x9e3779b1u;
@@ -245,10 +275,10 @@ struct CHILD_LIST {
 
   // Brings the index and the twin ranks up to date with m_items.
   void update_index() {
-    if (m_indexed == m_items.size()) return;
-    rehash(m_entries + (m_items.size() - m_indexed));
+    if (m_indexed == m_count) return;
+    rehash(m_entries + (m_count - m_indexed));
     ORB_CSTR_OPS ops;
-    for (; m_indexed < m_items.size(); ++m_indexed) {
+    for (; m_indexed < m_count; ++m_indexed) {
       HOST_INAME* child = const_cast<HOST_INAME*>(host(m_items[m_indexed]));
       if (child == nullptr) continue;
       char const* name = child->m_unit_name.get_string();
@@ -281,7 +311,8 @@ HOST_INAME const* lookup_child(HOST_INAME const* parent, char const* name, unsig
   return parent->m_children != nullptr ? parent->m_children->lookup(name, rank) : nullptr;
 }
 
-void append_escaped_name(GEN_STRING* out, char const* name) {
+template <class STRING>
+void append_escaped_name(STRING* out, char const* name) {
   if (name[0] == '\0') {
     out->append("\\.");
     return;
@@ -292,7 +323,8 @@ void append_escaped_name(GEN_STRING* out, char const* name) {
   }
 }
 
-void append_twin_suffix(GEN_STRING* out, unsigned rank) {
+template <class STRING>
+void append_twin_suffix(STRING* out, unsigned rank) {
   char digits[16];
   char* end = digits + sizeof digits;
   char* p = end;
@@ -393,6 +425,10 @@ class HOST_ATOM final : public CDB_ATOM_NODE {
     m_instance_name = name;
   }
 
+  void reserve_oterms(unsigned count, POINTER_ARENA* arena) {
+    m_oterms = arena->resize(m_oterms, m_oterm_count, &m_capacity, count);
+  }
+
   void append_oterm(CDB_ATOM_OTERM* oterm, POINTER_ARENA* arena) {
     if (m_oterm_count == m_capacity) m_oterms = arena->grow(m_oterms, m_oterm_count, &m_capacity);
     m_oterms[m_oterm_count++] = oterm;
@@ -450,13 +486,13 @@ HDB_IDENTIFIER const& HDB_INSTANCE_NAME::get_unit_name() const { return host(thi
 
 HDB_CONST_NAME_ITERATOR HDB_INSTANCE_NAME::begin_child() const {
   CHILD_LIST const* children = host(this)->m_children;
-  return HDB_CONST_NAME_ITERATOR(children != nullptr ? children->m_items.data() : nullptr);
+  return HDB_CONST_NAME_ITERATOR(children != nullptr ? children->m_items : nullptr);
 }
 
 HDB_CONST_NAME_ITERATOR HDB_INSTANCE_NAME::end_child() const {
   CHILD_LIST const* children = host(this)->m_children;
-  return HDB_CONST_NAME_ITERATOR(
-      children != nullptr ? children->m_items.data() + children->m_items.size() : nullptr);
+  return HDB_CONST_NAME_ITERATOR(children != nullptr ? children->m_items + children->m_count
+                                                     : nullptr);
 }
 
 GEN_STRING& HDB_INSTANCE_NAME::get_short_hpath(GEN_STRING* out,
@@ -531,6 +567,7 @@ struct DESIGN::IMPL {
   OBJECT_ARENA<CDB_ATOM_NODE_LINK> m_links;
   TEXT_ARENA m_texts;
   POINTER_ARENA m_oterm_slots;
+  CHILD_ARENA m_child_slots;
   HOST_ACTION_POINT m_action_point;
   HOST_NETLIST m_netlist;
 
@@ -573,7 +610,7 @@ HDB_INSTANCE_NAME const* DESIGN::add_child(HDB_INSTANCE_NAME const* parent, char
   }
   HOST_INAME* child = m_impl->m_names.make(m_impl->m_texts.copy(unit_name),
                                            const_cast<HOST_INAME*>(host(parent)), id);
-  m_impl->children_of(parent)->m_items.push_back(child);
+  m_impl->children_of(parent)->append(child, &m_impl->m_child_slots);
   return child;
 }
 
@@ -582,7 +619,7 @@ void DESIGN::add_null_child(HDB_INSTANCE_NAME const* parent) {
     report("parent != nullptr", __LINE__);
     return;
   }
-  m_impl->children_of(parent)->m_items.push_back(nullptr);
+  m_impl->children_of(parent)->append(nullptr, &m_impl->m_child_slots);
 }
 
 HDB_INSTANCE_NAME const* DESIGN::add_free_name(char const* unit_name, unsigned id) {
@@ -625,16 +662,47 @@ CDB_ATOM_NETLIST* DESIGN::netlist() { return &m_impl->m_netlist; }
 
 HDB_INSTANCE_NAME const* DESIGN::root() const { return m_impl->m_action_point.m_root; }
 
-void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterms) {
+void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterms,
+                     std::size_t parents, std::size_t child_slots) {
   m_impl->m_names.reserve(instances);
   m_impl->m_atoms.reserve(atoms);
   m_impl->m_links.reserve(atoms);
   m_impl->m_oterms.reserve(oterms);
   m_impl->m_oterm_slots.reserve(oterms);
+  m_impl->m_child_lists.reserve(parents);
+  m_impl->m_child_slots.reserve(child_slots);
+}
+
+void DESIGN::adopt_texts(std::vector<char> texts) { m_impl->m_texts.adopt(std::move(texts)); }
+
+void DESIGN::reserve_children(HDB_INSTANCE_NAME const* parent, std::size_t count) {
+  if (parent == nullptr) {
+    report("parent != nullptr", __LINE__);
+    return;
+  }
+  CHILD_LIST* children = m_impl->children_of(parent);
+  children->m_items = m_impl->m_child_slots.resize(
+      children->m_items, children->m_count, &children->m_capacity, static_cast<unsigned>(count));
+}
+
+void DESIGN::reserve_oterms(CDB_ATOM_NODE* atom, std::size_t count) {
+  if (atom == nullptr) {
+    report("atom != nullptr", __LINE__);
+    return;
+  }
+  static_cast<HOST_ATOM*>(atom)->reserve_oterms(static_cast<unsigned>(count),
+                                                &m_impl->m_oterm_slots);
 }
 
 HDB_INSTANCE_NAME const* parent_of(HDB_INSTANCE_NAME const* name) {
   return name != nullptr ? host(name)->m_parent : nullptr;
+}
+
+void append_unambiguous_level(std::string* out, HDB_INSTANCE_NAME const* name) {
+  HOST_INAME const* const level = host(name);
+  append_escaped_name(out, level->m_unit_name.get_string());
+  unsigned const rank = twin_rank(level);
+  if (rank != 0) append_twin_suffix(out, rank);
 }
 
 }  // namespace zema_host

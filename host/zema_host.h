@@ -55,8 +55,25 @@ class DESIGN {
   CDB_ATOM_NETLIST* netlist();
   HDB_INSTANCE_NAME const* root() const;
 
-  // Reserves room for the expected numbers of instances, atoms and oterms.
-  void reserve(std::size_t instances, std::size_t atoms, std::size_t oterms);
+  // --- Building a whole design at once ------------------------------------
+  // A reader that knows every count up front builds without one allocation
+  // per object: reserve() makes one block per kind of object, adopt_texts()
+  // keeps the reader's buffer of unit names instead of copying each name,
+  // and reserve_children() and reserve_oterms() give a sequence its final
+  // size, laid out contiguously with the sequences reserved before it.
+
+  // Reserves room for the expected numbers of instance names, atoms, oterms,
+  // instances with children, and child entries of all instances together.
+  void reserve(std::size_t instances, std::size_t atoms, std::size_t oterms,
+               std::size_t parents = 0, std::size_t child_slots = 0);
+  // Takes `texts`, a block of NUL-terminated unit names; a name passed to
+  // set_root, add_child or add_free_name that points into it is kept, not
+  // copied. The block lives as long as the design.
+  void adopt_texts(std::vector<char> texts);
+  // Gives `parent`'s children room for `count` entries in all.
+  void reserve_children(HDB_INSTANCE_NAME const* parent, std::size_t count);
+  // Gives `atom`'s oterm sequence room for `count` entries in all.
+  void reserve_oterms(CDB_ATOM_NODE* atom, std::size_t count);
 
   struct IMPL;
 
@@ -67,6 +84,11 @@ class DESIGN {
 // The parent of an instance name of a DESIGN, or null for the root and for
 // free-standing names.
 HDB_INSTANCE_NAME const* parent_of(HDB_INSTANCE_NAME const* name);
+
+// Appends the unit name of `name` as one level of a path in the unambiguous
+// format of get_short_hpath (HDB_HPATH_FORMAT_UNAMBIGUOUS): "/" and "\"
+// escaped, the empty name as "\.", a repeat among siblings with "\#k".
+void append_unambiguous_level(std::string* out, HDB_INSTANCE_NAME const* name);
 
 // --- Memory manager inspection --------------------------------------------
 

@@ -12,7 +12,12 @@
 #include <unordered_map>
 #include <utility>
 
+#include "atm/zema/zema_naming_rules.h"
 #include "h/cdb_net_sys.h"
+#include "tools/exit_policy.h"
+#include "tools/full_path.h"
+#include "tools/original_names.h"
+#include "tools/text_format.h"
 #include "tools/tool_error.h"
 
 namespace zema_tool {
@@ -26,9 +31,9 @@ void expect_no_reports() {
   std::vector<zema_host::INTERNAL_ERROR> const& reports = zema_host::internal_errors();
   if (reports.empty()) return;
   zema_host::INTERNAL_ERROR const& first = reports.front();
-  throw INTERNAL_FAILURE("the converter reported a broken invariant: " + quoted(first.condition) +
-                         " in module " + first.module + " at " + first.file + ":" +
-                         std::to_string(first.line));
+  throw INTERNAL_FAILURE(
+      "the converter reported a broken invariant: " + quoted_text(first.condition) + " in module " +
+      first.module + " at " + first.file + ":" + decimal(static_cast<std::uint64_t>(first.line)));
 }
 
 unsigned id_of(HDB_INSTANCE_NAME const* name) { return HDB_NAME_MGR::get_iname_id(name); }
@@ -49,24 +54,6 @@ void for_each_row(LOADED_DESIGN& design, VISIT&& visit) {
       if (*it != nullptr) visit(atom, atom_index, *it, position);
     }
   }
-}
-
-void put_json_string(OUTPUT_BUFFER& out, std::string_view text) {
-  static char const kHex[] = "0123456789abcdef";
-  out.put('"');
-  for (char c : text) {
-    unsigned char const byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.put('\\');
-      out.put(c);
-    } else if (byte < 0x20) {
-      char const escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
-      out.put(std::string_view(escape, 6));
-    } else {
-      out.put(c);
-    }
-  }
-  out.put('"');
 }
 
 // Writes the rows of `convert` as tab-separated lines under a header, or as
@@ -129,7 +116,7 @@ class ROW_WRITER {
 
   void put_json_value(GEN_STRING const* text) {
     if (text != nullptr) {
-      put_json_string(m_out, *text);
+      m_out.put_json(*text);
     } else {
       m_out.put("null");
     }
@@ -147,7 +134,6 @@ class ROW_WRITER {
 class TREE_WALK {
  public:
   explicit TREE_WALK(NODE* root) {
-    m_parent_length.push_back(0);
     if (root != nullptr) push_children(root, 1);
   }
 
@@ -157,19 +143,15 @@ class TREE_WALK {
     ENTRY const entry = m_pending.back();
     m_pending.pop_back();
     m_node = entry.m_node;
-    m_path.resize(m_parent_length[entry.m_depth - 1]);
-    if (entry.m_depth > 1) m_path.push_back('/');
-    m_path.append(m_node->m_name);
-    if (!m_node->is_leaf()) {
-      if (m_parent_length.size() <= entry.m_depth) m_parent_length.resize(entry.m_depth + 1);
-      m_parent_length[entry.m_depth] = m_path.size();
-      push_children(m_node, entry.m_depth + 1);
-    }
+    m_depth = entry.m_depth;
+    m_path.enter(entry.m_depth, m_node->m_name);
+    if (!m_node->is_leaf()) push_children(m_node, entry.m_depth + 1);
     return true;
   }
 
   NODE* node() const { return m_node; }
-  std::string const& path() const { return m_path; }
+  std::size_t depth() const { return m_depth; }
+  std::string const& path() const { return m_path.text(); }
 
   // Sibling pairs with equal names found so far; the caller may empty it.
   std::vector<std::pair<NODE*, NODE*>> m_duplicates;
@@ -200,101 +182,169 @@ class TREE_WALK {
 
   std::vector<ENTRY> m_pending;
   std::vector<NODE*> m_children;
-  std::vector<std::size_t> m_parent_length;  // by depth: the length of the parent's path
-  std::string m_path;
+  FULL_PATH m_path;
   NODE* m_node = nullptr;
+  std::size_t m_depth = 0;
 };
 
 // --- check ----------------------------------------------------------------------
-
-bool is_name_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']' || c == '_';
-}
-
-// A fusion segment: not empty, starting with a lower-case letter.
-bool is_fusion_segment(std::string_view segment) {
-  if (segment.empty() || segment[0] < 'a' || segment[0] > 'z') return false;
-  return std::all_of(segment.begin(), segment.end(),
-                     [](char c) { return is_name_byte(static_cast<unsigned char>(c)); });
-}
 
 // A reversible segment: any number of legal bytes; with `slashes`, "/"
 // separates segments.
 bool is_reversible_name(std::string_view name, bool slashes) {
   return std::all_of(name.begin(), name.end(), [slashes](char c) {
-    return is_name_byte(static_cast<unsigned char>(c)) || (slashes && c == '/');
+    return zema_is_legal_name_char(c) || (slashes && c == '/');
   });
 }
 
+// Every violation that check finds, in the order found: the text lines show
+// the first few, the JSON output all of them.
 class CHECK_TALLY {
  public:
-  void illegal(std::string const& name, unsigned id) {
-    add(&m_illegal, "illegal name " + quoted(name) + " (id " + std::to_string(id) + ")");
-  }
-  void duplicate(std::string const& name, unsigned first, unsigned second, char const* among) {
-    add(&m_duplicate, "duplicate name " + quoted(name) + among + " (ids " + std::to_string(first) +
-                          " and " + std::to_string(second) + ")");
+  enum KIND { ILLEGAL, DUPLICATE, MISMATCH, UNNAMED };
+
+  struct VIOLATION {
+    KIND m_kind;
+    std::string m_name;  // the converted name, or the row for UNNAMED
+    unsigned m_id;       // the name's id; DUPLICATE: the first owner
+    unsigned m_other;    // DUPLICATE: the second owner; MISMATCH: the id found
+    bool m_among_siblings;
+  };
+
+  void illegal(std::string const& name, unsigned id) { add({ILLEGAL, name, id, 0, false}); }
+  void duplicate(std::string const& name, unsigned first, unsigned second, bool among_siblings) {
+    add({DUPLICATE, name, first, second, among_siblings});
   }
   void mismatch(std::string const& name, unsigned found, unsigned expected) {
-    add(&m_mismatch, "lookup of " + quoted(name) + " gives " + std::to_string(found) +
-                         ", expected " + std::to_string(expected));
+    add({MISMATCH, name, expected, found, false});
   }
-  void unnamed(std::string const& row) { add(&m_mismatch, row + " has no converted full name"); }
+  void unnamed(std::string const& row) { add({UNNAMED, row, 0, 0, false}); }
 
-  int report(OUTPUT_BUFFER& out, std::FILE* errors) const {
-    for (std::string const& text : m_shown) std::fprintf(errors, "zema: check: %s\n", text.c_str());
-    std::size_t const total = m_illegal + m_duplicate + m_mismatch;
-    if (total > m_shown.size()) {
-      std::fprintf(errors, "zema: check: ... and %zu more\n", total - m_shown.size());
+  int report(COMMAND_OPTIONS const& options, OUTPUT_BUFFER& out, std::FILE* errors) const {
+    if (options.m_json) {
+      report_json(options, out);
+    } else {
+      report_text(options, out, errors);
     }
-    out.put("checked ");
-    out.put_uint(m_checked);
-    out.put(" names: ");
-    out.put_uint(m_illegal);
-    out.put(" illegal, ");
-    out.put_uint(m_duplicate);
-    out.put(" duplicate, ");
-    out.put_uint(m_mismatch);
-    out.put(" lookup mismatches\n");
-    return total == 0 ? EXIT_OK : EXIT_CHECK_FAILED;
+    return m_violations.empty() ? EXIT_OK : EXIT_CHECK_FAILED;
   }
 
   std::size_t m_checked = 0;
 
  private:
-  static constexpr std::size_t kShown = 10;
-
-  void add(std::size_t* counter, std::string text) {
-    ++*counter;
-    if (m_shown.size() < kShown) m_shown.push_back(std::move(text));
+  void add(VIOLATION violation) {
+    ++m_counts[violation.m_kind == UNNAMED ? MISMATCH : violation.m_kind];
+    m_violations.push_back(std::move(violation));
   }
 
-  std::size_t m_illegal = 0;
-  std::size_t m_duplicate = 0;
-  std::size_t m_mismatch = 0;
-  std::vector<std::string> m_shown;
+  static std::string describe(VIOLATION const& v) {
+    std::string const name = quoted_text(v.m_name, v.m_name.size());
+    switch (v.m_kind) {
+      case ILLEGAL:
+        return "illegal name " + name + " (id " + decimal(v.m_id) + ")";
+      case DUPLICATE:
+        return "duplicate name " + name + (v.m_among_siblings ? " among siblings" : "") + " (ids " +
+               decimal(v.m_id) + " and " + decimal(v.m_other) + ")";
+      case MISMATCH:
+        return "lookup of " + name + " gives " + decimal(v.m_other) + ", expected " +
+               decimal(v.m_id);
+      case UNNAMED:
+        return v.m_name + " has no converted full name";
+    }
+    return std::string();
+  }
+
+  void report_text(COMMAND_OPTIONS const& options, OUTPUT_BUFFER& out, std::FILE* errors) const {
+    std::size_t const shown = std::min(options.m_max_violations, m_violations.size());
+    for (std::size_t i = 0; i < shown; ++i) {
+      std::fprintf(errors, "zema: check: %s\n", describe(m_violations[i]).c_str());
+    }
+    if (m_violations.size() > shown) {
+      std::fprintf(errors, "zema: check: ... and %zu more\n", m_violations.size() - shown);
+    }
+    out.put("checked ");
+    out.put_uint(m_checked);
+    out.put(" names: ");
+    out.put_uint(m_counts[ILLEGAL]);
+    out.put(" illegal, ");
+    out.put_uint(m_counts[DUPLICATE]);
+    out.put(" duplicate, ");
+    out.put_uint(m_counts[MISMATCH]);
+    out.put(" lookup mismatches\n");
+  }
+
+  void report_json(COMMAND_OPTIONS const& options, OUTPUT_BUFFER& out) const {
+    static char const* const kKinds[] = {"illegal", "duplicate", "mismatch", "unnamed"};
+    out.put("{\"strategy\": ");
+    out.put(options.m_strategy == ZEMA_NAME_CONVERTER_FUSION ? "\"fusion\"" : "\"reversible\"");
+    out.put(", \"checked\": ");
+    out.put_uint(m_checked);
+    out.put(", \"illegal\": ");
+    out.put_uint(m_counts[ILLEGAL]);
+    out.put(", \"duplicate\": ");
+    out.put_uint(m_counts[DUPLICATE]);
+    out.put(", \"mismatches\": ");
+    out.put_uint(m_counts[MISMATCH]);
+    out.put(", \"violations\": [");
+    for (std::size_t i = 0; i < m_violations.size(); ++i) {
+      VIOLATION const& v = m_violations[i];
+      out.put(i == 0 ? "\n  {\"kind\": \"" : ",\n  {\"kind\": \"");
+      out.put(kKinds[v.m_kind]);
+      out.put(v.m_kind == UNNAMED ? "\", \"row\": " : "\", \"name\": ");
+      out.put_json(v.m_name);
+      switch (v.m_kind) {
+        case ILLEGAL:
+          out.put(", \"id\": ");
+          out.put_uint(v.m_id);
+          break;
+        case DUPLICATE:
+          out.put(", \"ids\": [");
+          out.put_uint(v.m_id);
+          out.put(", ");
+          out.put_uint(v.m_other);
+          out.put(v.m_among_siblings ? "], \"among_siblings\": true"
+                                     : "], \"among_siblings\": false");
+          break;
+        case MISMATCH:
+          out.put(", \"expected\": ");
+          out.put_uint(v.m_id);
+          out.put(", \"found\": ");
+          out.put_uint(v.m_other);
+          break;
+        case UNNAMED:
+          break;
+      }
+      out.put('}');
+    }
+    out.put(m_violations.empty() ? "]}\n" : "\n]}\n");
+  }
+
+  std::size_t m_counts[3] = {0, 0, 0};
+  std::vector<VIOLATION> m_violations;
 };
 
 std::string row_label(std::size_t atom_index, long oterm_position) {
-  if (oterm_position < 0) return "atom " + std::to_string(atom_index);
-  return "oterm " + std::to_string(atom_index) + "." + std::to_string(oterm_position);
+  if (oterm_position < 0) return "atom " + decimal(atom_index);
+  return "oterm " + decimal(atom_index) + "." + decimal(static_cast<std::uint64_t>(oterm_position));
 }
 
 // Every node of the tree: a legal segment, unique among its siblings, and
 // found again by its full name. Then every atom and oterm: its full name
 // leads back to its own id (the root, whose full name is empty, aside).
-void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
-  ZEMA_NAME_CONVERTER_FUSION_IMPL fusion;
+void check_fusion(LOADED_DESIGN& design, PHASES& phases, CHECK_TALLY& tally) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER_FUSION_IMPL> const kept(new ZEMA_NAME_CONVERTER_FUSION_IMPL);
+  ZEMA_NAME_CONVERTER_FUSION_IMPL& fusion = *kept;
   fusion.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("check");
   TREE_WALK walk(fusion.get_root());
   // Duplicates come to light when a node's children are gathered: the
   // root's at the start, every other node's right after the node's visit.
   std::string parent_path;
   auto report_duplicates = [&] {
     for (auto const& pair : walk.m_duplicates) {
-      tally.duplicate(parent_path + pair.first->m_name, pair.first->m_id, pair.second->m_id,
-                      " among siblings");
+      tally.duplicate(parent_path + pair.first->m_name, pair.first->m_id, pair.second->m_id, true);
     }
     walk.m_duplicates.clear();
   };
@@ -302,7 +352,7 @@ void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
   while (walk.next()) {
     ++tally.m_checked;
     NODE* const node = walk.node();
-    if (!is_fusion_segment(node->m_name)) tally.illegal(walk.path(), node->m_id);
+    if (!zema_is_legal_unit_name(node->m_name)) tally.illegal(walk.path(), node->m_id);
     unsigned const found = fusion.get_original_name_id(walk.path().c_str());
     if (found != node->m_id) tally.mismatch(walk.path(), found, node->m_id);
     if (!walk.m_duplicates.empty()) {
@@ -332,10 +382,14 @@ void check_fusion(LOADED_DESIGN& design, CHECK_TALLY& tally) {
 // Every converted name of an atom or oterm uses only legal bytes. Names of
 // the hierarchy (not free-standing ones) must get distinct full names and be
 // found again by them; the root, whose path is empty, aside.
-void check_reversible(LOADED_DESIGN& design, CHECK_TALLY& tally) {
-  ZEMA_NAME_CONVERTER converter(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE);
+void check_reversible(LOADED_DESIGN& design, PHASES& phases, CHECK_TALLY& tally) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(
+      new ZEMA_NAME_CONVERTER(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE));
+  ZEMA_NAME_CONVERTER& converter = *kept;
   converter.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("check");
   GEN_STRING unit;
   GEN_STRING full;
   std::unordered_map<std::string, HDB_INSTANCE_NAME const*> owners;
@@ -358,7 +412,7 @@ void check_reversible(LOADED_DESIGN& design, CHECK_TALLY& tally) {
     if (!design.is_in_hierarchy(name) || text.empty()) return;
     auto const inserted = owners.emplace(text, name);
     if (!inserted.second && inserted.first->second != name) {
-      tally.duplicate(text, id_of(inserted.first->second), id, "");
+      tally.duplicate(text, id_of(inserted.first->second), id, false);
     }
     unsigned const found = converter.get_original_name_id(text.c_str());
     if (found != id) tally.mismatch(text, found, id);
@@ -368,10 +422,14 @@ void check_reversible(LOADED_DESIGN& design, CHECK_TALLY& tally) {
 
 }  // namespace
 
-void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_BUFFER& out) {
-  ZEMA_NAME_CONVERTER converter(options.m_strategy);
+void run_convert(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+                 OUTPUT_BUFFER& out) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(new ZEMA_NAME_CONVERTER(options.m_strategy));
+  ZEMA_NAME_CONVERTER& converter = *kept;
   converter.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  phases.start("write");
   GEN_STRING unit;
   GEN_STRING full;
   bool const no_backslash = !options.m_backslash;
@@ -396,41 +454,227 @@ void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_B
   expect_no_reports();
 }
 
-void run_lookup(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
-                std::vector<std::string> const& names, OUTPUT_BUFFER& out) {
-  ZEMA_NAME_CONVERTER converter(strategy);
+int run_lookup(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
+               std::vector<std::string_view> const& names, PHASES& phases, OUTPUT_BUFFER& out,
+               std::FILE* errors) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(new ZEMA_NAME_CONVERTER(options.m_strategy));
+  ZEMA_NAME_CONVERTER& converter = *kept;
   converter.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
-  for (std::string const& name : names) {
-    out.put(name);
-    out.put('\t');
-    out.put_uint(converter.get_original_name_id(name.c_str()));
-    out.put('\n');
+  ORIGINAL_NAMES originals(design);
+  phases.start("write");
+  std::string name;
+  std::string original;
+  std::size_t missing = 0;
+  if (options.m_json) out.put('[');
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    name.assign(names[i]);
+    unsigned const id = converter.get_original_name_id(name.c_str());
+    HDB_INSTANCE_NAME const* const found = id != 0 ? originals.find(id) : nullptr;
+    original.clear();
+    if (found != nullptr) originals.append(&original, found);
+    missing += id == 0;
+    if (options.m_json) {
+      out.put(i == 0 ? "\n  {\"name\": " : ",\n  {\"name\": ");
+      out.put_json(name);
+      out.put(", \"id\": ");
+      if (id != 0) {
+        out.put_uint(id);
+      } else {
+        out.put("null");
+      }
+      out.put(", \"original\": ");
+      if (found != nullptr) {
+        out.put_json(original);
+      } else {
+        out.put("null");
+      }
+      out.put('}');
+    } else {
+      out.put_field(name);
+      out.put('\t');
+      out.put_uint(id);
+      out.put('\t');
+      if (found != nullptr) {
+        out.put_field(original);
+      } else {
+        out.put('-');
+      }
+      out.put('\n');
+    }
   }
+  if (options.m_json) out.put(names.empty() ? "]\n" : "\n]\n");
+  expect_no_reports();
+  if (missing == 0) return EXIT_OK;
+  std::fprintf(errors, "zema: lookup: %zu of %zu names not found\n", missing, names.size());
+  return EXIT_NOT_FOUND;
 }
 
-void run_map(LOADED_DESIGN& design, OUTPUT_BUFFER& out) {
-  ZEMA_NAME_CONVERTER_FUSION_IMPL fusion;
+namespace {
+
+// One row of `map`, as a tab-separated line or a JSON object.
+class MAP_WRITER {
+ public:
+  MAP_WRITER(OUTPUT_BUFFER& out, bool json) : m_out(out), m_json(json) {
+    m_out.put(m_json ? "[" : "id\tconverted\tkind\torigin\toriginal\n");
+  }
+
+  // `atom` and `position` are the row's place in the netlist (reversible),
+  // or negative (fusion).
+  // `original` is null when no original name is known (id 0).
+  void row(unsigned id, std::string_view converted, char const* kind, char const* origin,
+           std::string const* original, long atom, long position) {
+    if (!m_json) {
+      m_out.put_uint(id);
+      m_out.put('\t');
+      m_out.put_field(converted);
+      m_out.put('\t');
+      m_out.put(kind);
+      m_out.put('\t');
+      m_out.put(origin);
+      m_out.put('\t');
+      if (original != nullptr) {
+        m_out.put_field(*original);
+      } else {
+        m_out.put('-');
+      }
+      m_out.put('\n');
+      return;
+    }
+    m_out.put(m_rows++ == 0 ? "\n  {\"id\": " : ",\n  {\"id\": ");
+    m_out.put_uint(id);
+    m_out.put(", \"converted\": ");
+    m_out.put_json(converted);
+    m_out.put(", \"kind\": \"");
+    m_out.put(kind);
+    m_out.put("\", \"origin\": \"");
+    m_out.put(origin);
+    m_out.put("\", \"original\": ");
+    if (original != nullptr) {
+      m_out.put_json(*original);
+    } else {
+      m_out.put("null");
+    }
+    if (atom >= 0) {
+      m_out.put(", \"atom\": ");
+      m_out.put_uint(static_cast<std::uint64_t>(atom));
+      m_out.put(", \"oterm\": ");
+      if (position >= 0) {
+        m_out.put_uint(static_cast<std::uint64_t>(position));
+      } else {
+        m_out.put("null");
+      }
+    }
+    m_out.put('}');
+  }
+
+  void finish() {
+    if (m_json) m_out.put(m_rows == 0 ? "]\n" : "\n]\n");
+  }
+
+ private:
+  OUTPUT_BUFFER& m_out;
+  bool m_json;
+  std::size_t m_rows = 0;
+};
+
+NODE const* indexed_node(ZEMA_NAME_CONVERTER_FUSION_IMPL::ID_HASH const& index, unsigned id) {
+  ZEMA_NAME_CONVERTER_FUSION_IMPL::ID_HASH::NODE const* const entry = index.hash_search(id, id);
+  return entry != nullptr ? entry->m_value : nullptr;
+}
+
+// The fusion converter's tree, depth first, siblings in byte order. A node
+// is of the hierarchy when the converter's hierarchy index holds it; the
+// others are the names it made up for atoms and oterms. A node names an atom
+// or an oterm when the converter's atom or oterm index leads to it.
+void map_fusion(LOADED_DESIGN& design, PHASES& phases, MAP_WRITER& writer) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER_FUSION_IMPL> const kept(new ZEMA_NAME_CONVERTER_FUSION_IMPL);
+  ZEMA_NAME_CONVERTER_FUSION_IMPL& fusion = *kept;
   fusion.init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
+  ORIGINAL_NAMES originals(design);
+  phases.start("write");
   TREE_WALK walk(fusion.get_root());
+  FULL_PATH hierarchy_path;  // the original path of the hierarchy node the walk is at
+  std::string original;
   while (walk.next()) {
-    out.put_uint(walk.node()->m_id);
-    out.put('\t');
-    out.put(walk.path());
-    out.put(walk.node()->is_leaf() ? "\tleaf\n" : "\tparent\n");
+    NODE const* const node = walk.node();
+    unsigned const id = node->m_id;
+    bool const in_hierarchy = indexed_node(fusion.m_hier_by_id_hash, id) == node;
+    bool const atom = indexed_node(fusion.m_atom_hier_hash, id) == node;
+    bool const oterm = indexed_node(fusion.m_oterm_hier_hash, id) == node;
+    char const* kind = atom ? (oterm ? "atom+oterm" : "atom") : oterm ? "oterm" : "instance";
+    if (!in_hierarchy && !atom && !oterm) kind = "superseded";
+    HDB_INSTANCE_NAME const* const name = originals.find(id);
+    original.clear();
+    if (in_hierarchy && name != nullptr) {
+      // Hierarchy nodes nest as their instances do: extend the parent's path.
+      hierarchy_path.enter_with(walk.depth(), [&](std::string& text) {
+        zema_host::append_unambiguous_level(&text, name);
+      });
+      original.push_back('/');
+      original.append(hierarchy_path.text());
+    } else if (name != nullptr) {
+      originals.append(&original, name);
+    }
+    writer.row(id, walk.path(), kind, in_hierarchy ? "hierarchy" : "made-up",
+               name != nullptr ? &original : nullptr, -1, -1);
   }
 }
 
-int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, OUTPUT_BUFFER& out,
-              std::FILE* errors) {
-  CHECK_TALLY tally;
-  if (strategy == ZEMA_NAME_CONVERTER_FUSION) {
-    check_fusion(design, tally);
+// Every atom and oterm in netlist order, with its converted full name.
+void map_reversible(LOADED_DESIGN& design, PHASES& phases, MAP_WRITER& writer) {
+  phases.start("init");
+  KEPT_PTR<ZEMA_NAME_CONVERTER> const kept(
+      new ZEMA_NAME_CONVERTER(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE));
+  ZEMA_NAME_CONVERTER& converter = *kept;
+  converter.init(design.m_design.action_point(), design.m_design.netlist());
+  expect_no_reports();
+  ORIGINAL_NAMES originals(design);
+  phases.start("write");
+  GEN_STRING full;
+  std::string original;
+  for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm,
+                           long position) {
+    HDB_INSTANCE_NAME const* const name =
+        oterm != nullptr ? oterm->get_instance_name() : atom->get_instance_name();
+    bool const named = oterm != nullptr ? converter.get_converted_full_name(&full, oterm, true)
+                                        : converter.get_converted_full_name(&full, atom, true);
+    if (name == nullptr || !named) return;
+    original.clear();
+    originals.append(&original, name);
+    writer.row(id_of(name), std::string_view(full), oterm != nullptr ? "oterm" : "atom",
+               design.is_in_hierarchy(name) ? "hierarchy" : "outside", &original,
+               static_cast<long>(atom_index), position);
+  });
+  expect_no_reports();
+}
+
+}  // namespace
+
+void run_map(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+             OUTPUT_BUFFER& out) {
+  MAP_WRITER writer(out, options.m_json);
+  if (options.m_strategy == ZEMA_NAME_CONVERTER_FUSION) {
+    map_fusion(design, phases, writer);
   } else {
-    check_reversible(design, tally);
+    map_reversible(design, phases, writer);
   }
-  return tally.report(out, errors);
+  writer.finish();
+}
+
+int run_check(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+              OUTPUT_BUFFER& out, std::FILE* errors) {
+  CHECK_TALLY tally;
+  if (options.m_strategy == ZEMA_NAME_CONVERTER_FUSION) {
+    check_fusion(design, phases, tally);
+  } else {
+    check_reversible(design, phases, tally);
+  }
+  phases.start("write");
+  return tally.report(options, out, errors);
 }
 
 }  // namespace zema_tool

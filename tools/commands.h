@@ -1,7 +1,8 @@
 // The commands of the zema tool, each over a design that load_design read:
 // convert (the converted names of every atom and oterm), lookup (converted
-// full names back to instance-name ids), map (the fusion converter's tree)
-// and check (the rules every converted name must keep).
+// full names back to instance-name ids and original names), map (every
+// converted name beside its original) and check (the rules every converted
+// name must keep).
 //
 // Each command runs a converter of the library through its public classes,
 // exactly as a host would, and writes its result to an OUTPUT_BUFFER. A
@@ -11,37 +12,47 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "atm/zema/zema_name_converter.h"
-#include "tools/design_file.h"
+#include "tools/design_builder.h"
 #include "tools/output_buffer.h"
+#include "tools/phases.h"
 
 namespace zema_tool {
 
-struct CONVERT_OPTIONS {
+struct COMMAND_OPTIONS {
   ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
-  bool m_backslash = false;  // full names with their leading backslash
-  bool m_json = false;       // a JSON array instead of tab-separated lines
+  bool m_json = false;                // JSON instead of tab-separated lines
+  bool m_backslash = false;           // convert: full names with their leading backslash
+  std::size_t m_max_violations = 10;  // check: violations shown on standard error
 };
 
 // One row per atom and per non-null oterm, in netlist order, each atom
 // followed by its oterms.
-void run_convert(LOADED_DESIGN& design, CONVERT_OPTIONS const& options, OUTPUT_BUFFER& out);
+void run_convert(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+                 OUTPUT_BUFFER& out);
 
-// One line "NAME<TAB>ID" per name; ID is 0 when the name names nothing.
-void run_lookup(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
-                std::vector<std::string> const& names, OUTPUT_BUFFER& out);
+// One row per name: the name, the id of the instance name it names (0 when
+// none) and that name's original name. Gives EXIT_OK, or EXIT_NOT_FOUND after
+// saying on `errors` how many names named nothing.
+int run_lookup(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
+               std::vector<std::string_view> const& names, PHASES& phases, OUTPUT_BUFFER& out,
+               std::FILE* errors);
 
-// One line "ID<TAB>FULL<TAB>leaf|parent" per node of the fusion converter's
-// tree but the root, depth first, siblings in byte order of their names.
-void run_map(LOADED_DESIGN& design, OUTPUT_BUFFER& out);
+// The name map: fusion, one row per node of the tree but the root, depth
+// first, siblings in byte order of their names; reversible, one row per atom
+// and oterm that has a converted full name, in netlist order.
+void run_map(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+             OUTPUT_BUFFER& out);
 
 // Checks the legal alphabet, uniqueness and reverse lookup of every converted
-// name; writes the summary to `out` and the first violations to `errors`.
-// Gives EXIT_OK, or EXIT_CHECK_FAILED when anything was violated.
-int run_check(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, OUTPUT_BUFFER& out,
-              std::FILE* errors);
+// name; writes the summary (text) or every violation (JSON) to `out`, and in
+// text the first violations to `errors`. Gives EXIT_OK, or EXIT_CHECK_FAILED
+// when anything was violated.
+int run_check(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+              OUTPUT_BUFFER& out, std::FILE* errors);
 
 }  // namespace zema_tool
 

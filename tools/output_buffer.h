@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/text_format.h"
+
 namespace zema_tool {
 
 class OUTPUT_BUFFER {
@@ -38,15 +40,19 @@ class OUTPUT_BUFFER {
   }
 
   void put_uint(std::uint64_t value) {
-    char digits[24];
-    char* const end = digits + sizeof digits;
-    char* p = end;
-    do {
-      *--p = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    put(std::string_view(p, static_cast<std::size_t>(end - p)));
+    char digits[kDecimalRoom];
+    put(std::string_view(digits, static_cast<std::size_t>(write_decimal(digits, value) - digits)));
   }
+
+  // `text` as a JSON string, in double quotes.
+  void put_json(std::string_view text) {
+    put('"');
+    put_escaped(*this, text, ESCAPE::JSON);
+    put('"');
+  }
+
+  // `text` as one tab-separated field.
+  void put_field(std::string_view text) { put_escaped(*this, text, ESCAPE::FIELD); }
 
   // Writes what is buffered and flushes the stream. Gives 0 when every write
   // succeeded, else the errno of the first failure.

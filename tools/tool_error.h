@@ -12,11 +12,14 @@
 #include <string_view>
 #include <utility>
 
+#include "tools/text_format.h"
+
 namespace zema_tool {
 
 enum EXIT_CODE {
   EXIT_OK = 0,
   EXIT_CHECK_FAILED = 1,  // `check` found a violation
+  EXIT_NOT_FOUND = 1,     // `lookup` found a name that names nothing
   EXIT_BAD_INPUT = 2,     // bad input, usage or I/O error
   EXIT_INTERNAL = 3       // a broken invariant inside the tool or the library
 };
@@ -38,34 +41,6 @@ class INTERNAL_FAILURE {
   explicit INTERNAL_FAILURE(std::string message) : m_message(std::move(message)) {}
   std::string m_message;
 };
-
-// `text` in double quotes, with quotes, backslashes and control bytes escaped
-// so that a message stays on one line; other bytes are kept as they are.
-inline std::string quoted(std::string_view text) {
-  static char const kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 2);
-  out.push_back('"');
-  for (char c : text) {
-    unsigned char const byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (c == '\n') {
-      out.append("\\n");
-    } else if (c == '\t') {
-      out.append("\\t");
-    } else if (byte < 0x20 || byte == 0x7f) {
-      out.append("\\u00");
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
-  out.push_back('"');
-  return out;
-}
 
 }  // namespace zema_tool
 

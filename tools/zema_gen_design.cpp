@@ -7,8 +7,9 @@
 // alphabet the unit names mix upper case, digits in front, punctuation
 // (including "/" and "\"), UTF-8 beyond ASCII, empty names, repeats among
 // siblings and, under the root, names that clash with made-up ones ("w0",
-// "lut3"). The netlist follows the rules the tool enforces, so every design
-// it writes loads. The same options and seed always give the same file.
+// "lut3"). The "rtl" alphabet writes names as synthesis does ("data_q[7]",
+// "genblk1[3].u_fifo", "$auto$simplemap.cc:278:mux$7"). The netlist follows the rules the tool
+// enforces, so every design it writes loads. The same options and seed always give the same file.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -16,7 +17,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
+#include "tools/text_format.h"
 
 namespace {
 
@@ -62,26 +65,18 @@ class WRITER {
     m_buffer.push_back(c);
     if (m_buffer.size() >= (1u << 20)) flush();
   }
-  void put(char const* text) {
-    while (*text != '\0') put(*text++);
+  void put(std::string_view text) {
+    m_buffer.append(text);
+    if (m_buffer.size() >= (1u << 20)) flush();
   }
-  void put_uint(std::uint64_t value) { put(std::to_string(value).c_str()); }
+  void put(char const* text) { put(std::string_view(text)); }
+  void put_uint(std::uint64_t value) {
+    char digits[zema_tool::kDecimalRoom];
+    put(std::string_view(digits, zema_tool::write_decimal(digits, value) - digits));
+  }
   void put_string(std::string const& text) {
-    static char const kHex[] = "0123456789abcdef";
     put('"');
-    for (char c : text) {
-      unsigned char const byte = static_cast<unsigned char>(c);
-      if (c == '"' || c == '\\') {
-        put('\\');
-        put(c);
-      } else if (byte < 0x20) {
-        put("\\u00");
-        put(kHex[byte >> 4]);
-        put(kHex[byte & 15]);
-      } else {
-        put(c);
-      }
-    }
+    zema_tool::put_escaped(*this, text, zema_tool::ESCAPE::JSON);
     put('"');
   }
   void flush() {
@@ -212,7 +207,44 @@ class GENERATOR {
     }
   }
 
+  // Names as RTL and synthesis write them: module instances, generate
+  // blocks, registers and nets with bit indices, and tool-made cell names
+  // with source locations and running numbers.
+  std::string rtl_name() {
+    static char const* const kWords[] = {"data", "addr", "state", "count", "valid", "ready",
+                                         "fifo", "core", "alu",   "reg",   "mux",   "ctrl",
+                                         "rd",   "wr",   "req",   "ack",   "pc",    "csr"};
+    static char const* const kPasses[] = {"simplemap.cc:278:mux", "ff.cc:266:slice",
+                                          "opt_dff.cc:764:run", "alumacc.cc:485:replace_alu",
+                                          "techmap.v:270:mux"};
+    static char const* const kSuffixes[] = {"_q", "_d", "_n", "_r", "_reg", "_next", ""};
+    auto word = [&] { return std::string(kWords[m_random.below(sizeof kWords / sizeof *kWords)]); };
+    auto number = [&](std::uint64_t below) { return zema_tool::decimal(m_random.below(below)); };
+    std::uint64_t const pick = m_random.below(100);
+    if (pick < 20) {
+      return "$auto$" + std::string(kPasses[m_random.below(sizeof kPasses / sizeof *kPasses)]) +
+             "$" + number(1000000);
+    }
+    if (pick < 35) {
+      return word() + kSuffixes[m_random.below(sizeof kSuffixes / sizeof *kSuffixes)] + "[" +
+             number(64) + "]";
+    }
+    if (pick < 47) return "u_" + word() + (m_random.percent(30) ? number(8) : "");
+    if (pick < 57) return "genblk" + number(4) + "[" + number(16) + "].u_" + word();
+    if (pick < 67) return word() + ".Q_" + number(32);
+    if (pick < 77) {
+      std::string name = word() + "_" + number(16);
+      name[0] = static_cast<char>(name[0] - 'a' + 'A');  // Reg_7
+      return name;
+    }
+    if (pick < 87)
+      return "$techmap$" + word() + "$src/rtl/" + word() + ".v:" + number(900) + "$" +
+             number(100000);
+    return word() + kSuffixes[m_random.below(sizeof kSuffixes / sizeof *kSuffixes)];
+  }
+
   std::string unit_name(bool under_root) {
+    if (m_options.m_alphabet == "rtl") return rtl_name();
     static char const kLower[] = "abcdefghijklmnopqrstuvwxyz";
     static char const kPlain[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
     std::string name(1, kLower[m_random.below(26)]);
@@ -235,7 +267,7 @@ class GENERATOR {
       }
       return name;
     }
-    if (pick < 40) return std::to_string(m_random.below(100)) + name;
+    if (pick < 40) return zema_tool::decimal(m_random.below(100)) + name;
     if (pick < 50) {
       return kPunctuated[m_random.below(sizeof kPunctuated / sizeof *kPunctuated)] + name;
     }
@@ -289,12 +321,11 @@ class GENERATOR {
     } else {
       do {
         type = static_cast<int>(m_random.below(kTypeCount));
-      } while (type == kCombType || type == 3 || type == 35 || type == 36);
+      } while (zema_atom_type_needs_hierarchy_node(type));
     }
     out.put("{\"type\": ");
     write_type(out, type);
-    bool const named_in_hierarchy = type == kCombType || type == 3 || type == 35 || type == 36;
-    if (named_in_hierarchy) {
+    if (zema_atom_type_needs_hierarchy_node(type)) {
       out.put(", \"name\": ");
       out.put_uint(hierarchy_id());
     } else if (m_random.percent(85)) {
@@ -308,7 +339,7 @@ class GENERATOR {
         if (i > 0) out.put(", ");
         if (m_random.percent(10)) {
           out.put("null");
-        } else if (type == kCombType) {
+        } else if (zema_is_hierarchy_named_atom_type(type)) {
           write_loose_name(out);
         } else {
           out.put_uint(hierarchy_id());
@@ -347,8 +378,9 @@ int run_main(int argc, char** argv) {
       ->check(CLI::Range(0, 100))
       ->capture_default_str();
   app.add_option("--seed", options.m_seed, "Random seed")->capture_default_str();
-  app.add_option("--alphabet", options.m_alphabet, "Unit names: plain (a-z, 0-9, _) or wild")
-      ->check(CLI::IsMember({"plain", "wild"}))
+  app.add_option("--alphabet", options.m_alphabet,
+                 "Unit names: plain (a-z, 0-9, _), wild, or rtl (as RTL and synthesis write them)")
+      ->check(CLI::IsMember({"plain", "wild", "rtl"}))
       ->capture_default_str();
   app.add_option("-o,--output", options.m_output, "Output file, - for standard output")
       ->capture_default_str();

@@ -1,9 +1,11 @@
-// The zema command-line tool: reads a design file and converts, looks up,
-// maps or checks the names of its atoms and oterms with the library.
+// The zema command-line tool: reads a design (a design file or a Yosys
+// netlist) and converts, looks up, maps or checks the names of its atoms and
+// oterms with the library; import-yosys writes a netlist as a design file.
 //
-// Exit codes: 0 success, 1 `check` found a violation, 2 bad input, usage or
-// I/O error (one "zema: error: " line on stderr, nothing on stdout), 3 an
-// internal error or exhausted memory.
+// Exit codes: 0 success, 1 `check` found a violation or `lookup` a name that
+// names nothing, 2 bad input, usage or I/O error (one "zema: error: PLACE:
+// PROBLEM" line on stderr, nothing on stdout), 3 an internal error or
+// exhausted memory.
 //
 // The command runs on a thread with a large stack: the library recurses once
 // per hierarchy level while it builds its tree and writes full names, and a
@@ -17,14 +19,21 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "host/zema_host.h"
 #include "tools/commands.h"
-#include "tools/design_file.h"
+#include "tools/design_builder.h"
+#include "tools/design_reader.h"
+#include "tools/design_writer.h"
+#include "tools/exit_policy.h"
+#include "tools/input_file.h"
 #include "tools/output_buffer.h"
+#include "tools/phases.h"
+#include "tools/text_format.h"
 #include "tools/tool_error.h"
 
 #ifndef ZEMA_VERSION
@@ -40,16 +49,22 @@ using namespace zema_tool;
 
 constexpr std::size_t kWorkerStackBytes = std::size_t(512) << 20;
 
-enum COMMAND { COMMAND_CONVERT, COMMAND_LOOKUP, COMMAND_MAP, COMMAND_CHECK };
+enum COMMAND { COMMAND_CONVERT, COMMAND_LOOKUP, COMMAND_MAP, COMMAND_CHECK, COMMAND_IMPORT };
 
 struct OPTIONS {
   COMMAND m_command = COMMAND_CONVERT;
-  std::string m_design;
-  bool m_design_given = false;
+  std::vector<std::string> m_arguments;  // the design, then lookup's names
+  bool m_example = false;
   std::string m_strategy = "fusion";
   std::string m_format = "tsv";
+  std::string m_input_format = "auto";
+  std::string m_top;
+  std::string m_names_file;
+  std::string m_output = "-";
+  std::uint64_t m_max_input_size = kDefaultMaxInput;
+  std::size_t m_max_violations = 10;
   bool m_backslash = false;
-  std::vector<std::string> m_names;
+  bool m_stats = false;
 };
 
 // The example design installed beside the tool (../share/zema/design.json
@@ -67,38 +82,102 @@ std::string bundled_design_path() {
   return ZEMA_BUNDLED_DESIGN;
 }
 
+// The lines of a name file, one name each; an empty line or a line that is
+// not UTF-8 is refused with its place. A final line end is optional, and a
+// carriage return before a line end is dropped.
+std::vector<std::string_view> split_names(INPUT_TEXT const& text) {
+  std::vector<std::string_view> names;
+  std::string_view rest = text.view();
+  std::size_t line = 0;
+  while (!rest.empty()) {
+    ++line;
+    std::size_t const end = rest.find('\n');
+    std::string_view name = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!name.empty() && name.back() == '\r') name.remove_suffix(1);
+    std::string const place = text.name() + ":" + decimal(line);
+    if (name.empty()) throw TOOL_ERROR(place, "an empty line where a name was expected");
+    if (!is_valid_utf8(name)) {
+      throw TOOL_ERROR(place, "the name " + quoted_text(name) + " is not valid UTF-8");
+    }
+    if (name.find('\0') != std::string_view::npos) {
+      throw TOOL_ERROR(place, "a name must not contain the character U+0000");
+    }
+    names.push_back(name);
+  }
+  return names;
+}
+
+READ_OPTIONS read_options(OPTIONS const& options) {
+  READ_OPTIONS read;
+  read.m_format = options.m_input_format == "yosys"  ? INPUT_FORMAT::YOSYS
+                  : options.m_input_format == "zema" ? INPUT_FORMAT::ZEMA
+                                                     : INPUT_FORMAT::AUTO;
+  read.m_max_input_size = options.m_max_input_size;
+  read.m_top = options.m_top;
+  return read;
+}
+
 int run_command(OPTIONS const& options) {
   try {
-    std::string const path = options.m_design_given ? options.m_design : bundled_design_path();
-    std::unique_ptr<LOADED_DESIGN> design = load_design(path);
-    ZEMA_NAME_CONVERTER_ENUM const strategy = options.m_strategy == "reversible"
-                                                  ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
-                                                  : ZEMA_NAME_CONVERTER_FUSION;
+    std::string const path = options.m_example ? bundled_design_path() : options.m_arguments[0];
+    PHASES phases(options.m_stats, isatty(STDERR_FILENO) == 1);
     OUTPUT_BUFFER out(stdout);
     int code = EXIT_OK;
-    switch (options.m_command) {
-      case COMMAND_CONVERT: {
-        CONVERT_OPTIONS convert;
-        convert.m_strategy = strategy;
-        convert.m_backslash = options.m_backslash;
-        convert.m_json = options.m_format == "json";
-        run_convert(*design, convert, out);
-        break;
-      }
-      case COMMAND_LOOKUP:
-        run_lookup(*design, strategy, options.m_names, out);
-        break;
-      case COMMAND_MAP:
-        run_map(*design, out);
-        break;
-      case COMMAND_CHECK:
-        code = run_check(*design, strategy, out, stderr);
-        break;
+    READ_OPTIONS const read = read_options(options);
+    DESIGN_RECORDS records;
+    phases.start("read");
+    {
+      INPUT_TEXT const text = INPUT_TEXT::read(path, read.m_max_input_size);
+      read_records(text, read, &records);
     }
-    design.reset();
+    if (options.m_command == COMMAND_IMPORT) {
+      phases.start("write");
+      write_design_file(records, out);
+    } else {
+      // Lookup's names are read before the design is built, so that a bad
+      // name file fails fast.
+      INPUT_TEXT names_text;
+      std::vector<std::string_view> names;
+      if (options.m_command == COMMAND_LOOKUP) {
+        if (!options.m_names_file.empty()) {
+          names_text = INPUT_TEXT::read(options.m_names_file, read.m_max_input_size, true);
+          names = split_names(names_text);
+        }
+        for (std::size_t i = options.m_example ? 0 : 1; i < options.m_arguments.size(); ++i) {
+          names.emplace_back(options.m_arguments[i]);
+        }
+      }
+      phases.start("build");
+      KEPT_PTR<LOADED_DESIGN> design(build_design(std::move(records)).release());
+      COMMAND_OPTIONS command;
+      command.m_strategy = options.m_strategy == "reversible"
+                               ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
+                               : ZEMA_NAME_CONVERTER_FUSION;
+      command.m_json = options.m_format == "json";
+      command.m_backslash = options.m_backslash;
+      command.m_max_violations = options.m_max_violations;
+      switch (options.m_command) {
+        case COMMAND_CONVERT:
+          run_convert(*design, command, phases, out);
+          break;
+        case COMMAND_LOOKUP:
+          code = run_lookup(*design, command, names, phases, out, stderr);
+          break;
+        case COMMAND_MAP:
+          run_map(*design, command, phases, out);
+          break;
+        case COMMAND_CHECK:
+          code = run_check(*design, command, phases, out, stderr);
+          break;
+        case COMMAND_IMPORT:
+          break;
+      }
+    }
     if (int const error = out.finish()) {
       throw TOOL_ERROR("<stdout>", std::string("cannot write: ") + std::strerror(error));
     }
+    phases.finish(stderr);
     return code;
   } catch (TOOL_ERROR const& error) {
     std::fprintf(stderr, "zema: error: %s\n", error.text().c_str());
@@ -143,18 +222,56 @@ int run_with_large_stack(OPTIONS const& options) {
   return work.m_code;
 }
 
-void add_design_option(CLI::App* command, OPTIONS* options, bool required) {
-  CLI::Option* const option = command->add_option(
-      "DESIGN", options->m_design,
-      required ? "Design file (JSON), - for standard input"
-               : "Design file (JSON), - for standard input; the bundled example when omitted");
-  if (required) option->required();
+// --- Command line ---------------------------------------------------------------
+
+void add_input_options(CLI::App* command, OPTIONS* options) {
+  command
+      ->add_option("--input-format", options->m_input_format,
+                   "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found "
+                   "from the content (auto)")
+      ->check(CLI::IsMember({"auto", "zema", "yosys"}))
+      ->capture_default_str();
+  command->add_option("--top", options->m_top,
+                      "Yosys netlists: the top module (else the one marked top, else the only "
+                      "module that no cell instantiates)");
+  command
+      ->add_option("--max-input-size", options->m_max_input_size,
+                   "Refuse an input larger than this many bytes once decompressed (suffixes "
+                   "K, M, G: powers of 1024)")
+      ->transform(CLI::AsSizeValue(false))
+      ->default_str("2G");
+  command->add_flag("--stats", options->m_stats,
+                    "Print the wall time, CPU time and peak memory of each phase on standard "
+                    "error");
+}
+
+void add_design_options(CLI::App* command, OPTIONS* options, char const* what) {
+  command->add_option("DESIGN", options->m_arguments, what);
+  command->add_flag("--example", options->m_example,
+                    "Read the bundled example design instead of a file");
+  add_input_options(command, options);
 }
 
 void add_strategy_option(CLI::App* command, OPTIONS* options) {
   command->add_option("--strategy", options->m_strategy, "Conversion strategy")
       ->check(CLI::IsMember({"fusion", "reversible"}))
       ->capture_default_str();
+}
+
+void add_format_option(CLI::App* command, OPTIONS* options) {
+  command->add_option("--format", options->m_format, "Output format")
+      ->check(CLI::IsMember({"tsv", "json"}))
+      ->capture_default_str();
+}
+
+// A usage error as the documented one line, with nothing on standard output.
+int usage_error(std::string message) {
+  for (char& c : message) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
+  std::fprintf(stderr, "zema: error: command line: %s\n", message.c_str());
+  return EXIT_BAD_INPUT;
 }
 
 int run_main(int argc, char** argv) {
@@ -166,47 +283,116 @@ int run_main(int argc, char** argv) {
   app.set_version_flag("--version", "zema " ZEMA_VERSION);
   app.require_subcommand(1);
   app.footer(
-      "Exit codes: 0 success, 1 check found violations, 2 bad input or usage, 3 internal error.");
+      "DESIGN is a design file or a Yosys write_json netlist, plain, .xz or .gz; - reads "
+      "standard input.\n"
+      "Exit codes: 0 success, 1 check found violations or lookup a name that names nothing, 2 "
+      "bad input or usage, 3 internal error.");
 
+  char const* const design_help = "Design file or Yosys netlist, - for standard input";
   CLI::App* const convert = app.add_subcommand(
       "convert", "Print the converted unit and full name of every atom and oterm");
-  add_design_option(convert, &options, false);
+  add_design_options(convert, &options, design_help);
   add_strategy_option(convert, &options);
+  add_format_option(convert, &options);
   convert->add_flag("--backslash", options.m_backslash, "Full names with their leading backslash");
-  convert->add_option("--format", options.m_format, "Output format")
-      ->check(CLI::IsMember({"tsv", "json"}))
-      ->capture_default_str();
 
   CLI::App* const lookup = app.add_subcommand(
-      "lookup", "Print the instance-name id that each converted full name names");
-  add_design_option(lookup, &options, true);
-  lookup
-      ->add_option("NAME", options.m_names,
-                   "Converted full names (put -- before any that start with -)")
-      ->required();
+      "lookup",
+      "Print the instance-name id and the original name that each converted full name names");
+  lookup->add_option("DESIGN NAME", options.m_arguments,
+                     "The design, then converted full names (put -- before any that start "
+                     "with -)");
+  lookup->add_flag("--example", options.m_example,
+                   "Read the bundled example design; every argument is a name");
+  add_input_options(lookup, &options);
+  lookup->add_option("--names", options.m_names_file,
+                     "Read the names from a file, one a line; - for standard input");
   add_strategy_option(lookup, &options);
+  add_format_option(lookup, &options);
 
-  CLI::App* const map =
-      app.add_subcommand("map", "Print the fusion converter's tree of converted names");
-  add_design_option(map, &options, false);
+  CLI::App* const map = app.add_subcommand(
+      "map", "Print every converted name beside the design's original name (the name map)");
+  add_design_options(map, &options, design_help);
+  add_strategy_option(map, &options);
+  add_format_option(map, &options);
 
   CLI::App* const check = app.add_subcommand(
       "check", "Check that every converted name is legal, unique and found again by lookup");
-  add_design_option(check, &options, false);
+  add_design_options(check, &options, design_help);
   add_strategy_option(check, &options);
+  add_format_option(check, &options);
+  check
+      ->add_option("--max-violations", options.m_max_violations,
+                   "Violations shown on standard error in text output")
+      ->capture_default_str();
+
+  CLI::App* const import = app.add_subcommand(
+      "import-yosys", "Write a Yosys JSON netlist as a design file, for editing");
+  import->add_option("NETLIST", options.m_arguments, "Yosys netlist, - for standard input");
+  import->add_option("-o,--output", options.m_output, "Design file to write, - for standard output")
+      ->capture_default_str();
+  import->add_option("--top", options.m_top,
+                     "The top module (else the one marked top, else the only module that no "
+                     "cell instantiates)");
+  import
+      ->add_option("--max-input-size", options.m_max_input_size,
+                   "Refuse an input larger than this many bytes once decompressed")
+      ->transform(CLI::AsSizeValue(false))
+      ->default_str("2G");
+  import->add_flag("--stats", options.m_stats,
+                   "Print the wall time, CPU time and peak memory of each phase");
 
   try {
     app.parse(argc, argv);
+  } catch (CLI::CallForHelp const& help) {
+    return app.exit(help);
+  } catch (CLI::CallForAllHelp const& help) {
+    return app.exit(help);
+  } catch (CLI::CallForVersion const& version) {
+    return app.exit(version);
   } catch (CLI::ParseError const& error) {
-    return app.exit(error) == 0 ? EXIT_OK : EXIT_BAD_INPUT;
+    return usage_error(error.what());
   }
 
   CLI::App const* const chosen = app.get_subcommands().front();
   if (chosen == lookup) options.m_command = COMMAND_LOOKUP;
   if (chosen == map) options.m_command = COMMAND_MAP;
   if (chosen == check) options.m_command = COMMAND_CHECK;
-  options.m_design_given = chosen->count("DESIGN") > 0;
-  return run_with_large_stack(options);
+  if (chosen == import) options.m_command = COMMAND_IMPORT;
+  std::string const name = chosen->get_name();
+  std::size_t const designs = options.m_example ? 0 : 1;
+  if (options.m_arguments.size() < designs) {
+    return usage_error(name +
+                       ": a design is required: give a file, - for standard input, or "
+                       "--example");
+  }
+  if (options.m_command != COMMAND_LOOKUP && options.m_arguments.size() > designs) {
+    return usage_error(name + ": " +
+                       (options.m_example
+                            ? "--example takes no design file"
+                            : "one design only, got " + decimal(options.m_arguments.size())));
+  }
+  if (options.m_command == COMMAND_LOOKUP && options.m_arguments.size() == designs &&
+      options.m_names_file.empty()) {
+    return usage_error("lookup: no names: give them as arguments or with --names FILE");
+  }
+  if (options.m_command == COMMAND_LOOKUP && options.m_names_file == "-" && !options.m_example &&
+      options.m_arguments[0] == "-") {
+    return usage_error("lookup: the design and the names cannot both come from standard input");
+  }
+  if (options.m_command == COMMAND_IMPORT && options.m_output != "-" &&
+      std::freopen(options.m_output.c_str(), "wb", stdout) == nullptr) {
+    std::fprintf(stderr, "zema: error: %s: cannot open: %s\n", options.m_output.c_str(),
+                 std::strerror(errno));
+    return EXIT_BAD_INPUT;
+  }
+  int const code = run_with_large_stack(options);
+  if (!free_at_exit()) {
+    // Past every destructor: what the command built dies with the process.
+    std::fflush(nullptr);
+    _exit(code);
+  }
+  return code;
 }
 
 }  // namespace

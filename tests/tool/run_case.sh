@@ -7,6 +7,8 @@
 #   -x EXIT    expected exit code (default 0)
 #   -o STDOUT  file with the exact expected standard output (/dev/null: none)
 #   -e STDERR  file with the exact expected standard error
+# With ZEMA_UPDATE_GOLDEN=1 the expected files are rewritten with what the
+# command printed (review the diff before committing it).
 set -u
 input=/dev/null
 expected_exit=0
@@ -28,6 +30,10 @@ trap 'rm -rf "$scratch"' EXIT
 "$@" <"$input" >"$scratch/out" 2>"$scratch/err"
 status=$?
 
+if [ -n "${ZEMA_UPDATE_GOLDEN:-}" ]; then
+  [ -n "$expected_out" ] && [ "$expected_out" != /dev/null ] && cp "$scratch/out" "$expected_out"
+  [ -n "$expected_err" ] && cp "$scratch/err" "$expected_err"
+fi
 failed=0
 if [ "$status" -ne "$expected_exit" ]; then
   echo "exit code $status, expected $expected_exit"

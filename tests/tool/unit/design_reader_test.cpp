@@ -1,0 +1,159 @@
+// The readers from bytes to records: what a design file or a Yosys netlist
+// becomes, compressed or not, and the one error line each bad input gives.
+#include "tools/design_reader.h"
+
+#include <gtest/gtest.h>
+#include <lzma.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "h/cdb_net_sys.h"
+#include "tools/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+std::string xz(std::string const& text) {
+  std::vector<std::uint8_t> out(text.size() + 1024);
+  std::size_t size = 0;
+  EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                                    reinterpret_cast<std::uint8_t const*>(text.data()), text.size(),
+                                    out.data(), &size, out.size()),
+            LZMA_OK);
+  return std::string(reinterpret_cast<char const*>(out.data()), size);
+}
+
+std::string gzip(std::string const& text) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(text.size() + 1024, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+// The records of `bytes`, or the error line in *error.
+DESIGN_RECORDS read(std::string const& bytes, std::string* error,
+                    std::uint64_t max_size = kDefaultMaxInput) {
+  DESIGN_RECORDS records;
+  error->clear();
+  try {
+    INPUT_TEXT const text = INPUT_TEXT::from_bytes(bytes, "in.json", max_size);
+    READ_OPTIONS options;
+    options.m_max_names = 1000;
+    read_records(text, options, &records);
+  } catch (TOOL_ERROR const& failure) {
+    *error = failure.text();
+  }
+  return records;
+}
+
+std::string const kDesign =
+    R"({"root": {"name": "", "children": [{"name": "a", "id": 7}]},
+        "netlist": [{"type": "COMB", "name": 7}]})";
+
+std::string const kNetlist = R"({"creator": "Yosys", "modules": {
+  "leaf": {"cells": {"g": {"type": "$_NOT_", "port_directions": {"A": "input", "Y": "output"},
+                           "connections": {"A": [2], "Y": [3]}}}},
+  "top": {"attributes": {"top": "00000000000000000000000000000001"},
+          "cells": {"u[0].l": {"type": "leaf"}, "u[1].l": {"type": "leaf"}}}}})";
+
+TEST(DesignReaderTest, ReadsEveryCompressionOfADesignFileAlike) {
+  for (std::string const& bytes :
+       {kDesign, xz(kDesign), gzip(kDesign), gzip(kDesign) + gzip(" ")}) {
+    std::string error;
+    DESIGN_RECORDS const records = read(bytes, &error);
+    ASSERT_EQ(error, "");
+    ASSERT_EQ(records.m_names.size(), 2u);
+    EXPECT_STREQ(records.text_of(1), "a");
+    EXPECT_EQ(records.m_names[0].m_id, 8u);  // assigned after the largest id written
+    ASSERT_EQ(records.m_atoms.size(), 1u);
+    EXPECT_EQ(records.m_atoms[0].m_name.m_value, 1u);
+  }
+}
+
+TEST(DesignReaderTest, ExpandsAYosysModuleOncePerInstance) {
+  std::string error;
+  DESIGN_RECORDS const records = read(xz(kNetlist), &error);
+  ASSERT_EQ(error, "");
+  // root, then per instance: u[i].l, its cell g, g's port Y and g's own name.
+  std::vector<std::string> names;
+  for (std::uint32_t r = 0; r < records.m_names.size(); ++r) names.push_back(records.text_of(r));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"", "u[0].l", "g", "Y", "g", "u[1].l", "g", "Y", "g"}));
+  for (std::uint32_t r = 0; r < records.m_names.size(); ++r) {
+    EXPECT_EQ(records.m_names[r].m_id, r + 1);
+  }
+  ASSERT_EQ(records.m_atoms.size(), 2u);
+  EXPECT_EQ(records.m_atoms[1].m_type, CDB_ATOM_INV);
+  EXPECT_EQ(records.m_oterms[1].m_value, 7u);  // the second instance's Y
+}
+
+// `count` cells of type `type`, as the body of a "cells" object.
+std::string cells(int count, char const* type) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += (i != 0 ? ", \"c" : "\"c") + std::to_string(i) + "\": {\"type\": \"" + type + "\"}";
+  }
+  return text;
+}
+
+struct BAD_INPUT {
+  char const* what;
+  std::string bytes;
+  char const* error;
+};
+
+void PrintTo(BAD_INPUT const& input, std::ostream* out) { *out << input.what; }
+
+class BadInputTest : public ::testing::TestWithParam<BAD_INPUT> {};
+
+TEST_P(BadInputTest, GivesOneErrorLineWithItsPlace) {
+  std::string error;
+  read(GetParam().bytes, &error, 4096);
+  EXPECT_EQ(error, GetParam().error);
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BadInputTest,
+    ::testing::Values(
+        BAD_INPUT{"a NUL and a line end in a key", std::string("{\"root\": {\"\\u0000\\n\": 1}}"),
+                  "root.\"\\u0000\\u000a\": unknown key \"\\u0000\\u000a\" (expected \"name\", "
+                  "\"id\" or \"children\")"},
+        BAD_INPUT{"an unclosed bracket after the document", "{\"root\": {\"name\": \"\"}}\n  [",
+                  "in.json:2:3: malformed JSON: unexpected content after the top-level value"},
+        BAD_INPUT{"bytes that cannot start JSON", std::string("\0\0\0\0\0\0\0", 7),
+                  "in.json:1:1: malformed JSON: expected a JSON value, got the byte 0x00"},
+        BAD_INPUT{"an input past the size limit",
+                  "{\"root\": {\"name\": \"" + std::string(5000, 'x') + "\"}}",
+                  "in.json: the input is larger than 4096 bytes (see --max-input-size)"},
+        BAD_INPUT{"a decompression bomb", xz(std::string(1 << 20, ' ')),
+                  "in.json: the input is larger than 4096 bytes (see --max-input-size)"},
+        BAD_INPUT{"cut xz data", xz(kDesign).substr(0, 30),
+                  "in.json: broken xz data: the data ends early"},
+        BAD_INPUT{"gzip data with trailing bytes", gzip(kDesign) + "junk",
+                  "in.json: broken gzip data: unexpected bytes after the end of the data"},
+        BAD_INPUT{"neither format", "{\"nodes\": []}",
+                  "nodes: unknown key \"nodes\": neither a design file (\"root\", \"names\", "
+                  "\"netlist\") nor a Yosys netlist (\"modules\")"},
+        BAD_INPUT{
+            "a module without end",
+            R"({"modules": {"a": {"attributes": {"top": 1}, "cells": {"x": {"type": "a"}}}}})",
+            "modules.a.cells.x: module \"a\" instantiates itself: \"a\" -> \"a\""},
+        // 4 instances of m, each of 10 instances of n, each of 30 gates.
+        BAD_INPUT{"an expansion past the name limit",
+                  "{\"modules\": {\"t\": {\"cells\": {" + cells(4, "m") +
+                      "}}, \"m\": {\"cells\": {" + cells(10, "n") + "}}, \"n\": {\"cells\": {" +
+                      cells(30, "$_NAND_") + "}}}}",
+                  "modules.t: expanding the hierarchy makes more than 1000 instance names"}));
+
+}  // namespace
+}  // namespace zema_tool

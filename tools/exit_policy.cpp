@@ -1,0 +1,23 @@
+#include "tools/exit_policy.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace zema_tool {
+
+bool free_at_exit() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return true;
+#endif
+#endif
+  static bool const free_all = [] {
+    char const* const value = std::getenv("ZEMA_FREE_AT_EXIT");
+    return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+  }();
+  return free_all;
+}
+
+}  // namespace zema_tool
