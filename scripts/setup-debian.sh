@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev
-          libbenchmark-dev libsimdjson-dev libcli11-dev python3 xz-utils file)
+          libbenchmark-dev libsimdjson-dev libcli11-dev python3 xz-utils file
+          clang libclang-rt-14-dev valgrind gcovr)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
