@@ -55,7 +55,7 @@ for description in "${descriptions[@]}"; do
   modules=$(sed -n 's/^INFO: Loaded \([0-9]*\) modules.*/\1/p' "$work/fuzz.log" | head -1)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/fuzz.log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/fuzz.log")
-  coverage=$(grep -o 'cov: [0-9]*' "$work/fuzz.log" | tail -1 | cut -d' ' -f2)
+  coverage=$( (grep -o 'cov: [0-9]*' "$work/fuzz.log" || true) | tail -1 | cut -d' ' -f2)
   echo "$name: ${runs:-?} runs (${rate:-?}/s), ${counters:-?} counters in ${modules:-?} modules," \
        "${coverage:-?} edges covered"
 
