@@ -61,22 +61,50 @@ inline void orb_free_chains(Node** buckets, unsigned bucket_count) {
 
 // Grows the bucket array when `count` entries call for it: once (count / 4) * 5
 // exceeds the bucket count, the host's growth function picks the new count.
-// Nodes move, in ascending old-bucket order, to the front of their new chains,
-// so they keep their addresses. `hash_of` gives a node's hash.
-template <class Node, class HashOf>
-inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, HashOf hash_of) {
+// Nodes move, in ascending old-bucket order and each chain from its head, to
+// the front of their new chains, so they keep their addresses. `hash_of`
+// gives a node's hash; `key_data` gives the address of what the hash reads
+// beyond the node (a name key's text), or null.
+//
+// A large table outgrows the caches, and each node, its key's text and its
+// new bucket are then three dependent misses. The walk therefore runs ahead
+// of itself over the old heads: it prefetches the head node kAhead buckets
+// ahead, the head's text half that far ahead, and, a quarter ahead, hashes
+// the head and prefetches its new bucket. The order of the moves is exactly
+// that of a plain walk.
+template <class Node, class HashOf, class KeyData>
+inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, HashOf hash_of,
+                     KeyData key_data) {
   unsigned const wanted = (count / 4) * 5;
   if (wanted <= bucket_count) return;
   unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
   Node** const fresh = orb_allocate_buckets<Node>(new_count);
   Node** const old = buckets;
   unsigned const old_count = bucket_count;
+  unsigned const kAhead = 64;
+  unsigned const kHashed = kAhead / 4;
+  unsigned head_hash[kHashed] = {};
   for (unsigned b = 0; b < old_count; ++b) {
     Node* node = old[b];
-    while (node) {
-      Node* next = node->m_next;
-      orb_push_front(fresh[hash_of(node) % new_count], node);
+    // The head's hash was taken kHashed buckets ago, if the walk had begun.
+    unsigned h = node ? (b >= kHashed ? head_hash[b % kHashed] : hash_of(node)) : 0;
+    if (b + kAhead < old_count && old[b + kAhead]) __builtin_prefetch(old[b + kAhead]);
+    if (b + kAhead / 2 < old_count && old[b + kAhead / 2]) {
+      if (void const* const data = key_data(old[b + kAhead / 2])) __builtin_prefetch(data);
+    }
+    if (b + kHashed < old_count && old[b + kHashed]) {
+      unsigned const ahead = hash_of(old[b + kHashed]);
+      head_hash[b % kHashed] = ahead;
+      __builtin_prefetch(&fresh[ahead % new_count], 1);
+    }
+    if (!node) continue;
+    for (;;) {
+      Node* const next = node->m_next;
+      if (next) __builtin_prefetch(next);
+      orb_push_front(fresh[h % new_count], node);
       node = next;
+      if (!node) break;
+      h = hash_of(node);
     }
   }
   buckets = fresh;

@@ -88,12 +88,17 @@ class ORB_HASH {
   // The value slot of `key`, inserting the key with a null value when absent.
   // The reference stays valid until the table is cleared or destroyed.
   Value& operator[](Key const& key) {
-    NODE*& head = m_buckets[m_ops.hash(key) % m_bucket_count];
-    for (NODE* node = head; node; node = node->m_next) {
-      if (m_ops.equal(node->m_key, key)) return node->m_value;
-    }
+    unsigned const h = m_ops.hash(key);
+    if (NODE* const node = hash_search(h, key)) return node->m_value;
+    return insert_new(h, key);
+  }
+
+  // The value slot of `key`, which must be absent, inserted with a null value;
+  // h must be the policy hash of `key`. The same as operator[] on an absent
+  // key, for callers that have just searched for it and hold its hash.
+  Value& insert_new(unsigned h, Key const& key) {
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{key, Value(), nullptr, nullptr};
-    orb_push_front(head, node);
+    orb_push_front(m_buckets[h % m_bucket_count], node);
     ++m_count;
     resize(m_count);
     return node->m_value;
@@ -111,7 +116,8 @@ class ORB_HASH {
   // Grows the bucket array if `n` entries call for it; never shrinks.
   void resize(unsigned n) {
     orb_grow(m_buckets, m_bucket_count, n,
-             [this](NODE const* node) { return m_ops.hash(node->m_key); });
+             [this](NODE const* node) { return m_ops.hash(node->m_key); },
+             [](NODE const* node) { return ORB_OPS_KEY_DATA<Key>::of(node->m_key); });
   }
 
   ITERATOR begin() const {

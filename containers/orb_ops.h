@@ -16,18 +16,33 @@ struct ORB_OPS<unsigned> {
   bool equal(unsigned a, unsigned b) const { return a == b; }
 };
 
+// What hashing a key reads beyond the key itself, for prefetching: the text of
+// a name key, nothing for an id.
+template <class Key>
+struct ORB_OPS_KEY_DATA {
+  static void const* of(Key const&) { return nullptr; }
+};
+
+template <>
+struct ORB_OPS_KEY_DATA<char const*> {
+  static void const* of(char const* key) { return key; }
+};
+
 struct ZEMA_NAME_CSTR_OPS {
   // h = h ^ ((h << 5) + (h >> 2) + c) over the bytes, each byte sign-extended
   // as a signed char, so bytes 0x80 to 0xFF add -128 to -1. "" hashes to 0.
   unsigned hash(char const* text) const {
     unsigned h = 0;
-    for (; *text; ++text) {
-      unsigned const c = static_cast<unsigned>(static_cast<int>(static_cast<signed char>(*text)));
-      h ^= (h << 5) + (h >> 2) + c;
-    }
+    for (; *text; ++text) h = step(h, *text);
     return h;
   }
   bool equal(char const* a, char const* b) const { return a == b; }
+
+  // The hash of a text extended by one byte: callers that build a name byte
+  // by byte hash it on the way, and a suffix extends the hash of its base.
+  static unsigned step(unsigned h, char c) {
+    return h ^ ((h << 5) + (h >> 2) + static_cast<unsigned>(static_cast<signed char>(c)));
+  }
 };
 
 #endif  // CONTAINERS_ORB_OPS_H

@@ -68,14 +68,18 @@ class ORB_STRING_TABLE {
   // Find-or-intern: the node of a text equal to `text`, copying the text into
   // the table first when it is new. h must be the Ops hash of `text`.
   NODE* insert_helper(unsigned h, char const* text) {
-    NODE*& head = m_buckets[h % m_bucket_count];
-    for (NODE* node = head; node; node = node->m_next) {
-      if (m_ops.equal(node->m_text, text)) return node;
-    }
+    if (NODE* const node = hash_search(h, text)) return node;
+    return insert_new(h, text);
+  }
+
+  // Interns `text`, which the table must not hold yet; h must be its Ops
+  // hash. The same as insert_helper on a new text, for callers that have just
+  // searched for it and hold its hash.
+  NODE* insert_new(unsigned h, char const* text) {
     if (!m_chunk_mgr) m_chunk_mgr = new_chunk_mgr();
     char const* const copy = m_chunk_mgr->write(text);
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{copy, nullptr, nullptr};
-    orb_push_front(head, node);
+    orb_push_front(m_buckets[h % m_bucket_count], node);
     ++m_count;
     resize(m_count);
     return node;
@@ -83,8 +87,9 @@ class ORB_STRING_TABLE {
 
   // Grows the bucket array if `n` texts call for it; never shrinks.
   void resize(unsigned n) {
-    orb_grow(m_buckets, m_bucket_count, n,
-             [this](NODE const* node) { return m_ops.hash(node->m_text); });
+    orb_grow(
+        m_buckets, m_bucket_count, n, [this](NODE const* node) { return m_ops.hash(node->m_text); },
+        [](NODE const* node) { return static_cast<void const*>(node->m_text); });
   }
 
   // Forgets every text and releases all copies; the bucket array keeps its

@@ -2,15 +2,31 @@
 // module, module open/close with a report of what a closing module still
 // holds, and fault injection for tests.
 //
-// Each block carries a small header in front of it that names its tracking
-// record and its size, so delete_wrapper can update the record without a
-// lookup. The header is two machine words, which keeps the block at the
-// alignment calloc gives (16 bytes on 64-bit, 8 on 32-bit).
+// A big design makes millions of small blocks of a few fixed sizes (tree
+// nodes, hash nodes, name-table nodes), and on this kind of machine the first
+// touch of a fresh 4 KiB page costs more than the work done in it. So every
+// block comes from one large address range reserved up front and backed by
+// huge pages, and no block carries a header. The range is cut into 64 KiB
+// slabs. A small block comes from a pool, one per tracking record and size,
+// that carves slabs of its own; a large block takes a span of whole slabs. A
+// table of slabs leads from a block's address to its pool or span, which
+// knows the record and the size to charge when the block is freed. Fresh
+// memory of the range is already zero; a reused block is cleared on the way
+// out. The slabs of a freed span (the old bucket array of a table that grew)
+// go to the pools, so that the memory a run touches is reused before fresh
+// memory is touched.
+//
+// When the range cannot be reserved or is full, and in sanitizer builds or
+// runs with ZEMA_HOST_POOLS=0 in the environment (for valgrind), blocks come
+// from calloc with a small header naming their record and size, so that each
+// block stays visible to the checker.
 //
 // Bookkeeping lives in heap objects that are never freed: the library's
 // MEM_INITIALIZER is destroyed while the process unloads, after ordinary
 // static objects of this file may already be gone.
 #include "h/mem_alloc_sys.h"
+
+#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,39 +35,11 @@
 #include <string>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "h/msg_sys.h"
 #include "host/zema_host.h"
 
 namespace {
 
-struct BLOCK_HEADER {
-  MEM_TRACKER_THUNK* m_thunk;
-  std::size_t m_size;
-};
-static_assert(sizeof(BLOCK_HEADER) == 2 * sizeof(void*),
-              "the header must keep calloc's alignment for the block behind it");
-
-struct MEM_STATE {
-  std::vector<MEM_TRACKER_THUNK*> m_thunks;  // every record seen, in order of first use
-  std::vector<std::string> m_close_reports;
-  long m_fail_countdown = -1;  // allocations left before the injected failure; < 0: off
-};
-
-MEM_STATE& state() {
-  static MEM_STATE* s_state = new MEM_STATE;
-  return *s_state;
-}
-
-BLOCK_HEADER* header_of(void* block) { return static_cast<BLOCK_HEADER*>(block) - 1; }
-
-// Small blocks come from size-class pools carved out of large arenas, so that
-// the millions of small nodes of a big design are allocated without a malloc
-// call each, sit next to each other in creation order, and are backed by huge
-// pages. Arena memory is fresh from mmap and so already zero; a block reused
-// from a free list is cleared on the way out. Sanitizer builds keep plain
-// calloc, so that every block stays visible to the sanitizer.
 #if defined(__SANITIZE_ADDRESS__)
 #define ZEMA_HOST_POOLS 0
 #elif defined(__has_feature)
@@ -63,75 +51,274 @@ BLOCK_HEADER* header_of(void* block) { return static_cast<BLOCK_HEADER*>(block) 
 #define ZEMA_HOST_POOLS 1
 #endif
 
-#if ZEMA_HOST_POOLS
-std::size_t const kGranule = 16;
-std::size_t const kLargestPooled = 512;  // header included
-std::size_t const kArenaBytes = std::size_t(32) << 20;
+// The header in front of a block from calloc. Two machine words keep the
+// block at the alignment calloc gives.
+struct BLOCK_HEADER {
+  MEM_TRACKER_THUNK* m_thunk;
+  std::size_t m_size;
+};
+static_assert(sizeof(BLOCK_HEADER) == 2 * sizeof(void*),
+              "the header must keep calloc's alignment for the block behind it");
 
-class POOLS {
+std::size_t const kHugePageBytes = std::size_t(2) << 20;
+std::size_t const kSlabShift = 16;
+std::size_t const kSlabBytes = std::size_t(1) << kSlabShift;
+// Larger blocks take spans of whole slabs.
+std::size_t const kLargestPooled = kSlabBytes / 2;
+
+// What a slab serves: the blocks of one pool, or one span. A slab table entry
+// holds a pointer to either, spans with the low bit set.
+struct POOL {
+  MEM_TRACKER_THUNK* m_thunk = nullptr;
+  std::size_t m_size = 0;    // bytes asked for, charged to the record
+  std::size_t m_stride = 0;  // m_size rounded up to a multiple of 8
+  void* m_free = nullptr;
+  char* m_bump = nullptr;
+  char* m_end = nullptr;
+  std::size_t m_live = 0;      // blocks handed out and not freed
+  std::vector<char*> m_slabs;  // in the order they were taken
+};
+
+struct SPAN {
+  MEM_TRACKER_THUNK* m_thunk;
+  std::size_t m_size;
+  std::size_t m_slabs;
+};
+
+class ARENA {
  public:
-  static bool pooled(std::size_t total) { return total <= kLargestPooled; }
+  ARENA() {
+#if ZEMA_HOST_POOLS
+    char const* const setting = std::getenv("ZEMA_HOST_POOLS");
+    if (setting != nullptr && std::strcmp(setting, "0") == 0) return;
+    reserve();
+#endif
+  }
 
-  void* allocate(std::size_t total) {
-    std::size_t const cls = class_of(total);
-    if (void* block = m_free[cls]) {
-      m_free[cls] = *static_cast<void**>(block);
-      std::memset(block, 0, (cls + 1) * kGranule);
+  bool owns(void const* block) const {
+    char const* const p = static_cast<char const*>(block);
+    return p >= m_base && p < m_limit;
+  }
+
+  // A zero-filled block of `size` bytes charged to `thunk`, or null when the
+  // range is missing or full.
+  void* allocate(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+    if (m_base == nullptr) return nullptr;
+    if (size > kLargestPooled) return allocate_span(thunk, size);
+    POOL* const pool = find(thunk, size);
+    ++pool->m_live;
+    if (void* const block = pool->m_free) {
+      pool->m_free = *static_cast<void**>(block);
+      std::memset(block, 0, pool->m_stride);
       return block;
     }
-    std::size_t const bytes = (cls + 1) * kGranule;
-    if (m_left < bytes) refill();
-    void* const block = m_bump;
-    m_bump += bytes;
-    m_left -= bytes;
+    if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
+      char* const slab = take_slab();
+      if (slab == nullptr) {
+        --pool->m_live;
+        return nullptr;
+      }
+      pool->m_slabs.push_back(slab);
+      entry(slab) = reinterpret_cast<std::uintptr_t>(pool);
+      pool->m_bump = slab;
+      pool->m_end = slab + kSlabBytes;
+    }
+    void* const block = pool->m_bump;
+    pool->m_bump += pool->m_stride;
     return block;
   }
 
-  void release(void* block, std::size_t total) {
-    std::size_t const cls = class_of(total);
-    *static_cast<void**>(block) = m_free[cls];
-    m_free[cls] = block;
+  // Frees a block that owns() gives true for, after `discharge` has been
+  // called with its record and size.
+  template <class DISCHARGE>
+  void release(void* block, DISCHARGE discharge) {
+    std::uintptr_t const slot = entry(block);
+    if (slot & 1) {
+      // The slabs of a freed span serve later pools and chunks: memory that
+      // has been touched once is far cheaper to clear than fresh memory.
+      SPAN* const span = reinterpret_cast<SPAN*>(slot & ~std::uintptr_t(1));
+      discharge(span->m_thunk, span->m_size);
+      char* const start = static_cast<char*>(block);
+      for (std::size_t i = 0; i < span->m_slabs; ++i) {
+        entry(start + i * kSlabBytes) = 0;
+        m_free_slabs.push_back(start + i * kSlabBytes);
+      }
+      delete span;
+      return;
+    }
+    POOL* const pool = reinterpret_cast<POOL*>(slot);
+    discharge(pool->m_thunk, pool->m_size);
+    if (--pool->m_live == 0) {
+      // The last block of a pool went, as when a converter is cleared: its
+      // slabs serve the next allocations in order, where a free list
+      // threaded through a freed tree would hand out blocks scattered all
+      // over its slabs.
+      for (std::size_t i = pool->m_slabs.size(); i-- > 0;) {
+        entry(pool->m_slabs[i]) = 0;
+        m_free_slabs.push_back(pool->m_slabs[i]);
+      }
+      pool->m_slabs.clear();
+      pool->m_free = nullptr;
+      pool->m_bump = pool->m_end = nullptr;
+      return;
+    }
+    *static_cast<void**>(block) = pool->m_free;
+    pool->m_free = block;
   }
 
  private:
-  static std::size_t class_of(std::size_t total) { return (total - 1) / kGranule; }
-
-  // The rest of the old arena is dropped; at most one block's worth is lost.
-  void refill() {
-    void* const arena =
-        mmap(nullptr, kArenaBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (arena == MAP_FAILED) throw std::bad_alloc();
-    madvise(arena, kArenaBytes, MADV_HUGEPAGE);
-    m_bump = static_cast<char*>(arena);
-    m_left = kArenaBytes;
+  void reserve() {
+    // As much as the address space comfortably gives: a design of millions
+    // of instances needs several hundred MiB.
+    std::size_t bytes = sizeof(void*) == 8 ? std::size_t(64) << 30 : std::size_t(1) << 30;
+    for (; bytes >= (std::size_t(64) << 20); bytes /= 2) {
+      void* const range = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (range == MAP_FAILED) continue;
+      std::size_t const table_bytes = (bytes >> kSlabShift) * sizeof(std::uintptr_t);
+      void* const table = mmap(nullptr, table_bytes, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+      if (table == MAP_FAILED) {
+        munmap(range, bytes + kHugePageBytes);
+        continue;
+      }
+      // Huge pages need ranges aligned to their size.
+      std::uintptr_t const start = reinterpret_cast<std::uintptr_t>(range);
+      std::uintptr_t const aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+      m_base = reinterpret_cast<char*>(aligned);
+      m_limit = m_base + bytes;
+      m_next = m_base;
+      m_slabs = static_cast<std::uintptr_t*>(table);
+      madvise(m_base, bytes, MADV_HUGEPAGE);
+      return;
+    }
   }
 
-  void* m_free[kLargestPooled / kGranule] = {};
-  char* m_bump = nullptr;
-  std::size_t m_left = 0;
+  std::uintptr_t& entry(void const* address) const {
+    return m_slabs[static_cast<std::size_t>(static_cast<char const*>(address) - m_base) >>
+                   kSlabShift];
+  }
+
+  // Fresh slabs from the end of what the range has handed out.
+  char* take_fresh(std::size_t count) {
+    if (static_cast<std::size_t>(m_limit - m_next) / kSlabBytes < count) return nullptr;
+    char* const slabs = m_next;
+    m_next += count * kSlabBytes;
+    return slabs;
+  }
+
+  // One zero-filled slab: a freed one, cleared, before a fresh one.
+  char* take_slab() {
+    if (m_free_slabs.empty()) return take_fresh(1);
+    char* const slab = m_free_slabs.back();
+    m_free_slabs.pop_back();
+    std::memset(slab, 0, kSlabBytes);
+    return slab;
+  }
+
+  void* allocate_span(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+    if (size > static_cast<std::size_t>(m_limit - m_base)) return nullptr;
+    std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
+    char* const start = slabs == 1 ? take_slab() : take_fresh(slabs);
+    if (start == nullptr) return nullptr;
+    entry(start) = reinterpret_cast<std::uintptr_t>(new SPAN{thunk, size, slabs}) | 1;
+    return start;
+  }
+
+  // The pool of (thunk, size): open addressing over a table that doubles at
+  // half load. The last pool found is tried first, since blocks of one kind
+  // tend to come in runs.
+  POOL* find(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+    if (m_last != nullptr && m_last->m_thunk == thunk && m_last->m_size == size) return m_last;
+    if (2 * (m_pools.size() + 1) > m_index.size()) rehash();
+    std::size_t i = start(thunk, size);
+    for (;; i = (i + 1) & (m_index.size() - 1)) {
+      POOL* const pool = m_index[i];
+      if (pool == nullptr) break;
+      if (pool->m_thunk == thunk && pool->m_size == size) return m_last = pool;
+    }
+    // 8-byte aligned, 16 when the size is a multiple of 16 (0 counts as 16).
+    std::size_t const stride = size == 0 ? 16 : (size + 7) & ~std::size_t(7);
+    POOL* const pool = new POOL;
+    pool->m_thunk = thunk;
+    pool->m_size = size;
+    pool->m_stride = stride;
+    m_pools.push_back(pool);
+    m_index[i] = pool;
+    return m_last = pool;
+  }
+
+  std::size_t start(MEM_TRACKER_THUNK const* thunk, std::size_t size) const {
+    std::uint64_t const key =
+        reinterpret_cast<std::uintptr_t>(thunk) ^ (static_cast<std::uint64_t>(size) << 40);
+    return static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ull) >> 32) & (m_index.size() - 1);
+  }
+
+  void rehash() {
+    std::vector<POOL*> index(m_index.empty() ? 64 : 2 * m_index.size(), nullptr);
+    m_index.swap(index);
+    for (POOL* pool : m_pools) {
+      std::size_t i = start(pool->m_thunk, pool->m_size);
+      while (m_index[i] != nullptr) i = (i + 1) & (m_index.size() - 1);
+      m_index[i] = pool;
+    }
+  }
+
+  char* m_base = nullptr;
+  char* m_limit = nullptr;
+  char* m_next = nullptr;
+  std::uintptr_t* m_slabs = nullptr;  // by slab: its POOL*, or its SPAN* | 1
+  std::vector<POOL*> m_pools;
+  std::vector<POOL*> m_index;
+  POOL* m_last = nullptr;
+  std::vector<char*> m_free_slabs;
 };
 
-POOLS& pools() {
-  static POOLS* s_pools = new POOLS;
-  return *s_pools;
-}
-#endif
+struct MEM_STATE {
+  std::vector<MEM_TRACKER_THUNK*> m_thunks;  // every record seen, in order of first use
+  std::vector<std::string> m_close_reports;
+  long m_fail_countdown = -1;  // allocations left before the injected failure; < 0: off
+  ARENA m_arena;
+};
 
-void* raw_allocate(std::size_t total) {
-#if ZEMA_HOST_POOLS
-  if (POOLS::pooled(total)) return pools().allocate(total);
-#endif
-  void* const raw = std::calloc(1, total);
-  if (raw == nullptr) throw std::bad_alloc();
-  return raw;
+MEM_STATE& state() {
+  static MEM_STATE* s_state = new MEM_STATE;
+  return *s_state;
 }
 
-void raw_release(void* raw, std::size_t total) {
-#if ZEMA_HOST_POOLS
-  if (POOLS::pooled(total)) return pools().release(raw, total);
-#endif
-  (void)total;
-  std::free(raw);
+void* allocate_with_header(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+  if (size > SIZE_MAX - sizeof(BLOCK_HEADER)) throw std::bad_alloc();
+  BLOCK_HEADER* const header =
+      static_cast<BLOCK_HEADER*>(std::calloc(1, sizeof(BLOCK_HEADER) + size));
+  if (header == nullptr) throw std::bad_alloc();
+  header->m_thunk = thunk;
+  header->m_size = size;
+  return header + 1;
+}
+
+void charge(MEM_STATE& st, MEM_TRACKER_THUNK* thunk, std::size_t size) {
+  if (!thunk->m_registered) {
+    st.m_thunks.push_back(thunk);
+    thunk->m_registered = true;
+  }
+  thunk->m_live_bytes += size;
+  thunk->m_live_blocks += 1;
+  thunk->m_total_blocks += 1;
+}
+
+void discharge(MEM_TRACKER_THUNK* thunk, std::size_t size, char const* module) {
+  // Modules pass their own name literal, so equal pointers settle it without strcmp.
+  if (module != nullptr && thunk->m_module != nullptr && module != thunk->m_module &&
+      std::strcmp(module, thunk->m_module) != 0) {
+    MSG_INTERNAL_ERROR::report("block freed by the module that allocated it", module, __FILE__,
+                               __LINE__);
+  }
+  if (thunk->m_live_blocks == 0 || thunk->m_live_bytes < size) {
+    MSG_INTERNAL_ERROR::report("tracking record holds the freed block", "MEM", __FILE__, __LINE__);
+  } else {
+    thunk->m_live_bytes -= size;
+    thunk->m_live_blocks -= 1;
+  }
 }
 
 }  // namespace
@@ -142,45 +329,28 @@ void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char 
     // One-shot: the chosen allocation fails and later ones succeed again.
     if (st.m_fail_countdown-- == 0) throw std::bad_alloc();
   }
-  if (size > SIZE_MAX - sizeof(BLOCK_HEADER)) throw std::bad_alloc();
-  void* raw = raw_allocate(sizeof(BLOCK_HEADER) + size);
-  BLOCK_HEADER* header = static_cast<BLOCK_HEADER*>(raw);
-  header->m_thunk = thunk;
-  header->m_size = size;
-  if (thunk != nullptr) {
-    if (!thunk->m_registered) {
-      st.m_thunks.push_back(thunk);
-      thunk->m_registered = true;
-    }
-    thunk->m_live_bytes += size;
-    thunk->m_live_blocks += 1;
-    thunk->m_total_blocks += 1;
-  } else {
+  if (thunk == nullptr) {
     MSG_INTERNAL_ERROR::report("thunk != nullptr", "MEM", file != nullptr ? file : "?", 0);
+    return allocate_with_header(nullptr, size);
   }
-  return header + 1;
+  void* block = st.m_arena.allocate(thunk, size);
+  if (block == nullptr) block = allocate_with_header(thunk, size);
+  charge(st, thunk, size);
+  return block;
 }
 
 void MEM_MANAGER::delete_wrapper(void* block, char const* module) {
   if (block == nullptr) return;
-  BLOCK_HEADER* header = header_of(block);
-  MEM_TRACKER_THUNK* thunk = header->m_thunk;
-  if (thunk != nullptr) {
-    // Modules pass their own name literal, so equal pointers settle it without strcmp.
-    if (module != nullptr && thunk->m_module != nullptr && module != thunk->m_module &&
-        std::strcmp(module, thunk->m_module) != 0) {
-      MSG_INTERNAL_ERROR::report("block freed by the module that allocated it", module, __FILE__,
-                                 __LINE__);
-    }
-    if (thunk->m_live_blocks == 0 || thunk->m_live_bytes < header->m_size) {
-      MSG_INTERNAL_ERROR::report("tracking record holds the freed block", "MEM", __FILE__,
-                                 __LINE__);
-    } else {
-      thunk->m_live_bytes -= header->m_size;
-      thunk->m_live_blocks -= 1;
-    }
+  ARENA& arena = state().m_arena;
+  if (arena.owns(block)) {
+    arena.release(block, [module](MEM_TRACKER_THUNK* thunk, std::size_t size) {
+      discharge(thunk, size, module);
+    });
+    return;
   }
-  raw_release(header, sizeof(BLOCK_HEADER) + header->m_size);
+  BLOCK_HEADER* const header = static_cast<BLOCK_HEADER*>(block) - 1;
+  if (header->m_thunk != nullptr) discharge(header->m_thunk, header->m_size, module);
+  std::free(header);
 }
 
 MEM_INITIALIZER::MEM_INITIALIZER(char const* module) : m_module(module) {

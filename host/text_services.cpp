@@ -3,6 +3,7 @@
 // bucket-count growth function, and the debug names of atom types.
 #include "h/gen_sys.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -15,17 +16,9 @@
 
 void gen_itoa(int value, GEN_STRING& out, int base) {
   if (base < 2 || base > 36) base = 10;
-  // Work on the magnitude as unsigned so that INT_MIN needs no special case.
-  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
   char digits[40];
-  char* end = digits + sizeof digits;
-  char* p = end;
-  do {
-    *--p = "0123456789abcdefghijklmnopqrstuvwxyz"[magnitude % static_cast<unsigned>(base)];
-    magnitude /= static_cast<unsigned>(base);
-  } while (magnitude != 0);
-  if (value < 0) *--p = '-';
-  out.assign(p, static_cast<std::size_t>(end - p));
+  std::to_chars_result const result = std::to_chars(digits, digits + sizeof digits, value, base);
+  out.assign(digits, result.ptr);
 }
 
 void gen_tolower(GEN_STRING& text) {
@@ -164,8 +157,15 @@ char const* ORB_STRING_CHUNK_MGR::write(char const* text) {
 
 namespace {
 
-std::vector<unsigned>& growth_log() {
-  static std::vector<unsigned>* s_log = new std::vector<unsigned>;
+// The test hook behind growth_requests(): off unless a test switches it on,
+// so a long-running host does not collect every request.
+struct GROWTH_LOG {
+  bool m_on = false;
+  std::vector<unsigned> m_requests;
+};
+
+GROWTH_LOG& growth_log() {
+  static GROWTH_LOG* s_log = new GROWTH_LOG;
   return *s_log;
 }
 
@@ -208,7 +208,7 @@ constexpr std::uint32_t kLargestPrime32 = 4294967291u;
 // A prime bucket count keeps "hash mod count" from favouring buckets when
 // hashes share low-order structure.
 unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
-  growth_log().push_back(wanted);
+  if (growth_log().m_on) growth_log().m_requests.push_back(wanted);
   std::uint64_t target = static_cast<std::uint64_t>(wanted) + wanted / 2;
   if (target > kLargestPrime32) {
     // No prime of at least the target fits; settle for an odd count.
@@ -250,8 +250,9 @@ char const* DBS_TRANSLATOR::get_debug_string_name(CDB_ATOM_BASIC_TYPE type) cons
 
 namespace zema_host {
 
-std::vector<unsigned> const& growth_requests() { return growth_log(); }
-void clear_growth_requests() { growth_log().clear(); }
+void set_growth_log(bool on) { growth_log().m_on = on; }
+std::vector<unsigned> const& growth_requests() { return growth_log().m_requests; }
+void clear_growth_requests() { growth_log().m_requests.clear(); }
 
 char const* atom_type_name(int type) {
   return type >= 0 && type < CDB_ATOM_BASIC_TYPE_COUNT ? s_atom_type_names[type] : "UNKNOWN";

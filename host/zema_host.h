@@ -123,7 +123,9 @@ void clear_call_log();
 
 // --- Growth function observation --------------------------------------------
 
-// Every `wanted` value passed to orb_hash_50_percent_increase_size, in order.
+// Off by default; while on, every `wanted` value passed to
+// orb_hash_50_percent_increase_size is recorded, in order.
+void set_growth_log(bool on);
 std::vector<unsigned> const& growth_requests();
 void clear_growth_requests();
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev
-          libbenchmark-dev libsimdjson-dev libcli11-dev python3 xz-utils file
+          libbenchmark-dev libsimdjson-dev libcli11-dev python3 xz-utils file pkgconf
           clang libclang-rt-14-dev valgrind gcovr)
 missing=()
 for p in "${packages[@]}"; do

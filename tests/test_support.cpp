@@ -5,6 +5,8 @@ namespace zema_test {
 void TrackedTest::SetUp() {
   zema_host::clear_internal_errors();
   zema_host::set_internal_error_echo(false);
+  zema_host::set_growth_log(true);
+  zema_host::clear_growth_requests();
   m_zema_at_start = zema_host::mem_module_stats("ZEMA");
   m_orb_at_start = zema_host::mem_module_stats("ORB");
 }
@@ -20,6 +22,8 @@ void TrackedTest::TearDown() {
   zema_host::clear_internal_errors();
   zema_host::set_internal_error_echo(true);
   zema_host::mem_fail_after(-1);
+  zema_host::set_growth_log(false);
+  zema_host::clear_growth_requests();
 }
 
 void TrackedTest::expect_reports(std::vector<std::string> const& conditions) {

@@ -16,7 +16,8 @@ namespace zema_test {
 // Remembers what the modules "ZEMA" and "ORB" hold when a test starts and
 // checks, when it ends, that they hold exactly that again: everything the
 // test allocated through the library was freed. Internal-error reports are
-// cleared at the start and must be consumed (expect_reports) or absent.
+// cleared at the start and must be consumed (expect_reports) or absent; the
+// host's log of growth requests is on, and empty, while the test runs.
 class TrackedTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -463,6 +463,71 @@ TEST_F(ZemaFusionTest, MadeUpNamesCountAcrossTypesAndAvoidTakenNames) {
   expect_tree_invariants(c);
 }
 
+// init remembers which suffixes of a base are taken under a parent, so that k
+// siblings with one base cost O(k). Names must be exactly those of the plain
+// loop, which convert() and the makeup functions run: siblings drawn from
+// bases, their upper-case spellings and their suffixed forms given literally,
+// in random database orders, under the root and one level down, with made-up
+// atom and oterm names that clash with them.
+TEST_F(ZemaFusionTest, MemoisedUniquingGivesThePlainLoopsNames) {
+  static char const* const kPool[] = {"x",  "X",    "x_0",  "X_0",  "x_1",   "x.",
+                                      "x_", "ax",   "ax_0", "AX",   "x_0_0", "w0",
+                                      "W0", "w0_0", "w1",   "lut0", "LUT0",  "lut0_0"};
+  std::mt19937 rng(12);
+  for (int trial = 0; trial < 60; ++trial) {
+    SCOPED_TRACE(trial);
+    zema_host::DESIGN d;
+    HDB_INSTANCE_NAME const* const root = d.set_root("", 1);
+    unsigned next_id = 2;
+    std::vector<std::vector<HDB_INSTANCE_NAME const*>> levels(2);
+    HDB_INSTANCE_NAME const* const inner = d.add_child(root, "x", next_id++);
+    levels[0].push_back(inner);
+    for (int level = 0; level < 2; ++level) {
+      for (unsigned n = 1 + rng() % 60; n > 0; --n) {
+        levels[level].push_back(
+            d.add_child(level ? inner : root, kPool[rng() % std::size(kPool)], next_id++));
+      }
+    }
+    std::vector<CDB_ATOM_NODE*> atoms;
+    for (unsigned n = rng() % 12; n > 0; --n) {
+      bool const comb = rng() % 2;
+      HDB_INSTANCE_NAME const* const name =
+          comb ? levels[0][rng() % levels[0].size()] : d.add_free_name("f", kFree + n);
+      atoms.push_back(d.add_atom(comb ? CDB_ATOM_COMB : CDB_ATOM_LUT, name));
+      if (comb) d.add_oterm(atoms.back(), d.add_free_name("o", 2 * kFree + n));
+    }
+    FUSION memoised;
+    memoised.init(d.action_point(), d.netlist());
+
+    // The plain loop, step by step in the order init takes.
+    FUSION plain;
+    std::map<unsigned, std::string> expected;
+    auto name_children = [&](PARENT* parent, std::vector<HDB_INSTANCE_NAME const*> children) {
+      std::stable_sort(children.begin(), children.end(), ZEMA_INAME_CPTR_COMPARE());
+      for (HDB_INSTANCE_NAME const* child : children) {
+        char const* const name = plain.convert(child->get_unit_name().get_string(), parent);
+        add_children(plain, parent, {name});
+        expected[HDB_NAME_MGR::get_iname_id(child)] = name;
+      }
+    };
+    PARENT* const top = add_children(plain, nullptr, {});
+    name_children(top, levels[0]);
+    name_children(add_children(plain, nullptr, {}), levels[1]);
+    for (unsigned id = 2; id < next_id; ++id) {
+      EXPECT_EQ(expected[id], node_of(memoised, id)->m_name) << id;
+    }
+    for (CDB_ATOM_NODE* atom : atoms) {
+      std::string const want = atom->get_basic_type() == CDB_ATOM_COMB
+                                   ? plain.makeup_oterm_name(*atom->begin_oterm(), top)
+                                   : plain.makeup_atom_name(atom, top);
+      add_children(plain, top, {want.c_str()});
+      EXPECT_EQ(want, atom->get_basic_type() == CDB_ATOM_COMB
+                          ? query(memoised, *atom->begin_oterm(), UNIT)
+                          : query(memoised, atom, UNIT));
+    }
+  }
+}
+
 // --- Queries and reported invariants ---------------------------------------------------
 
 TEST_F(ZemaFusionTest, ReverseLookupMatchesExactPathsOnly) {

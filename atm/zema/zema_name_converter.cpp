@@ -1,7 +1,10 @@
 #include "atm/zema/zema_name_converter.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "atm/zema/zema_naming_rules.h"
 #include "h/dbs_translator_sys.h"
@@ -321,69 +324,273 @@ KIND* ZEMA_NAME_CONVERTER_FUSION_IMPL::create_node(ZEMA_NAME_CONVERTER_HIERARCHY
   return node;
 }
 
-// --- Fusion converter: legalisation and uniquing ------------------------------
+// --- Fusion converter: the state of one init -----------------------------------
 
-void ZEMA_NAME_CONVERTER_FUSION_IMPL::transform(GEN_STRING* out, char const* in) {
-  out->clear();
-  if (!zema_is_legal_first_char(*in)) out->push_back('a');
-  for (unsigned char const* p = reinterpret_cast<unsigned char const*>(in); *p; ++p) {
-    unsigned char const c = *p;
-    if (c >= 'A' && c <= 'Z') {
-      out->push_back(static_cast<char>(c + ('a' - 'A')));
-    } else {
-      // '_' itself is legal, so every byte that is not legal becomes one.
-      out->push_back(zema_is_legal_name_char(static_cast<char>(c)) ? static_cast<char>(c) : '_');
+namespace {
+
+template <class T>
+using TRACKED_VECTOR = std::vector<T, MEM_STL_ALLOCATOR<T>>;
+
+// Remembers, per parent and base text, how many uniquing suffixes of the base
+// are known to be taken among the parent's children: base_0 up to base_{n-1}.
+// Children are never removed while a tree is built, so a candidate once found
+// taken stays taken, and the loop may start at base_n with the same result as
+// a loop from base_0. That keeps k siblings with one base linear in k.
+class SUFFIX_MEMO {
+ public:
+  // The first suffix worth trying for `base` under `parent`: 0 when none is
+  // known taken. `base` is the interned pointer of the base text.
+  int first_untried(void const* parent, char const* base) const {
+    if (m_slots.empty()) return 0;
+    for (std::size_t i = start(parent, base);; i = (i + 1) & mask()) {
+      SLOT const& slot = m_slots[i];
+      if (!slot.m_base) return 0;
+      if (slot.m_base == base && slot.m_parent == parent) return slot.m_next;
     }
   }
+
+  // Records that every suffix below `next` of `base` is taken under `parent`.
+  void remember(void const* parent, char const* base, int next) {
+    if (2 * (m_used + 1) > m_slots.size()) grow();
+    for (std::size_t i = start(parent, base);; i = (i + 1) & mask()) {
+      SLOT& slot = m_slots[i];
+      if (!slot.m_base) {
+        slot = SLOT{parent, base, next};
+        ++m_used;
+        return;
+      }
+      if (slot.m_base == base && slot.m_parent == parent) {
+        slot.m_next = next;
+        return;
+      }
+    }
+  }
+
+ private:
+  struct SLOT {
+    void const* m_parent;
+    char const* m_base;  // null: an empty slot
+    int m_next;
+  };
+
+  std::size_t mask() const { return m_slots.size() - 1; }
+
+  std::size_t start(void const* parent, char const* base) const {
+    std::uint64_t const key = (reinterpret_cast<std::uintptr_t>(parent) * 0x9e3779b97f4a7c15ull) ^
+                              reinterpret_cast<std::uintptr_t>(base);
+    return static_cast<std::size_t>((key * 0xbf58476d1ce4e5b9ull) >> 32) & mask();
+  }
+
+  void grow() {
+    TRACKED_VECTOR<SLOT> old(m_slots.empty() ? 16 : 2 * m_slots.size(), SLOT{nullptr, nullptr, 0});
+    old.swap(m_slots);
+    for (SLOT const& slot : old) {
+      if (!slot.m_base) continue;
+      std::size_t i = start(slot.m_parent, slot.m_base);
+      while (m_slots[i].m_base) i = (i + 1) & mask();
+      m_slots[i] = slot;
+    }
+  }
+
+  TRACKED_VECTOR<SLOT> m_slots;  // empty, or a power of two in size
+  std::size_t m_used = 0;
+};
+
+// One sibling's legal name, ready to be made unique.
+struct PLANNED_NAME {
+  std::size_t m_offset;  // of the legal name in the state's m_legal_names
+  std::size_t m_length;
+  unsigned m_table_hash;  // ORB_CSTR_OPS
+  unsigned m_child_hash;  // ZEMA_NAME_CSTR_OPS
+  unsigned m_id;
+};
+
+// One child of the parent being captured, with the key it is sorted by.
+struct SIBLING {
+  // The first eight bytes of the unit name, big-endian and zero-padded, so
+  // that most comparisons need no string compare: their order is the order
+  // strcmp gives those bytes, as unsigned values.
+  std::uint64_t m_prefix;
+  char const* m_text;
+  HDB_INSTANCE_NAME const* m_child;
+  bool m_interior;
+};
+
+std::uint64_t sort_prefix(char const* text) {
+  std::uint64_t prefix = 0;
+  int length = 0;
+  for (; length < 8 && text[length]; ++length) {
+    prefix = (prefix << 8) | static_cast<unsigned char>(text[length]);
+  }
+  return length == 0 ? 0 : prefix << (8 * (8 - length));
+}
+
+// strcmp order of the unit names.
+bool sorts_before(SIBLING const& a, SIBLING const& b) {
+  if (a.m_prefix != b.m_prefix) return a.m_prefix < b.m_prefix;
+  // Equal prefixes that end before their eighth byte are equal texts.
+  if ((a.m_prefix & 0xff) == 0) return false;
+  return std::strcmp(a.m_text + 8, b.m_text + 8) < 0;
+}
+
+// Stable sort of `count` siblings from `data`, with room for `count` more
+// behind them as the merge buffer: runs of eight by insertion, then merges.
+void stable_sort_siblings(SIBLING* data, std::size_t count) {
+  if (std::is_sorted(data, data + count, sorts_before)) return;
+  std::size_t const kRun = 8;
+  for (std::size_t lo = 0; lo < count; lo += kRun) {
+    std::size_t const hi = std::min(count, lo + kRun);
+    for (std::size_t i = lo + 1; i < hi; ++i) {
+      SIBLING const moving = data[i];
+      std::size_t j = i;
+      for (; j > lo && sorts_before(moving, data[j - 1]); --j) data[j] = data[j - 1];
+      data[j] = moving;
+    }
+  }
+  SIBLING* from = data;
+  SIBLING* to = data + count;
+  for (std::size_t width = kRun; width < count; width *= 2) {
+    for (std::size_t lo = 0; lo < count; lo += 2 * width) {
+      std::size_t const mid = std::min(count, lo + width);
+      std::size_t const hi = std::min(count, mid + width);
+      // Take from the right run only when it is strictly smaller: stability.
+      std::merge(from + lo, from + mid, from + mid, from + hi, to + lo, sorts_before);
+    }
+    std::swap(from, to);
+  }
+  if (from != data) std::copy(from, from + count, data);
+}
+
+}  // namespace
+
+// What one init() needs besides the converter's own fields; it lives as long
+// as that init() and takes all its storage from the tracked memory manager.
+struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
+  SUFFIX_MEMO m_memo;
+  // One parent's children, then sorted; the tail is the merge buffer.
+  TRACKED_VECTOR<SIBLING> m_siblings;
+  // The legal names of the sorted siblings, one after the other, and where
+  // each one is, with its hashes.
+  TRACKED_VECTOR<char> m_legal_names;
+  TRACKED_VECTOR<PLANNED_NAME> m_planned;
+  // Instances with children whose own children are still to capture, the
+  // next one last: a depth-first walk without recursion.
+  TRACKED_VECTOR<HDB_INSTANCE_NAME const*> m_pending;
+};
+
+// --- Fusion converter: legalisation and uniquing ------------------------------
+
+// The legal form of the `length` bytes of `in` written to `out`, which has
+// room for length + 1 bytes; gives the form's length and its
+// ZEMA_NAME_CSTR_OPS hash.
+static std::size_t legalise_into(char* out, char const* in, std::size_t length, unsigned* hash) {
+  char* to = out;
+  unsigned h = 0;
+  if (!zema_is_legal_first_char(*in)) {
+    *to++ = 'a';
+    h = ZEMA_NAME_CSTR_OPS::step(h, 'a');
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    char const c = in[i];
+    char legal;
+    if (c >= 'A' && c <= 'Z') {
+      legal = static_cast<char>(c + ('a' - 'A'));
+    } else {
+      // '_' itself is legal, so every byte that is not legal becomes one.
+      legal = zema_is_legal_name_char(c) ? c : '_';
+    }
+    *to++ = legal;
+    h = ZEMA_NAME_CSTR_OPS::step(h, legal);
+  }
+  *hash = h;
+  return static_cast<std::size_t>(to - out);
+}
+
+// The legal form of `in` into *out, and its ZEMA_NAME_CSTR_OPS hash.
+unsigned ZEMA_NAME_CONVERTER_FUSION_IMPL::legalise(GEN_STRING* out, char const* in) {
+  std::size_t const length = std::strlen(in);
+  out->resize(length + 1);
+  unsigned hash;
+  out->resize(legalise_into(&(*out)[0], in, length, &hash));
+  return hash;
+}
+
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::transform(GEN_STRING* out, char const* in) {
+  legalise(out, in);
+}
+
+// Whether the interned `name`, whose ZEMA_NAME_CSTR_OPS hash is `hash`, names
+// a child of `parent`.
+static bool is_child_name(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, char const* name,
+                          unsigned hash) {
+  return parent->m_children.hash_search(hash, name) != nullptr;
 }
 
 // Tries the base text, then base_0, base_1, ... until no child of `parent`
 // bears the candidate. Only interned texts can be children's names, so a text
 // the name table does not hold is free without asking the children. The base
-// is kept as a length: appending may move the string's characters. Gives the
-// table's node of the accepted text (null when the table does not hold it)
-// and the text's table hash, so that interning it costs no second lookup.
+// is kept as a length: appending may move the string's characters. With a
+// memo, the loop starts at the first suffix not yet known to be taken.
+//
+// Gives the name table's node of the accepted text (null when the table does
+// not hold it) and the text's two hashes, so that interning it and entering
+// it among the children need no second search.
 ORB_STRING_TABLE_NODE* ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(
-    GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, unsigned* text_hash) {
-  GEN_STRING::size_type const base_length = name->size();
-  int suffix = 0;
-  unsigned hash = m_name_table.m_ops.hash(name->c_str());
-  ORB_STRING_TABLE_NODE* found = m_name_table.hash_search(hash, name->c_str());
-  while (found && parent->m_children.hash_search(parent->m_children.m_ops.hash(found->m_text),
-                                                 found->m_text)) {
-    name->resize(base_length);
-    gen_itoa(suffix, m_number_text, 10);
-    name->push_back('_');
-    name->append(m_number_text);
-    hash = m_name_table.m_ops.hash(name->c_str());
-    found = m_name_table.hash_search(hash, name->c_str());
-    ++suffix;
+    GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, INIT_STATE* state,
+    NAME_HASHES* hashes) {
+  unsigned table_hash = hashes->m_table;
+  ORB_STRING_TABLE_NODE* found = m_name_table.hash_search(table_hash, name->c_str());
+  if (found && is_child_name(parent, found->m_text, hashes->m_child)) {
+    GEN_STRING::size_type const base_length = name->size();
+    unsigned const base_hash = hashes->m_child;
+    char const* const base = found->m_text;
+    int suffix = state ? state->m_memo.first_untried(parent, base) : 0;
+    for (;; ++suffix) {
+      name->resize(base_length);
+      gen_itoa(suffix, m_number_text, 10);
+      name->push_back('_');
+      name->append(m_number_text);
+      unsigned child_hash = ZEMA_NAME_CSTR_OPS::step(base_hash, '_');
+      for (char const c : m_number_text) child_hash = ZEMA_NAME_CSTR_OPS::step(child_hash, c);
+      hashes->m_child = child_hash;
+      table_hash = m_name_table.m_ops.hash(name->c_str());
+      found = m_name_table.hash_search(table_hash, name->c_str());
+      if (!found || !is_child_name(parent, found->m_text, child_hash)) break;
+    }
+    if (state) state->m_memo.remember(parent, base, suffix);
   }
-  *text_hash = hash;
+  hashes->m_table = table_hash;
   return found;
 }
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::unique_name(
-    GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
-  unsigned hash;
-  ORB_STRING_TABLE_NODE const* const found = uniquify(name, parent, &hash);
-  return found ? found->m_text : m_name_table.insert_helper(hash, name->c_str())->m_text;
+    GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, INIT_STATE* state,
+    NAME_HASHES* hashes) {
+  ORB_STRING_TABLE_NODE const* const found = uniquify(name, parent, state, hashes);
+  return found ? found->m_text : m_name_table.insert_new(hashes->m_table, name->c_str())->m_text;
 }
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::intern(char const* text) {
   return m_name_table.insert_helper(m_name_table.m_ops.hash(text), text)->m_text;
 }
 
+ZEMA_NAME_CONVERTER_FUSION_IMPL::NAME_HASHES ZEMA_NAME_CONVERTER_FUSION_IMPL::hashes_of(
+    char const* name) const {
+  return NAME_HASHES{m_name_table.m_ops.hash(name), ZEMA_NAME_CSTR_OPS().hash(name)};
+}
+
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::convert(
     char const* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
-  transform(&m_work_name, name);
-  return unique_name(&m_work_name, parent);
+  NAME_HASHES hashes;
+  hashes.m_child = legalise(&m_work_name, name);
+  hashes.m_table = m_name_table.m_ops.hash(m_work_name.c_str());
+  return unique_name(&m_work_name, parent, nullptr, &hashes);
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::differentiate(
     GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
-  unsigned hash;
-  uniquify(name, parent, &hash);
+  NAME_HASHES hashes = hashes_of(name->c_str());
+  uniquify(name, parent, nullptr, &hashes);
 }
 
 // --- Fusion converter: hierarchy capture --------------------------------------
@@ -405,28 +612,53 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init(HDB_CMP_ACTION_PT_INSTANCE const* act
   m_root = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_PARENT>(nullptr, root_name, root_id);
   m_hier_by_id_hash[root_id] = m_root;
 
-  init_recurse(root, m_root);
-  init_from_netlist();
+  INIT_STATE state;
+  capture(root, m_root, state);
+  name_netlist(state);
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_recurse(HDB_INSTANCE_NAME const* instance,
                                                    ZEMA_NAME_CONVERTER_HIERARCHY* node) {
-  if (node->is_leaf()) return;
-  init_helper(instance, node->cast_to_parent());
-  // Database order, not m_sorted_children: every nested init_helper refills it.
-  HDB_CONST_NAME_ITERATOR const end = instance->end_child();
-  for (HDB_CONST_NAME_ITERATOR it = instance->begin_child(); it != end; ++it) {
-    HDB_INSTANCE_NAME const* const child = *it;
-    if (!child || !has_children(child)) continue;
-    unsigned const id = HDB_NAME_MGR::get_iname_id(child);
-    ID_HASH::NODE const* const entry = m_hier_by_id_hash.hash_search(id, id);
-    if (entry) init_recurse(child, entry->m_value);
-  }
+  INIT_STATE state;
+  capture(instance, node, state);
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_helper(HDB_INSTANCE_NAME const* instance,
                                                   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent) {
-  m_sorted_children.clear();
+  INIT_STATE state;
+  capture_children(instance, parent, state);
+}
+
+// Captures everything below `instance`, whose node exists, depth first: each
+// child's subtree before the next child's, children in database order. A
+// work list of instances replaces the recursion, so the stack stays flat
+// whatever the depth. The node of an instance is looked up by id just before
+// its children are captured, as a recursive walk would look it up.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture(HDB_INSTANCE_NAME const* instance,
+                                              ZEMA_NAME_CONVERTER_HIERARCHY* node,
+                                              INIT_STATE& state) {
+  if (node->is_leaf()) return;
+  state.m_pending.clear();
+  capture_children(instance, node->cast_to_parent(), state);
+  while (!state.m_pending.empty()) {
+    HDB_INSTANCE_NAME const* const next = state.m_pending.back();
+    state.m_pending.pop_back();
+    unsigned const id = HDB_NAME_MGR::get_iname_id(next);
+    ID_HASH::NODE const* const entry = m_hier_by_id_hash.hash_search(id, id);
+    if (!entry || entry->m_value->is_leaf()) continue;
+    capture_children(next, entry->m_value->cast_to_parent(), state);
+  }
+}
+
+// Creates the nodes of the direct children of `instance` under `parent`,
+// named in the strcmp order of their unit names (equal names keep database
+// order), and queues the children that have children of their own.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* instance,
+                                                       ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent,
+                                                       INIT_STATE& state) {
+  TRACKED_VECTOR<SIBLING>& siblings = state.m_siblings;
+  siblings.clear();
+  std::size_t const queued = state.m_pending.size();
   HDB_CONST_NAME_ITERATOR const end = instance->end_child();
   for (HDB_CONST_NAME_ITERATOR it = instance->begin_child(); it != end; ++it) {
     HDB_INSTANCE_NAME const* const child = *it;
@@ -434,49 +666,96 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_helper(HDB_INSTANCE_NAME const* insta
       ZEMA_REPORT("child != 0");
       continue;
     }
-    m_sorted_children.push_back(child);
+    // The unit name is fetched once here, not twice per comparison.
+    char const* const text = unit_name_text(child);
+    bool const interior = has_children(child);
+    siblings.push_back(SIBLING{sort_prefix(text), text, child, interior});
+    if (interior) state.m_pending.push_back(child);
   }
-  sort_children();
+  // Queued in reverse, so that the first one in database order comes off first.
+  std::reverse(state.m_pending.begin() + static_cast<std::ptrdiff_t>(queued),
+               state.m_pending.end());
 
-  for (HDB_INSTANCE_NAME const* const child : m_sorted_children) {
-    unsigned const id = HDB_NAME_MGR::get_iname_id(child);
-    char const* const name = convert(unit_name_text(child), parent);
+  std::size_t const count = siblings.size();
+  siblings.resize(2 * count);
+  stable_sort_siblings(siblings.data(), count);
+  siblings.resize(count);
+  m_sorted_children.clear();
+  for (SIBLING const& sibling : siblings) m_sorted_children.push_back(sibling.m_child);
+
+  // The legal names and hashes of all siblings first, so that the loop below
+  // can fetch what it will search ahead of the search.
+  TRACKED_VECTOR<char>& legal_names = state.m_legal_names;
+  TRACKED_VECTOR<PLANNED_NAME>& planned = state.m_planned;
+  legal_names.clear();
+  planned.clear();
+  for (SIBLING const& sibling : siblings) {
+    std::size_t const length = std::strlen(sibling.m_text);
+    std::size_t const offset = legal_names.size();
+    legal_names.resize(offset + length + 2);
+    PLANNED_NAME plan;
+    plan.m_offset = offset;
+    plan.m_length = legalise_into(&legal_names[offset], sibling.m_text, length, &plan.m_child_hash);
+    legal_names[offset + plan.m_length] = '\0';
+    plan.m_table_hash = m_name_table.m_ops.hash(&legal_names[offset]);
+    plan.m_id = HDB_NAME_MGR::get_iname_id(sibling.m_child);
+    planned.push_back(plan);
+  }
+
+  for (std::size_t i = 0; i < count; ++i) {
+    prefetch_ahead(state, i, parent);
+    PLANNED_NAME const& plan = planned[i];
+    m_work_name.assign(&legal_names[plan.m_offset], plan.m_length);
+    NAME_HASHES hashes{plan.m_table_hash, plan.m_child_hash};
+    char const* const name = unique_name(&m_work_name, parent, &state, &hashes);
     ZEMA_NAME_CONVERTER_HIERARCHY* node;
-    if (has_children(child)) {
-      node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_PARENT>(parent, name, id);
+    if (siblings[i].m_interior) {
+      node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_PARENT>(parent, name, plan.m_id);
     } else {
-      node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(parent, name, id);
+      node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(parent, name, plan.m_id);
     }
-    parent->m_children[name] = node;
-    m_hier_by_id_hash[id] = node;
+    // The name is free among the children: it goes in without a search.
+    parent->m_children.insert_new(hashes.m_child, name) = node;
+    m_hier_by_id_hash[plan.m_id] = node;
   }
 }
 
-// Stable merge sort of m_sorted_children under ZEMA_INAME_CPTR_COMPARE, so
-// that children with equal unit names keep their database order. The list's
-// own tail serves as the merge buffer: std::stable_sort would take its buffer
-// from the untracked global heap.
-void ZEMA_NAME_CONVERTER_FUSION_IMPL::sort_children() {
-  std::size_t const count = m_sorted_children.size();
-  if (count < 2) return;
-  ZEMA_INAME_CPTR_COMPARE const less;
-  m_sorted_children.resize(2 * count);
-  HDB_INSTANCE_NAME const** from = m_sorted_children.data();
-  HDB_INSTANCE_NAME const** to = from + count;
-  for (std::size_t width = 1; width < count; width *= 2) {
-    for (std::size_t lo = 0; lo < count; lo += 2 * width) {
-      std::size_t const mid = lo + width < count ? lo + width : count;
-      std::size_t const hi = mid + width < count ? mid + width : count;
-      std::size_t i = lo, j = mid, k = lo;
-      // Take from the right run only when it is strictly smaller: stability.
-      while (i < mid && j < hi) to[k++] = less(from[j], from[i]) ? from[j++] : from[i++];
-      while (i < mid) to[k++] = from[i++];
-      while (j < hi) to[k++] = from[j++];
-    }
-    std::swap(from, to);
+// On a big design the name table, the id index and a wide parent's children
+// outgrow the caches, and naming a sibling waits on a chain of misses: the
+// bucket, the node in it, the node's text. While sibling i is named, the
+// buckets of sibling i + 8 are fetched, the nodes in those of i + 4 and the
+// text of i + 2, so that each arrives as it is needed. Prefetching changes
+// nothing but timing.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_ahead(
+    INIT_STATE const& state, std::size_t i,
+    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) const {
+  TRACKED_VECTOR<PLANNED_NAME> const& planned = state.m_planned;
+  std::size_t const count = planned.size();
+  if (i + 8 < count) {
+    PLANNED_NAME const& far = planned[i + 8];
+    __builtin_prefetch(&m_name_table.m_buckets[far.m_table_hash % m_name_table.m_bucket_count]);
+    __builtin_prefetch(&m_hier_by_id_hash.m_buckets[far.m_id % m_hier_by_id_hash.m_bucket_count]);
+    __builtin_prefetch(
+        &parent->m_children.m_buckets[far.m_child_hash % parent->m_children.m_bucket_count]);
   }
-  if (from != m_sorted_children.data()) std::copy(from, from + count, m_sorted_children.data());
-  m_sorted_children.resize(count);
+  if (i + 4 < count) {
+    PLANNED_NAME const& near = planned[i + 4];
+    if (ORB_STRING_TABLE_NODE const* const node =
+            m_name_table.m_buckets[near.m_table_hash % m_name_table.m_bucket_count]) {
+      __builtin_prefetch(node);
+    }
+    if (ID_HASH::NODE const* const node =
+            m_hier_by_id_hash.m_buckets[near.m_id % m_hier_by_id_hash.m_bucket_count]) {
+      __builtin_prefetch(node);
+    }
+  }
+  if (i + 2 < count) {
+    PLANNED_NAME const& next = planned[i + 2];
+    if (ORB_STRING_TABLE_NODE const* const node =
+            m_name_table.m_buckets[next.m_table_hash % m_name_table.m_bucket_count]) {
+      __builtin_prefetch(node->m_text);
+    }
+  }
 }
 
 // --- Fusion converter: netlist naming ------------------------------------------
@@ -493,6 +772,21 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::is_oterm_made_up_name_needed(CDB_ATOM_OTER
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
+  INIT_STATE state;
+  name_netlist(state);
+}
+
+// A made-up leaf under the root for a name that uniquing has just found free.
+ZEMA_NAME_CONVERTER_HIERARCHY* ZEMA_NAME_CONVERTER_FUSION_IMPL::add_made_up_leaf(
+    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root, char const* name, unsigned child_hash,
+    unsigned id) {
+  ZEMA_NAME_CONVERTER_HIERARCHY* const leaf =
+      create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(root, name, id);
+  root->m_children.insert_new(child_hash, name) = leaf;
+  return leaf;
+}
+
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* const root = m_root->cast_to_parent();
   if (!m_netlist) return;
   CDB_ATOM_NODE_LINK* const end = m_netlist->end_node_list();
@@ -513,9 +807,11 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
       } else {
         ZEMA_REPORT("hash_iter != this->m_hier_by_id_hash.end()");
       }
-    } else if (char const* const name = makeup_atom_name(atom, root)) {
-      node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(root, name, id);
-      root->m_children[name] = node;
+    } else {
+      NAME_HASHES hashes;
+      if (char const* const name = made_up_atom_name(atom, root, &state, &hashes)) {
+        node = add_made_up_leaf(root, name, hashes.m_child, id);
+      }
     }
     if (node) m_atom_hier_hash[id] = node;
 
@@ -524,7 +820,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
       CDB_ATOM_OTERM* const oterm = *it;
       if (!oterm) continue;
       unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
-      ZEMA_NAME_CONVERTER_HIERARCHY* oterm_node = nullptr;
+      ZEMA_NAME_CONVERTER_HIERARCHY* oterm_node;
       if (!is_oterm_made_up_name_needed(oterm)) {
         ID_HASH::NODE const* const entry = m_hier_by_id_hash.hash_search(oterm_id, oterm_id);
         if (!entry) {
@@ -533,9 +829,9 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
         }
         oterm_node = entry->m_value;
       } else {
-        char const* const name = makeup_oterm_name(oterm, root);
-        oterm_node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(root, name, oterm_id);
-        root->m_children[name] = oterm_node;
+        NAME_HASHES hashes;
+        char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
+        oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id);
       }
       m_oterm_hier_hash[oterm_id] = oterm_node;
     }
@@ -544,6 +840,13 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_atom_name(
     CDB_ATOM_NODE* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
+  NAME_HASHES hashes;
+  return made_up_atom_name(atom, parent, nullptr, &hashes);
+}
+
+char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::made_up_atom_name(
+    CDB_ATOM_NODE* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, INIT_STATE* state,
+    NAME_HASHES* hashes) {
   if (!atom) {
     ZEMA_REPORT("atom != 0");
     return nullptr;
@@ -573,11 +876,19 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_atom_name(
     ++m_atom_counter;
   }
   m_work_name += m_number_text;
-  return unique_name(&m_work_name, parent);
+  *hashes = hashes_of(m_work_name.c_str());
+  return unique_name(&m_work_name, parent, state, hashes);
 }
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_oterm_name(
     CDB_ATOM_OTERM const* oterm, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) {
+  NAME_HASHES hashes;
+  return made_up_oterm_name(oterm, parent, nullptr, &hashes);
+}
+
+char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::made_up_oterm_name(
+    CDB_ATOM_OTERM const* oterm, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
+    INIT_STATE* state, NAME_HASHES* hashes) {
   if (!oterm) {
     ZEMA_REPORT("oterm != 0");
     return nullptr;
@@ -585,7 +896,8 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::makeup_oterm_name(
   gen_itoa(m_oterm_counter, m_number_text, 10);
   m_work_name = "w";
   m_work_name += m_number_text;
-  char const* const name = unique_name(&m_work_name, parent);
+  *hashes = hashes_of(m_work_name.c_str());
+  char const* const name = unique_name(&m_work_name, parent, state, hashes);
   ++m_oterm_counter;
   return name;
 }
@@ -633,19 +945,36 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_unit_name(GEN_STRING* out,
   return true;
 }
 
+// Replaces *out with the leading text (one backslash unless `no_backslash`),
+// then the names from below the root down to `node`, separated by "/", and a
+// final "/" when `trailing_slash`. Two walks up the parent chain, one to size
+// the result and one to fill it from the end, so neither the stack nor the
+// allocations grow with the depth.
+static void write_path(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
+                       bool no_backslash, bool trailing_slash) {
+  std::size_t length = no_backslash ? 0 : 1;
+  bool const below_root = node->m_parent != nullptr;
+  for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent) {
+    length += std::strlen(n->m_name) + 1;
+  }
+  if (below_root && !trailing_slash) --length;
+  out->resize(length);
+  char* const begin = &(*out)[0];
+  char* to = begin + length;
+  bool separator = trailing_slash;
+  for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent) {
+    if (separator) *--to = '/';
+    separator = true;
+    std::size_t const name_length = std::strlen(n->m_name);
+    to -= name_length;
+    std::memcpy(to, n->m_name, name_length);
+  }
+  if (!no_backslash) *--to = '\\';
+}
+
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_full_name_helper(
     GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node, bool no_backslash) {
-  if (!node->m_parent) {
-    if (no_backslash) {
-      out->clear();
-    } else {
-      out->assign(1, '\\');
-    }
-    return;
-  }
-  get_converted_full_name_helper(out, node->m_parent, no_backslash);
-  out->append(node->m_name);
-  out->push_back('/');
+  write_path(out, node, no_backslash, true);
 }
 
 // The root's own name is never part of a full name: the root gives "".
@@ -656,8 +985,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::write_full_name(GEN_STRING* out,
     out->clear();
     return;
   }
-  get_converted_full_name_helper(out, node->m_parent, no_backslash);
-  out->append(node->m_name);
+  write_path(out, node, no_backslash, false);
 }
 
 bool ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_full_name(GEN_STRING* out, CDB_ATOM_NODE* atom,

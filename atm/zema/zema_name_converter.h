@@ -13,6 +13,13 @@
 // module "ZEMA". Host objects (action point, netlist, instance names, atoms,
 // oterms) are only borrowed. Broken invariants are reported through
 // MSG_INTERNAL_ERROR and the missing object is never touched afterwards.
+//
+// Threads and stack: every operation runs on the caller's thread; the library
+// creates no threads and takes no locks. A converter uses scratch strings of
+// its own, so it serves one call at a time; separate converters share nothing
+// but the module's memory initializer. No operation recurses with the depth
+// of the design: walks of the hierarchy use work lists in tracked memory, so
+// a thread stack of 256 KiB is enough for a hierarchy a million levels deep.
 #ifndef ATM_ZEMA_ZEMA_NAME_CONVERTER_H
 #define ATM_ZEMA_ZEMA_NAME_CONVERTER_H
 
@@ -265,6 +272,10 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   void get_converted_full_name_helper(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
                                       bool no_backslash);
 
+  // Replaces *out with the converted full name of `node`: "" for the root.
+  void write_full_name(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
+                       bool no_backslash);
+
   // The root of the tree, or null while there is none.
   ZEMA_NAME_CONVERTER_HIERARCHY* get_root() { return m_root; }
   ZEMA_NAME_CONVERTER_HIERARCHY const* get_root() const { return m_root; }
@@ -285,12 +296,44 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   GEN_STRING m_type_prefix[TYPE_COUNT];
 
  private:
+  // What one init() needs besides the fields above (the uniquing memo, the
+  // capture's work list and sort scratch); defined in the source file.
+  struct INIT_STATE;
+  // The two hashes of a candidate name: ORB_CSTR_OPS for the name table,
+  // ZEMA_NAME_CSTR_OPS for a parent's children.
+  struct NAME_HASHES {
+    unsigned m_table;
+    unsigned m_child;
+  };
+
+  unsigned legalise(GEN_STRING* out, char const* in);
+  NAME_HASHES hashes_of(char const* name) const;
+  void prefetch_ahead(INIT_STATE const& state, std::size_t i,
+                      ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) const;
+  // Makes *name free among the children of `parent`; *hashes must hold the
+  // hashes of *name on entry and holds those of the accepted name on return.
+  // A null state runs the loop without the memo.
   ORB_STRING_TABLE_NODE* uniquify(GEN_STRING* name,
                                   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
-                                  unsigned* text_hash);
+                                  INIT_STATE* state, NAME_HASHES* hashes);
   // uniquify, then the interned pointer of the accepted text.
-  char const* unique_name(GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent);
+  char const* unique_name(GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
+                          INIT_STATE* state, NAME_HASHES* hashes);
   char const* intern(char const* text);
+  void capture(HDB_INSTANCE_NAME const* instance, ZEMA_NAME_CONVERTER_HIERARCHY* node,
+               INIT_STATE& state);
+  void capture_children(HDB_INSTANCE_NAME const* instance,
+                        ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent, INIT_STATE& state);
+  void name_netlist(INIT_STATE& state);
+  char const* made_up_atom_name(CDB_ATOM_NODE* atom,
+                                ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
+                                INIT_STATE* state, NAME_HASHES* hashes);
+  char const* made_up_oterm_name(CDB_ATOM_OTERM const* oterm,
+                                 ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
+                                 INIT_STATE* state, NAME_HASHES* hashes);
+  ZEMA_NAME_CONVERTER_HIERARCHY* add_made_up_leaf(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
+                                                  char const* name, unsigned child_hash,
+                                                  unsigned id);
   // clear() without the base pointers: the work the destructor shares.
   void empty_tree();
   template <class KIND>
@@ -300,9 +343,6 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   // The node of an atom or oterm, or null; a null atom or oterm is reported.
   ZEMA_NAME_CONVERTER_HIERARCHY const* atom_node(CDB_ATOM_NODE const* atom) const;
   ZEMA_NAME_CONVERTER_HIERARCHY const* oterm_node(CDB_ATOM_OTERM const* oterm) const;
-  void write_full_name(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
-                       bool no_backslash);
-  void sort_children();
 };
 
 #endif  // ATM_ZEMA_ZEMA_NAME_CONVERTER_H

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Installs each preset's build into a scratch prefix and uses it the way a
+# program outside this tree would: every installed header compiles on its
+# own, the consumer example (examples/consumer) configures with find_package,
+# builds and runs, the same program builds from pkg-config's flags and runs,
+# and the installed zema command (where the preset builds it) runs from there.
+#
+# Presets: native (default) and the 32-bit target (m32). Programs take the
+# preset's compiler flags and run under its emulator (qemu-i386 for m32).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/zema-install.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+fail() { echo "test-install: $*" >&2; exit 1; }
+
+# The value of a cache entry of a configured build, empty when it is unset.
+cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+
+for preset in ${ZEMA_INSTALL_PRESETS:-default m32}; do
+  start=$SECONDS
+  echo "== install preset $preset"
+  build=$source_dir/build/$preset
+  prefix=$scratch/$preset
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+
+  read -ra cxx_flags <<<"$(cache_value "$build" CMAKE_CXX_FLAGS)"
+  read -ra emulator <<<"$(cache_value "$build" CMAKE_CROSSCOMPILING_EMULATOR)"
+  include=$prefix/include/zema
+
+  for lib in zema zema_host; do
+    soname=$(readelf -d "$prefix/lib/lib$lib.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+    [ "$soname" = "lib$lib.so.1" ] || fail "lib$lib.so has SONAME '$soname', not lib$lib.so.1"
+  done
+
+  # Each header with nothing but the installed tree: nothing it includes was
+  # left out of the install.
+  find "$include" -name '*.h' -print0 |
+    xargs -0 -P 2 -I{} g++ -std=c++17 "${cxx_flags[@]}" -fsyntax-only -Wall -Wextra -Werror \
+      -I"$include" -x c++ {} || fail "an installed header does not compile on its own"
+
+  consumer=$scratch/consumer-$preset
+  cmake -S examples/consumer -B "$consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_CXX_FLAGS="${cxx_flags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${cxx_flags[*]}" >/dev/null
+  found=$(cache_value "$consumer" zema_DIR)
+  [ "$found" = "$prefix/lib/cmake/zema" ] || fail "find_package found zema in '$found'"
+  cmake --build "$consumer" >/dev/null
+  "${emulator[@]}" "$consumer/zema_consumer"
+
+  # Only the staged .pc files, none of the machine's.
+  export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
+  pkg-config --exists 'zema >= 1.0' 'zema-host >= 1.0' || fail "pkg-config does not find zema 1.x"
+  read -ra pc_flags <<<"$(pkg-config --cflags --libs zema-host)"
+  echo "pkg-config --cflags --libs zema-host: ${pc_flags[*]}"
+  g++ -std=c++17 "${cxx_flags[@]}" -Wall -Wextra -Werror examples/consumer/main.cpp \
+    "${pc_flags[@]}" -Wl,-rpath,"$(pkg-config --variable=libdir zema)" -o "$scratch/pc-$preset"
+  "${emulator[@]}" "$scratch/pc-$preset" >/dev/null
+  unset PKG_CONFIG_LIBDIR
+
+  # The command finds its libraries through $ORIGIN/../lib and its bundled
+  # design in ../share/zema.
+  if [ -e "$prefix/bin/zema" ]; then
+    "${emulator[@]}" "$prefix/bin/zema" convert >/dev/null || fail "the installed zema command fails"
+  fi
+  echo "== install preset $preset ok ($((SECONDS - start)) s)"
+done
