@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Memcheck gate: builds the memcheck preset (native RelWithDebInfo, the
-# reference host without its block pools so that valgrind sees every block)
+# reference host built and run without its block pools so that valgrind sees
+# every block)
 # and runs its tests, the unit tests and the fuzz targets' replays, each under
 # valgrind memcheck (the preset's test launcher). Any memory error or
 # definite leak makes valgrind exit with 99 and fails the test. The
