@@ -98,6 +98,8 @@ char const* shape_name(SHAPE shape) {
       return "balanced";
     case SHAPE::CHAIN:
       return "chain";
+    case SHAPE::SIBLINGS:
+      return "siblings";
   }
   return "?";
 }
@@ -139,9 +141,14 @@ class BUILDER {
     return m_out->design.add_child(parent, m_text, next_id());
   }
 
-  // The leaf's atom is added later, by add_netlist.
-  void leaf(HDB_INSTANCE_NAME const* parent, std::size_t depth) {
-    leaf_name(m_leaves.size(), m_text, sizeof m_text);
+  // The leaf's atom is added later, by add_netlist. A null `name` takes the
+  // next of the mixed synthesis-style names.
+  void leaf(HDB_INSTANCE_NAME const* parent, std::size_t depth, char const* name = nullptr) {
+    if (name) {
+      std::snprintf(m_text, sizeof m_text, "%s", name);
+    } else {
+      leaf_name(m_leaves.size(), m_text, sizeof m_text);
+    }
     ++m_out->instances;
     m_leaves.push_back(m_out->design.add_child(parent, m_text, next_id()));
     m_depths.push_back(depth);
@@ -239,6 +246,13 @@ std::unique_ptr<SYNTHETIC_DESIGN> make_design(SHAPE shape, std::size_t instances
           builder.leaf(nodes[parent], depth[j]);
         }
       }
+      builder.add_netlist(in_order(builder.leaf_count()), false);
+      break;
+    }
+    case SHAPE::SIBLINGS: {
+      // Spellings a generate loop or a case-only difference leaves behind.
+      char const* const spellings[] = {"data.q", "data_q", "data-q", "data q"};
+      for (std::size_t i = 0; i < instances; ++i) builder.leaf(root, 1, spellings[i % 4]);
       builder.add_netlist(in_order(builder.leaf_count()), false);
       break;
     }

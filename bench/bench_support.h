@@ -28,7 +28,8 @@ namespace zema_bench {
 enum class SHAPE {
   FLAT,      // every instance is a child of the root
   BALANCED,  // a complete tree of fan-out kFanOut
-  CHAIN      // a spine kChainDepth deep, leaves spread evenly along it
+  CHAIN,     // a spine kChainDepth deep, leaves spread evenly along it
+  SIBLINGS   // every instance a child of the root, all names legalising to one text
 };
 
 constexpr std::size_t kFanOut = 8;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "atm/zema/zema_name_converter.h"
+#include "bench/baseline_converter.h"
 #include "bench/bench_support.h"
 
 namespace zema_bench {
@@ -225,6 +226,74 @@ void fusion_init(benchmark::State& state, SHAPE shape, std::size_t instances) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(instances));
 }
 
+template <class OBJECT>
+bool query_row(ZEMA_NAME_CONVERTER& converter, OBJECT* object, GEN_STRING* unit, GEN_STRING* full) {
+  return converter.get_converted_unit_name(unit, object) &&
+         converter.get_converted_full_name(full, object, true);
+}
+
+template <class OBJECT>
+bool query_row(BASELINE_CONVERTER& converter, OBJECT* object, std::string* unit,
+               std::string* full) {
+  return converter.unit_name(object, unit) && converter.full_name(object, full);
+}
+
+// Asks for the unit and full name of every atom and non-null oterm, as the
+// zema command does for its rows; gives the number of rows that have both.
+template <class CONVERTER, class STRING>
+std::size_t convert_rows(CONVERTER& converter, std::vector<CDB_ATOM_NODE*> const& atoms,
+                         STRING* unit, STRING* full) {
+  std::size_t rows = 0;
+  for (CDB_ATOM_NODE* atom : atoms) {
+    rows += query_row(converter, atom, unit, full);
+    for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
+      if (*it) rows += query_row(converter, *it, unit, full);
+    }
+  }
+  return rows;
+}
+
+// The work of one `zema convert` after reading: init, then the unit and full
+// name of every atom and oterm. Runs the library and the plain baseline on
+// the same design, each after an untimed clear, and reports both CPU times
+// and how many times faster the library is; the benchmark's own time is the
+// library's.
+void convert_vs_baseline(benchmark::State& state, SHAPE shape, std::size_t instances) {
+  FIXTURE& fixture = design_fixture(shape, instances);
+  SYNTHETIC_DESIGN& design = fixture.design();
+  HDB_CMP_ACTION_PT_INSTANCE const* const action_point = design.design.action_point();
+  CDB_ATOM_NETLIST* const netlist = design.design.netlist();
+  ZEMA_NAME_CONVERTER converter(ZEMA_NAME_CONVERTER_FUSION);
+  BASELINE_CONVERTER baseline;
+  GEN_STRING unit, full;
+  std::string baseline_unit, baseline_full;
+  double zema_seconds = 0;
+  double baseline_seconds = 0;
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    converter.clear();
+    double const start = thread_cpu_seconds();
+    converter.init(action_point, netlist);
+    rows = convert_rows(converter, design.atoms, &unit, &full);
+    double const middle = thread_cpu_seconds();
+    baseline.clear();
+    double const restart = thread_cpu_seconds();
+    baseline.init(action_point, netlist);
+    if (convert_rows(baseline, design.atoms, &baseline_unit, &baseline_full) != rows) {
+      return state.SkipWithError("the baseline names other rows than the library");
+    }
+    double const end = thread_cpu_seconds();
+    zema_seconds += middle - start;
+    baseline_seconds += end - restart;
+    state.SetIterationTime(middle - start);
+  }
+  double const iterations = static_cast<double>(state.iterations());
+  state.counters["zema_ms"] = zema_seconds * 1e3 / iterations;
+  state.counters["baseline_ms"] = baseline_seconds * 1e3 / iterations;
+  state.counters["speedup"] = baseline_seconds / zema_seconds;
+  state.counters["rows"] = static_cast<double>(rows);
+}
+
 }  // namespace
 
 void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
@@ -243,6 +312,11 @@ void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
         benchmark::RegisterBenchmark(("FusionInit" + suffix).c_str(), [=](benchmark::State& state) {
           fusion_init(state, shape, n);
         })->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(
+            ("ConvertVsBaseline" + suffix).c_str(),
+            [=](benchmark::State& state) { convert_vs_baseline(state, shape, n); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime();
       }
       if (std::count(query_sizes.begin(), query_sizes.end(), n) == 0) continue;
       benchmark::RegisterBenchmark(("FusionUnitName" + suffix).c_str(),
@@ -257,6 +331,10 @@ void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
                                    on_design(original_ids, reversible));
     }
   }
+  // Siblings with one name: linear uniquing keeps this as fast as any flat design.
+  benchmark::RegisterBenchmark("FusionInit/siblings/100000", [](benchmark::State& state) {
+    fusion_init(state, SHAPE::SIBLINGS, 100000);
+  })->Unit(benchmark::kMillisecond);
   for (std::size_t depth : kProbeDepths) {
     std::string const suffix = "/" + std::to_string(depth);
     auto at_depth = [depth](QUERY_BENCHMARK run, ZEMA_NAME_CONVERTER_ENUM kind) {

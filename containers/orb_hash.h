@@ -115,9 +115,9 @@ class ORB_HASH {
 
   // Grows the bucket array if `n` entries call for it; never shrinks.
   void resize(unsigned n) {
-    orb_grow(m_buckets, m_bucket_count, n,
-             [this](NODE const* node) { return m_ops.hash(node->m_key); },
-             [](NODE const* node) { return ORB_OPS_KEY_DATA<Key>::of(node->m_key); });
+    orb_grow(
+        m_buckets, m_bucket_count, n, [this](NODE const* node) { return m_ops.hash(node->m_key); },
+        [](NODE const* node) { return ORB_OPS_KEY_DATA<Key>::of(node->m_key); });
   }
 
   ITERATOR begin() const {

@@ -7,7 +7,8 @@
 class DBS_TRANSLATOR {
  public:
   DBS_TRANSLATOR();
-  ~DBS_TRANSLATOR();
+  // Out of line: the host's translator may hold resources.
+  ~DBS_TRANSLATOR();  // NOLINT(performance-trivially-destructible)
   // The NUL-terminated debug name of `type` ("LUT", "HardIP", ...), owned by
   // the host; a type outside 0 to 49 gives "UNKNOWN".
   char const* get_debug_string_name(CDB_ATOM_BASIC_TYPE type) const;

@@ -25,7 +25,8 @@ class HDB_IDENTIFIER {
 class HDB_CONST_NAME_ITERATOR {
  public:
   explicit HDB_CONST_NAME_ITERATOR(void const* cursor = nullptr) : m_cursor(cursor) {}
-  ~HDB_CONST_NAME_ITERATOR();
+  // Out of line: the host's iterator may own what it walks.
+  ~HDB_CONST_NAME_ITERATOR();  // NOLINT(performance-trivially-destructible)
   HDB_CONST_NAME_ITERATOR(HDB_CONST_NAME_ITERATOR const&) = default;
   HDB_CONST_NAME_ITERATOR& operator=(HDB_CONST_NAME_ITERATOR const&) = default;
 

@@ -74,11 +74,14 @@ class MEM_STL_ALLOCATOR {
   MEM_STL_ALLOCATOR(MEM_STL_ALLOCATOR<U> const&)
   noexcept {}
 
+  // T may be a pointer type (lists of nodes are lists of pointers).
+  // NOLINTBEGIN(bugprone-sizeof-expression)
   T* allocate(std::size_t n) {
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
     return static_cast<T*>(MEM_MANAGER::new_wrapper(
         n * sizeof(T), &MEM_TRACKER_TEMPLATE_ZEMA<T, 1255, 1>::s_thunk, "h/mem_alloc_sys.h"));
   }
+  // NOLINTEND(bugprone-sizeof-expression)
   void deallocate(T* block, std::size_t) noexcept { MEM_MANAGER::delete_wrapper(block, "ZEMA"); }
 
   template <class U>

@@ -66,8 +66,8 @@ std::size_t const kSlabBytes = std::size_t(1) << kSlabShift;
 // Larger blocks take spans of whole slabs.
 std::size_t const kLargestPooled = kSlabBytes / 2;
 
-// What a slab serves: the blocks of one pool, or one span. A slab table entry
-// holds a pointer to either, spans with the low bit set.
+// What a slab serves: the blocks of one pool, or (as the first slab of it)
+// one span.
 struct POOL {
   MEM_TRACKER_THUNK* m_thunk = nullptr;
   std::size_t m_size = 0;    // bytes asked for, charged to the record
@@ -83,6 +83,12 @@ struct SPAN {
   MEM_TRACKER_THUNK* m_thunk;
   std::size_t m_size;
   std::size_t m_slabs;
+};
+
+// The slab table's entry for one slab: null and null while it serves nothing.
+struct SLAB {
+  POOL* m_pool;
+  SPAN* m_span;
 };
 
 class ARENA {
@@ -119,7 +125,7 @@ class ARENA {
         return nullptr;
       }
       pool->m_slabs.push_back(slab);
-      entry(slab) = reinterpret_cast<std::uintptr_t>(pool);
+      entry(slab) = SLAB{pool, nullptr};
       pool->m_bump = slab;
       pool->m_end = slab + kSlabBytes;
     }
@@ -132,21 +138,20 @@ class ARENA {
   // called with its record and size.
   template <class DISCHARGE>
   void release(void* block, DISCHARGE discharge) {
-    std::uintptr_t const slot = entry(block);
-    if (slot & 1) {
+    SLAB const slab = entry(block);
+    if (SPAN* const span = slab.m_span) {
       // The slabs of a freed span serve later pools and chunks: memory that
       // has been touched once is far cheaper to clear than fresh memory.
-      SPAN* const span = reinterpret_cast<SPAN*>(slot & ~std::uintptr_t(1));
       discharge(span->m_thunk, span->m_size);
       char* const start = static_cast<char*>(block);
       for (std::size_t i = 0; i < span->m_slabs; ++i) {
-        entry(start + i * kSlabBytes) = 0;
+        entry(start + i * kSlabBytes) = SLAB{nullptr, nullptr};
         m_free_slabs.push_back(start + i * kSlabBytes);
       }
       delete span;
       return;
     }
-    POOL* const pool = reinterpret_cast<POOL*>(slot);
+    POOL* const pool = slab.m_pool;
     discharge(pool->m_thunk, pool->m_size);
     if (--pool->m_live == 0) {
       // The last block of a pool went, as when a converter is cleared: its
@@ -154,7 +159,7 @@ class ARENA {
       // threaded through a freed tree would hand out blocks scattered all
       // over its slabs.
       for (std::size_t i = pool->m_slabs.size(); i-- > 0;) {
-        entry(pool->m_slabs[i]) = 0;
+        entry(pool->m_slabs[i]) = SLAB{nullptr, nullptr};
         m_free_slabs.push_back(pool->m_slabs[i]);
       }
       pool->m_slabs.clear();
@@ -175,7 +180,7 @@ class ARENA {
       void* const range = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
       if (range == MAP_FAILED) continue;
-      std::size_t const table_bytes = (bytes >> kSlabShift) * sizeof(std::uintptr_t);
+      std::size_t const table_bytes = (bytes >> kSlabShift) * sizeof(SLAB);
       void* const table = mmap(nullptr, table_bytes, PROT_READ | PROT_WRITE,
                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
       if (table == MAP_FAILED) {
@@ -184,17 +189,17 @@ class ARENA {
       }
       // Huge pages need ranges aligned to their size.
       std::uintptr_t const start = reinterpret_cast<std::uintptr_t>(range);
-      std::uintptr_t const aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
-      m_base = reinterpret_cast<char*>(aligned);
+      std::size_t const skip = (kHugePageBytes - start % kHugePageBytes) % kHugePageBytes;
+      m_base = static_cast<char*>(range) + skip;
       m_limit = m_base + bytes;
       m_next = m_base;
-      m_slabs = static_cast<std::uintptr_t*>(table);
+      m_slabs = static_cast<SLAB*>(table);
       madvise(m_base, bytes, MADV_HUGEPAGE);
       return;
     }
   }
 
-  std::uintptr_t& entry(void const* address) const {
+  SLAB& entry(void const* address) const {
     return m_slabs[static_cast<std::size_t>(static_cast<char const*>(address) - m_base) >>
                    kSlabShift];
   }
@@ -221,7 +226,7 @@ class ARENA {
     std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
     char* const start = slabs == 1 ? take_slab() : take_fresh(slabs);
     if (start == nullptr) return nullptr;
-    entry(start) = reinterpret_cast<std::uintptr_t>(new SPAN{thunk, size, slabs}) | 1;
+    entry(start) = SLAB{nullptr, new SPAN{thunk, size, slabs}};
     return start;
   }
 
@@ -267,7 +272,7 @@ class ARENA {
   char* m_base = nullptr;
   char* m_limit = nullptr;
   char* m_next = nullptr;
-  std::uintptr_t* m_slabs = nullptr;  // by slab: its POOL*, or its SPAN* | 1
+  SLAB* m_slabs = nullptr;  // by slab, from m_base
   std::vector<POOL*> m_pools;
   std::vector<POOL*> m_index;
   POOL* m_last = nullptr;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host_internal.h"
@@ -24,6 +25,7 @@ struct MSG_STATE {
   std::vector<std::string> m_debug_lines;
   bool m_call_log_on = false;
   std::vector<zema_host::HOST_CALL> m_calls;
+  std::size_t m_dropped = 0;
 };
 
 MSG_STATE& state() {
@@ -32,6 +34,20 @@ MSG_STATE& state() {
 }
 
 char const* or_empty(char const* text) { return text != nullptr ? text : ""; }
+
+// Records are for tests and tools to inspect; a long-running host must not
+// collect them without bound, so each kind keeps its first kKeptRecords and
+// only counts the rest.
+std::size_t const kKeptRecords = 100000;
+
+template <class RECORD>
+void keep(std::vector<RECORD>& records, RECORD record) {
+  if (records.size() < kKeptRecords) {
+    records.push_back(std::move(record));
+  } else {
+    ++state().m_dropped;
+  }
+}
 
 bool debug_output_on() {
   MSG_STATE& st = state();
@@ -47,7 +63,8 @@ bool debug_output_on() {
 void MSG_INTERNAL_ERROR::report(char const* condition, char const* module, char const* file,
                                 int line) {
   MSG_STATE& st = state();
-  st.m_internal_errors.push_back({or_empty(condition), or_empty(module), or_empty(file), line});
+  keep(st.m_internal_errors,
+       zema_host::INTERNAL_ERROR{or_empty(condition), or_empty(module), or_empty(file), line});
   if (st.m_echo_internal_errors) {
     std::fprintf(stderr, "internal error: condition \"%s\" failed in module %s at %s:%d\n",
                  or_empty(condition), or_empty(module), or_empty(file), line);
@@ -79,7 +96,7 @@ bool msg_local_vdebug(char* module, char const* format, va_list args) {
   std::string prefix = std::string(or_empty(module)) + ": ";
   std::string line = text.compare(0, prefix.size(), prefix) == 0 ? text : prefix + text;
   std::fprintf(stderr, "%s\n", line.c_str());
-  state().m_debug_lines.push_back(std::move(line));
+  keep(state().m_debug_lines, std::move(line));
   return true;
 }
 
@@ -97,12 +114,15 @@ void set_call_log(bool on) { state().m_call_log_on = on; }
 std::vector<HOST_CALL> const& call_log() { return state().m_calls; }
 void clear_call_log() { state().m_calls.clear(); }
 
+std::size_t dropped_records() { return state().m_dropped; }
+
 namespace internal {
 
 bool call_log_on() { return state().m_call_log_on; }
 
 void log_call(char const* function, char const* text, int type, bool flag1, bool flag2) {
-  state().m_calls.push_back({or_empty(function), or_empty(text), type, flag1, flag2});
+  keep(state().m_calls,
+       zema_host::HOST_CALL{or_empty(function), or_empty(text), type, flag1, flag2});
 }
 
 }  // namespace internal

@@ -121,6 +121,10 @@ void set_call_log(bool on);
 std::vector<HOST_CALL> const& call_log();
 void clear_call_log();
 
+// The internal-error reports, debug lines and calls above keep at most the
+// first 100,000 records of each kind; this many more were only counted.
+std::size_t dropped_records();
+
 // --- Growth function observation --------------------------------------------
 
 // Off by default; while on, every `wanted` value passed to

@@ -15,6 +15,7 @@
 
 #include "h/dbs_translator_sys.h"
 #include "h/gen_sys.h"
+#include "h/hdb_vexa_sys.h"
 #include "h/orb_sys.h"
 
 namespace {
@@ -159,7 +160,7 @@ TEST(HostMemory, BlocksAreZeroFilledAlignedCountedAndFailOnRequest) {
   EXPECT_THROW(MEM_MANAGER::new_wrapper(static_cast<std::size_t>(-1), &g_int_thunk, ""),
                std::bad_alloc);
   zema_host::MEM_STATS const during = zema_host::mem_module_stats("HOSTTEST");
-  EXPECT_EQ(before.live_bytes + 10 + 100025 + 4 * 8, during.live_bytes);
+  EXPECT_EQ(before.live_bytes + 10 + 100025 + 4ull * 8, during.live_bytes);
   EXPECT_EQ(before.live_blocks + 9, during.live_blocks);
   EXPECT_EQ(before.total_blocks + 13, during.total_blocks);
   for (void* block : blocks) MEM_MANAGER::delete_wrapper(block, "HOSTTEST");
@@ -243,3 +244,18 @@ TEST(HostText, AtomTypeNamesRoundTripIgnoringCase) {
 }
 
 }  // namespace
+
+TEST(HostRecords, EachKindKeepsABoundedNumberAndCountsTheRest) {
+  std::size_t const kept = 100000;
+  zema_host::clear_call_log();
+  std::size_t const dropped = zema_host::dropped_records();
+  zema_host::set_call_log(true);
+  GEN_STRING out;
+  for (std::size_t i = 0; i < kept + 5; ++i) hdb_convert_unit_name_to_vexa(&out, "u", false);
+  zema_host::set_call_log(false);
+  EXPECT_EQ(kept, zema_host::call_log().size());
+  EXPECT_EQ(dropped + 5, zema_host::dropped_records());
+  zema_host::clear_call_log();
+  hdb_convert_unit_name_to_vexa(&out, "u", false);
+  EXPECT_TRUE(zema_host::call_log().empty()) << "recorded only while switched on";
+}

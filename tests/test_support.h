@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/zema_host.h"
@@ -46,6 +48,40 @@ struct SAMPLE_DESIGN {
   HDB_INSTANCE_NAME const* nine_x;     // "9x"
   SAMPLE_DESIGN();
 };
+
+// A design as plain data, so that it can be built with its children in
+// several orders. Instance i has id i + 1 (the root is instance 0), ids from
+// kFree on name free-standing names, and an oterm id 0 is a null entry.
+unsigned const kFree = 1000000;
+struct PLAN {
+  struct ATOM {
+    int type;
+    unsigned name_id;
+    std::vector<unsigned> oterm_ids;
+  };
+  std::vector<std::pair<int, std::string>> instances{{-1, ""}};  // parent, unit name
+  std::vector<ATOM> atoms;
+  unsigned next_free = kFree;
+  unsigned add(int parent, std::string const& name) {
+    instances.push_back({parent, name});
+    return static_cast<unsigned>(instances.size());
+  }
+};
+
+// A host design built from a plan, parents before children. With `rng`, each
+// parent lists its children grouped by name in a random order of the names;
+// twins (equal names) keep their relative order, which decides their suffixes.
+struct BUILT {
+  zema_host::DESIGN d;
+  std::vector<CDB_ATOM_NODE*> atoms;
+  std::vector<std::pair<CDB_ATOM_OTERM*, unsigned>> oterms;  // each with the id it names
+
+  explicit BUILT(PLAN const& plan, std::mt19937* rng = nullptr);
+};
+
+// Up to 250 instances whose names often clash once legalised, each added
+// under a random instance or under the last one, and up to 40 atoms.
+PLAN random_plan(std::mt19937& rng);
 
 }  // namespace zema_test
 

@@ -75,7 +75,7 @@ TEST(VexaNaming, EveryConvertedPathRevertsExactly) {
   for (int b = 1; b < 256; ++b) {
     std::string const c(1, static_cast<char>(b));
     paths.push_back(c);
-    paths.push_back("\\" + c + "/" + c + "\\");
+    paths.push_back(std::string("\\").append(c).append("/").append(c).append("\\"));
   }
   std::mt19937 rng(12345);
   for (int n = 0; n < 3000; ++n) {

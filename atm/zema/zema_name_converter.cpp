@@ -1,6 +1,7 @@
 #include "atm/zema/zema_name_converter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -476,6 +477,18 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   // Instances with children whose own children are still to capture, the
   // next one last: a depth-first walk without recursion.
   TRACKED_VECTOR<HDB_INSTANCE_NAME const*> m_pending;
+
+  // The netlist scout (scout_atom): the atom it looks at next, its own copy
+  // of the made-up-name counters, and the hashes of the names it predicted,
+  // the last kPredicted of them, numbered in the order they will be made.
+  static std::size_t const kPredicted = 64;
+  CDB_ATOM_NODE_LINK* m_scout = nullptr;
+  int m_scout_atom_counter = 0;
+  int m_scout_oterm_counter = 0;
+  NAME_HASHES m_predicted_hashes[kPredicted] = {};
+  bool m_predicted_known[kPredicted] = {};
+  std::size_t m_predicted = 0;  // names predicted so far
+  std::size_t m_made = 0;       // made-up names the naming loop has made so far
 };
 
 // --- Fusion converter: legalisation and uniquing ------------------------------
@@ -786,11 +799,110 @@ ZEMA_NAME_CONVERTER_HIERARCHY* ZEMA_NAME_CONVERTER_FUSION_IMPL::add_made_up_leaf
   return leaf;
 }
 
+// Made-up names all hang under the root, so on a big design every one of them
+// misses the cache in the name table, the root's children and the indexes.
+// A scout therefore walks the netlist kScoutDistance atoms ahead of the
+// naming loop, predicts each made-up name with counters of its own (a name's
+// number does not depend on uniquing), and prefetches the buckets that name
+// will be searched and entered in; the naming loop, a few names before it
+// makes one, fetches the nodes and texts in those buckets. A prediction is
+// only ever used to prefetch, so a wrong one costs time, never a name.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
+                                                 ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root,
+                                                 INIT_STATE& state) {
+  if (!atom) return;
+  auto const bucket_of = [](auto const& table, unsigned hash) {
+    __builtin_prefetch(&table.m_buckets[hash % table.m_bucket_count]);
+  };
+  auto const predict = [&](char const* text) {
+    std::size_t const slot = state.m_predicted++ % INIT_STATE::kPredicted;
+    state.m_predicted_known[slot] = text != nullptr;
+    if (!text) return;
+    NAME_HASHES const hashes = hashes_of(text);
+    state.m_predicted_hashes[slot] = hashes;
+    bucket_of(m_name_table, hashes.m_table);
+    bucket_of(root->m_children, hashes.m_child);
+  };
+  char text[64];
+  int const type = atom->get_basic_type();
+  unsigned const id = HDB_NAME_MGR::get_iname_id(atom->get_instance_name());
+  bucket_of(m_atom_hier_hash, id);
+  if (!is_atom_made_up_name_needed(atom) || zema_is_node_named_atom_type(type)) {
+    bucket_of(m_hier_by_id_hash, id);
+  }
+  if (is_atom_made_up_name_needed(atom) && type >= 0 && type < TYPE_COUNT) {
+    if (zema_is_node_named_atom_type(type) || m_type_prefix[type].size() + 12 > sizeof text) {
+      predict(nullptr);  // named after a node found later: not predicted
+    } else {
+      std::size_t const length = m_type_prefix[type].size();
+      std::memcpy(text, m_type_prefix[type].data(), length);
+      *std::to_chars(text + length, text + sizeof text - 1, state.m_scout_atom_counter++).ptr =
+          '\0';
+      predict(text);
+    }
+  }
+  for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
+    CDB_ATOM_OTERM const* const oterm = *it;
+    if (!oterm) continue;
+    unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
+    bucket_of(m_oterm_hier_hash, oterm_id);
+    if (!is_oterm_made_up_name_needed(oterm)) {
+      bucket_of(m_hier_by_id_hash, oterm_id);
+      continue;
+    }
+    text[0] = 'w';
+    *std::to_chars(text + 1, text + sizeof text - 1, state.m_scout_oterm_counter++).ptr = '\0';
+    predict(text);
+  }
+}
+
+// Called before each made-up name: fetches the nodes at the head of the
+// predicted buckets of the name four ahead, and the text of the name-table
+// node of the name two ahead.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_made_up(
+    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root, INIT_STATE& state) const {
+  std::size_t const made = state.m_made++;
+  auto const known = [&state](std::size_t name) {
+    return name < state.m_predicted && name + INIT_STATE::kPredicted > state.m_predicted &&
+           state.m_predicted_known[name % INIT_STATE::kPredicted];
+  };
+  if (known(made + 4)) {
+    NAME_HASHES const& hashes = state.m_predicted_hashes[(made + 4) % INIT_STATE::kPredicted];
+    if (auto const* const node =
+            m_name_table.m_buckets[hashes.m_table % m_name_table.m_bucket_count]) {
+      __builtin_prefetch(node);
+    }
+    if (auto const* const node =
+            root->m_children.m_buckets[hashes.m_child % root->m_children.m_bucket_count]) {
+      __builtin_prefetch(node);
+    }
+  }
+  if (known(made + 2)) {
+    NAME_HASHES const& hashes = state.m_predicted_hashes[(made + 2) % INIT_STATE::kPredicted];
+    if (auto const* const node =
+            m_name_table.m_buckets[hashes.m_table % m_name_table.m_bucket_count]) {
+      __builtin_prefetch(node->m_text);
+    }
+  }
+}
+
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* const root = m_root->cast_to_parent();
   if (!m_netlist) return;
   CDB_ATOM_NODE_LINK* const end = m_netlist->end_node_list();
+  std::size_t const kScoutDistance = 16;
+  state.m_scout = m_netlist->begin_node_list();
+  state.m_scout_atom_counter = m_atom_counter;
+  state.m_scout_oterm_counter = m_oterm_counter;
+  for (std::size_t i = 0; i < kScoutDistance && state.m_scout != end; ++i) {
+    scout_atom(state.m_scout->m_node, root, state);
+    state.m_scout = state.m_scout->m_next;
+  }
   for (CDB_ATOM_NODE_LINK* link = m_netlist->begin_node_list(); link != end; link = link->m_next) {
+    if (state.m_scout != end) {
+      scout_atom(state.m_scout->m_node, root, state);
+      state.m_scout = state.m_scout->m_next;
+    }
     CDB_ATOM_NODE* const atom = link->m_node;
     if (!atom) {
       ZEMA_REPORT("atom != 0");
@@ -808,6 +920,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
         ZEMA_REPORT("hash_iter != this->m_hier_by_id_hash.end()");
       }
     } else {
+      int const type = atom->get_basic_type();
+      if (type >= 0 && type < TYPE_COUNT) prefetch_made_up(root, state);
       NAME_HASHES hashes;
       if (char const* const name = made_up_atom_name(atom, root, &state, &hashes)) {
         node = add_made_up_leaf(root, name, hashes.m_child, id);
@@ -829,6 +943,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
         }
         oterm_node = entry->m_value;
       } else {
+        prefetch_made_up(root, state);
         NAME_HASHES hashes;
         char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
         oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id);

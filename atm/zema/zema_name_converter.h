@@ -325,6 +325,9 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   void capture_children(HDB_INSTANCE_NAME const* instance,
                         ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent, INIT_STATE& state);
   void name_netlist(INIT_STATE& state);
+  void scout_atom(CDB_ATOM_NODE const* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root,
+                  INIT_STATE& state);
+  void prefetch_made_up(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root, INIT_STATE& state) const;
   char const* made_up_atom_name(CDB_ATOM_NODE* atom,
                                 ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent,
                                 INIT_STATE* state, NAME_HASHES* hashes);
