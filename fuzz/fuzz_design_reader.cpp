@@ -5,9 +5,10 @@
 // sanitizer report, no message that a control byte or invalid UTF-8 could
 // break.
 //
+// Run it for a while from its seeds (docs/fuzzing.md):
 //   cmake --preset fuzz && cmake --build --preset fuzz
-//   build/fuzz/fuzz/fuzz_design_reader -max_total_time=60 CORPUS \
-//       tests/tool/golden tests/tool/bad examples examples/yosys
+//   build/fuzz/fuzz/fuzz_design_reader -max_total_time=60 CORPUS
+//     tests/tool/golden tests/tool/bad examples/yosys
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
