@@ -451,6 +451,37 @@ TEST_F(ZemaFusionTest, MemoisedUniquingGivesThePlainLoopsNames) {
   }
 }
 
+// Prefetching is only a hint: every step, on every object and on objects
+// the converter does not know, leaves every answer as it was.
+TEST_F(ZemaFusionTest, PrefetchingAQueryChangesNoAnswer) {
+  std::mt19937 rng(5);
+  PLAN const plan = random_plan(rng);
+  BUILT built(plan);
+  FUSION c;
+  c.init(built.d.action_point(), built.d.netlist());
+  std::vector<std::string> const names = expect_well_named(c, plan, built);
+  zema_host::DESIGN other;
+  CDB_ATOM_NODE* const stranger = other.add_atom(CDB_ATOM_LUT, other.add_free_name("s", 9));
+  CDB_ATOM_OTERM* const stranger_out = other.add_oterm(stranger, nullptr);
+  for (int step = 0; step < 12; ++step) {
+    for (CDB_ATOM_NODE* atom : built.atoms) {
+      FUSION::QUERY_PREFETCH progress{0, nullptr};
+      for (int k = 0; k <= step; ++k) c.prefetch_query(atom, &progress);
+    }
+    for (auto const& oterm : built.oterms) {
+      FUSION::QUERY_PREFETCH progress{0, nullptr};
+      for (int k = 0; k <= step; ++k) c.prefetch_query(oterm.first, &progress);
+    }
+    FUSION::QUERY_PREFETCH atom_progress{0, nullptr}, oterm_progress{0, nullptr};
+    for (int k = 0; k <= step; ++k) {
+      c.prefetch_query(stranger, &atom_progress);
+      c.prefetch_query(stranger_out, &oterm_progress);
+      c.prefetch_query(static_cast<CDB_ATOM_NODE*>(nullptr), &atom_progress);
+    }
+  }
+  EXPECT_EQ(names, expect_well_named(c, plan, built));
+}
+
 // --- Queries and reported invariants ---------------------------------------------------
 
 TEST_F(ZemaFusionTest, ReverseLookupMatchesExactPathsOnly) {

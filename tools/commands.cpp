@@ -56,6 +56,47 @@ void for_each_row(LOADED_DESIGN& design, VISIT&& visit) {
   }
 }
 
+// for_each_row, and on a fusion converter, asks it to prefetch what the rows
+// ahead will query: kSteps dependent steps per row, each two rows after the
+// one before, so each has arrived by the time the next needs it.
+template <class VISIT>
+void for_each_row_ahead(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_FUSION_IMPL const* fusion,
+                        VISIT&& visit) {
+  if (!fusion) return for_each_row(design, visit);
+  struct ROW {
+    CDB_ATOM_NODE* atom;
+    std::size_t atom_index;
+    CDB_ATOM_OTERM* oterm;
+    long position;
+    ZEMA_NAME_CONVERTER_FUSION_IMPL::QUERY_PREFETCH progress;
+  };
+  constexpr std::size_t kSteps = 7;
+  constexpr std::size_t kRing = 16;  // a power of two above the furthest distance
+  ROW ring[kRing];
+  std::size_t produced = 0;
+  std::size_t consumed = 0;
+  auto const consume = [&] {
+    for (std::size_t step = 0; step < kSteps; ++step) {
+      std::size_t const ahead = consumed + 2 * (kSteps - step);
+      if (ahead >= produced) continue;
+      ROW& row = ring[ahead % kRing];
+      if (row.oterm) {
+        fusion->prefetch_query(row.oterm, &row.progress);
+      } else {
+        fusion->prefetch_query(row.atom, &row.progress);
+      }
+    }
+    ROW const& row = ring[consumed++ % kRing];
+    visit(row.atom, row.atom_index, row.oterm, row.position);
+  };
+  for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm,
+                           long position) {
+    ring[produced++ % kRing] = ROW{atom, atom_index, oterm, position, {0, nullptr}};
+    if (produced - consumed > 2 * kSteps) consume();
+  });
+  while (consumed < produced) consume();
+}
+
 // Writes the rows of `convert` as tab-separated lines under a header, or as
 // a JSON array with one object per line.
 class ROW_WRITER {
@@ -434,22 +475,28 @@ void run_convert(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& 
   GEN_STRING full;
   bool const no_backslash = !options.m_backslash;
   ROW_WRITER writer(out, options.m_json);
-  for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm,
-                           long position) {
-    bool has_unit;
-    bool has_full;
-    HDB_INSTANCE_NAME const* name;
-    if (oterm != nullptr) {
-      name = oterm->get_instance_name();
-      has_unit = converter.get_converted_unit_name(&unit, oterm);
-      has_full = converter.get_converted_full_name(&full, oterm, no_backslash);
-    } else {
-      name = atom->get_instance_name();
-      has_unit = converter.get_converted_unit_name(&unit, atom);
-      has_full = converter.get_converted_full_name(&full, atom, no_backslash);
-    }
-    writer.row(atom_index, position, name, has_unit ? &unit : nullptr, has_full ? &full : nullptr);
-  });
+  ZEMA_NAME_CONVERTER_FUSION_IMPL const* const fusion =
+      options.m_strategy == ZEMA_NAME_CONVERTER_FUSION
+          ? static_cast<ZEMA_NAME_CONVERTER_FUSION_IMPL const*>(converter.m_impl)
+          : nullptr;
+  for_each_row_ahead(
+      design, fusion,
+      [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm, long position) {
+        bool has_unit;
+        bool has_full;
+        HDB_INSTANCE_NAME const* name;
+        if (oterm != nullptr) {
+          name = oterm->get_instance_name();
+          has_unit = converter.get_converted_unit_name(&unit, oterm);
+          has_full = converter.get_converted_full_name(&full, oterm, no_backslash);
+        } else {
+          name = atom->get_instance_name();
+          has_unit = converter.get_converted_unit_name(&unit, atom);
+          has_full = converter.get_converted_full_name(&full, atom, no_backslash);
+        }
+        writer.row(atom_index, position, name, has_unit ? &unit : nullptr,
+                   has_full ? &full : nullptr);
+      });
   writer.finish();
   expect_no_reports();
 }

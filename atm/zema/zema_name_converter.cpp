@@ -856,6 +856,19 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
   }
 }
 
+// The scout's first look at an atom, twice as far ahead: the host objects of
+// the atom's and its oterms' instance names, whose ids the second look reads.
+static void scout_atom_names(CDB_ATOM_NODE const* atom) {
+  if (!atom) return;
+  if (HDB_INSTANCE_NAME const* const name = atom->get_instance_name()) __builtin_prefetch(name);
+  for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
+    if (*it == nullptr) continue;
+    if (HDB_INSTANCE_NAME const* const name = (*it)->get_instance_name()) {
+      __builtin_prefetch(name);
+    }
+  }
+}
+
 // Called before each made-up name: fetches the nodes at the head of the
 // predicted buckets of the name four ahead, and the text of the name-table
 // node of the name two ahead.
@@ -898,10 +911,20 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
     scout_atom(state.m_scout->m_node, root, state);
     state.m_scout = state.m_scout->m_next;
   }
+  // A first look at the instance names runs twice as far ahead.
+  CDB_ATOM_NODE_LINK* far = m_netlist->begin_node_list();
+  for (std::size_t i = 0; i < 2 * kScoutDistance && far != end; ++i) {
+    scout_atom_names(far->m_node);
+    far = far->m_next;
+  }
   for (CDB_ATOM_NODE_LINK* link = m_netlist->begin_node_list(); link != end; link = link->m_next) {
     if (state.m_scout != end) {
       scout_atom(state.m_scout->m_node, root, state);
       state.m_scout = state.m_scout->m_next;
+    }
+    if (far != end) {
+      scout_atom_names(far->m_node);
+      far = far->m_next;
     }
     CDB_ATOM_NODE* const atom = link->m_node;
     if (!atom) {
@@ -1024,6 +1047,58 @@ ZEMA_NAME_CONVERTER_HIERARCHY const* ZEMA_NAME_CONVERTER_FUSION_IMPL::find_node(
   unsigned const id = HDB_NAME_MGR::get_iname_id(name);
   ID_HASH::NODE const* const entry = index.hash_search(id, id);
   return entry ? entry->m_value : nullptr;
+}
+
+// One step of prefetch_query for an object named `name` in `index`.
+static void prefetch_step(ZEMA_NAME_CONVERTER_FUSION_IMPL::ID_HASH const& index,
+                          HDB_INSTANCE_NAME const* name,
+                          ZEMA_NAME_CONVERTER_FUSION_IMPL::QUERY_PREFETCH* progress) {
+  typedef ZEMA_NAME_CONVERTER_FUSION_IMPL::ID_HASH::NODE ENTRY;
+  void const* next = nullptr;
+  switch (progress->m_step) {
+    case 0:
+      next = name;
+      break;
+    case 1: {
+      // The id is read from the name, fetched by step 0.
+      unsigned const id = HDB_NAME_MGR::get_iname_id(name);
+      next = &index.m_buckets[id % index.m_bucket_count];
+      break;
+    }
+    case 2:
+      next = *static_cast<ENTRY* const*>(progress->m_at);
+      break;
+    case 3: {
+      // The chain from its head, fetched by step 2, to the id's entry.
+      unsigned const id = HDB_NAME_MGR::get_iname_id(name);
+      ENTRY const* entry = static_cast<ENTRY const*>(progress->m_at);
+      while (entry && entry->m_key != id) entry = entry->m_next;
+      if (entry) next = entry->m_value;
+      break;
+    }
+    default: {
+      // A node fetched by the step before: its name now, its parent next.
+      auto const* const node = static_cast<ZEMA_NAME_CONVERTER_HIERARCHY const*>(progress->m_at);
+      __builtin_prefetch(node->m_name);
+      next = node->m_parent;
+      break;
+    }
+  }
+  ++progress->m_step;
+  progress->m_at = next;
+  if (next) __builtin_prefetch(next);
+}
+
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_query(CDB_ATOM_NODE const* atom,
+                                                     QUERY_PREFETCH* progress) const {
+  if (!atom || (progress->m_step > 0 && !progress->m_at)) return;
+  prefetch_step(m_atom_hier_hash, atom->get_instance_name(), progress);
+}
+
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_query(CDB_ATOM_OTERM const* oterm,
+                                                     QUERY_PREFETCH* progress) const {
+  if (!oterm || (progress->m_step > 0 && !progress->m_at)) return;
+  prefetch_step(m_oterm_hier_hash, oterm->get_instance_name(), progress);
 }
 
 ZEMA_NAME_CONVERTER_HIERARCHY const* ZEMA_NAME_CONVERTER_FUSION_IMPL::atom_node(

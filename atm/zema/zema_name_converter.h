@@ -272,6 +272,25 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   void get_converted_full_name_helper(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
                                       bool no_backslash);
 
+  // How far prefetch_query has got for one atom or oterm; zero-initialise it
+  // before the first step.
+  struct QUERY_PREFETCH {
+    int m_step;
+    void const* m_at;  // what the next step starts from
+  };
+
+  // A hint for a host that asks about many atoms or oterms in a row, as a
+  // netlist writer does: fetches into the cache what the queries about the
+  // object will read, one dependent step per call, so that they find it
+  // there instead of waiting on memory at each step: the object's instance
+  // name, the index bucket of its id, the entry there, its node, then the
+  // name and parent of one level after another. Each step needs what the one
+  // before fetched, so call it for an object some queries apart, a few times
+  // as the object comes nearer, with the same `progress`. It answers nothing
+  // and changes nothing: a host that never calls it gets the same names.
+  void prefetch_query(CDB_ATOM_NODE const* atom, QUERY_PREFETCH* progress) const;
+  void prefetch_query(CDB_ATOM_OTERM const* oterm, QUERY_PREFETCH* progress) const;
+
   // Replaces *out with the converted full name of `node`: "" for the root.
   void write_full_name(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
                        bool no_backslash);
