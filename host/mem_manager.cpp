@@ -28,11 +28,14 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "h/msg_sys.h"
@@ -91,6 +94,36 @@ struct SLAB {
   SPAN* m_span;
 };
 
+// The first touch of fresh memory is what a big design pays most for, and a
+// host that knows how much it will need can let a thread of its own take
+// that cost: it populates the range from the arena's end up to the given
+// budget with MADV_POPULATE_WRITE, which only brings pages in and never
+// writes them, so it is safe while the arena hands the same memory out. A
+// budget that the arena overtakes only means the rest is touched as usual.
+class PREFAULTER {
+ public:
+  PREFAULTER(char* from, char* to) : m_from(from), m_to(to) {
+    std::thread([this] { run(); }).detach();
+  }
+
+ private:
+  void run() {
+    for (char* at = m_from; at < m_to; at += kHugePageBytes) {
+      std::size_t const length = std::min<std::size_t>(kHugePageBytes, m_to - at);
+      if (madvise(at, length, kPopulateWrite) != 0) return;  // an older kernel: not supported
+    }
+  }
+
+#ifdef MADV_POPULATE_WRITE
+  static int const kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+  static int const kPopulateWrite = 23;  // Linux 5.14 and later
+#endif
+
+  char* const m_from;
+  char* const m_to;
+};
+
 class ARENA {
  public:
   ARENA() {
@@ -99,6 +132,13 @@ class ARENA {
     if (setting != nullptr && std::strcmp(setting, "0") == 0) return;
     reserve();
 #endif
+  }
+
+  // Starts a prefaulter (once) for the next `bytes` of the range, if any.
+  void start_prefault(std::size_t bytes) {
+    if (m_base == nullptr || m_prefault) return;
+    std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
+    m_prefault.reset(new PREFAULTER(m_next, m_next + std::min(bytes, room)));
   }
 
   bool owns(void const* block) const {
@@ -277,6 +317,7 @@ class ARENA {
   std::vector<POOL*> m_index;
   POOL* m_last = nullptr;
   std::vector<char*> m_free_slabs;
+  std::unique_ptr<PREFAULTER> m_prefault;
 };
 
 struct MEM_STATE {
@@ -389,6 +430,8 @@ MEM_STATS mem_module_stats(char const* module) {
 }
 
 void mem_fail_after(long n) { state().m_fail_countdown = n < 0 ? -1 : n; }
+
+void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
 
 std::vector<std::string> const& mem_close_reports() { return state().m_close_reports; }
 

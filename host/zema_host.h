@@ -103,6 +103,12 @@ MEM_STATS mem_module_stats(char const* module);
 // Makes the allocation after `n` further successful ones throw
 // std::bad_alloc (n = 0: the very next one); a negative n switches this off.
 void mem_fail_after(long n);
+// For a program that builds a big design and converts it once: a thread of
+// the host populates the next `bytes` of memory that tracked blocks will
+// take, ahead of their first touch, which on a big design costs more than
+// the work done in it. Only the first call counts, and nothing else changes.
+// Without pools (sanitizer builds, ZEMA_HOST_POOLS=0) it does nothing.
+void mem_prefault(std::size_t bytes);
 // One line per MEM_INITIALIZER that closed while its module still held
 // memory: "MEM: module M still holds B bytes in K blocks".
 std::vector<std::string> const& mem_close_reports();

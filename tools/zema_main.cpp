@@ -7,10 +7,8 @@
 // PROBLEM" line on stderr, nothing on stdout), 3 an internal error or
 // exhausted memory.
 //
-// The command runs on a thread with a large stack: the library recurses once
-// per hierarchy level while it builds its tree and writes full names, and a
-// design may be ten thousand levels deep.
-#include <pthread.h>
+// Nothing here or in the library recurses with the depth of a design, so
+// the command runs on the main thread's ordinary stack.
 #include <unistd.h>
 
 #include <climits>
@@ -47,7 +45,10 @@ namespace {
 
 using namespace zema_tool;
 
-constexpr std::size_t kWorkerStackBytes = std::size_t(512) << 20;
+// What the library's tree takes per name, atom and oterm of a design, a
+// little under what generated and real designs measure (120 to 130 bytes),
+// so that the memory populated ahead of it is used.
+constexpr std::size_t kTreeBytesPerObject = 110;
 
 enum COMMAND { COMMAND_CONVERT, COMMAND_LOOKUP, COMMAND_MAP, COMMAND_CHECK, COMMAND_IMPORT };
 
@@ -148,6 +149,12 @@ int run_command(OPTIONS const& options) {
           names.emplace_back(options.m_arguments[i]);
         }
       }
+      // The library's tree takes some hundred bytes per name, atom and oterm;
+      // the host populates that memory on the other core while this one
+      // builds the design and the tree starts to grow.
+      zema_host::mem_prefault(
+          kTreeBytesPerObject *
+          (records.m_names.size() + records.m_atoms.size() + records.m_oterms.size()));
       phases.start("build");
       KEPT_PTR<LOADED_DESIGN> design(build_design(std::move(records)).release());
       COMMAND_OPTIONS command;
@@ -192,34 +199,6 @@ int run_command(OPTIONS const& options) {
     std::fprintf(stderr, "zema: internal error: %s\n", exception.what());
     return EXIT_INTERNAL;
   }
-}
-
-struct WORK {
-  OPTIONS const* m_options;
-  int m_code;
-};
-
-void* run_work(void* argument) {
-  WORK* const work = static_cast<WORK*>(argument);
-  work->m_code = run_command(*work->m_options);
-  return nullptr;
-}
-
-// Runs the command on a thread with a large stack, or on this thread if no
-// such thread can be made.
-int run_with_large_stack(OPTIONS const& options) {
-  WORK work{&options, EXIT_INTERNAL};
-  pthread_attr_t attributes;
-  pthread_t thread;
-  bool started = false;
-  if (pthread_attr_init(&attributes) == 0) {
-    started = pthread_attr_setstacksize(&attributes, kWorkerStackBytes) == 0 &&
-              pthread_create(&thread, &attributes, run_work, &work) == 0;
-    pthread_attr_destroy(&attributes);
-  }
-  if (!started) return run_command(options);
-  pthread_join(thread, nullptr);
-  return work.m_code;
 }
 
 // --- Command line ---------------------------------------------------------------
@@ -386,7 +365,7 @@ int run_main(int argc, char** argv) {
                  std::strerror(errno));
     return EXIT_BAD_INPUT;
   }
-  int const code = run_with_large_stack(options);
+  int const code = run_command(options);
   if (!free_at_exit()) {
     // Past every destructor: what the command built dies with the process.
     std::fflush(nullptr);
