@@ -150,13 +150,13 @@ int run_command(OPTIONS const& options) {
         }
       }
       // The library's tree takes some hundred bytes per name, atom and oterm;
-      // the host populates that memory on the other core while this one
-      // builds the design and the tree starts to grow.
-      zema_host::mem_prefault(
-          kTreeBytesPerObject *
-          (records.m_names.size() + records.m_atoms.size() + records.m_oterms.size()));
+      // once the records are gone, the host populates that memory on the
+      // other core, ahead of the tree.
+      std::size_t const objects =
+          records.m_names.size() + records.m_atoms.size() + records.m_oterms.size();
       phases.start("build");
       KEPT_PTR<LOADED_DESIGN> design(build_design(std::move(records)).release());
+      zema_host::mem_prefault(kTreeBytesPerObject * objects);
       COMMAND_OPTIONS command;
       command.m_strategy = options.m_strategy == "reversible"
                                ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
