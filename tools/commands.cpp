@@ -57,8 +57,9 @@ void for_each_row(LOADED_DESIGN& design, VISIT&& visit) {
 }
 
 // for_each_row, and on a fusion converter, asks it to prefetch what the rows
-// ahead will query: kSteps dependent steps per row, each two rows after the
-// one before, so each has arrived by the time the next needs it.
+// ahead will query: kSteps dependent steps per row, each kSpacing rows after
+// the one before, so that each has arrived by the time the next needs it
+// (two rows apart was too close on long names).
 template <class VISIT>
 void for_each_row_ahead(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_FUSION_IMPL const* fusion,
                         VISIT&& visit) {
@@ -71,13 +72,14 @@ void for_each_row_ahead(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_FUSION_IMPL c
     ZEMA_NAME_CONVERTER_FUSION_IMPL::QUERY_PREFETCH progress;
   };
   constexpr std::size_t kSteps = 7;
-  constexpr std::size_t kRing = 16;  // a power of two above the furthest distance
+  constexpr std::size_t kSpacing = 4;
+  constexpr std::size_t kRing = 32;  // a power of two above the furthest distance
   ROW ring[kRing];
   std::size_t produced = 0;
   std::size_t consumed = 0;
   auto const consume = [&] {
     for (std::size_t step = 0; step < kSteps; ++step) {
-      std::size_t const ahead = consumed + 2 * (kSteps - step);
+      std::size_t const ahead = consumed + kSpacing * (kSteps - step);
       if (ahead >= produced) continue;
       ROW& row = ring[ahead % kRing];
       if (row.oterm) {
@@ -92,7 +94,7 @@ void for_each_row_ahead(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_FUSION_IMPL c
   for_each_row(design, [&](CDB_ATOM_NODE* atom, std::size_t atom_index, CDB_ATOM_OTERM* oterm,
                            long position) {
     ring[produced++ % kRing] = ROW{atom, atom_index, oterm, position, {0, nullptr}};
-    if (produced - consumed > 2 * kSteps) consume();
+    if (produced - consumed > kSpacing * kSteps) consume();
   });
   while (consumed < produced) consume();
 }
