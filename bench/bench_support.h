@@ -125,6 +125,8 @@ T& keep(std::string const& key, std::function<std::unique_ptr<T>()> const& make)
 void release_kept();
 
 void register_container_benchmarks();
+// The whole command in a fresh process; only where the command is built.
+void register_command_benchmarks();
 // Design sizes (instances) for the init and for the query benchmarks.
 void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
                                    std::vector<std::size_t> const& query_sizes);

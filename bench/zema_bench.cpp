@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
 
   zema_bench::register_container_benchmarks();
   zema_bench::register_converter_benchmarks({10000, 100000, 1000000}, {100000, 1000000});
+#ifdef ZEMA_CLI_PATH
+  zema_bench::register_command_benchmarks();
+#endif
   benchmark::RunSpecifiedBenchmarks();
   zema_bench::release_kept();
   benchmark::Shutdown();
