@@ -27,6 +27,7 @@ namespace {
 // in seconds, or a negative value when it failed.
 double run_timed(std::vector<std::string> const& arguments) {
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string const& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -56,7 +57,7 @@ std::string data_path(std::string const& name) {
 // The generated design of the given size with names as RTL and synthesis
 // write them: `instances` instances and as many atoms.
 std::string generated_design(std::size_t instances) {
-  std::string const path = data_path("rtl-" + std::to_string(instances) + ".json");
+  std::string path = data_path("rtl-" + std::to_string(instances) + ".json");
   if (!exists(path)) {
     std::string const count = std::to_string(instances);
     run_timed({ZEMA_GEN_DESIGN_PATH, "--alphabet", "rtl", "--seed", "42", "--instances", count,
@@ -68,7 +69,7 @@ std::string generated_design(std::size_t instances) {
 // `count` children of the root whose names all legalise to "data_q", each
 // naming one atom: a generate loop's worth of clashes.
 std::string siblings_design(std::size_t count) {
-  std::string const path = data_path("siblings-" + std::to_string(count) + ".json");
+  std::string path = data_path("siblings-" + std::to_string(count) + ".json");
   if (exists(path)) return path;
   std::FILE* const out = std::fopen(path.c_str(), "w");
   if (out == nullptr) return path;

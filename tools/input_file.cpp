@@ -149,11 +149,11 @@ void read_stream(int fd, std::string const& name, std::uint64_t max_size, bool a
 // The decompressed size that an xz file's last index records, or 0 when it
 // cannot be read there (the stream decoder then finds every problem).
 std::uint64_t xz_size_hint(char const* data, std::size_t size) {
-  if (size < 2 * LZMA_STREAM_HEADER_SIZE) return 0;
+  if (size < std::size_t{2} * LZMA_STREAM_HEADER_SIZE) return 0;
   std::uint8_t const* const end = reinterpret_cast<std::uint8_t const*>(data) + size;
   lzma_stream_flags footer;
   if (lzma_stream_footer_decode(&footer, end - LZMA_STREAM_HEADER_SIZE) != LZMA_OK) return 0;
-  if (footer.backward_size > size - 2 * LZMA_STREAM_HEADER_SIZE) return 0;
+  if (footer.backward_size > size - std::size_t{2} * LZMA_STREAM_HEADER_SIZE) return 0;
   lzma_index* index = nullptr;
   std::uint64_t memlimit = std::uint64_t{64} << 20;
   std::size_t position = 0;

@@ -94,12 +94,12 @@ void PHASES::finish(std::FILE* out) {
     if (phase.m_peak_kib > total_peak) total_peak = phase.m_peak_kib;
     std::fprintf(
         out, "zema: stats: %-6s %8.3f s wall %8.3f s cpu  peak RSS %8.1f MiB  at end %8.1f MiB\n",
-        phase.m_name, phase.m_seconds, phase.m_cpu, phase.m_peak_kib / 1024.0,
-        phase.m_end_kib / 1024.0);
+        phase.m_name, phase.m_seconds, phase.m_cpu, static_cast<double>(phase.m_peak_kib) / 1024.0,
+        static_cast<double>(phase.m_end_kib) / 1024.0);
   }
   double const total = std::chrono::duration<double>(CLOCK::now() - m_run_start).count();
   std::fprintf(out, "zema: stats: %-6s %8.3f s wall %8.3f s cpu  peak RSS %8.1f MiB%s\n", "total",
-               total, cpu_seconds(), total_peak / 1024.0,
+               total, cpu_seconds(), static_cast<double>(total_peak) / 1024.0,
                m_reset_works ? "" : " (peaks count from the start)");
 }
 

@@ -377,7 +377,7 @@ void YOSYS_READER::read_bits(od::value& value, PLACE const& place) {
   od::array bits = expect_array(value, place);
   for (auto result : bits) {
     od::value bit;
-    check(std::move(result).get(bit));
+    check(result.get(bit));
     od::json_type const type = m_json.type_of(bit);
     if (type == od::json_type::string) {
       std::string_view text;
@@ -535,6 +535,7 @@ std::uint32_t YOSYS_READER::find_top() {
   if (roots.size() == 1) return roots[0];
   std::vector<std::uint32_t> const& candidates = marked.empty() ? roots : marked;
   std::vector<std::string_view> names;
+  names.reserve(candidates.size());
   for (std::uint32_t m : candidates) names.push_back(m_modules[m].m_name);
   std::sort(names.begin(), names.end());
   std::string list;
@@ -587,9 +588,9 @@ void YOSYS_READER::count_names(std::uint32_t top) {
     if (state[cell.m_module] == OPEN) {
       std::string chain = quoted_text(m_modules[cell.m_module].m_name);
       for (std::size_t i = stack.size(); i-- > 0 && stack[i].m_module != cell.m_module;) {
-        chain = quoted_text(m_modules[stack[i].m_module].m_name) + " -> " + chain;
+        chain = quoted_text(m_modules[stack[i].m_module].m_name).append(" -> ").append(chain);
       }
-      chain = quoted_text(m_modules[cell.m_module].m_name) + " -> " + chain;
+      chain = quoted_text(m_modules[cell.m_module].m_name).append(" -> ").append(chain);
       throw TOOL_ERROR(cell_place(module, cell), "module " +
                                                      quoted_text(m_modules[cell.m_module].m_name) +
                                                      " instantiates itself: " + chain);
