@@ -451,6 +451,63 @@ TEST_F(ZemaFusionTest, MemoisedUniquingGivesThePlainLoopsNames) {
   }
 }
 
+// The steps of init are exported for hosts that build the tree themselves:
+// a root of their own, init_recurse (or init_helper level by level) and
+// init_from_netlist give exactly the tree that init gives, and the
+// full-name helper writes a node's prefix with the separator after it.
+TEST_F(ZemaFusionTest, InitsStepsByHandGiveInitsTree) {
+  std::mt19937 rng(9);
+  PLAN const plan = random_plan(rng);
+  BUILT built(plan);
+  FUSION whole;
+  whole.init(built.d.action_point(), built.d.netlist());
+  std::vector<std::string> const names = expect_well_named(whole, plan, built);
+
+  HDB_INSTANCE_NAME const* const root = built.d.root();
+  for (bool by_levels : {false, true}) {
+    SCOPED_TRACE(by_levels);
+    FUSION c;
+    c.m_action_point = built.d.action_point();
+    c.m_netlist = built.d.netlist();
+    PARENT* const top = add_children(c, nullptr, {});
+    top->m_name = intern(c, "");
+    top->m_id = HDB_NAME_MGR::get_iname_id(root);
+    c.m_root = top;
+    c.m_hier_by_id_hash[top->m_id] = top;
+    if (by_levels) {
+      // The instances with children, parents first, each captured one level.
+      std::vector<HDB_INSTANCE_NAME const*> todo{root};
+      for (std::size_t i = 0; i < todo.size(); ++i) {
+        NODE* const node = const_cast<NODE*>(node_of(c, HDB_NAME_MGR::get_iname_id(todo[i])));
+        if (node->is_leaf()) continue;
+        c.init_helper(todo[i], node->cast_to_parent());
+        for (HDB_CONST_NAME_ITERATOR it = todo[i]->begin_child(); it != todo[i]->end_child();
+             ++it) {
+          todo.push_back(*it);
+        }
+      }
+    } else {
+      c.init_recurse(root, top);
+    }
+    c.init_from_netlist();
+    EXPECT_EQ(tree(whole), tree(c));
+    EXPECT_EQ(names, expect_well_named(c, plan, built));
+  }
+
+  // Every node's prefix is its full name and "/", with or without the backslash.
+  GEN_STRING prefix("stale"), full;
+  for (unsigned id = 2; id <= plan.instances.size(); ++id) {
+    NODE const* const node = node_of(whole, id);
+    for (bool bare : {true, false}) {
+      whole.get_converted_full_name_helper(&prefix, node, bare);
+      whole.write_full_name(&full, node, bare);
+      EXPECT_EQ(text(full) + "/", text(prefix)) << id;
+    }
+  }
+  whole.get_converted_full_name_helper(&prefix, whole.m_root, false);
+  EXPECT_EQ("\\", text(prefix)) << "the root's prefix is the leading text alone";
+}
+
 // Prefetching is only a hint: every step, on every object and on objects
 // the converter does not know, leaves every answer as it was.
 TEST_F(ZemaFusionTest, PrefetchingAQueryChangesNoAnswer) {
