@@ -9,14 +9,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Line coverage thresholds in percent, a little under what the layers reach.
-thresholds=(atm:97 containers:97 host:93 tools:90)
+thresholds=(atm:98 containers:97 host:93 tools:90)
 
 command -v gcovr >/dev/null || { echo "coverage: gcovr is missing (scripts/setup-debian.sh)" >&2; exit 1; }
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage
 # Counts add up across runs: start from none.
 find build/coverage -name '*.gcda' -delete
-ctest --preset coverage -E '^realdesigns$'
+# The command otherwise ends with _exit, before gcov writes out its counts.
+ZEMA_FREE_AT_EXIT=1 ctest --preset coverage -E '^realdesigns$'
 
 json=build/coverage/coverage.json
 filters=()

@@ -259,3 +259,27 @@ TEST(HostRecords, EachKindKeepsABoundedNumberAndCountsTheRest) {
   hdb_convert_unit_name_to_vexa(&out, "u", false);
   EXPECT_TRUE(zema_host::call_log().empty()) << "recorded only while switched on";
 }
+
+// The pools hand out zero-filled blocks whether their memory is fresh,
+// populated ahead by the prefaulter, or reused from freed slabs and spans.
+TEST(HostMemory, BlocksStayZeroFilledAcrossPrefaultAndReuse) {
+  zema_host::mem_prefault(std::size_t(8) << 20);
+  zema_host::MEM_STATS const before = zema_host::mem_module_stats("HOSTTEST");
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::pair<unsigned char*, std::size_t>> blocks;
+    for (std::size_t size : {8u, 24u, 200u, 5000u, 40000u, 70000u, 300000u}) {
+      for (int copy = 0; copy < 40; ++copy) {
+        auto* const block =
+            static_cast<unsigned char*>(MEM_MANAGER::new_wrapper(size, &g_int_thunk, __FILE__));
+        ASSERT_EQ(size, static_cast<std::size_t>(std::count(block, block + size, 0)))
+            << "round " << round << ", " << size << " bytes";
+        std::memset(block, 0x5a, size);
+        blocks.emplace_back(block, size);
+      }
+    }
+    for (auto const& block : blocks) MEM_MANAGER::delete_wrapper(block.first, "HOSTTEST");
+  }
+  zema_host::MEM_STATS const after = zema_host::mem_module_stats("HOSTTEST");
+  EXPECT_EQ(before.live_bytes, after.live_bytes);
+  EXPECT_EQ(before.live_blocks, after.live_blocks);
+}
