@@ -63,7 +63,7 @@ for preset in ${ZEMA_INSTALL_PRESETS:-default m32}; do
   # The command finds its libraries through $ORIGIN/../lib and its bundled
   # design in ../share/zema.
   if [ -e "$prefix/bin/zema" ]; then
-    "${emulator[@]}" "$prefix/bin/zema" convert >/dev/null || fail "the installed zema command fails"
+    "${emulator[@]}" "$prefix/bin/zema" convert --example >/dev/null || fail "the installed zema command fails"
   fi
   echo "== install preset $preset ok ($((SECONDS - start)) s)"
 done
