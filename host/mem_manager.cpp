@@ -33,9 +33,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <new>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "h/msg_sys.h"
@@ -180,14 +184,14 @@ class ARENA {
   void release(void* block, DISCHARGE discharge) {
     SLAB const slab = entry(block);
     if (SPAN* const span = slab.m_span) {
-      // The slabs of a freed span serve later pools and chunks: memory that
-      // has been touched once is far cheaper to clear than fresh memory.
+      // The slabs of a freed span serve later spans, pools and chunks:
+      // memory that has been touched once is far cheaper to clear than
+      // fresh memory, and reusing it keeps a process that builds and drops
+      // big tables again and again from growing.
       discharge(span->m_thunk, span->m_size);
       char* const start = static_cast<char*>(block);
-      for (std::size_t i = 0; i < span->m_slabs; ++i) {
-        entry(start + i * kSlabBytes) = SLAB{nullptr, nullptr};
-        m_free_slabs.push_back(start + i * kSlabBytes);
-      }
+      entry(start) = SLAB{nullptr, nullptr};
+      give_back(start, span->m_slabs);
       delete span;
       return;
     }
@@ -198,9 +202,9 @@ class ARENA {
       // slabs serve the next allocations in order, where a free list
       // threaded through a freed tree would hand out blocks scattered all
       // over its slabs.
-      for (std::size_t i = pool->m_slabs.size(); i-- > 0;) {
-        entry(pool->m_slabs[i]) = SLAB{nullptr, nullptr};
-        m_free_slabs.push_back(pool->m_slabs[i]);
+      for (char* const slab : pool->m_slabs) {
+        entry(slab) = SLAB{nullptr, nullptr};
+        give_back(slab, 1);
       }
       pool->m_slabs.clear();
       pool->m_free = nullptr;
@@ -252,19 +256,65 @@ class ARENA {
     return slabs;
   }
 
-  // One zero-filled slab: a freed one, cleared, before a fresh one.
-  char* take_slab() {
-    if (m_free_slabs.empty()) return take_fresh(1);
-    char* const slab = m_free_slabs.back();
-    m_free_slabs.pop_back();
-    std::memset(slab, 0, kSlabBytes);
-    return slab;
+  // `count` zero-filled slabs in a row: the front of the smallest freed run
+  // that holds them, cleared, before fresh ones. Taking the lowest address
+  // among equal runs hands the slabs of a freed pool out again in order.
+  char* take_run(std::size_t count) {
+    auto const fit = m_runs_by_size.lower_bound(std::make_pair(count, static_cast<char*>(nullptr)));
+    if (fit == m_runs_by_size.end()) return take_fresh(count);
+    std::size_t const length = fit->first;
+    char* const start = fit->second;
+    m_runs_by_size.erase(fit);
+    m_runs_by_address.erase(start);
+    if (length > count) add_run(start + count * kSlabBytes, length - count);
+    std::memset(start, 0, count * kSlabBytes);
+    return start;
+  }
+
+  char* take_slab() { return take_run(1); }
+
+  // Returns `count` slabs from `start` to the free runs, joined with the
+  // free runs right before and after them.
+  void give_run(char* start, std::size_t count) {
+    auto next = m_runs_by_address.lower_bound(start);
+    if (next != m_runs_by_address.begin()) {
+      auto const previous = std::prev(next);
+      if (previous->first + previous->second * kSlabBytes == start) {
+        start = previous->first;
+        count += previous->second;
+        remove_run(previous);
+      }
+    }
+    if (next != m_runs_by_address.end() && start + count * kSlabBytes == next->first) {
+      count += next->second;
+      remove_run(next);
+    }
+    add_run(start, count);
+  }
+
+  // give_run for a caller that must not throw: freeing never fails, and
+  // slabs whose bookkeeping cannot be allocated are simply not reused.
+  void give_back(char* start, std::size_t count) noexcept {
+    try {
+      give_run(start, count);
+    } catch (std::bad_alloc const&) {
+    }
+  }
+
+  void add_run(char* start, std::size_t count) {
+    m_runs_by_address.emplace(start, count);
+    m_runs_by_size.emplace(count, start);
+  }
+
+  void remove_run(std::map<char*, std::size_t>::iterator run) {
+    m_runs_by_size.erase(std::make_pair(run->second, run->first));
+    m_runs_by_address.erase(run);
   }
 
   void* allocate_span(MEM_TRACKER_THUNK* thunk, std::size_t size) {
     if (size > static_cast<std::size_t>(m_limit - m_base)) return nullptr;
     std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
-    char* const start = slabs == 1 ? take_slab() : take_fresh(slabs);
+    char* const start = take_run(slabs);
     if (start == nullptr) return nullptr;
     entry(start) = SLAB{nullptr, new SPAN{thunk, size, slabs}};
     return start;
@@ -316,7 +366,9 @@ class ARENA {
   std::vector<POOL*> m_pools;
   std::vector<POOL*> m_index;
   POOL* m_last = nullptr;
-  std::vector<char*> m_free_slabs;
+  // Freed slabs, as maximal runs of neighbours, by address and by length.
+  std::map<char*, std::size_t> m_runs_by_address;
+  std::set<std::pair<std::size_t, char*>> m_runs_by_size;
   std::unique_ptr<PREFAULTER> m_prefault;
 };
 
