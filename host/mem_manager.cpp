@@ -145,6 +145,8 @@ class ARENA {
     m_prefault.reset(new PREFAULTER(m_next, m_next + std::min(bytes, room)));
   }
 
+  bool is_open() const { return m_base != nullptr; }
+
   bool owns(void const* block) const {
     char const* const p = static_cast<char const*>(block);
     return p >= m_base && p < m_limit;
@@ -484,6 +486,8 @@ MEM_STATS mem_module_stats(char const* module) {
 void mem_fail_after(long n) { state().m_fail_countdown = n < 0 ? -1 : n; }
 
 void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
+
+bool mem_pooled() { return state().m_arena.is_open(); }
 
 std::vector<std::string> const& mem_close_reports() { return state().m_close_reports; }
 

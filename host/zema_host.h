@@ -109,6 +109,9 @@ void mem_fail_after(long n);
 // the work done in it. Only the first call counts, and nothing else changes.
 // Without pools (sanitizer builds, ZEMA_HOST_POOLS=0) it does nothing.
 void mem_prefault(std::size_t bytes);
+// Whether tracked blocks come from the host's pools (false in sanitizer
+// builds and with ZEMA_HOST_POOLS=0, where each block is its own calloc).
+bool mem_pooled();
 // One line per MEM_INITIALIZER that closed while its module still held
 // memory: "MEM: module M still holds B bytes in K blocks".
 std::vector<std::string> const& mem_close_reports();
