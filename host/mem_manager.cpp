@@ -12,9 +12,11 @@
 // table of slabs leads from a block's address to its pool or span, which
 // knows the record and the size to charge when the block is freed. Fresh
 // memory of the range is already zero; a reused block is cleared on the way
-// out. The slabs of a freed span (the old bucket array of a table that grew)
-// go to the pools, so that the memory a run touches is reused before fresh
-// memory is touched.
+// out. Freed slabs (a pool's, once its last block goes, or a span's, such as
+// the old bucket array of a table that grew) are kept as runs of neighbours
+// and serve later spans and pools best fit, so that the memory a run touched
+// is reused before fresh memory is touched and a process that builds and
+// drops big tables again and again stays the size of one round.
 //
 // When the range cannot be reserved or is full, and in sanitizer builds or
 // runs with ZEMA_HOST_POOLS=0 in the environment (for valgrind), blocks come
