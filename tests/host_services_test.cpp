@@ -326,3 +326,41 @@ TEST(HostMemory, RebuildingBigTablesReusesFreedMemory) {
   // would add hundreds.
   EXPECT_LT(resident_bytes(), after_one + (std::size_t(16) << 20));
 }
+
+// Live blocks never share memory, whatever mix of pool blocks and spans is
+// taken and freed: each block carries its own pattern from allocation until
+// it is freed, and a block handed out twice would break another's.
+TEST(HostMemory, LiveBlocksNeverOverlapUnderRandomReuse) {
+  struct LIVE {
+    unsigned char* data;
+    std::size_t size;
+    unsigned char mark;
+  };
+  static std::size_t const kSizes[] = {8, 24, 40, 200, 5000, 33000, 70000, 200000, 1 << 20};
+  std::mt19937 rng(3);
+  std::vector<LIVE> live;
+  auto intact = [](LIVE const& block) {
+    return std::all_of(block.data, block.data + block.size,
+                       [&](unsigned char byte) { return byte == block.mark; });
+  };
+  for (int step = 0; step < 6000; ++step) {
+    if (!live.empty() && rng() % 5 < 2) {
+      std::size_t const victim = rng() % live.size();
+      ASSERT_TRUE(intact(live[victim])) << "step " << step << ": a block was overwritten";
+      MEM_MANAGER::delete_wrapper(live[victim].data, "HOSTTEST");
+      live[victim] = live.back();
+      live.pop_back();
+      continue;
+    }
+    std::size_t const size = kSizes[rng() % std::size(kSizes)];
+    auto* const data =
+        static_cast<unsigned char*>(MEM_MANAGER::new_wrapper(size, &g_int_thunk, __FILE__));
+    unsigned char const mark = static_cast<unsigned char>(1 + step % 255);
+    std::memset(data, mark, size);
+    live.push_back(LIVE{data, size, mark});
+  }
+  for (LIVE const& block : live) {
+    EXPECT_TRUE(intact(block));
+    MEM_MANAGER::delete_wrapper(block.data, "HOSTTEST");
+  }
+}
