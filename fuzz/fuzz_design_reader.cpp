@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
   // Small limits keep every run fast: decompression and Yosys expansion
   // stop early instead of growing without bound.
   options.m_max_input_size = std::uint64_t{4} << 20;
-  options.m_max_names = 100000;
+  options.m_max_instances = 100000;
   try {
     zema_tool::INPUT_TEXT const text = zema_tool::INPUT_TEXT::from_bytes(
         std::string_view(reinterpret_cast<char const*>(data), size), "fuzz.json",

@@ -63,6 +63,8 @@ class DESIGN_FILE_READER {
 
   void check(simdjson::error_code error) { m_json.check(error); }
   std::string place(std::string_view field = std::string_view()) const;
+  // The place of a key, which may be empty.
+  std::string key_place(std::string_view key) const;
   void mark_seen(unsigned* seen, unsigned bit, std::string_view key);
   [[noreturn]] void unknown_key(std::string_view key, char const* expected);
 
@@ -118,13 +120,20 @@ std::string DESIGN_FILE_READER::place(std::string_view field) const {
   return where;
 }
 
+std::string DESIGN_FILE_READER::key_place(std::string_view key) const {
+  std::string where = m_section == SECTION_TOP ? std::string() : place();
+  append_key(&where, key);
+  return where;
+}
+
 void DESIGN_FILE_READER::mark_seen(unsigned* seen, unsigned bit, std::string_view key) {
-  if (*seen & bit) throw TOOL_ERROR(place(key), "duplicate key " + quoted_text(key));
+  if (*seen & bit) throw TOOL_ERROR(key_place(key), "duplicate key " + quoted_text(key));
   *seen |= bit;
 }
 
 void DESIGN_FILE_READER::unknown_key(std::string_view key, char const* expected) {
-  throw TOOL_ERROR(place(key), "unknown key " + quoted_text(key) + " (expected " + expected + ")");
+  throw TOOL_ERROR(key_place(key),
+                   "unknown key " + quoted_text(key) + " (expected " + expected + ")");
 }
 
 std::uint32_t DESIGN_FILE_READER::read_text(od::value& value, std::string_view field) {
@@ -183,9 +192,9 @@ void DESIGN_FILE_READER::read() {
       read_netlist(field.value());
     } else if (seen == 0 && m_detected) {
       // Nothing yet says that this is a design file.
-      throw TOOL_ERROR(place(key), "unknown key " + quoted_text(key) +
-                                       ": neither a design file (\"root\", \"names\", "
-                                       "\"netlist\") nor a Yosys netlist (\"modules\")");
+      throw TOOL_ERROR(key_place(key), "unknown key " + quoted_text(key) +
+                                           ": neither a design file (\"root\", \"names\", "
+                                           "\"netlist\") nor a Yosys netlist (\"modules\")");
     } else {
       unknown_key(key, "\"root\", \"names\" or \"netlist\"");
     }
@@ -441,10 +450,7 @@ REF DESIGN_FILE_READER::read_ref(od::value& value, bool oterm) {
 std::string_view first_key(std::string_view text) {
   std::size_t i = 0;
   auto skip_blanks = [&] {
-    while (i < text.size() &&
-           (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
-      ++i;
-    }
+    while (i < text.size() && is_json_blank(text[i])) ++i;
   };
   skip_blanks();
   if (i == text.size() || text[i] != '{') return std::string_view();
@@ -470,11 +476,28 @@ INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format) {
   return INPUT_FORMAT::ZEMA;
 }
 
+std::string count_over_limit(std::uint64_t count, char const* things, std::uint64_t limit) {
+  std::string const shown = count == UINT64_MAX ? decimal(count) + " or more" : decimal(count);
+  return shown + " " + things + ", more than --max-instances (" + decimal(limit) + ")";
+}
+
 void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RECORDS* records) {
   if (detect_format(text, options.m_format) == INPUT_FORMAT::YOSYS) {
     read_yosys_netlist(text, options, records);
   } else {
     read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
+  }
+  // A design file's size bounds its records; what the design builds from
+  // them is refused here, before anything is built.
+  std::pair<std::uint64_t, char const*> const counts[] = {
+      {records->m_names.size(), "instance names"},
+      {records->m_atoms.size(), "atoms"},
+      {records->m_oterms.size(), "oterms"}};
+  for (auto const& count : counts) {
+    if (count.first > options.m_max_instances) {
+      throw TOOL_ERROR(text.name(), "the design has " + count_over_limit(count.first, count.second,
+                                                                         options.m_max_instances));
+    }
   }
   records->resolve();
 }

@@ -18,6 +18,11 @@
 
 namespace zema_tool {
 
+// The default of --max-instances: 16,777,216 instance names. The command
+// takes about 700 bytes per name on large designs, so a design at the limit
+// needs some 12 GB, half of a 24 GB machine (docs/cli.md).
+constexpr std::uint64_t kDefaultMaxInstances = std::uint64_t{1} << 24;
+
 enum class INPUT_FORMAT {
   AUTO,  // by content: a Yosys netlist starts with "creator" or "modules"
   ZEMA,  // a design file
@@ -29,9 +34,15 @@ struct READ_OPTIONS {
   std::uint64_t m_max_input_size = kDefaultMaxInput;
   // Yosys: the top module; empty to find it (docs/yosys.md).
   std::string m_top;
-  // Yosys: the most instance names that expanding the hierarchy may make.
-  std::uint64_t m_max_names = std::uint64_t{1} << 28;
+  // The most instance names a design may have, and the most atoms and
+  // oterms (--max-instances). A Yosys hierarchy is counted before it is
+  // expanded.
+  std::uint64_t m_max_instances = kDefaultMaxInstances;
 };
+
+// "COUNT THINGS, more than --max-instances (LIMIT)", for the message that
+// refuses a design too large to build.
+std::string count_over_limit(std::uint64_t count, char const* things, std::uint64_t limit);
 
 // Reads `text` as a design file into `records` (not yet resolved). With
 // `detected`, the format was only guessed, and an unknown first key says

@@ -9,8 +9,6 @@
 namespace zema_tool {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Whether `text` is one JSON number token.
@@ -43,7 +41,7 @@ bool is_json_number(std::string_view text) {
 // A raw token for a message: trailing blanks dropped, escaped, cut after 40
 // bytes at a character boundary.
 std::string token_text(std::string_view raw) {
-  while (!raw.empty() && is_blank(raw.back())) raw.remove_suffix(1);
+  while (!raw.empty() && is_json_blank(raw.back())) raw.remove_suffix(1);
   bool const cut = raw.size() > 40;
   if (cut) {
     std::size_t end = 40;
@@ -94,11 +92,11 @@ void append_key(std::string* place, std::string_view key) {
 std::size_t end_of_first_value(std::string_view text) {
   std::size_t i = 0;
   std::size_t const n = text.size();
-  while (i < n && is_blank(text[i])) ++i;
+  while (i < n && is_json_blank(text[i])) ++i;
   if (i == n) return n;
   if (text[i] != '{' && text[i] != '[') {
     // A scalar ends at the next blank or structural character.
-    while (i < n && !is_blank(text[i]) && text[i] != ',' && text[i] != ']' && text[i] != '}' &&
+    while (i < n && !is_json_blank(text[i]) && text[i] != ',' && text[i] != ']' && text[i] != '}' &&
            text[i] != '[' && text[i] != '{' && text[i] != ':') {
       if (text[i] == '"') {
         for (++i; i < n && text[i] != '"'; ++i) {
@@ -165,7 +163,7 @@ void JSON_INPUT::malformed(simdjson::error_code error, std::string const& proble
   std::string_view const text = m_input.view();
   std::size_t const value_end = end_of_first_value(text);
   std::size_t rest = value_end;
-  while (rest < text.size() && is_blank(text[rest])) ++rest;
+  while (rest < text.size() && is_json_blank(text[rest])) ++rest;
   if (m_started && value_end > 0 && rest < text.size() &&
       (error == simdjson::INCOMPLETE_ARRAY_OR_OBJECT || error == simdjson::TAPE_ERROR ||
        location == nullptr || location >= begin + value_end)) {
@@ -195,28 +193,98 @@ void JSON_INPUT::expect_end() {
   }
 }
 
+bool JSON_INPUT::is_well_formed(od::value& value, od::json_type type) {
+  if (type == od::json_type::string) {
+    std::string_view ignored;
+    check(value.get_string().get(ignored));  // refuses a bad escape
+    return true;
+  }
+  // The other scalars are checked by their text, which leaves them unread.
+  std::string_view token = value.raw_json_token();
+  token = token.substr(0, std::min(token.find_first_of(" \t\r\n"), token.size()));
+  switch (type) {
+    case od::json_type::number:
+      return is_json_number(token);
+    case od::json_type::boolean:
+      return token == "true" || token == "false";
+    case od::json_type::null:
+      return token == "null";
+    default:
+      return true;
+  }
+}
+
 std::string JSON_INPUT::describe(od::value& value, od::json_type type) {
   if (type == od::json_type::object || type == od::json_type::array) {
     return json_type_words(type);
   }
   std::string raw = token_text(value.raw_json_token());
-  bool well_formed = true;
-  if (type == od::json_type::number) {
-    well_formed = is_json_number(value.raw_json_token().substr(
-        0,
-        std::min(value.raw_json_token().find_first_of(" \t\r\n"), value.raw_json_token().size())));
-  } else if (type == od::json_type::boolean) {
-    bool ignored;
-    well_formed = !value.get_bool().get(ignored);
-  } else if (type == od::json_type::null) {
-    bool is_null = false;
-    well_formed = !value.is_null().get(is_null) && is_null;
-  } else if (type == od::json_type::string) {
-    std::string_view ignored;
-    check(value.get_string().get(ignored));
-  }
-  if (!well_formed) malformed(simdjson::INCORRECT_TYPE, "invalid token " + raw);
+  if (!is_well_formed(value, type)) malformed(simdjson::INCORRECT_TYPE, "invalid token " + raw);
   return raw;
+}
+
+void JSON_INPUT::skip(od::value& value) {
+  m_skip_stack.clear();
+  // Opens an object or an array, or checks a scalar; gives whether a frame
+  // was pushed.
+  auto open = [this](od::value& item) {
+    od::json_type const type = type_of(item);
+    if (type == od::json_type::object) {
+      od::object object;
+      check(item.get_object().get(object));
+      SKIP_FRAME frame{true, {}, {}, {}, {}};
+      check(object.begin().get(frame.m_field));
+      check(object.end().get(frame.m_fields_end));
+      m_skip_stack.push_back(frame);
+      return true;
+    }
+    if (type == od::json_type::array) {
+      od::array array;
+      check(item.get_array().get(array));
+      SKIP_FRAME frame{false, {}, {}, {}, {}};
+      check(array.begin().get(frame.m_item));
+      check(array.end().get(frame.m_items_end));
+      m_skip_stack.push_back(frame);
+      return true;
+    }
+    if (!is_well_formed(item, type)) {
+      malformed(simdjson::INCORRECT_TYPE, "invalid token " + token_text(item.raw_json_token()));
+    }
+    return false;
+  };
+  // Moves the innermost open object or array past the child just read.
+  auto next = [this] {
+    if (m_skip_stack.empty()) return;
+    SKIP_FRAME& frame = m_skip_stack.back();
+    if (frame.m_object) {
+      ++frame.m_field;
+    } else {
+      ++frame.m_item;
+    }
+  };
+  open(value);
+  while (!m_skip_stack.empty()) {
+    SKIP_FRAME& frame = m_skip_stack.back();
+    bool const done =
+        frame.m_object ? frame.m_field == frame.m_fields_end : frame.m_item == frame.m_items_end;
+    if (done) {
+      m_skip_stack.pop_back();
+      next();
+      continue;
+    }
+    bool opened;  // `frame` is invalid once a child is opened
+    if (frame.m_object) {
+      od::field field;
+      check((*frame.m_field).get(field));
+      key_of(field);
+      opened = open(field.value());
+    } else {
+      od::value item;
+      check((*frame.m_item).get(item));
+      opened = open(item);
+    }
+    if (!opened) next();
+  }
 }
 
 void JSON_INPUT::wrong_type(od::value& value, od::json_type type, std::string const& place,

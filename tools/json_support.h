@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <simdjson.h>
 
 #include "tools/input_file.h"
+#include "tools/tool_error.h"
 
 namespace zema_tool {
 
@@ -45,6 +47,17 @@ class JSON_INPUT {
     check(value.type().get(type));
     return type;
   }
+  // A field's key, unescaped.
+  std::string_view key_of(od::field& field) {
+    std::string_view key;
+    check(field.unescaped_key().get(key));
+    return key;
+  }
+  // Reads a value that the reader has no use for to its end, refusing
+  // malformed JSON anywhere inside it: a file is well-formed or refused,
+  // whatever parts of it a reader happens to look at. No recursion: the
+  // nesting is as deep as the parser allows.
+  void skip(od::value& value);
   // A value for a message ("an object", "12", "\"clk\""), after making sure
   // that a scalar is a well-formed token: a misspelt literal is malformed
   // JSON, not a wrong type.
@@ -54,12 +67,36 @@ class JSON_INPUT {
 
  private:
   std::string position(char const* location) const;
+  // Whether a scalar of `type` is one well-formed token. Reads a string;
+  // leaves any other scalar unread.
+  bool is_well_formed(od::value& value, od::json_type type);
 
   INPUT_TEXT const& m_input;
   od::parser m_parser;
   od::document m_document;
   bool m_started = false;  // whether m_document has a position to report
+
+  // The open objects and arrays of skip(), kept to spare an allocation per
+  // skipped value.
+  struct SKIP_FRAME {
+    bool m_object;
+    od::object_iterator m_field;
+    od::object_iterator m_fields_end;
+    od::array_iterator m_item;
+    od::array_iterator m_items_end;
+  };
+  std::vector<SKIP_FRAME> m_skip_stack;
 };
+
+// The one rule every reader applies to a text that becomes a name: it may
+// hold any character but U+0000, which would end it early wherever the name
+// is kept as a C string. Throws the TOOL_ERROR at place(), a function that
+// builds the place only when it is needed.
+constexpr char const* kNulInName = "a name must not contain the character U+0000";
+template <class PLACE_TEXT>
+void check_name_text(std::string_view name, PLACE_TEXT&& place) {
+  if (name.find('\0') != std::string_view::npos) throw TOOL_ERROR(place(), kNulInName);
+}
 
 // "an object", "an array", "a string", ...
 char const* json_type_words(od::json_type type);

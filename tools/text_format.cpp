@@ -69,4 +69,15 @@ std::string quoted_text(std::string_view text, std::size_t max_bytes) {
   return out;
 }
 
+std::string shortened_message(std::string text) {
+  if (text.size() <= kMaxMessageBytes) return text;
+  auto at_boundary = [&](std::size_t i) {
+    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xc0) == 0x80) --i;
+    return i;
+  };
+  std::size_t const head = at_boundary(kMaxMessageBytes / 2);
+  std::size_t const tail = at_boundary(text.size() - kMaxMessageBytes / 2 + 8);
+  return text.substr(0, head) + " ... " + text.substr(tail);
+}
+
 }  // namespace zema_tool

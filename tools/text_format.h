@@ -15,6 +15,9 @@
 
 namespace zema_tool {
 
+// The four characters JSON allows between tokens.
+constexpr bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // Room for the decimal digits of any 64-bit unsigned value.
 constexpr std::size_t kDecimalRoom = 20;
 
@@ -109,6 +112,34 @@ constexpr std::size_t kQuotedBytes = 64;
 // `text` in double quotes, escaped for a message (ESCAPE::MESSAGE) and cut
 // after `max_bytes` bytes, so that a message stays one short line.
 std::string quoted_text(std::string_view text, std::size_t max_bytes = kQuotedBytes);
+
+// The `count` items that item(i) gives, joined by `separator`. A long list
+// keeps its first four and last three items, with the number of those left
+// out between them ("... 12 more UNITs ..."), so that a message stays short
+// and is built in time linear in what it shows.
+template <class ITEM>
+std::string bounded_list(std::size_t count, ITEM&& item, std::string_view separator,
+                         std::string_view unit) {
+  std::string list;
+  auto add = [&](std::size_t i) {
+    if (!list.empty()) list.append(separator);
+    list.append(item(i));
+  };
+  if (count <= 8) {
+    for (std::size_t i = 0; i < count; ++i) add(i);
+    return list;
+  }
+  for (std::size_t i = 0; i < 4; ++i) add(i);
+  list.append(separator).append("(").append(decimal(count - 7)).append(" more ");
+  list.append(unit).append("s)");
+  for (std::size_t i = count - 3; i < count; ++i) add(i);
+  return list;
+}
+
+// The most bytes of a message's text; a longer one keeps its start and end
+// with " ... " between them, cut at character boundaries.
+constexpr std::size_t kMaxMessageBytes = 960;
+std::string shortened_message(std::string text);
 
 }  // namespace zema_tool
 

@@ -29,8 +29,11 @@ class TOOL_ERROR {
   TOOL_ERROR(std::string place, std::string message)
       : m_place(std::move(place)), m_message(std::move(message)) {}
 
-  // "PLACE: MESSAGE", or the message alone when there is no place.
-  std::string text() const { return m_place.empty() ? m_message : m_place + ": " + m_message; }
+  // "PLACE: MESSAGE", or the message alone when there is no place; at most
+  // kMaxMessageBytes, whatever the input put into either.
+  std::string text() const {
+    return shortened_message(m_place.empty() ? m_message : m_place + ": " + m_message);
+  }
 
   std::string m_place;
   std::string m_message;

@@ -40,6 +40,11 @@ namespace {
 constexpr std::size_t kMaxYosysDepth = 256;
 constexpr std::uint32_t kNoModule = 0xffffffffu;
 
+// a + b, or the largest count when that overflows.
+std::uint64_t saturated_sum(std::uint64_t a, std::uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 // --- Cell types and atom types ------------------------------------------------
 
 struct TYPE_WORDS {
@@ -251,24 +256,25 @@ std::string_view YOSYS_READER::expect_string(od::value& value, PLACE const& plac
   if (type != od::json_type::string) m_json.wrong_type(value, type, place.text(), "a string");
   std::string_view text;
   check(value.get_string().get(text));
-  if (std::memchr(text.data(), '\0', text.size()) != nullptr) {
-    throw TOOL_ERROR(place.text(), "a name must not contain the character U+0000");
-  }
+  check_name_text(text, [&] { return place.text(); });
   return text;
 }
 
-// A Yosys attribute is true when it is 1, as a number or as a bit string.
+// A Yosys attribute is true when it is 1, as a number or as a bit string,
+// or true.
 bool YOSYS_READER::is_true(od::value& value) {
   od::json_type const type = m_json.type_of(value);
   if (type == od::json_type::number) {
+    m_json.skip(value);  // refuses a malformed number
     std::int64_t number;
     return !value.get_int64().get(number) && number == 1;
   }
-  if (type == od::json_type::boolean) {
+  if (type != od::json_type::string) {
+    m_json.skip(value);  // refuses a misspelt literal
+    if (type != od::json_type::boolean) return false;
     bool flag;
     return !value.get_bool().get(flag) && flag;
   }
-  if (type != od::json_type::string) return false;
   std::string_view text;
   check(value.get_string().get(text));
   if (text.empty() || text.find_first_not_of("01") != std::string_view::npos) return false;
@@ -282,9 +288,11 @@ void YOSYS_READER::read() {
   for (auto result : top) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view key;
-    check(field.unescaped_key().get(key));
-    if (key != "modules") continue;  // "creator", "models" and the like say nothing of names
+    std::string_view const key = m_json.key_of(field);
+    if (key != "modules") {
+      m_json.skip(field.value());  // "creator", "models" and the like say nothing of names
+      continue;
+    }
     if (seen_modules) throw TOOL_ERROR("modules", "duplicate key \"modules\"");
     seen_modules = true;
     read_modules(field.value());
@@ -308,8 +316,7 @@ void YOSYS_READER::read_modules(od::value& value) {
   for (auto result : modules) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view name;
-    check(field.unescaped_key().get(name));
+    std::string_view const name = m_json.key_of(field);
     PLACE const place{&modules_place, name};
     if (m_module_index.count(name) != 0) {
       throw TOOL_ERROR(place.text(), "a second module named " + quoted_text(name));
@@ -331,16 +338,18 @@ void YOSYS_READER::read_module(std::string_view name, od::value& value, PLACE co
   for (auto result : object) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view key;
-    check(field.unescaped_key().get(key));
+    std::string_view const key = m_json.key_of(field);
     if (key == "attributes") {
       od::object attributes = expect_object(field.value(), PLACE{&place, key});
       for (auto attribute_result : attributes) {
         od::field attribute;
         check(std::move(attribute_result).get(attribute));
-        std::string_view attribute_key;
-        check(attribute.unescaped_key().get(attribute_key));
-        if (attribute_key == "top") module.m_marked_top = is_true(attribute.value());
+        std::string_view const attribute_key = m_json.key_of(attribute);
+        if (attribute_key == "top") {
+          module.m_marked_top = is_true(attribute.value());
+        } else {
+          m_json.skip(attribute.value());
+        }
       }
     } else if (key == "cells" && !seen_cells) {
       seen_cells = true;
@@ -349,9 +358,10 @@ void YOSYS_READER::read_module(std::string_view name, od::value& value, PLACE co
       for (auto cell_result : cells) {
         od::field cell;
         check(std::move(cell_result).get(cell));
-        std::string_view cell_name;
-        check(cell.unescaped_key().get(cell_name));
-        has_comb |= read_cell(cell_name, cell.value(), PLACE{&cells_place, cell_name});
+        std::string_view const cell_name = m_json.key_of(cell);
+        PLACE const cell_place{&cells_place, cell_name};
+        check_name_text(cell_name, [&] { return cell_place.text(); });
+        has_comb |= read_cell(cell_name, cell.value(), cell_place);
       }
       module.m_cells_end = static_cast<std::uint32_t>(m_cells.size());
     } else if (key == "netnames" && !seen_nets && (has_comb || !seen_cells)) {
@@ -363,11 +373,14 @@ void YOSYS_READER::read_module(std::string_view name, od::value& value, PLACE co
       for (auto net_result : nets) {
         od::field net;
         check(std::move(net_result).get(net));
-        std::string_view net_name;
-        check(net.unescaped_key().get(net_name));
-        read_net(net_name, net.value(), PLACE{&nets_place, net_name});
+        std::string_view const net_name = m_json.key_of(net);
+        PLACE const net_place{&nets_place, net_name};
+        check_name_text(net_name, [&] { return net_place.text(); });
+        read_net(net_name, net.value(), net_place);
       }
       module.m_nets_end = static_cast<std::uint32_t>(m_nets.size());
+    } else {
+      m_json.skip(field.value());  // ports, parameters, memories and the like
     }
   }
   m_modules.push_back(std::move(module));
@@ -416,8 +429,7 @@ bool YOSYS_READER::read_cell(std::string_view name, od::value& value, PLACE cons
   for (auto result : object) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view key;
-    check(field.unescaped_key().get(key));
+    std::string_view const key = m_json.key_of(field);
     if (key == "type") {
       cell.m_type = expect_string(field.value(), PLACE{&place, key});
       has_type = true;
@@ -430,10 +442,10 @@ bool YOSYS_READER::read_cell(std::string_view name, od::value& value, PLACE cons
       for (auto direction_result : directions) {
         od::field direction;
         check(std::move(direction_result).get(direction));
-        std::string_view port;
-        check(direction.unescaped_key().get(port));
-        std::string_view const text =
-            expect_string(direction.value(), PLACE{&directions_place, port});
+        std::string_view const port = m_json.key_of(direction);
+        PLACE const port_place{&directions_place, port};
+        check_name_text(port, [&] { return port_place.text(); });
+        std::string_view const text = expect_string(direction.value(), port_place);
         m_directions.emplace_back(port, text == "output");
       }
     } else if (key == "connections") {
@@ -442,17 +454,23 @@ bool YOSYS_READER::read_cell(std::string_view name, od::value& value, PLACE cons
       for (auto connection_result : connections) {
         od::field connection;
         check(std::move(connection_result).get(connection));
-        std::string_view port;
-        check(connection.unescaped_key().get(port));
+        std::string_view const port = m_json.key_of(connection);
+        PLACE const port_place{&connections_place, port};
+        check_name_text(port, [&] { return port_place.text(); });
         // Inputs name nothing; with the directions known they are skipped.
         bool const output =
             !has_directions || std::find(m_directions.begin(), m_directions.end(),
                                          std::make_pair(port, true)) != m_directions.end();
-        if (!bits_needed || !output) continue;
+        if (!bits_needed || !output) {
+          m_json.skip(connection.value());
+          continue;
+        }
         std::uint32_t const begin = static_cast<std::uint32_t>(m_bits.size());
-        read_bits(connection.value(), PLACE{&connections_place, port});
+        read_bits(connection.value(), port_place);
         m_connections.push_back({port, begin, static_cast<std::uint32_t>(m_bits.size())});
       }
+    } else {
+      m_json.skip(field.value());  // attributes, parameters and the like
     }
   }
   if (!has_type) throw TOOL_ERROR(place.text(), "missing \"type\"");
@@ -486,8 +504,7 @@ void YOSYS_READER::read_net(std::string_view name, od::value& value, PLACE const
   for (auto result : object) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view key;
-    check(field.unescaped_key().get(key));
+    std::string_view const key = m_json.key_of(field);
     if (key == "bits") {
       net.m_bits_begin = static_cast<std::uint32_t>(m_bits.size());
       read_bits(field.value(), PLACE{&place, key});
@@ -503,6 +520,8 @@ void YOSYS_READER::read_net(std::string_view name, od::value& value, PLACE const
           net.m_offset < -(std::int64_t{1} << 40) || net.m_offset > (std::int64_t{1} << 40)) {
         m_json.wrong_type(offset, type, PLACE{&place, key}.text(), "an integer");
       }
+    } else {
+      m_json.skip(field.value());
     }
   }
   m_nets.push_back(net);
@@ -551,7 +570,10 @@ std::uint32_t YOSYS_READER::find_top() {
 
 // Counts the names that expanding each module makes, children before
 // parents, with an explicit stack over the modules reachable from the top; a
-// module met again while it is being counted instantiates itself.
+// module met again while it is being counted instantiates itself. The counts
+// multiply along instantiations, so a file of a few kilobytes can describe
+// more names than any machine holds: they are refused here, before anything
+// is built.
 void YOSYS_READER::count_names(std::uint32_t top) {
   enum STATE : std::uint8_t { UNSEEN, OPEN, DONE };
   std::vector<STATE> state(m_modules.size(), UNSEEN);
@@ -562,7 +584,6 @@ void YOSYS_READER::count_names(std::uint32_t top) {
   };
   std::vector<FRAME> stack{{top, m_modules[top].m_cells_begin}};
   state[top] = OPEN;
-  std::uint64_t const limit = m_options.m_max_names;
   while (!stack.empty()) {
     FRAME& frame = stack.back();
     MODULE const& module = m_modules[frame.m_module];
@@ -572,11 +593,11 @@ void YOSYS_READER::count_names(std::uint32_t top) {
         CELL const& cell = m_cells[c];
         std::uint64_t const outputs = cell.m_outputs_end - cell.m_outputs_begin;
         if (cell.m_module != kNoModule) {
-          total += 1 + names[cell.m_module];
+          total = saturated_sum(total, saturated_sum(1, names[cell.m_module]));
         } else {
-          total += yosys_atom_type(cell.m_type) == CDB_ATOM_COMB ? 1 + outputs : 2 + outputs;
+          total = saturated_sum(
+              total, yosys_atom_type(cell.m_type) == CDB_ATOM_COMB ? 1 + outputs : 2 + outputs);
         }
-        if (total > limit) total = limit + 1;  // saturate: only "too many" matters
       }
       names[frame.m_module] = total;
       state[frame.m_module] = DONE;
@@ -586,11 +607,17 @@ void YOSYS_READER::count_names(std::uint32_t top) {
     CELL const& cell = m_cells[frame.m_cell++];
     if (cell.m_module == kNoModule || state[cell.m_module] == DONE) continue;
     if (state[cell.m_module] == OPEN) {
-      std::string chain = quoted_text(m_modules[cell.m_module].m_name);
-      for (std::size_t i = stack.size(); i-- > 0 && stack[i].m_module != cell.m_module;) {
-        chain = quoted_text(m_modules[stack[i].m_module].m_name).append(" -> ").append(chain);
-      }
-      chain = quoted_text(m_modules[cell.m_module].m_name).append(" -> ").append(chain);
+      // The cycle runs from the module's own frame to this cell, and back.
+      std::size_t first = stack.size() - 1;
+      while (stack[first].m_module != cell.m_module) --first;
+      std::string const chain = bounded_list(
+          stack.size() - first + 1,
+          [&](std::size_t i) {
+            std::uint32_t const m =
+                first + i < stack.size() ? stack[first + i].m_module : cell.m_module;
+            return quoted_text(m_modules[m].m_name);
+          },
+          " -> ", "module");
       throw TOOL_ERROR(cell_place(module, cell), "module " +
                                                      quoted_text(m_modules[cell.m_module].m_name) +
                                                      " instantiates itself: " + chain);
@@ -598,10 +625,11 @@ void YOSYS_READER::count_names(std::uint32_t top) {
     state[cell.m_module] = OPEN;
     stack.push_back({cell.m_module, m_modules[cell.m_module].m_cells_begin});
   }
-  if (1 + names[top] > limit) {
-    throw TOOL_ERROR(
-        place_in("modules", m_modules[top].m_name),
-        "expanding the hierarchy makes more than " + decimal(limit) + " instance names");
+  std::uint64_t const count = saturated_sum(1, names[top]);
+  if (count > m_options.m_max_instances) {
+    throw TOOL_ERROR(place_in("modules", m_modules[top].m_name),
+                     "expanding the hierarchy makes " +
+                         count_over_limit(count, "instance names", m_options.m_max_instances));
   }
 }
 

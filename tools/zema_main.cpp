@@ -63,6 +63,7 @@ struct OPTIONS {
   std::string m_names_file;
   std::string m_output = "-";
   std::uint64_t m_max_input_size = kDefaultMaxInput;
+  std::uint64_t m_max_instances = kDefaultMaxInstances;
   std::size_t m_max_violations = 10;
   bool m_backslash = false;
   bool m_stats = false;
@@ -114,7 +115,10 @@ READ_OPTIONS read_options(OPTIONS const& options) {
   read.m_format = options.m_input_format == "yosys"  ? INPUT_FORMAT::YOSYS
                   : options.m_input_format == "zema" ? INPUT_FORMAT::ZEMA
                                                      : INPUT_FORMAT::AUTO;
+  // import-yosys reads Yosys netlists only.
+  if (options.m_command == COMMAND_IMPORT) read.m_format = INPUT_FORMAT::YOSYS;
   read.m_max_input_size = options.m_max_input_size;
+  read.m_max_instances = options.m_max_instances;
   read.m_top = options.m_top;
   return read;
 }
@@ -203,13 +207,8 @@ int run_command(OPTIONS const& options) {
 
 // --- Command line ---------------------------------------------------------------
 
-void add_input_options(CLI::App* command, OPTIONS* options) {
-  command
-      ->add_option("--input-format", options->m_input_format,
-                   "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found "
-                   "from the content (auto)")
-      ->check(CLI::IsMember({"auto", "zema", "yosys"}))
-      ->capture_default_str();
+// The options of every command that reads a design.
+void add_read_options(CLI::App* command, OPTIONS* options) {
   command->add_option("--top", options->m_top,
                       "Yosys netlists: the top module (else the one marked top, else the only "
                       "module that no cell instantiates)");
@@ -219,9 +218,24 @@ void add_input_options(CLI::App* command, OPTIONS* options) {
                    "K, M, G: powers of 1024)")
       ->transform(CLI::AsSizeValue(false))
       ->default_str("2G");
+  command
+      ->add_option("--max-instances", options->m_max_instances,
+                   "Refuse a design with more instance names than this, or as many atoms or "
+                   "oterms; a Yosys hierarchy is counted before it is expanded")
+      ->capture_default_str();
   command->add_flag("--stats", options->m_stats,
                     "Print the wall time, CPU time and peak memory of each phase on standard "
                     "error");
+}
+
+void add_input_options(CLI::App* command, OPTIONS* options) {
+  command
+      ->add_option("--input-format", options->m_input_format,
+                   "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found "
+                   "from the content (auto)")
+      ->check(CLI::IsMember({"auto", "zema", "yosys"}))
+      ->capture_default_str();
+  add_read_options(command, options);
 }
 
 void add_design_options(CLI::App* command, OPTIONS* options, char const* what) {
@@ -310,16 +324,7 @@ int run_main(int argc, char** argv) {
   import->add_option("NETLIST", options.m_arguments, "Yosys netlist, - for standard input");
   import->add_option("-o,--output", options.m_output, "Design file to write, - for standard output")
       ->capture_default_str();
-  import->add_option("--top", options.m_top,
-                     "The top module (else the one marked top, else the only module that no "
-                     "cell instantiates)");
-  import
-      ->add_option("--max-input-size", options.m_max_input_size,
-                   "Refuse an input larger than this many bytes once decompressed")
-      ->transform(CLI::AsSizeValue(false))
-      ->default_str("2G");
-  import->add_flag("--stats", options.m_stats,
-                   "Print the wall time, CPU time and peak memory of each phase");
+  add_read_options(import, &options);
 
   try {
     app.parse(argc, argv);

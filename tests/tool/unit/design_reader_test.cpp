@@ -47,7 +47,7 @@ DESIGN_RECORDS read(std::string const& bytes, std::string* error,
   try {
     INPUT_TEXT const text = INPUT_TEXT::from_bytes(bytes, "in.json", max_size);
     READ_OPTIONS options;
-    options.m_max_names = 1000;
+    options.m_max_instances = 1000;
     read_records(text, options, &records);
   } catch (TOOL_ERROR const& failure) {
     *error = failure.text();
@@ -105,6 +105,40 @@ std::string cells(int count, char const* type) {
   return text;
 }
 
+// A Yosys netlist whose top module holds `cells` and starts with `before`.
+std::string yosys_top(std::string const& cells, std::string const& before = "") {
+  return R"({"modules": {"top": {)" + before + R"("cells": {)" + cells + "}}}}";
+}
+
+// Modules m0 to m{levels - 1}, each holding two instances of the next, and a
+// gate in the last.
+std::string doubling_modules(int levels) {
+  std::string text = R"({"modules": {)";
+  for (int m = 0; m + 1 < levels; ++m) {
+    std::string const next = "m" + std::to_string(m + 1);
+    text.append("\"m").append(std::to_string(m)).append(R"(": {"cells": {"a": {"type": ")");
+    text.append(next).append(R"("}, "b": {"type": ")").append(next).append("\"}}}, ");
+  }
+  return text + "\"m" + std::to_string(levels - 1) + R"(": {"cells": {"g": {"type": "$_NOT_"}}}}})";
+}
+
+// Modules m0 to m{count - 1}, each instantiating the next, and the last m0.
+std::string module_cycle(int count) {
+  std::string text = R"({"modules": {)";
+  for (int m = 0; m < count; ++m) {
+    text += (m != 0 ? ", \"m" : "\"m") + std::to_string(m) + R"(": {"cells": {"c": {"type": "m)" +
+            std::to_string((m + 1) % count) + "\"}}}";
+  }
+  return text + R"(, "x": {"cells": {"c": {"type": "m0"}}}}})";
+}
+
+// `count` atoms of a design file's netlist.
+std::string atoms(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += i != 0 ? ", {\"type\": 0}" : "{\"type\": 0}";
+  return text;
+}
+
 struct BAD_INPUT {
   char const* what;
   std::string bytes;
@@ -117,7 +151,7 @@ class BadInputTest : public ::testing::TestWithParam<BAD_INPUT> {};
 
 TEST_P(BadInputTest, GivesOneErrorLineWithItsPlace) {
   std::string error;
-  read(GetParam().bytes, &error, 4096);
+  read(GetParam().bytes, &error, 65536);
   EXPECT_EQ(error, GetParam().error);
   EXPECT_EQ(error.find('\n'), std::string::npos);
 }
@@ -133,10 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
         BAD_INPUT{"bytes that cannot start JSON", std::string("\0\0\0\0\0\0\0", 7),
                   "in.json:1:1: malformed JSON: expected a JSON value, got the byte 0x00"},
         BAD_INPUT{"an input past the size limit",
-                  "{\"root\": {\"name\": \"" + std::string(5000, 'x') + "\"}}",
-                  "in.json: the input is larger than 4096 bytes (see --max-input-size)"},
+                  "{\"root\": {\"name\": \"" + std::string(70000, 'x') + "\"}}",
+                  "in.json: the input is larger than 65536 bytes (see --max-input-size)"},
         BAD_INPUT{"a decompression bomb", xz(std::string(1 << 20, ' ')),
-                  "in.json: the input is larger than 4096 bytes (see --max-input-size)"},
+                  "in.json: the input is larger than 65536 bytes (see --max-input-size)"},
         BAD_INPUT{"cut xz data", xz(kDesign).substr(0, 30),
                   "in.json: broken xz data: the data ends early"},
         BAD_INPUT{"gzip data with trailing bytes", gzip(kDesign) + "junk",
@@ -153,7 +187,56 @@ INSTANTIATE_TEST_SUITE_P(
                   "{\"modules\": {\"t\": {\"cells\": {" + cells(4, "m") +
                       "}}, \"m\": {\"cells\": {" + cells(10, "n") + "}}, \"n\": {\"cells\": {" +
                       cells(30, "$_NAND_") + "}}}}",
-                  "modules.t: expanding the hierarchy makes more than 1000 instance names"}));
+                  "modules.t: expanding the hierarchy makes 1245 instance names, more than "
+                  "--max-instances (1000)"},
+        // Each level instantiates the next twice: 2^60 names from a few lines.
+        BAD_INPUT{"a hierarchy bomb", doubling_modules(60),
+                  "modules.m0: expanding the hierarchy makes 2305843009213693951 instance names, "
+                  "more than --max-instances (1000)"},
+        BAD_INPUT{"a hierarchy bomb past 64 bits", doubling_modules(70),
+                  "modules.m0: expanding the hierarchy makes 18446744073709551615 or more "
+                  "instance names, more than --max-instances (1000)"},
+        BAD_INPUT{"a design file past the limit",
+                  "{\"root\": {\"name\": \"\"}, \"netlist\": [" + atoms(1001) + "]}",
+                  "in.json: the design has 1001 atoms, more than --max-instances (1000)"},
+        BAD_INPUT{"a long instantiation cycle", module_cycle(50),
+                  "modules.m49.cells.c: module \"m0\" instantiates itself: \"m0\" -> \"m1\" -> "
+                  "\"m2\" -> \"m3\" -> (44 more modules) -> \"m48\" -> \"m49\" -> \"m0\""},
+        // Names are never cut short at a NUL, in a key or in a value.
+        BAD_INPUT{"a NUL in a cell's name", yosys_top(R"("u\u0000x": {"type": "$_NOT_"})"),
+                  "modules.top.cells.\"u\\u0000x\": a name must not contain the character "
+                  "U+0000"},
+        BAD_INPUT{
+            "a NUL in a port's name",
+            yosys_top(R"("u": {"type": "$_DFF_P_", "port_directions": {"Q\u0000": "output"}})"),
+            "modules.top.cells.u.port_directions.\"Q\\u0000\": a name must not contain "
+            "the character U+0000"},
+        BAD_INPUT{"a NUL in a connection's port",
+                  yosys_top(R"("u": {"type": "x", "connections": {"Y\u0000": [2]}})"),
+                  "modules.top.cells.u.connections.\"Y\\u0000\": a name must not contain the "
+                  "character U+0000"},
+        BAD_INPUT{"a NUL in a net's name",
+                  yosys_top(R"("u": {"type": "x", "connections": {"Y": [2]}}}, )"
+                            R"("netnames": {"n\u0000et": {"bits": [2]})"),
+                  "modules.top.netnames.\"n\\u0000et\": a name must not contain the character "
+                  "U+0000"},
+        // Malformed JSON is refused also where a reader has no use for it.
+        BAD_INPUT{
+            "a missing colon in attributes",
+            yosys_top(R"("u": {"type": "$_NOT_", "attributes": {"a" 1}})"),
+            "in.json:1:75: malformed JSON: The JSON document has an improper structure: missing or "
+            "superfluous commas, braces, missing keys, etc."},
+        BAD_INPUT{"a misspelt literal in parameters",
+                  yosys_top(R"("u": {"type": "$_NOT_", "parameters": {"A": tru}})"),
+                  "in.json:1:76: malformed JSON: invalid token tru"},
+        BAD_INPUT{"a bad escape in an input connection",
+                  yosys_top(R"("u": {"type": "$_NOT_", "port_directions": {"A": "input"}, )"
+                            R"("connections": {"A": ["\x41"]}})"),
+                  "in.json:1:119: malformed JSON: Problem while parsing a string"},
+        BAD_INPUT{
+            "a trailing comma in ports", yosys_top("", R"("ports": {"a": [2,]}, )"),
+            "in.json:1:40: malformed JSON: The JSON document has an improper structure: missing or "
+            "superfluous commas, braces, missing keys, etc."}));
 
 }  // namespace
 }  // namespace zema_tool
