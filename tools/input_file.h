@@ -2,12 +2,11 @@
 // input or a device), decompressed when they are xz or gzip data, with
 // simdjson's padding readable past the end.
 //
-// A plain regular file is mapped, not read: its pages come from the page
-// cache as the parser reaches them and are never copied. Standard input,
-// pipes and devices are read in chunks, and compressed data is decompressed
-// in chunks, into one buffer that grows by doubling. Every input is refused
-// as soon as it passes the size limit, so a stream without end costs at most
-// the limit in time and memory.
+// Every input is read in chunks, never mapped, and refused as soon as it
+// passes the size limit: a plain regular file by its size before it is read,
+// anything else once it has passed the limit, so that a stream without end
+// costs at most the limit and one chunk in time and memory. A regular file
+// that shrinks, grows or is rewritten while it is read is refused too.
 #ifndef TOOLS_INPUT_FILE_H
 #define TOOLS_INPUT_FILE_H
 
@@ -23,8 +22,6 @@ constexpr std::uint64_t kLargestInput = 0xffffffffull - 64;
 // The default of --max-input-size: 2 GiB of (decompressed) input.
 constexpr std::uint64_t kDefaultMaxInput = std::uint64_t{2} << 30;
 
-enum class COMPRESSION { NONE, XZ, GZIP };
-
 class INPUT_TEXT {
  public:
   INPUT_TEXT() = default;
@@ -39,7 +36,8 @@ class INPUT_TEXT {
 
   // Reads `path` ("-" for standard input). Throws TOOL_ERROR, placed at the
   // input's name, when it cannot be read, when its (decompressed) size passes
-  // `max_size`, or when its compressed data is broken.
+  // `max_size`, when its compressed data is broken, or when it changed while
+  // it was read.
   // Unless `any_text`, an input whose text cannot start a JSON value is
   // refused as soon as its first bytes are read.
   static INPUT_TEXT read(std::string const& path, std::uint64_t max_size, bool any_text = false);
@@ -53,19 +51,16 @@ class INPUT_TEXT {
   std::string_view view() const { return std::string_view(m_data, m_size); }
   // The input's name for messages: the path, or "<stdin>".
   std::string const& name() const { return m_name; }
-  COMPRESSION compression() const { return m_compression; }
 
  private:
   void swap(INPUT_TEXT& other) noexcept;
-  void release();
-  void decompress(std::uint64_t max_size);
+  // The checks on the whole text, once it is read.
+  void finish(std::uint64_t max_size, bool any_text);
 
-  char* m_data = nullptr;
+  char* m_data = nullptr;  // mapped, m_capacity bytes
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
-  std::size_t m_mapped = 0;  // bytes mapped with mmap; 0: m_data is from malloc
   std::string m_name;
-  COMPRESSION m_compression = COMPRESSION::NONE;
 };
 
 }  // namespace zema_tool
