@@ -5,20 +5,23 @@
 // A big design makes millions of small blocks of a few fixed sizes (tree
 // nodes, hash nodes, name-table nodes), and on this kind of machine the first
 // touch of a fresh 4 KiB page costs more than the work done in it. So every
-// block comes from one large address range reserved up front and backed by
-// huge pages, and no block carries a header. The range is cut into 64 KiB
-// slabs. A small block comes from a pool, one per tracking record and size,
-// that carves slabs of its own; a large block takes a span of whole slabs. A
-// table of slabs leads from a block's address to its pool or span, which
-// knows the record and the size to charge when the block is freed. Fresh
-// memory of the range is already zero; a reused block is cleared on the way
-// out. Freed slabs (a pool's, once its last block goes, or a span's, such as
-// the old bucket array of a table that grew) are kept as runs of neighbours
-// and serve later spans and pools best fit, so that the memory a run touched
-// is reused before fresh memory is touched and a process that builds and
-// drops big tables again and again stays the size of one round.
+// block comes from one large address range backed by huge pages, and no
+// block carries a header. The range is reserved in segments, the first small
+// and each next one twice the size of the last, so that the address space a
+// process holds stays in proportion to what it uses: a host under an
+// address-space limit keeps room for its own memory. The range is cut into
+// 64 KiB slabs. A small block comes from a pool, one per tracking record and
+// size, that carves slabs of its own; a large block takes a span of whole
+// slabs. A table of slabs leads from a block's address to its pool or span,
+// which knows the record and the size to charge when the block is freed.
+// Fresh memory of the range is already zero; a reused block is cleared on
+// the way out. Freed slabs (a pool's, once its last block goes, or a span's,
+// such as the old bucket array of a table that grew) are kept as runs of
+// neighbours and serve later spans and pools best fit, so that the memory a
+// run touched is reused before fresh memory is touched and a process that
+// builds and drops big tables again and again stays the size of one round.
 //
-// When the range cannot be reserved or is full, and in sanitizer builds or
+// When no segment can be reserved, and in sanitizer builds or
 // runs with ZEMA_HOST_POOLS=0 in the environment (for valgrind), blocks come
 // from calloc with a small header naming their record and size, so that each
 // block stays visible to the checker.
@@ -100,6 +103,13 @@ struct SLAB {
   SPAN* m_span;
 };
 
+// One reserved part of the range, with the slab table of its slabs.
+struct SEGMENT {
+  char* m_base;
+  char* m_limit;
+  SLAB* m_slabs;  // by slab, from m_base
+};
+
 // The first touch of fresh memory is what a big design pays most for, and a
 // host that knows how much it will need can let a thread of its own take
 // that cost: it populates the range from the arena's end up to the given
@@ -140,24 +150,23 @@ class ARENA {
 #endif
   }
 
-  // Starts a prefaulter (once) for the next `bytes` of the range, if any.
+  // Starts a prefaulter (once) for the next `bytes` of the range, if any,
+  // first reserving a segment that holds them when the current one is short.
   void start_prefault(std::size_t bytes) {
-    if (m_base == nullptr || m_prefault) return;
+    if (m_segments.empty() || m_prefault) return;
+    if (static_cast<std::size_t>(m_limit - m_next) < bytes) grow(bytes);
     std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
     m_prefault.reset(new PREFAULTER(m_next, m_next + std::min(bytes, room)));
   }
 
-  bool is_open() const { return m_base != nullptr; }
+  bool is_open() const { return !m_segments.empty(); }
 
-  bool owns(void const* block) const {
-    char const* const p = static_cast<char const*>(block);
-    return p >= m_base && p < m_limit;
-  }
+  bool owns(void const* block) const { return segment_of(block) != nullptr; }
 
   // A zero-filled block of `size` bytes charged to `thunk`, or null when the
   // range is missing or full.
   void* allocate(MEM_TRACKER_THUNK* thunk, std::size_t size) {
-    if (m_base == nullptr) return nullptr;
+    if (m_segments.empty()) return nullptr;
     if (size > kLargestPooled) return allocate_span(thunk, size);
     POOL* const pool = find(thunk, size);
     ++pool->m_live;
@@ -220,41 +229,77 @@ class ARENA {
   }
 
  private:
+  // The first segment: a small one, which a small design never outgrows.
   void reserve() {
-    // As much as the address space comfortably gives: a design of millions
-    // of instances needs several hundred MiB.
-    std::size_t bytes = sizeof(void*) == 8 ? std::size_t(64) << 30 : std::size_t(1) << 30;
-    for (; bytes >= (std::size_t(64) << 20); bytes /= 2) {
-      void* const range = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
-                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (range == MAP_FAILED) continue;
-      std::size_t const table_bytes = (bytes >> kSlabShift) * sizeof(SLAB);
-      void* const table = mmap(nullptr, table_bytes, PROT_READ | PROT_WRITE,
-                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-      if (table == MAP_FAILED) {
-        munmap(range, bytes + kHugePageBytes);
-        continue;
-      }
-      // Huge pages need ranges aligned to their size.
-      std::uintptr_t const start = reinterpret_cast<std::uintptr_t>(range);
-      std::size_t const skip = (kHugePageBytes - start % kHugePageBytes) % kHugePageBytes;
-      m_base = static_cast<char*>(range) + skip;
-      m_limit = m_base + bytes;
-      m_next = m_base;
-      m_slabs = static_cast<SLAB*>(table);
-      madvise(m_base, bytes, MADV_HUGEPAGE);
-      return;
+    std::size_t const first = sizeof(void*) == 8 ? std::size_t(256) << 20 : std::size_t(64) << 20;
+    add_segment(first);
+  }
+
+  // Reserves a segment of `bytes` (a multiple of the huge page) and makes it
+  // the one fresh slabs come from; false when the address space refuses it.
+  bool add_segment(std::size_t bytes) {
+    void* const range = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (range == MAP_FAILED) return false;
+    std::size_t const table_bytes = (bytes >> kSlabShift) * sizeof(SLAB);
+    void* const table = mmap(nullptr, table_bytes, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (table == MAP_FAILED) {
+      munmap(range, bytes + kHugePageBytes);
+      return false;
     }
+    // Huge pages need ranges aligned to their size.
+    std::uintptr_t const start = reinterpret_cast<std::uintptr_t>(range);
+    std::size_t const skip = (kHugePageBytes - start % kHugePageBytes) % kHugePageBytes;
+    char* const base = static_cast<char*>(range) + skip;
+    madvise(base, bytes, MADV_HUGEPAGE);
+    m_segments.push_back(SEGMENT{base, base + bytes, static_cast<SLAB*>(table)});
+    m_next = base;
+    m_limit = base + bytes;
+    return true;
+  }
+
+  // A new segment with room for `bytes` at least, twice the size of the
+  // last; what the last one has left serves later allocations as freed
+  // slabs do. False when the address space refuses it.
+  bool grow(std::size_t bytes) {
+    std::size_t const last =
+        static_cast<std::size_t>(m_segments.back().m_limit - m_segments.back().m_base);
+    if (bytes > (std::size_t(-1) >> 2)) return false;
+    std::size_t size = 2 * last;
+    while (size < bytes) size *= 2;
+    char* const rest = m_next;
+    std::size_t const rest_slabs = static_cast<std::size_t>(m_limit - m_next) / kSlabBytes;
+    if (!add_segment(size)) return false;
+    if (rest_slabs > 0) give_back(rest, rest_slabs);
+    return true;
+  }
+
+  // The segment that holds `address`, or null.
+  SEGMENT const* segment_of(void const* address) const {
+    char const* const p = static_cast<char const*>(address);
+    if (m_segments.empty()) return nullptr;
+    // Newest first: it holds most of a big design's blocks.
+    for (auto segment = m_segments.rbegin(); segment != m_segments.rend(); ++segment) {
+      if (p >= segment->m_base && p < segment->m_limit) return &*segment;
+    }
+    return nullptr;
   }
 
   SLAB& entry(void const* address) const {
-    return m_slabs[static_cast<std::size_t>(static_cast<char const*>(address) - m_base) >>
-                   kSlabShift];
+    SEGMENT const& segment = *segment_of(address);
+    return segment
+        .m_slabs[static_cast<std::size_t>(static_cast<char const*>(address) - segment.m_base) >>
+                 kSlabShift];
   }
 
-  // Fresh slabs from the end of what the range has handed out.
+  // Fresh slabs from the end of what the range has handed out, from a new
+  // segment when the current one is full.
   char* take_fresh(std::size_t count) {
-    if (static_cast<std::size_t>(m_limit - m_next) / kSlabBytes < count) return nullptr;
+    if (static_cast<std::size_t>(m_limit - m_next) / kSlabBytes < count &&
+        !grow(count * kSlabBytes)) {
+      return nullptr;
+    }
     char* const slabs = m_next;
     m_next += count * kSlabBytes;
     return slabs;
@@ -316,7 +361,7 @@ class ARENA {
   }
 
   void* allocate_span(MEM_TRACKER_THUNK* thunk, std::size_t size) {
-    if (size > static_cast<std::size_t>(m_limit - m_base)) return nullptr;
+    if (size > (std::size_t(-1) >> 2)) return nullptr;
     std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
     char* const start = take_run(slabs);
     if (start == nullptr) return nullptr;
@@ -363,10 +408,9 @@ class ARENA {
     }
   }
 
-  char* m_base = nullptr;
+  std::vector<SEGMENT> m_segments;  // in the order they were reserved
+  char* m_next = nullptr;           // the newest segment's fresh slabs
   char* m_limit = nullptr;
-  char* m_next = nullptr;
-  SLAB* m_slabs = nullptr;  // by slab, from m_base
   std::vector<POOL*> m_pools;
   std::vector<POOL*> m_index;
   POOL* m_last = nullptr;

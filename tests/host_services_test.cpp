@@ -286,14 +286,49 @@ TEST(HostMemory, BlocksStayZeroFilledAcrossPrefaultAndReuse) {
   EXPECT_EQ(before.live_blocks, after.live_blocks);
 }
 
-std::size_t resident_bytes() {
+// The process's mapped and resident bytes, from /proc/self/statm; 0 where
+// it cannot be read.
+std::pair<std::size_t, std::size_t> mapped_and_resident_bytes() {
   std::FILE* const statm = std::fopen("/proc/self/statm", "r");
-  if (statm == nullptr) return 0;
+  if (statm == nullptr) return {0, 0};
   unsigned long size = 0;
   unsigned long resident = 0;
   int const read = std::fscanf(statm, "%lu %lu", &size, &resident);
   std::fclose(statm);
-  return read == 2 ? resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) : 0;
+  std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return read == 2 ? std::make_pair(size * page, resident * page) : std::make_pair(0ul, 0ul);
+}
+
+std::size_t resident_bytes() { return mapped_and_resident_bytes().second; }
+
+// The address space the pools hold grows with what they hand out, so that a
+// host under `ulimit -v` keeps room for its own memory; blocks from every
+// part of it are freed and reused alike.
+TEST(HostMemory, ReservesAddressSpaceInProportionToUse) {
+  if (!zema_host::mem_pooled()) GTEST_SKIP() << "blocks come from the C library";
+  if (mapped_and_resident_bytes().first == 0) GTEST_SKIP() << "no /proc/self/statm";
+  zema_host::MEM_STATS const stats_before = zema_host::mem_module_stats("HOSTTEST");
+  std::size_t const block = std::size_t(16) << 20;
+  std::size_t const count = 40;  // 640 MiB, past the first reservation
+  for (int round = 0; round < 2; ++round) {
+    std::vector<void*> blocks;
+    for (std::size_t i = 0; i < count; ++i) {
+      blocks.push_back(MEM_MANAGER::new_wrapper(block, &g_char_thunk, __FILE__));
+      static_cast<char*>(blocks.back())[block - 1] = static_cast<char>(i);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      EXPECT_EQ(static_cast<char*>(blocks[i])[block - 1], static_cast<char>(i));
+    }
+    for (std::size_t i = 0; i < count; i += 2) MEM_MANAGER::delete_wrapper(blocks[i], "HOSTTEST");
+    for (std::size_t i = 1; i < count; i += 2) MEM_MANAGER::delete_wrapper(blocks[i], "HOSTTEST");
+    // Twice what was used, and the rest of the process: not a reservation
+    // made in advance for the largest design.
+    EXPECT_LT(mapped_and_resident_bytes().first, 2 * count * block + (std::size_t(1) << 30))
+        << "round " << round;
+  }
+  zema_host::MEM_STATS const stats_after = zema_host::mem_module_stats("HOSTTEST");
+  EXPECT_EQ(stats_after.live_blocks, stats_before.live_blocks);
+  EXPECT_EQ(stats_after.live_bytes, stats_before.live_bytes);
 }
 
 // A host that builds and drops big tables again and again, as a converter
