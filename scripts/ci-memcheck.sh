@@ -2,7 +2,8 @@
 # Memcheck gate: builds the memcheck preset (native RelWithDebInfo, the
 # reference host built and run without its block pools so that valgrind sees
 # every block)
-# and runs its tests, the unit tests and the fuzz targets' replays, each under
+# and runs its tests, the unit tests and the fuzz targets' replays (among them the
+# command's readers on every golden, bad and example input), each under
 # valgrind memcheck (the preset's test launcher). Any memory error or
 # definite leak makes valgrind exit with 99 and fails the test. The
 # allocation-failure sweep fails every 5th allocation here instead of every one
