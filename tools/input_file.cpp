@@ -163,7 +163,7 @@ class SOURCE {
   // input (nothing was added).
   bool fill() {
     if (m_fd < 0 || m_ended) return false;
-    std::memmove(m_buffer.get(), m_next, m_available);
+    if (m_available > 0) std::memmove(m_buffer.get(), m_next, m_available);
     m_next = m_buffer.get();
     std::size_t const got = read_into(m_buffer.get() + m_available, kChunk - m_available);
     m_available += got;
@@ -341,7 +341,7 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
   }
   if (!any_text) check_start(std::string_view(in.next(), in.available()), name);
   std::size_t const first = in.available();
-  std::memcpy(out->room(first), in.next(), first);
+  if (first > 0) std::memcpy(out->room(first), in.next(), first);
   out->commit(first);
   in.consume(first);
   if (known_size >= 0) {
