@@ -9,10 +9,10 @@
 #include <string>
 
 #include "bench/baseline_converter.h"
-#include "tools/design_builder.h"
-#include "tools/design_reader.h"
-#include "tools/input_file.h"
-#include "tools/output_buffer.h"
+#include "tools/input/design_builder.h"
+#include "tools/input/input_file.h"
+#include "tools/input/read_design.h"
+#include "tools/output/output_buffer.h"
 #include "tools/tool_error.h"
 
 namespace {

@@ -17,10 +17,10 @@
 #include <string>
 #include <string_view>
 
-#include "tools/design_builder.h"
-#include "tools/design_reader.h"
-#include "tools/input_file.h"
-#include "tools/text_format.h"
+#include "tools/input/design_builder.h"
+#include "tools/input/input_file.h"
+#include "tools/input/read_design.h"
+#include "tools/output/text_format.h"
 #include "tools/tool_error.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "tools/text_format.h"
+#include "tools/output/text_format.h"
 
 namespace zema_tool {
 

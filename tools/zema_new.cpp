@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "tools/huge_pages.h"
+#include "tools/input/huge_pages.h"
 
 void* operator new(std::size_t size) {
   void* const block = std::malloc(size != 0 ? size : 1);

@@ -1,6 +1,6 @@
 // The readers from bytes to records: what a design file or a Yosys netlist
 // becomes, compressed or not, and the one error line each bad input gives.
-#include "tools/design_reader.h"
+#include "tools/input/read_design.h"
 
 #include <gtest/gtest.h>
 #include <lzma.h>

@@ -1,6 +1,6 @@
 // The checks of DESIGN_RECORDS on designs written as records, without JSON:
 // id assignment, duplicate ids, references, and the netlist rules.
-#include "tools/design_records.h"
+#include "tools/input/design_records.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "h/cdb_net_sys.h"
-#include "tools/design_reader.h"
+#include "tools/input/yosys_reader.h"
 
 namespace zema_tool {
 namespace {

@@ -1,0 +1,425 @@
+// zema_gen_design: writes a random design file for the zema tool, for tests
+// and measurements.
+//
+// The hierarchy grows breadth first: each instance gets 1 to 2F-1 children
+// (F the fan-out; exactly one with F = 1, which makes a chain), until the
+// instance count is reached or the depth limit stops it. With the "wild"
+// alphabet the unit names mix upper case, digits in front, punctuation
+// (including "/" and "\"), UTF-8 beyond ASCII, empty names, repeats among
+// siblings and, under the root, names that clash with made-up ones ("w0",
+// "lut3"). The "rtl" alphabet writes names as synthesis does ("data_q[7]",
+// "genblk1[3].u_fifo", "$auto$simplemap.cc:278:mux$7"). The netlist follows the rules the tool
+// enforces, so every design it writes loads. The same options and seed always give the same file.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "atm/zema/zema_naming_rules.h"
+#include "host/zema_host.h"
+#include "tools/output/text_format.h"
+
+namespace {
+
+constexpr int kTypeCount = 50;
+constexpr int kCombType = 26;
+
+struct OPTIONS {
+  std::uint64_t m_instances = 1000;
+  unsigned m_fanout = 4;
+  unsigned m_max_depth = 0;
+  std::uint64_t m_atoms = 1000;
+  unsigned m_oterms = 3;
+  std::uint64_t m_names = 0;
+  unsigned m_missing_ids = 0;  // percent of instances below the root written without an id
+  std::uint64_t m_seed = 1;
+  std::string m_alphabet = "wild";
+  std::string m_output = "-";
+};
+
+// splitmix64: small, fast and the same on every platform.
+class RANDOM {
+ public:
+  explicit RANDOM(std::uint64_t seed) : m_state(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [0, n); n > 0.
+  std::uint64_t below(std::uint64_t n) { return next() % n; }
+  bool percent(unsigned p) { return below(100) < p; }
+
+ private:
+  std::uint64_t m_state;
+};
+
+class WRITER {
+ public:
+  explicit WRITER(std::FILE* stream) : m_stream(stream) {}
+  ~WRITER() { flush(); }
+  void put(char c) {
+    m_buffer.push_back(c);
+    if (m_buffer.size() >= (1u << 20)) flush();
+  }
+  void put(std::string_view text) {
+    m_buffer.append(text);
+    if (m_buffer.size() >= (1u << 20)) flush();
+  }
+  void put(char const* text) { put(std::string_view(text)); }
+  void put_uint(std::uint64_t value) {
+    char digits[zema_tool::kDecimalRoom];
+    put(std::string_view(digits, zema_tool::write_decimal(digits, value) - digits));
+  }
+  void put_string(std::string const& text) {
+    put('"');
+    zema_tool::put_escaped(*this, text, zema_tool::ESCAPE::JSON);
+    put('"');
+  }
+  void flush() {
+    if (!m_buffer.empty()) std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_stream);
+    m_buffer.clear();
+  }
+
+ private:
+  std::FILE* m_stream;
+  std::string m_buffer;
+};
+
+class GENERATOR {
+ public:
+  explicit GENERATOR(OPTIONS const& options) : m_options(options), m_random(options.m_seed) {}
+
+  void run(WRITER& out) {
+    make_hierarchy();
+    out.put("{\"root\": ");
+    write_hierarchy(out);
+    out.put(",\n\"names\": [");
+    for (std::uint64_t i = 0; i < m_options.m_names; ++i) {
+      out.put(i == 0 ? "\n" : ",\n");
+      out.put("{\"name\": ");
+      out.put_string(unit_name(false));
+      out.put(", \"id\": ");
+      out.put_uint(free_id(i));
+      out.put('}');
+    }
+    out.put("],\n\"netlist\": [");
+    for (std::uint64_t i = 0; i < m_options.m_atoms; ++i) {
+      out.put(i == 0 ? "\n" : ",\n");
+      write_atom(out);
+    }
+    out.put("]}\n");
+  }
+
+ private:
+  std::uint64_t instance_count() const {
+    return m_options.m_instances == 0 ? 1 : m_options.m_instances;
+  }
+  std::uint64_t free_id(std::uint64_t i) const { return instance_count() + 1 + i; }
+
+  void make_hierarchy() {
+    std::uint64_t const count = instance_count();
+    m_parent.assign(count, 0);
+    m_depth.assign(count, 0);
+    m_has_id.assign(count, true);
+    std::vector<std::uint32_t> queue{0};
+    std::size_t head = 0;
+    std::uint64_t next = 1;
+    unsigned const limit = m_options.m_max_depth;
+    while (next < count) {
+      if (head == queue.size()) {
+        // Every open instance sits at the depth limit: widen a shallower one.
+        std::uint32_t pick;
+        do {
+          pick = static_cast<std::uint32_t>(m_random.below(next));
+        } while (limit != 0 && m_depth[pick] >= limit);
+        queue.push_back(pick);
+      }
+      std::uint32_t const parent = queue[head++];
+      if (limit != 0 && m_depth[parent] >= limit) continue;
+      std::uint64_t children =
+          m_options.m_fanout <= 1 ? 1 : 1 + m_random.below(2 * m_options.m_fanout - 1);
+      for (; children > 0 && next < count; --children, ++next) {
+        m_parent[next] = parent;
+        m_depth[next] = m_depth[parent] + 1;
+        m_has_id[next] = !m_random.percent(m_options.m_missing_ids);
+        if (m_has_id[next]) m_named.push_back(static_cast<std::uint32_t>(next));
+        queue.push_back(static_cast<std::uint32_t>(next));
+      }
+    }
+    // Children in creation order, as index lists per parent.
+    m_first_child.assign(count + 1, 0);
+    for (std::uint64_t i = 1; i < count; ++i) ++m_first_child[m_parent[i] + 1];
+    for (std::uint64_t i = 0; i < count; ++i) m_first_child[i + 1] += m_first_child[i];
+    m_children.assign(count, 0);
+    std::vector<std::uint32_t> fill(m_first_child.begin(), m_first_child.end() - 1);
+    for (std::uint64_t i = 1; i < count; ++i) {
+      m_children[fill[m_parent[i]]++] = static_cast<std::uint32_t>(i);
+    }
+    m_named.push_back(0);  // the root may name type-26 atoms too
+  }
+
+  // Written with an explicit stack: a chain of ten thousand levels must not
+  // need ten thousand frames.
+  void write_hierarchy(WRITER& out) {
+    struct OPEN {
+      std::uint32_t m_instance;
+      std::uint32_t m_next;  // index into m_children
+      std::string m_last_name;
+    };
+    std::vector<OPEN> stack;
+    auto open = [&](std::uint32_t instance, std::string const& name) {
+      out.put("{\"name\": ");
+      out.put_string(name);
+      if (m_has_id[instance]) {
+        out.put(", \"id\": ");
+        out.put_uint(instance + 1);
+      }
+      std::uint32_t const begin = m_first_child[instance];
+      if (begin == m_first_child[instance + 1]) {
+        out.put('}');
+      } else {
+        out.put(", \"children\": [\n");
+        stack.push_back({instance, begin, std::string()});
+      }
+    };
+    open(0, "");
+    while (!stack.empty()) {
+      OPEN& top = stack.back();
+      std::uint32_t const end = m_first_child[top.m_instance + 1];
+      if (top.m_next == end) {
+        out.put("]}");
+        stack.pop_back();
+        continue;
+      }
+      bool const first = top.m_next == m_first_child[top.m_instance];
+      if (!first) out.put(",\n");
+      std::uint32_t const child = m_children[top.m_next++];
+      std::string name = unit_name(top.m_instance == 0);
+      if (!first && m_options.m_alphabet == "wild" && m_random.percent(8)) {
+        name = top.m_last_name;  // a repeat among siblings
+      }
+      top.m_last_name = name;
+      open(child, name);  // may move `top`
+    }
+  }
+
+  // Names as RTL and synthesis write them: module instances, generate
+  // blocks, registers and nets with bit indices, and tool-made cell names
+  // with source locations and running numbers.
+  std::string rtl_name() {
+    static char const* const kWords[] = {"data", "addr", "state", "count", "valid", "ready",
+                                         "fifo", "core", "alu",   "reg",   "mux",   "ctrl",
+                                         "rd",   "wr",   "req",   "ack",   "pc",    "csr"};
+    static char const* const kPasses[] = {"simplemap.cc:278:mux", "ff.cc:266:slice",
+                                          "opt_dff.cc:764:run", "alumacc.cc:485:replace_alu",
+                                          "techmap.v:270:mux"};
+    static char const* const kSuffixes[] = {"_q", "_d", "_n", "_r", "_reg", "_next", ""};
+    auto word = [&] { return std::string(kWords[m_random.below(sizeof kWords / sizeof *kWords)]); };
+    auto number = [&](std::uint64_t below) { return zema_tool::decimal(m_random.below(below)); };
+    std::uint64_t const pick = m_random.below(100);
+    if (pick < 20) {
+      return "$auto$" + std::string(kPasses[m_random.below(sizeof kPasses / sizeof *kPasses)]) +
+             "$" + number(1000000);
+    }
+    if (pick < 35) {
+      return word() + kSuffixes[m_random.below(sizeof kSuffixes / sizeof *kSuffixes)] + "[" +
+             number(64) + "]";
+    }
+    if (pick < 47) return "u_" + word() + (m_random.percent(30) ? number(8) : "");
+    if (pick < 57) return "genblk" + number(4) + "[" + number(16) + "].u_" + word();
+    if (pick < 67) return word() + ".Q_" + number(32);
+    if (pick < 77) {
+      std::string name = word() + "_" + number(16);
+      name[0] = static_cast<char>(name[0] - 'a' + 'A');  // Reg_7
+      return name;
+    }
+    if (pick < 87)
+      return "$techmap$" + word() + "$src/rtl/" + word() + ".v:" + number(900) + "$" +
+             number(100000);
+    return word() + kSuffixes[m_random.below(sizeof kSuffixes / sizeof *kSuffixes)];
+  }
+
+  std::string unit_name(bool under_root) {
+    if (m_options.m_alphabet == "rtl") return rtl_name();
+    static char const kLower[] = "abcdefghijklmnopqrstuvwxyz";
+    static char const kPlain[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
+    std::string name(1, kLower[m_random.below(26)]);
+    std::uint64_t const length = m_random.below(8);
+    for (std::uint64_t i = 0; i < length; ++i) name.push_back(kPlain[m_random.below(37)]);
+    if (m_options.m_alphabet != "wild") return name;
+
+    static char const* const kPunctuated[] = {
+        "a/b", "x\\y", "$auto$3", "sig.bit", "a b", "\"q\"", "m[0].r", "data[7]", "\t", "-", "#1"};
+    static char const* const kUtf8[] = {
+        "\xc3\xa9t\xc3\xa9", "Stra\303\237e", "\xe4\xb8\xad\xe6\x96\x87",
+        "\xf0\x9f\x98\x80",  "\xc3\x9cnit",   "z\xc2\xa0z"};
+    static char const* const kMadeUp[] = {"w0",   "w1",        "w2",   "lut0", "ram0",
+                                          "comb", "io_ibuf_a", "dff1", "w10"};
+    std::uint64_t const pick = m_random.below(100);
+    if (under_root && pick < 15) return kMadeUp[m_random.below(sizeof kMadeUp / sizeof *kMadeUp)];
+    if (pick < 30) {
+      for (char& c : name) {
+        if (c >= 'a' && c <= 'z' && m_random.percent(50)) c = static_cast<char>(c - 'a' + 'A');
+      }
+      return name;
+    }
+    if (pick < 40) return zema_tool::decimal(m_random.below(100)) + name;
+    if (pick < 50) {
+      return kPunctuated[m_random.below(sizeof kPunctuated / sizeof *kPunctuated)] + name;
+    }
+    if (pick < 58) return name + kUtf8[m_random.below(sizeof kUtf8 / sizeof *kUtf8)];
+    if (pick < 62) return std::string();
+    return name;
+  }
+
+  std::uint32_t hierarchy_id() { return m_named[m_random.below(m_named.size())] + 1; }
+
+  void write_type(WRITER& out, int type) {
+    if (m_random.percent(50)) {
+      out.put_uint(static_cast<std::uint64_t>(type));
+      return;
+    }
+    std::string name = zema_host::atom_type_name(type);
+    for (char& c : name) {
+      if (c >= 'A' && c <= 'Z' && m_random.percent(30)) c = static_cast<char>(c - 'A' + 'a');
+    }
+    out.put_string(name);
+  }
+
+  // A name reference that need not lie in the hierarchy: nothing, a free
+  // name, a hierarchy instance, or a new name object (id 0, a repeat, or new).
+  void write_loose_name(WRITER& out) {
+    std::uint64_t const pick = m_random.below(100);
+    if (pick < 15) {
+      out.put("null");
+    } else if (pick < 35 && m_options.m_names > 0) {
+      out.put_uint(free_id(m_random.below(m_options.m_names)));
+    } else if (pick < 55) {
+      out.put_uint(hierarchy_id());
+    } else {
+      out.put("{\"name\": ");
+      out.put_string(unit_name(false));
+      out.put(", \"id\": ");
+      std::uint64_t const kind = m_random.below(3);
+      out.put_uint(kind == 0 ? 0 : kind == 1 ? hierarchy_id() : 4000000000u + m_random.below(1000));
+      out.put('}');
+    }
+  }
+
+  void write_atom(WRITER& out) {
+    std::uint64_t const pick = m_random.below(100);
+    int type;
+    if (pick < 30) {
+      type = kCombType;
+    } else if (pick < 36) {
+      int const io[] = {3, 35, 36};
+      type = io[m_random.below(3)];
+    } else {
+      do {
+        type = static_cast<int>(m_random.below(kTypeCount));
+      } while (zema_atom_type_needs_hierarchy_node(type));
+    }
+    out.put("{\"type\": ");
+    write_type(out, type);
+    if (zema_atom_type_needs_hierarchy_node(type)) {
+      out.put(", \"name\": ");
+      out.put_uint(hierarchy_id());
+    } else if (m_random.percent(85)) {
+      out.put(", \"name\": ");
+      write_loose_name(out);
+    }
+    std::uint64_t const oterms = m_random.below(m_options.m_oterms + 1);
+    if (oterms > 0 || m_random.percent(50)) {
+      out.put(", \"oterms\": [");
+      for (std::uint64_t i = 0; i < oterms; ++i) {
+        if (i > 0) out.put(", ");
+        if (m_random.percent(10)) {
+          out.put("null");
+        } else if (zema_is_hierarchy_named_atom_type(type)) {
+          write_loose_name(out);
+        } else {
+          out.put_uint(hierarchy_id());
+        }
+      }
+      out.put(']');
+    }
+    out.put('}');
+  }
+
+  OPTIONS const& m_options;
+  RANDOM m_random;
+  std::vector<std::uint32_t> m_parent;
+  std::vector<std::uint32_t> m_depth;
+  std::vector<bool> m_has_id;
+  std::vector<std::uint32_t> m_named;  // instances with an id, for references
+  std::vector<std::uint32_t> m_first_child;
+  std::vector<std::uint32_t> m_children;
+};
+
+int run_main(int argc, char** argv) {
+  OPTIONS options;
+  CLI::App app("Writes a random design file for the zema tool.", "zema_gen_design");
+  app.add_option("--instances", options.m_instances, "Hierarchy instances, the root included")
+      ->capture_default_str();
+  app.add_option("--fanout", options.m_fanout, "Mean children per parent instance; 1 makes a chain")
+      ->capture_default_str();
+  app.add_option("--max-depth", options.m_max_depth, "Deepest level below the root; 0: no limit")
+      ->capture_default_str();
+  app.add_option("--atoms", options.m_atoms, "Atoms in the netlist")->capture_default_str();
+  app.add_option("--oterms", options.m_oterms, "Most oterm entries per atom")
+      ->capture_default_str();
+  app.add_option("--names", options.m_names, "Free-standing names")->capture_default_str();
+  app.add_option("--missing-ids", options.m_missing_ids,
+                 "Percent of instances below the root written without an id")
+      ->check(CLI::Range(0, 100))
+      ->capture_default_str();
+  app.add_option("--seed", options.m_seed, "Random seed")->capture_default_str();
+  app.add_option("--alphabet", options.m_alphabet,
+                 "Unit names: plain (a-z, 0-9, _), wild, or rtl (as RTL and synthesis write them)")
+      ->check(CLI::IsMember({"plain", "wild", "rtl"}))
+      ->capture_default_str();
+  app.add_option("-o,--output", options.m_output, "Output file, - for standard output")
+      ->capture_default_str();
+  try {
+    app.parse(argc, argv);
+  } catch (CLI::ParseError const& error) {
+    return app.exit(error) == 0 ? 0 : 2;
+  }
+  if (options.m_instances > 0xfffffff0u || options.m_atoms > 0xfffffff0u) {
+    std::fprintf(stderr, "zema_gen_design: too many instances or atoms\n");
+    return 2;
+  }
+
+  std::FILE* const stream =
+      options.m_output == "-" ? stdout : std::fopen(options.m_output.c_str(), "wb");
+  if (stream == nullptr) {
+    std::perror(options.m_output.c_str());
+    return 2;
+  }
+  {
+    WRITER out(stream);
+    GENERATOR(options).run(out);
+  }
+  bool const failed = std::ferror(stream) != 0;
+  if (stream != stdout) std::fclose(stream);
+  if (failed) {
+    std::fprintf(stderr, "zema_gen_design: write failed\n");
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run_main(argc, argv);
+  } catch (std::exception const& exception) {
+    std::fprintf(stderr, "zema_gen_design: %s\n", exception.what());
+    return 2;
+  }
+}

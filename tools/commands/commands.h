@@ -1,0 +1,60 @@
+// The commands of the zema tool, one file each, over a design that
+// read_records read and build_design built: convert (the converted names of
+// every atom and oterm), lookup (converted full names back to instance-name
+// ids and original names), map (every converted name beside its original)
+// and check (the rules every converted name must keep).
+//
+// Each command runs a converter of the library through its public classes,
+// exactly as a host would (conversion.h), and writes its rows through one
+// RECORD_WRITER to an OUTPUT_BUFFER. A broken invariant that the library
+// reports throws INTERNAL_FAILURE.
+#ifndef TOOLS_COMMANDS_COMMANDS_H
+#define TOOLS_COMMANDS_COMMANDS_H
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "atm/zema/zema_name_converter.h"
+#include "tools/input/design_builder.h"
+#include "tools/output/output_buffer.h"
+#include "tools/phases.h"
+
+namespace zema_tool {
+
+struct COMMAND_OPTIONS {
+  ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
+  bool m_json = false;                // JSON instead of tab-separated lines
+  bool m_backslash = false;           // convert: full names with their leading backslash
+  std::size_t m_max_violations = 10;  // check: violations shown on standard error
+};
+
+// One row per atom and per non-null oterm, in netlist order, each atom
+// followed by its oterms.
+void run_convert(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+                 OUTPUT_BUFFER& out);
+
+// One row per name: the name, the id of the instance name it names (0 when
+// none) and that name's original name. Gives EXIT_OK, or EXIT_NOT_FOUND after
+// saying on `errors` how many names named nothing.
+int run_lookup(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
+               std::vector<std::string_view> const& names, PHASES& phases, OUTPUT_BUFFER& out,
+               std::FILE* errors);
+
+// The name map: fusion, one row per node of the tree but the root, depth
+// first, siblings in byte order of their names; reversible, one row per atom
+// and oterm that has a converted full name, in netlist order.
+void run_map(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+             OUTPUT_BUFFER& out);
+
+// Checks the legal alphabet, uniqueness and reverse lookup of every converted
+// name; writes the summary (text) or every violation (JSON) to `out`, and in
+// text the first violations to `errors`. Gives EXIT_OK, or EXIT_CHECK_FAILED
+// when anything was violated.
+int run_check(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
+              OUTPUT_BUFFER& out, std::FILE* errors);
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_COMMANDS_COMMANDS_H

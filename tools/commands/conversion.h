@@ -1,0 +1,142 @@
+// The path every command takes: a converter of one strategy set up on a
+// loaded design, then one query per row of the netlist.
+//
+// CONVERSION runs init and checks that the library reported nothing; ROW is
+// one atom or oterm and asks the converter for its names, so that the choice
+// between the atom's and the oterm's query is made in one place. For fusion,
+// FUSION_TREE (fusion_tree.h) is the one view of the converter's own tree.
+#ifndef TOOLS_COMMANDS_CONVERSION_H
+#define TOOLS_COMMANDS_CONVERSION_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "atm/zema/zema_name_converter.h"
+#include "tools/commands/fusion_tree.h"
+#include "tools/exit_policy.h"
+#include "tools/input/design_builder.h"
+#include "tools/phases.h"
+
+namespace zema_tool {
+
+// One atom (m_oterm null, m_position -1) or one of its non-null oterms.
+struct ROW {
+  CDB_ATOM_NODE* m_atom;
+  std::size_t m_atom_index;
+  CDB_ATOM_OTERM* m_oterm;
+  long m_position;  // the oterm's position among the atom's, or -1
+
+  bool is_oterm() const { return m_oterm != nullptr; }
+  HDB_INSTANCE_NAME const* name() const {
+    return is_oterm() ? m_oterm->get_instance_name() : m_atom->get_instance_name();
+  }
+  bool unit(ZEMA_NAME_CONVERTER& converter, GEN_STRING* out) const {
+    return is_oterm() ? converter.get_converted_unit_name(out, m_oterm)
+                      : converter.get_converted_unit_name(out, m_atom);
+  }
+  bool full(ZEMA_NAME_CONVERTER& converter, GEN_STRING* out, bool no_backslash = true) const {
+    return is_oterm() ? converter.get_converted_full_name(out, m_oterm, no_backslash)
+                      : converter.get_converted_full_name(out, m_atom, no_backslash);
+  }
+  // "atom 3" or "oterm 3.1", for messages.
+  std::string label() const;
+};
+
+// The instance-name id of `name`.
+inline unsigned id_of(HDB_INSTANCE_NAME const* name) { return HDB_NAME_MGR::get_iname_id(name); }
+
+class CONVERSION {
+ public:
+  // Converts `design` with `strategy` (the "init" phase). Throws
+  // INTERNAL_FAILURE when the library reports a broken invariant.
+  CONVERSION(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases);
+  CONVERSION(CONVERSION const&) = delete;
+  CONVERSION& operator=(CONVERSION const&) = delete;
+
+  LOADED_DESIGN& design() const { return m_design; }
+  ZEMA_NAME_CONVERTER& converter() const { return *m_converter; }
+  // The converter's tree under fusion; null under reversible.
+  FUSION_TREE const* tree() const { return m_tree.get(); }
+
+  // Throws INTERNAL_FAILURE for the first broken invariant the library
+  // reported: the tool let through input that breaks one, or the library
+  // has a bug, and either way the output would be wrong.
+  static void expect_no_reports();
+
+  // Calls visit(ROW const&) for every atom and then each of its non-null
+  // oterms, in netlist order. With `ahead`, a fusion converter is asked to
+  // prefetch what the rows ahead will query.
+  template <class VISIT>
+  void for_each_row(VISIT&& visit, bool ahead = false) const;
+
+ private:
+  template <class VISIT>
+  void for_each_row_in_order(VISIT&& visit) const;
+  template <class VISIT>
+  void for_each_row_ahead(VISIT&& visit) const;
+
+  LOADED_DESIGN& m_design;
+  KEPT_PTR<ZEMA_NAME_CONVERTER> m_converter;
+  std::unique_ptr<FUSION_TREE> m_tree;
+};
+
+template <class VISIT>
+void CONVERSION::for_each_row(VISIT&& visit, bool ahead) const {
+  if (ahead && m_tree) return for_each_row_ahead(visit);
+  for_each_row_in_order(visit);
+}
+
+template <class VISIT>
+void CONVERSION::for_each_row_in_order(VISIT&& visit) const {
+  CDB_ATOM_NETLIST* const netlist = m_design.m_design.netlist();
+  std::size_t atom_index = 0;
+  for (CDB_ATOM_NODE_LINK* link = netlist->begin_node_list(); link != netlist->end_node_list();
+       link = link->m_next, ++atom_index) {
+    CDB_ATOM_NODE* const atom = link->m_node;
+    visit(ROW{atom, atom_index, nullptr, -1});
+    long position = 0;
+    for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm();
+         ++it, ++position) {
+      if (*it != nullptr) visit(ROW{atom, atom_index, *it, position});
+    }
+  }
+}
+
+// Each row's queries take kSteps dependent steps; the tree is asked to
+// prefetch step s of the row kSpacing * (kSteps - s) rows ahead, so that
+// each step has arrived by the time the next needs it (two rows apart was
+// too close on long names).
+template <class VISIT>
+void CONVERSION::for_each_row_ahead(VISIT&& visit) const {
+  struct PENDING {
+    ROW m_row;
+    FUSION_TREE::PREFETCH m_progress;
+  };
+  constexpr std::size_t kSteps = 7;
+  constexpr std::size_t kSpacing = 4;
+  constexpr std::size_t kRing = 32;  // a power of two above the furthest distance
+  PENDING ring[kRing];
+  std::size_t produced = 0;
+  std::size_t consumed = 0;
+  auto const consume = [&] {
+    for (std::size_t step = 0; step < kSteps; ++step) {
+      std::size_t const ahead = consumed + kSpacing * (kSteps - step);
+      if (ahead < produced) {
+        PENDING& pending = ring[ahead % kRing];
+        m_tree->prefetch(pending.m_row.m_atom, pending.m_row.m_oterm, &pending.m_progress);
+      }
+    }
+    visit(ring[consumed++ % kRing].m_row);
+  };
+  for_each_row_in_order([&](ROW const& row) {
+    ring[produced++ % kRing] = PENDING{row, {0, nullptr}};
+    if (produced - consumed > kSpacing * kSteps) consume();
+  });
+  // consume() advances `consumed`, through its capture.
+  while (consumed < produced) consume();  // NOLINT(bugprone-infinite-loop)
+}
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_COMMANDS_CONVERSION_H

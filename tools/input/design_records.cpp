@@ -1,0 +1,188 @@
+// The checks of a design's records: ids, references and the netlist rules
+// that the fusion converter relies on.
+#include "tools/input/design_records.h"
+
+#include <algorithm>
+
+#include "atm/zema/zema_naming_rules.h"
+#include "host/zema_host.h"
+#include "tools/output/text_format.h"
+#include "tools/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+std::string type_label(int type) {
+  return "type-" + decimal(static_cast<std::uint64_t>(type)) + " (" +
+         zema_host::atom_type_name(type) + ")";
+}
+
+std::uint64_t slot_hash(std::uint32_t id) {
+  std::uint64_t const h = id * 0x9e3779b97f4a7c15ull;
+  return h ^ (h >> 32);
+}
+
+}  // namespace
+
+std::string hierarchy_place(std::vector<std::uint32_t> const& positions) {
+  std::string place = "root";
+  std::size_t const count = positions.size();
+  auto add = [&](std::size_t level) {
+    place += ".children[";
+    place += decimal(positions[level]);
+    place += ']';
+  };
+  if (count <= 8) {
+    for (std::size_t level = 0; level < count; ++level) add(level);
+    return place;
+  }
+  for (std::size_t level = 0; level < 4; ++level) add(level);
+  place += ".(" + decimal(count - 7) + " more levels)";
+  for (std::size_t level = count - 3; level < count; ++level) add(level);
+  return place;
+}
+
+std::string DESIGN_RECORDS::place_of(std::uint32_t record) const {
+  NAME_RECORD const& name = m_names[record];
+  switch (name.m_kind) {
+    case NAME_HIERARCHY: {
+      std::vector<std::uint32_t> positions;
+      for (std::uint32_t r = record; m_names[r].m_parent != kNoRecord; r = m_names[r].m_parent) {
+        positions.push_back(m_names[r].m_pos);
+      }
+      std::reverse(positions.begin(), positions.end());
+      return hierarchy_place(positions);
+    }
+    case NAME_LISTED:
+      return "names[" + decimal(name.m_pos) + "]";
+    case NAME_NETLIST:
+      return atom_place(name.m_pos, name.m_parent) + (name.m_parent == kNoRecord ? ".name" : "");
+  }
+  return std::string();
+}
+
+std::string DESIGN_RECORDS::atom_place(std::uint32_t atom, std::uint32_t oterm) {
+  std::string where = "netlist[" + decimal(atom) + "]";
+  if (oterm != kNoRecord) where += ".oterms[" + decimal(oterm) + "]";
+  return where;
+}
+
+void DESIGN_RECORDS::resolve() {
+  assign_ids();
+  check_declared_ids();
+  check_netlist();
+}
+
+// Missing ids follow the largest id given anywhere in the file, in document
+// order of the objects that lack them.
+void DESIGN_RECORDS::assign_ids() {
+  std::uint64_t next = m_largest_id + 1;
+  for (std::uint32_t record = 0; record < m_names.size(); ++record) {
+    NAME_RECORD& name = m_names[record];
+    if (name.m_has_id) continue;
+    if (next > kMaxId) {
+      throw TOOL_ERROR(place_of(record),
+                       "no id left to assign: the largest id given is " + decimal(m_largest_id));
+    }
+    name.m_id = static_cast<std::uint32_t>(next++);
+  }
+}
+
+std::uint32_t DESIGN_RECORDS::find_declared(std::uint32_t id) const {
+  if (m_declared.empty()) return kNoRecord;
+  for (std::size_t i = slot_hash(id) & m_mask;; i = (i + 1) & m_mask) {
+    std::uint64_t const slot = m_declared[i];
+    if (slot == 0) return kNoRecord;
+    if ((slot >> 32) == id) return static_cast<std::uint32_t>(slot) - 1;
+  }
+}
+
+// Enters the declared names in file order, so the first clash found is the
+// duplicate whose second declaration comes first.
+void DESIGN_RECORDS::check_declared_ids() {
+  std::size_t declared = 0;
+  for (NAME_RECORD const& name : m_names) declared += name.m_kind != NAME_NETLIST;
+  std::size_t size = 16;
+  while (size < 2 * declared) size *= 2;
+  m_declared.assign(size, 0);
+  m_mask = size - 1;
+  for (std::uint32_t record = 0; record < m_names.size(); ++record) {
+    NAME_RECORD const& name = m_names[record];
+    if (name.m_kind == NAME_NETLIST) continue;
+    std::size_t i = slot_hash(name.m_id) & m_mask;
+    while (m_declared[i] != 0 && (m_declared[i] >> 32) != name.m_id) i = (i + 1) & m_mask;
+    if (m_declared[i] != 0) {
+      std::uint32_t const first = static_cast<std::uint32_t>(m_declared[i]) - 1;
+      throw TOOL_ERROR(
+          place_of(record) + ".id",
+          "duplicate id " + decimal(name.m_id) + " (first declared at " + place_of(first) + ")");
+    }
+    m_declared[i] = (std::uint64_t{name.m_id} << 32) | (std::uint64_t{record} + 1);
+  }
+}
+
+// Inside the hierarchy as the fusion converter sees it: by id, so a name made
+// in the netlist with the id of a hierarchy instance counts as that instance.
+bool DESIGN_RECORDS::is_inside(std::uint32_t record) const {
+  NAME_RECORD const& name = m_names[record];
+  if (name.m_kind == NAME_HIERARCHY) return true;
+  if (name.m_kind == NAME_LISTED) return false;
+  std::uint32_t const declared = find_declared(name.m_id);
+  return declared != kNoRecord && m_names[declared].m_kind == NAME_HIERARCHY;
+}
+
+void DESIGN_RECORDS::resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm) {
+  if (ref->m_kind != REF_ID) return;
+  std::uint32_t const record = find_declared(ref->m_value);
+  if (record == kNoRecord) {
+    throw TOOL_ERROR(atom_place(atom, oterm) + (oterm == kNoRecord ? ".name" : ""),
+                     "no instance name has id " + decimal(ref->m_value));
+  }
+  *ref = {record, REF_RECORD};
+}
+
+// What the fusion converter requires of the netlist: an atom of a type that
+// the hierarchy names (26, 3, 35, 36) is named by an instance of the
+// hierarchy, and so is every oterm of an atom of another type than 26.
+void DESIGN_RECORDS::check_netlist() {
+  for (std::uint32_t index = 0; index < m_atoms.size(); ++index) {
+    ATOM_RECORD& atom = m_atoms[index];
+    resolve_ref(&atom.m_name, index, kNoRecord);
+    int const type = atom.m_type;
+    if (zema_atom_type_needs_hierarchy_node(type)) {
+      if (atom.m_name.m_kind == REF_NONE) {
+        throw TOOL_ERROR(atom_place(index, kNoRecord),
+                         "a " + type_label(type) + " atom needs a name inside the hierarchy");
+      }
+      std::uint32_t const record = atom.m_name.m_value;
+      if (!is_inside(record)) {
+        throw TOOL_ERROR(atom_place(index, kNoRecord) + ".name",
+                         "a " + type_label(type) +
+                             " atom must be named by an instance inside the hierarchy; id " +
+                             decimal(m_names[record].m_id) + " is not one");
+      }
+    }
+    std::uint32_t const end = oterm_end(index);
+    bool const oterms_made_up = zema_is_hierarchy_named_atom_type(type);
+    for (std::uint32_t entry = atom.m_oterm_begin; entry < end; ++entry) {
+      std::uint32_t const position = entry - atom.m_oterm_begin;
+      REF& ref = m_oterms[entry];
+      if (ref.m_kind == REF_NULL_OTERM) continue;
+      resolve_ref(&ref, index, position);
+      if (oterms_made_up) continue;
+      if (ref.m_kind == REF_NONE) {
+        throw TOOL_ERROR(
+            atom_place(index, position),
+            "an oterm of a " + type_label(type) + " atom needs a name inside the hierarchy");
+      }
+      if (!is_inside(ref.m_value)) {
+        throw TOOL_ERROR(atom_place(index, position),
+                         "an oterm of a " + type_label(type) +
+                             " atom must be named by an instance inside the hierarchy; id " +
+                             decimal(m_names[ref.m_value].m_id) + " is not one");
+      }
+    }
+  }
+}
+
+}  // namespace zema_tool

@@ -1,0 +1,446 @@
+#include "tools/input/input_file.h"
+
+#include <fcntl.h>
+#include <lzma.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "tools/input/huge_pages.h"
+#include "tools/output/text_format.h"
+#include "tools/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+// simdjson reads up to 64 bytes past the end of its input.
+constexpr std::size_t kPadding = 64;
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+std::string errno_text(int error) { return std::strerror(error != 0 ? error : EIO); }
+
+[[noreturn]] void too_large(std::string const& name, std::uint64_t max_size) {
+  throw TOOL_ERROR(
+      name, "the input is larger than " + decimal(max_size) + " bytes (see --max-input-size)");
+}
+
+[[noreturn]] void changed(std::string const& name) {
+  throw TOOL_ERROR(name, "changed while reading");
+}
+
+void unmap_text(char* data, std::size_t capacity) {
+  if (data != nullptr) ::munmap(data, capacity);
+}
+
+// A mapped buffer that grows by doubling, never past the size limit and one
+// chunk, and always keeps kPadding bytes of room after its content. It grows
+// with mremap, which moves pages rather than copying them, so a buffer never
+// costs twice its size on the way.
+class GROWING_BUFFER {
+ public:
+  explicit GROWING_BUFFER(std::uint64_t max_size)
+      : m_most(static_cast<std::size_t>(std::min<std::uint64_t>(max_size, kLargestInput)) + kChunk +
+               kPadding) {}
+  GROWING_BUFFER(GROWING_BUFFER const&) = delete;
+  GROWING_BUFFER& operator=(GROWING_BUFFER const&) = delete;
+  ~GROWING_BUFFER() { unmap_text(m_data, m_capacity); }
+
+  // Room for `more` bytes after the content; give them with commit(). The
+  // caller asks for no more than the limit and a chunk in all.
+  char* room(std::size_t more) {
+    std::size_t const need = m_size + more + kPadding;
+    if (more > m_most || need > m_most) throw std::bad_alloc();
+    if (need > m_capacity) {
+      std::size_t const page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+      std::size_t const capacity =
+          (std::min(std::max(m_capacity * 2, need), m_most) + page - 1) / page * page;
+      void* const grown = m_data == nullptr
+                              ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                              : ::mremap(m_data, m_capacity, capacity, MREMAP_MAYMOVE);
+      if (grown == MAP_FAILED) throw std::bad_alloc();
+      advise_huge_pages(grown, capacity);
+      m_data = static_cast<char*>(grown);
+      m_capacity = capacity;
+    }
+    return m_data + m_size;
+  }
+  std::size_t room_size() const { return m_capacity - m_size - kPadding; }
+  void commit(std::size_t bytes) { m_size += bytes; }
+  std::size_t size() const { return m_size; }
+  char const* data() const { return m_data; }
+
+  // Hands the buffer over; the caller frees it with unmap_text.
+  char* release(std::size_t* size, std::size_t* capacity) {
+    room(0);  // the padding, zero as fresh pages are
+    *size = m_size;
+    *capacity = m_capacity;
+    char* const data = m_data;
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+    return data;
+  }
+
+ private:
+  std::size_t const m_most;
+  char* m_data = nullptr;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
+
+enum class COMPRESSION { NONE, XZ, GZIP };
+
+COMPRESSION compression_of(char const* data, std::size_t size) {
+  static unsigned char const kXz[6] = {0xfd, '7', 'z', 'X', 'Z', 0x00};
+  if (size >= 6 && std::memcmp(data, kXz, 6) == 0) return COMPRESSION::XZ;
+  if (size >= 2 && static_cast<unsigned char>(data[0]) == 0x1f &&
+      static_cast<unsigned char>(data[1]) == 0x8b) {
+    return COMPRESSION::GZIP;
+  }
+  return COMPRESSION::NONE;
+}
+
+// Where the first byte that no JSON text may start with lies in `text` (after
+// blanks), or npos when the text may be JSON or holds only blanks so far.
+std::size_t bad_start(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && is_json_blank(text[i])) ++i;
+  if (i == text.size()) return std::string_view::npos;
+  char const c = text[i];
+  bool const may_start = c == '{' || c == '[' || c == '"' || c == '-' || (c >= '0' && c <= '9') ||
+                         c == 't' || c == 'f' || c == 'n';
+  return may_start ? std::string_view::npos : i;
+}
+
+// Refuses, before any more is read, an input whose (decompressed) text
+// cannot be JSON: a device like /dev/zero or /dev/urandom fails at once.
+void check_start(std::string_view text, std::string const& name) {
+  std::size_t const at = bad_start(text);
+  if (at == std::string_view::npos) return;
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < at; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  char const hex[] = "0123456789abcdef";
+  unsigned char const byte = static_cast<unsigned char>(text[at]);
+  char const shown[5] = {'0', 'x', hex[byte >> 4], hex[byte & 15], '\0'};
+  throw TOOL_ERROR(name + ":" + decimal(line) + ":" + decimal(at - line_start + 1),
+                   std::string("malformed JSON: expected a JSON value, got the byte ") + shown);
+}
+
+// The raw bytes of an input: a file descriptor read in chunks, or bytes in
+// memory. For a regular file, whose size is known, reading fewer or more
+// bytes than that size means the file changed while it was read.
+class SOURCE {
+ public:
+  // Bytes in memory, all available at once.
+  explicit SOURCE(std::string_view bytes) : m_next(bytes.data()), m_available(bytes.size()) {}
+  // A descriptor; `expected` is the size of a regular file, else -1.
+  SOURCE(int fd, std::string const& name, std::int64_t expected)
+      : m_fd(fd), m_name(&name), m_expected(expected), m_buffer(new char[kChunk]) {}
+
+  char const* next() const { return m_next; }
+  std::size_t available() const { return m_available; }
+  void consume(std::size_t bytes) {
+    m_next += bytes;
+    m_available -= bytes;
+  }
+  // Reads more after the bytes not yet consumed; false at the end of the
+  // input (nothing was added).
+  bool fill() {
+    if (m_fd < 0 || m_ended) return false;
+    if (m_available > 0) std::memmove(m_buffer.get(), m_next, m_available);
+    m_next = m_buffer.get();
+    std::size_t const got = read_into(m_buffer.get() + m_available, kChunk - m_available);
+    m_available += got;
+    return got > 0;
+  }
+  // Reads up to `size` bytes straight into `to`; gives how many (0 at the
+  // end). Call it only once what fill() read is consumed.
+  std::size_t read_into(char* to, std::size_t size) {
+    if (m_fd < 0) return 0;
+    std::size_t got = 0;
+    while (got < size && !m_ended) {
+      ssize_t const n = ::read(m_fd, to + got, std::min<std::size_t>(size - got, 1u << 30));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw TOOL_ERROR(*m_name, "cannot read: " + errno_text(errno));
+      }
+      if (n == 0) {
+        m_ended = true;
+        if (m_expected >= 0 && m_total != static_cast<std::uint64_t>(m_expected)) {
+          changed(*m_name);
+        }
+        break;
+      }
+      m_total += static_cast<std::size_t>(n);
+      got += static_cast<std::size_t>(n);
+      if (m_expected >= 0 && m_total > static_cast<std::uint64_t>(m_expected)) changed(*m_name);
+    }
+    return got;
+  }
+  bool ended() const { return m_fd < 0 || m_ended; }
+
+ private:
+  int m_fd = -1;
+  std::string const* m_name = nullptr;
+  std::int64_t m_expected = -1;
+  std::unique_ptr<char[]> m_buffer;
+  char const* m_next = nullptr;
+  std::size_t m_available = 0;
+  std::uint64_t m_total = 0;
+  bool m_ended = false;
+};
+
+// The decompressed size that an xz file's last index records, or 0 when it
+// cannot be read there (the stream decoder then finds every problem). `tail`
+// reads `size` bytes that end `from_end` bytes before the end of the data,
+// and gives false when it cannot.
+template <class TAIL>
+std::uint64_t xz_size_hint(std::uint64_t data_size, TAIL&& tail) {
+  if (data_size < std::uint64_t{2} * LZMA_STREAM_HEADER_SIZE) return 0;
+  std::uint8_t footer_bytes[LZMA_STREAM_HEADER_SIZE];
+  if (!tail(footer_bytes, sizeof footer_bytes, 0)) return 0;
+  lzma_stream_flags footer;
+  if (lzma_stream_footer_decode(&footer, footer_bytes) != LZMA_OK) return 0;
+  if (footer.backward_size > data_size - std::uint64_t{2} * LZMA_STREAM_HEADER_SIZE ||
+      footer.backward_size > (std::uint64_t{64} << 20)) {
+    return 0;
+  }
+  std::vector<std::uint8_t> index_bytes(static_cast<std::size_t>(footer.backward_size));
+  if (!tail(index_bytes.data(), index_bytes.size(), LZMA_STREAM_HEADER_SIZE)) return 0;
+  lzma_index* index = nullptr;
+  std::uint64_t memlimit = std::uint64_t{64} << 20;
+  std::size_t position = 0;
+  if (lzma_index_buffer_decode(&index, &memlimit, nullptr, index_bytes.data(), &position,
+                               index_bytes.size()) != LZMA_OK) {
+    return 0;
+  }
+  std::uint64_t const hint = lzma_index_uncompressed_size(index);
+  lzma_index_end(index, nullptr);
+  return hint;
+}
+
+void decompress_xz(SOURCE& in, std::uint64_t hint, std::string const& name, std::uint64_t max_size,
+                   GROWING_BUFFER* out) {
+  // The whole output in one block when the file says how large it is (the
+  // last stream's size; a hint only, the decoder's output is what counts).
+  if (hint > 0 && hint <= max_size) out->room(static_cast<std::size_t>(hint));
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) {
+    throw std::bad_alloc();
+  }
+  struct END {
+    lzma_stream* m_stream;
+    ~END() { lzma_end(m_stream); }
+  } const end{&stream};
+  for (;;) {
+    if (in.available() == 0) in.fill();
+    stream.next_in = reinterpret_cast<std::uint8_t const*>(in.next());
+    stream.avail_in = in.available();
+    // Fill the room there is (all of it when the size was known) before
+    // asking for more.
+    if (out->room_size() == 0) out->room(kChunk);
+    stream.next_out = reinterpret_cast<std::uint8_t*>(out->room(0));
+    stream.avail_out = out->room_size();
+    std::size_t const before = stream.avail_out;
+    lzma_ret const result = lzma_code(&stream, in.ended() ? LZMA_FINISH : LZMA_RUN);
+    in.consume(in.available() - stream.avail_in);
+    out->commit(before - stream.avail_out);
+    if (out->size() > max_size) too_large(name, max_size);
+    if (result == LZMA_STREAM_END) return;
+    if (result == LZMA_OK) continue;
+    if (result == LZMA_MEM_ERROR) throw std::bad_alloc();
+    char const* problem = "the data is corrupt";
+    if (result == LZMA_BUF_ERROR) problem = "the data ends early";
+    if (result == LZMA_FORMAT_ERROR || result == LZMA_OPTIONS_ERROR) {
+      problem = "the data is not in a supported xz format";
+    }
+    throw TOOL_ERROR(name, std::string("broken xz data: ") + problem);
+  }
+}
+
+void decompress_gzip(SOURCE& in, std::string const& name, std::uint64_t max_size,
+                     GROWING_BUFFER* out) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+  struct END {
+    z_stream* m_stream;
+    ~END() { inflateEnd(m_stream); }
+  } const end{&stream};
+  for (;;) {
+    if (in.available() == 0) in.fill();
+    std::size_t const offered = std::min<std::size_t>(in.available(), std::size_t{1} << 30);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.next()));
+    stream.avail_in = static_cast<uInt>(offered);
+    std::size_t const room = kChunk;
+    stream.next_out = reinterpret_cast<Bytef*>(out->room(room));
+    stream.avail_out = static_cast<uInt>(room);
+    int const result = inflate(&stream, Z_NO_FLUSH);
+    in.consume(offered - stream.avail_in);
+    out->commit(room - stream.avail_out);
+    if (out->size() > max_size) too_large(name, max_size);
+    if (result == Z_STREAM_END) {
+      // Another member may follow, as `cat a.gz b.gz` makes: its first two
+      // bytes tell.
+      while (in.available() < 2 && in.fill()) {
+      }
+      if (in.available() == 0) return;
+      if (compression_of(in.next(), in.available()) != COMPRESSION::GZIP) {
+        throw TOOL_ERROR(name, "broken gzip data: unexpected bytes after the end of the data");
+      }
+      inflateReset(&stream);
+      continue;
+    }
+    if (result == Z_OK) continue;
+    if (result == Z_MEM_ERROR) throw std::bad_alloc();
+    if (result == Z_BUF_ERROR && in.available() == 0 && in.ended()) {
+      throw TOOL_ERROR(name, "broken gzip data: the data ends early");
+    }
+    if (result == Z_BUF_ERROR) continue;
+    throw TOOL_ERROR(name, std::string("broken gzip data: ") +
+                               (stream.msg != nullptr ? stream.msg : "the data is corrupt"));
+  }
+}
+
+// Reads all of `in` into `out`, decompressed when it is xz or gzip data.
+// `known_size` is a regular file's size (else -1), and `tail` reads from its
+// end, for xz_size_hint.
+template <class TAIL>
+void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std::uint64_t max_size,
+              bool any_text, TAIL&& tail, GROWING_BUFFER* out) {
+  while (in.available() < 6 && in.fill()) {
+  }
+  COMPRESSION const compression = compression_of(in.next(), in.available());
+  if (compression == COMPRESSION::XZ) {
+    decompress_xz(in, known_size >= 0 ? xz_size_hint(known_size, tail) : 0, name, max_size, out);
+    return;
+  }
+  if (compression == COMPRESSION::GZIP) {
+    decompress_gzip(in, name, max_size, out);
+    return;
+  }
+  // Plain text: refused by its size before it is read, when that is known,
+  // and by its first bytes when they cannot start JSON.
+  if (known_size >= 0 && static_cast<std::uint64_t>(known_size) > max_size) {
+    too_large(name, max_size);
+  }
+  if (!any_text) check_start(std::string_view(in.next(), in.available()), name);
+  std::size_t const first = in.available();
+  if (first > 0) std::memcpy(out->room(first), in.next(), first);
+  out->commit(first);
+  in.consume(first);
+  if (known_size >= 0) {
+    // The rest in one read, straight into its place; the end must follow.
+    std::size_t const rest = static_cast<std::size_t>(known_size) - std::min(first, out->size());
+    out->commit(in.read_into(out->room(rest), rest));
+    char extra;
+    in.read_into(&extra, 1);
+    return;
+  }
+  for (;;) {
+    std::size_t const got = in.read_into(out->room(kChunk), kChunk);
+    if (got == 0) return;
+    out->commit(got);
+    if (out->size() > max_size) too_large(name, max_size);
+  }
+}
+
+}  // namespace
+
+INPUT_TEXT::~INPUT_TEXT() { unmap_text(m_data, m_capacity); }
+
+void INPUT_TEXT::swap(INPUT_TEXT& other) noexcept {
+  std::swap(m_data, other.m_data);
+  std::swap(m_size, other.m_size);
+  std::swap(m_capacity, other.m_capacity);
+  std::swap(m_name, other.m_name);
+}
+
+INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, bool any_text) {
+  max_size = std::min(max_size, kLargestInput);
+  INPUT_TEXT input;
+  bool const from_stdin = path == "-";
+  input.m_name = from_stdin ? std::string("<stdin>") : path;
+  int const fd = from_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw TOOL_ERROR(input.m_name, "cannot open: " + errno_text(errno));
+  struct CLOSER {
+    int m_fd;
+    bool m_close;
+    ~CLOSER() {
+      if (m_close) ::close(m_fd);
+    }
+  } const closer{fd, !from_stdin};
+
+  struct stat before;
+  if (::fstat(fd, &before) != 0) {
+    throw TOOL_ERROR(input.m_name, "cannot read: " + errno_text(errno));
+  }
+  if (S_ISDIR(before.st_mode)) {
+    throw TOOL_ERROR(input.m_name, "cannot read: " + errno_text(EISDIR));
+  }
+  // A regular file is read, not mapped: a file that shrinks under a mapping
+  // kills the reader with SIGBUS, where a read just ends early. Its size is
+  // known, so reading more or fewer bytes, or a size or time that differs
+  // afterwards, means it changed while it was read.
+  // Files of /proc say they are empty and are not: their size means nothing.
+  bool const regular = S_ISREG(before.st_mode) && before.st_size > 0;
+  std::int64_t const known_size = regular ? static_cast<std::int64_t>(before.st_size) : -1;
+  SOURCE in(fd, input.m_name, known_size);
+  auto tail = [&](std::uint8_t* to, std::size_t size, std::size_t from_end) {
+    off_t const at = static_cast<off_t>(known_size - static_cast<std::int64_t>(from_end + size));
+    return at >= 0 && ::pread(fd, to, size, at) == static_cast<ssize_t>(size);
+  };
+  GROWING_BUFFER out(max_size);
+  read_all(in, known_size, input.m_name, max_size, any_text, tail, &out);
+  if (regular) {
+    struct stat after;
+    if (::fstat(fd, &after) != 0 || after.st_size != before.st_size ||
+        after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
+      changed(input.m_name);
+    }
+  }
+  input.m_data = out.release(&input.m_size, &input.m_capacity);
+  input.finish(max_size, any_text);
+  return input;
+}
+
+INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name,
+                                  std::uint64_t max_size) {
+  max_size = std::min(max_size, kLargestInput);
+  INPUT_TEXT input;
+  input.m_name = std::move(name);
+  SOURCE in(bytes);
+  auto tail = [&](std::uint8_t* to, std::size_t size, std::size_t from_end) {
+    if (from_end + size > bytes.size()) return false;
+    std::memcpy(to, bytes.data() + bytes.size() - from_end - size, size);
+    return true;
+  };
+  GROWING_BUFFER out(std::max<std::uint64_t>(max_size, bytes.size()));
+  read_all(in, -1, input.m_name, max_size, false, tail, &out);
+  input.m_data = out.release(&input.m_size, &input.m_capacity);
+  input.finish(max_size, false);
+  return input;
+}
+
+void INPUT_TEXT::finish(std::uint64_t max_size, bool any_text) {
+  if (m_size > max_size) too_large(m_name, max_size);
+  if (!any_text) check_start(view(), m_name);
+}
+
+}  // namespace zema_tool

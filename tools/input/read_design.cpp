@@ -1,0 +1,61 @@
+#include "tools/input/read_design.h"
+
+#include <string_view>
+#include <utility>
+
+#include "tools/input/design_file_reader.h"
+#include "tools/input/yosys_reader.h"
+#include "tools/output/text_format.h"
+#include "tools/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+// The first key of the top-level object, as it is written, or empty.
+std::string_view first_key(std::string_view text) {
+  std::size_t i = 0;
+  auto skip_blanks = [&] {
+    while (i < text.size() && is_json_blank(text[i])) ++i;
+  };
+  skip_blanks();
+  if (i == text.size() || text[i] != '{') return std::string_view();
+  ++i;
+  skip_blanks();
+  if (i == text.size() || text[i] != '"') return std::string_view();
+  std::size_t const start = ++i;
+  while (i < text.size() && text[i] != '"' && text[i] != '\\') ++i;
+  if (i == text.size() || text[i] != '"') return std::string_view();
+  return text.substr(start, i - start);
+}
+
+}  // namespace
+
+INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format) {
+  if (format != INPUT_FORMAT::AUTO) return format;
+  std::string_view const key = first_key(text.view());
+  if (key == "creator" || key == "modules" || key == "models") return INPUT_FORMAT::YOSYS;
+  return INPUT_FORMAT::ZEMA;
+}
+
+void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RECORDS* records) {
+  if (detect_format(text, options.m_format) == INPUT_FORMAT::YOSYS) {
+    read_yosys_netlist(text, options, records);
+  } else {
+    read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
+  }
+  // A design file's size bounds its records; what the design builds from
+  // them is refused here, before anything is built.
+  std::pair<std::uint64_t, char const*> const counts[] = {
+      {records->m_names.size(), "instance names"},
+      {records->m_atoms.size(), "atoms"},
+      {records->m_oterms.size(), "oterms"}};
+  for (auto const& count : counts) {
+    if (count.first > options.m_max_instances) {
+      throw TOOL_ERROR(text.name(), "the design has " + count_over_limit(count.first, count.second,
+                                                                         options.m_max_instances));
+    }
+  }
+  records->resolve();
+}
+
+}  // namespace zema_tool

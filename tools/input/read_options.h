@@ -1,0 +1,47 @@
+// What the command's readers are asked to read: the input's format and the
+// limits that keep a design too large to build from being tried.
+#ifndef TOOLS_INPUT_READ_OPTIONS_H
+#define TOOLS_INPUT_READ_OPTIONS_H
+
+#include <cstdint>
+#include <string>
+
+#include "tools/input/input_file.h"
+#include "tools/output/text_format.h"
+
+namespace zema_tool {
+
+// The default of --max-instances: 16,777,216 instance names. The command
+// takes about 700 bytes per name on large designs, so a design at the limit
+// needs some 12 GB, half of a 24 GB machine (docs/cli.md).
+constexpr std::uint64_t kDefaultMaxInstances = std::uint64_t{1} << 24;
+
+enum class INPUT_FORMAT {
+  AUTO,  // by content: a Yosys netlist starts with "creator" or "modules"
+  ZEMA,  // a design file
+  YOSYS  // a Yosys write_json netlist
+};
+
+struct READ_OPTIONS {
+  INPUT_FORMAT m_format = INPUT_FORMAT::AUTO;
+  std::uint64_t m_max_input_size = kDefaultMaxInput;
+  // Yosys: the top module; empty to find it (docs/yosys.md).
+  std::string m_top;
+  // The most instance names a design may have, and the most atoms and
+  // oterms (--max-instances). A Yosys hierarchy is counted before it is
+  // expanded.
+  std::uint64_t m_max_instances = kDefaultMaxInstances;
+};
+
+// "COUNT THINGS, more than --max-instances (LIMIT)", for the message that
+// refuses a design too large to build; a count of UINT64_MAX stands for one
+// past counting.
+inline std::string count_over_limit(std::uint64_t count, char const* things, std::uint64_t limit) {
+  std::string shown = decimal(count);
+  if (count == UINT64_MAX) shown += " or more";
+  return shown + " " + things + ", more than --max-instances (" + decimal(limit) + ")";
+}
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_INPUT_READ_OPTIONS_H

@@ -1,0 +1,192 @@
+#include "tools/options.h"
+
+#include <cstdio>
+#include <map>
+
+#include <CLI/CLI.hpp>
+
+#include "tools/output/text_format.h"
+#include "tools/tool_error.h"
+
+#ifndef ZEMA_VERSION
+#error "ZEMA_VERSION must be defined by the build"
+#endif
+
+namespace zema_tool {
+namespace {
+
+// What CLI11 fills in before the arguments are sorted out.
+struct PARSED {
+  std::vector<std::string> m_arguments;  // the design, then lookup's names
+  std::string m_format = "tsv";
+};
+
+// The options of every command that reads a design.
+void add_read_options(CLI::App* command, OPTIONS* options) {
+  command->add_option("--top", options->m_read.m_top,
+                      "Yosys netlists: the top module (else the one marked top, else the only "
+                      "module that no cell instantiates)");
+  command
+      ->add_option("--max-input-size", options->m_read.m_max_input_size,
+                   "Refuse an input larger than this many bytes once decompressed (suffixes "
+                   "K, M, G: powers of 1024)")
+      ->transform(CLI::AsSizeValue(false))
+      ->default_str("2G");
+  command
+      ->add_option("--max-instances", options->m_read.m_max_instances,
+                   "Refuse a design with more instance names than this, or as many atoms or "
+                   "oterms; a Yosys hierarchy is counted before it is expanded")
+      ->capture_default_str();
+  command->add_flag("--stats", options->m_stats,
+                    "Print the wall time, CPU time and peak memory of each phase on standard "
+                    "error");
+}
+
+// A design argument, --example, the input format and the read options.
+void add_design_options(CLI::App* command, OPTIONS* options, PARSED* parsed, char const* name,
+                        char const* what) {
+  command->add_option(name, parsed->m_arguments, what);
+  command->add_flag("--example", options->m_example,
+                    "Read the bundled example design instead of a file");
+  std::map<std::string, INPUT_FORMAT> const formats = {
+      {"auto", INPUT_FORMAT::AUTO}, {"zema", INPUT_FORMAT::ZEMA}, {"yosys", INPUT_FORMAT::YOSYS}};
+  command
+      ->add_option("--input-format", options->m_read.m_format,
+                   "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found "
+                   "from the content (auto)")
+      ->transform(CLI::CheckedTransformer(formats))
+      ->default_str("auto");
+  add_read_options(command, options);
+}
+
+void add_output_options(CLI::App* command, OPTIONS* options, PARSED* parsed) {
+  std::map<std::string, ZEMA_NAME_CONVERTER_ENUM> const strategies = {
+      {"fusion", ZEMA_NAME_CONVERTER_FUSION},
+      {"reversible", ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE}};
+  command->add_option("--strategy", options->m_strategy, "Conversion strategy")
+      ->transform(CLI::CheckedTransformer(strategies))
+      ->default_str("fusion");
+  command->add_option("--format", parsed->m_format, "Output format")
+      ->check(CLI::IsMember({"tsv", "json"}))
+      ->capture_default_str();
+}
+
+// A usage error as the documented one line, with nothing on standard output.
+int usage_error(std::string message) {
+  for (char& c : message) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
+  std::fprintf(stderr, "zema: error: command line: %s\n", message.c_str());
+  return EXIT_BAD_INPUT;
+}
+
+// Sorts the positional arguments into the design and lookup's names; gives
+// the usage error when they do not fit the command.
+std::optional<std::string> sort_arguments(std::string const& name, PARSED& parsed,
+                                          OPTIONS* options) {
+  std::vector<std::string>& arguments = parsed.m_arguments;
+  std::size_t const designs = options->m_example ? 0 : 1;
+  if (arguments.size() < designs) {
+    return name + ": a design is required: give a file, - for standard input, or --example";
+  }
+  bool const lookup = options->m_command == COMMAND::LOOKUP;
+  if (!lookup && arguments.size() > designs) {
+    return name + ": " +
+           (options->m_example ? "--example takes no design file"
+                               : "one design only, got " + decimal(arguments.size()));
+  }
+  if (designs != 0) options->m_design = arguments[0];
+  options->m_names.assign(arguments.begin() + static_cast<long>(designs), arguments.end());
+  if (lookup && options->m_names.empty() && options->m_names_file.empty()) {
+    return std::string("lookup: no names: give them as arguments or with --names FILE");
+  }
+  if (lookup && options->m_names_file == "-" && !options->m_example && options->m_design == "-") {
+    return std::string("lookup: the design and the names cannot both come from standard input");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS* options) {
+  PARSED parsed;
+  CLI::App app("Converts the names of a design's atoms and oterms with the ZEMA library.", "zema");
+  app.set_version_flag("--version", "zema " ZEMA_VERSION);
+  app.require_subcommand(1);
+  app.footer(
+      "DESIGN is a design file or a Yosys write_json netlist, plain, .xz or .gz; - reads "
+      "standard input.\n"
+      "Exit codes: 0 success, 1 check found violations or lookup a name that names nothing, 2 "
+      "bad input or usage, 3 internal error.");
+  char const* const design_help = "Design file or Yosys netlist, - for standard input";
+
+  CLI::App* const convert = app.add_subcommand(
+      "convert", "Print the converted unit and full name of every atom and oterm");
+  add_design_options(convert, options, &parsed, "DESIGN", design_help);
+  add_output_options(convert, options, &parsed);
+  convert->add_flag("--backslash", options->m_backslash, "Full names with their leading backslash");
+
+  CLI::App* const lookup = app.add_subcommand(
+      "lookup",
+      "Print the instance-name id and the original name that each converted full name names");
+  add_design_options(lookup, options, &parsed, "DESIGN NAME",
+                     "The design, then converted full names (put -- before any that start "
+                     "with -); with --example, every argument is a name");
+  lookup->add_option("--names", options->m_names_file,
+                     "Read the names from a file, one a line; - for standard input");
+  add_output_options(lookup, options, &parsed);
+
+  CLI::App* const map = app.add_subcommand(
+      "map", "Print every converted name beside the design's original name (the name map)");
+  add_design_options(map, options, &parsed, "DESIGN", design_help);
+  add_output_options(map, options, &parsed);
+
+  CLI::App* const check = app.add_subcommand(
+      "check", "Check that every converted name is legal, unique and found again by lookup");
+  add_design_options(check, options, &parsed, "DESIGN", design_help);
+  add_output_options(check, options, &parsed);
+  check
+      ->add_option("--max-violations", options->m_max_violations,
+                   "Violations shown on standard error in text output")
+      ->capture_default_str();
+
+  CLI::App* const import = app.add_subcommand(
+      "import-yosys", "Write a Yosys JSON netlist as a design file, for editing");
+  import->add_option("NETLIST", parsed.m_arguments, "Yosys netlist, - for standard input");
+  import
+      ->add_option("-o,--output", options->m_output, "Design file to write, - for standard output")
+      ->capture_default_str();
+  add_read_options(import, options);
+
+  try {
+    app.parse(argc, argv);
+  } catch (CLI::CallForHelp const& help) {
+    return app.exit(help);
+  } catch (CLI::CallForAllHelp const& help) {
+    return app.exit(help);
+  } catch (CLI::CallForVersion const& version) {
+    return app.exit(version);
+  } catch (CLI::ParseError const& error) {
+    return usage_error(error.what());
+  }
+
+  CLI::App const* const chosen = app.get_subcommands().front();
+  std::pair<CLI::App const*, COMMAND> const commands[] = {{convert, COMMAND::CONVERT},
+                                                          {lookup, COMMAND::LOOKUP},
+                                                          {map, COMMAND::MAP},
+                                                          {check, COMMAND::CHECK},
+                                                          {import, COMMAND::IMPORT}};
+  for (auto const& command : commands) {
+    if (command.first == chosen) options->m_command = command.second;
+  }
+  // import-yosys reads Yosys netlists only.
+  if (options->m_command == COMMAND::IMPORT) options->m_read.m_format = INPUT_FORMAT::YOSYS;
+  options->m_json = parsed.m_format == "json";
+  if (auto const problem = sort_arguments(chosen->get_name(), parsed, options)) {
+    return usage_error(*problem);
+  }
+  return std::nullopt;
+}
+
+}  // namespace zema_tool

@@ -1,0 +1,85 @@
+// OUTPUT_BUFFER: text output to a stdio stream through one large buffer.
+//
+// Converting a big design prints millions of short lines; writing them in
+// blocks of a mebibyte keeps the output from costing more than the
+// conversion. A failed write is remembered and reported by finish().
+#ifndef TOOLS_OUTPUT_OUTPUT_BUFFER_H
+#define TOOLS_OUTPUT_OUTPUT_BUFFER_H
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "tools/output/text_format.h"
+
+namespace zema_tool {
+
+class OUTPUT_BUFFER {
+ public:
+  explicit OUTPUT_BUFFER(std::FILE* stream) : m_stream(stream) { m_buffer.reserve(kCapacity); }
+  OUTPUT_BUFFER(OUTPUT_BUFFER const&) = delete;
+  OUTPUT_BUFFER& operator=(OUTPUT_BUFFER const&) = delete;
+
+  void put(char c) {
+    if (m_buffer.size() == kCapacity) flush();
+    m_buffer.push_back(c);
+  }
+
+  void put(std::string_view text) {
+    if (m_buffer.size() + text.size() > kCapacity) {
+      flush();
+      if (text.size() > kCapacity) {
+        write(text.data(), text.size());
+        return;
+      }
+    }
+    m_buffer.insert(m_buffer.end(), text.begin(), text.end());
+  }
+
+  void put_uint(std::uint64_t value) {
+    char digits[kDecimalRoom];
+    put(std::string_view(digits, static_cast<std::size_t>(write_decimal(digits, value) - digits)));
+  }
+
+  // `text` as a JSON string, in double quotes.
+  void put_json(std::string_view text) {
+    put('"');
+    put_escaped(*this, text, ESCAPE::JSON);
+    put('"');
+  }
+
+  // `text` as one tab-separated field.
+  void put_field(std::string_view text) { put_escaped(*this, text, ESCAPE::FIELD); }
+
+  // Writes what is buffered and flushes the stream. Gives 0 when every write
+  // succeeded, else the errno of the first failure.
+  int finish() {
+    flush();
+    if (m_error == 0 && std::fflush(m_stream) != 0) m_error = errno != 0 ? errno : EIO;
+    return m_error;
+  }
+
+ private:
+  static constexpr std::size_t kCapacity = 1 << 20;
+
+  void flush() {
+    write(m_buffer.data(), m_buffer.size());
+    m_buffer.clear();
+  }
+
+  void write(char const* data, std::size_t size) {
+    if (size == 0 || m_error != 0) return;
+    if (std::fwrite(data, 1, size, m_stream) != size) m_error = errno != 0 ? errno : EIO;
+  }
+
+  std::FILE* m_stream;
+  std::vector<char> m_buffer;
+  int m_error = 0;
+};
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_OUTPUT_OUTPUT_BUFFER_H
