@@ -14,7 +14,6 @@
 #include <memory>
 #include <new>
 #include <utility>
-#include <vector>
 
 #include "tools/input/huge_pages.h"
 #include "tools/output/text_format.h"
@@ -206,44 +205,17 @@ class SOURCE {
   bool m_ended = false;
 };
 
-// The decompressed size that an xz file's last index records, or 0 when it
-// cannot be read there (the stream decoder then finds every problem). `tail`
-// reads `size` bytes that end `from_end` bytes before the end of the data,
-// and gives false when it cannot.
-template <class TAIL>
-std::uint64_t xz_size_hint(std::uint64_t data_size, TAIL&& tail) {
-  if (data_size < std::uint64_t{2} * LZMA_STREAM_HEADER_SIZE) return 0;
-  std::uint8_t footer_bytes[LZMA_STREAM_HEADER_SIZE];
-  if (!tail(footer_bytes, sizeof footer_bytes, 0)) return 0;
-  lzma_stream_flags footer;
-  if (lzma_stream_footer_decode(&footer, footer_bytes) != LZMA_OK) return 0;
-  if (footer.backward_size > data_size - std::uint64_t{2} * LZMA_STREAM_HEADER_SIZE ||
-      footer.backward_size > (std::uint64_t{64} << 20)) {
-    return 0;
-  }
-  std::vector<std::uint8_t> index_bytes(static_cast<std::size_t>(footer.backward_size));
-  if (!tail(index_bytes.data(), index_bytes.size(), LZMA_STREAM_HEADER_SIZE)) return 0;
-  lzma_index* index = nullptr;
-  std::uint64_t memlimit = std::uint64_t{64} << 20;
-  std::size_t position = 0;
-  if (lzma_index_buffer_decode(&index, &memlimit, nullptr, index_bytes.data(), &position,
-                               index_bytes.size()) != LZMA_OK) {
-    return 0;
-  }
-  std::uint64_t const hint = lzma_index_uncompressed_size(index);
-  lzma_index_end(index, nullptr);
-  return hint;
-}
-
-void decompress_xz(SOURCE& in, std::uint64_t hint, std::string const& name, std::uint64_t max_size,
+void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size,
                    GROWING_BUFFER* out) {
-  // The whole output in one block when the file says how large it is (the
-  // last stream's size; a hint only, the decoder's output is what counts).
-  if (hint > 0 && hint <= max_size) out->room(static_cast<std::size_t>(hint));
+  // Files of several blocks (as `xz -T0` writes them) are decoded on every
+  // core; a file of one block is decoded on one.
+  lzma_mt mt{};
+  mt.flags = LZMA_CONCATENATED;
+  mt.threads = std::max(1u, lzma_cputhreads());
+  mt.memlimit_threading = std::uint64_t{1} << 30;
+  mt.memlimit_stop = UINT64_MAX;
   lzma_stream stream = LZMA_STREAM_INIT;
-  if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) {
-    throw std::bad_alloc();
-  }
+  if (lzma_stream_decoder_mt(&stream, &mt) != LZMA_OK) throw std::bad_alloc();
   struct END {
     lzma_stream* m_stream;
     ~END() { lzma_end(m_stream); }
@@ -252,8 +224,6 @@ void decompress_xz(SOURCE& in, std::uint64_t hint, std::string const& name, std:
     if (in.available() == 0) in.fill();
     stream.next_in = reinterpret_cast<std::uint8_t const*>(in.next());
     stream.avail_in = in.available();
-    // Fill the room there is (all of it when the size was known) before
-    // asking for more.
     if (out->room_size() == 0) out->room(kChunk);
     stream.next_out = reinterpret_cast<std::uint8_t*>(out->room(0));
     stream.avail_out = out->room_size();
@@ -318,16 +288,14 @@ void decompress_gzip(SOURCE& in, std::string const& name, std::uint64_t max_size
 }
 
 // Reads all of `in` into `out`, decompressed when it is xz or gzip data.
-// `known_size` is a regular file's size (else -1), and `tail` reads from its
-// end, for xz_size_hint.
-template <class TAIL>
+// `known_size` is a regular file's size, else -1.
 void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std::uint64_t max_size,
-              bool any_text, TAIL&& tail, GROWING_BUFFER* out) {
+              bool any_text, GROWING_BUFFER* out) {
   while (in.available() < 6 && in.fill()) {
   }
   COMPRESSION const compression = compression_of(in.next(), in.available());
   if (compression == COMPRESSION::XZ) {
-    decompress_xz(in, known_size >= 0 ? xz_size_hint(known_size, tail) : 0, name, max_size, out);
+    decompress_xz(in, name, max_size, out);
     return;
   }
   if (compression == COMPRESSION::GZIP) {
@@ -401,12 +369,9 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, boo
   bool const regular = S_ISREG(before.st_mode) && before.st_size > 0;
   std::int64_t const known_size = regular ? static_cast<std::int64_t>(before.st_size) : -1;
   SOURCE in(fd, input.m_name, known_size);
-  auto tail = [&](std::uint8_t* to, std::size_t size, std::size_t from_end) {
-    off_t const at = static_cast<off_t>(known_size - static_cast<std::int64_t>(from_end + size));
-    return at >= 0 && ::pread(fd, to, size, at) == static_cast<ssize_t>(size);
-  };
+
   GROWING_BUFFER out(max_size);
-  read_all(in, known_size, input.m_name, max_size, any_text, tail, &out);
+  read_all(in, known_size, input.m_name, max_size, any_text, &out);
   if (regular) {
     struct stat after;
     if (::fstat(fd, &after) != 0 || after.st_size != before.st_size ||
@@ -426,13 +391,9 @@ INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name,
   INPUT_TEXT input;
   input.m_name = std::move(name);
   SOURCE in(bytes);
-  auto tail = [&](std::uint8_t* to, std::size_t size, std::size_t from_end) {
-    if (from_end + size > bytes.size()) return false;
-    std::memcpy(to, bytes.data() + bytes.size() - from_end - size, size);
-    return true;
-  };
+
   GROWING_BUFFER out(std::max<std::uint64_t>(max_size, bytes.size()));
-  read_all(in, -1, input.m_name, max_size, false, tail, &out);
+  read_all(in, -1, input.m_name, max_size, false, &out);
   input.m_data = out.release(&input.m_size, &input.m_capacity);
   input.finish(max_size, false);
   return input;
