@@ -23,8 +23,8 @@
 
 namespace {
 
-constexpr int kTypeCount = 50;
-constexpr int kCombType = 26;
+constexpr int kTypeCount = kZemaAtomTypeCount;
+constexpr int kCombType = kZemaAtomTypeComb;
 
 struct OPTIONS {
   std::uint64_t m_instances = 1000;

@@ -12,6 +12,11 @@
 #include "h/hdb_vexa_sys.h"
 #include "h/msg_sys.h"
 
+static_assert(kZemaAtomTypeComb == CDB_ATOM_COMB && kZemaAtomTypeIoIbuf == CDB_ATOM_IO_IBUF &&
+                  kZemaAtomTypePin == CDB_ATOM_PIN && kZemaAtomTypeIoDdr == CDB_ATOM_IO_DDR &&
+                  kZemaAtomTypeCount == CDB_ATOM_BASIC_TYPE_COUNT,
+              "the naming rules' atom types are the host's");
+
 // Opens the module's use of the host's memory manager for as long as the
 // library is loaded. It is the first static object of the library, so it is
 // destroyed last.

@@ -30,14 +30,26 @@ constexpr bool zema_is_legal_unit_name(std::string_view name) {
   return true;
 }
 
+// The atom types these rules single out, by their numbers in the host's
+// CDB_ATOM_BASIC_TYPE (the library checks them against it at compile time):
+// COMB, named after the hierarchy, and IO_IBUF, PIN and IO_DDR, whose
+// made-up names come from their hierarchy node.
+constexpr int kZemaAtomTypeComb = 26;
+constexpr int kZemaAtomTypeIoIbuf = 3;
+constexpr int kZemaAtomTypePin = 35;
+constexpr int kZemaAtomTypeIoDdr = 36;
+// Types are 0 to kZemaAtomTypeCount - 1.
+constexpr int kZemaAtomTypeCount = 50;
+
 // Whether an atom of basic type `type` is named by its own node of the design
-// hierarchy (type 26); its oterms then get made-up names.
-constexpr bool zema_is_hierarchy_named_atom_type(int type) { return type == 26; }
+// hierarchy (COMB); its oterms then get made-up names.
+constexpr bool zema_is_hierarchy_named_atom_type(int type) { return type == kZemaAtomTypeComb; }
 
 // Whether an atom of basic type `type` gets a made-up name built from its own
-// hierarchy node's converted name (types 3, 35 and 36) rather than a number.
+// hierarchy node's converted name (IO_IBUF, PIN and IO_DDR) rather than a
+// number.
 constexpr bool zema_is_node_named_atom_type(int type) {
-  return type == 3 || type == 35 || type == 36;
+  return type == kZemaAtomTypeIoIbuf || type == kZemaAtomTypePin || type == kZemaAtomTypeIoDdr;
 }
 
 // Whether an atom of basic type `type` needs its instance name to be a node of

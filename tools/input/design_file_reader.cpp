@@ -58,7 +58,10 @@ class DESIGN_FILE_READER {
     SEEN_ID = 2,
     SEEN_CHILDREN = 4,
     SEEN_TYPE = 8,
-    SEEN_OTERMS = 16
+    SEEN_OTERMS = 16,
+    SEEN_ROOT = 32,
+    SEEN_NAMES = 64,
+    SEEN_NETLIST = 128
   };
 
   void check(simdjson::error_code error) { m_json.check(error); }
@@ -137,14 +140,7 @@ void DESIGN_FILE_READER::unknown_key(std::string_view key, char const* expected)
 }
 
 std::uint32_t DESIGN_FILE_READER::read_text(od::value& value, std::string_view field) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::string) m_json.wrong_type(value, type, place(field), "a string");
-  std::string_view text;
-  check(value.get_string().get(text));
-  if (std::memchr(text.data(), '\0', text.size()) != nullptr) {
-    throw TOOL_ERROR(place(field), "a name must not contain the character U+0000");
-  }
-  return m_records.add_text(text);
+  return m_records.add_text(m_json.name_at(value, [&] { return place(field); }));
 }
 
 // A declared id (hierarchy, "names") is 1 to 4294967295; the id of a name
@@ -179,16 +175,15 @@ void DESIGN_FILE_READER::read() {
   for (auto result : top) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view key;
-    check(field.unescaped_key().get(key));
+    std::string_view const key = m_json.key_of(field);
     if (key == "root") {
-      mark_seen(&seen, 1, key);
+      mark_seen(&seen, SEEN_ROOT, key);
       read_hierarchy(field.value());
     } else if (key == "names") {
-      mark_seen(&seen, 2, key);
+      mark_seen(&seen, SEEN_NAMES, key);
       read_names(field.value());
     } else if (key == "netlist") {
-      mark_seen(&seen, 4, key);
+      mark_seen(&seen, SEEN_NETLIST, key);
       read_netlist(field.value());
     } else if (seen == 0 && m_detected) {
       // Nothing yet says that this is a design file.
@@ -200,7 +195,7 @@ void DESIGN_FILE_READER::read() {
     }
     m_section = SECTION_TOP;
   }
-  if (!(seen & 1)) throw TOOL_ERROR("top level", "missing \"root\"");
+  if (!(seen & SEEN_ROOT)) throw TOOL_ERROR("top level", "missing \"root\"");
   m_json.expect_end();
 }
 
@@ -252,18 +247,14 @@ void DESIGN_FILE_READER::open_instance(od::value& value, std::uint32_t parent,
   m_stack.emplace_back();
   FRAME& frame = m_stack.back();
   frame.m_position = position;
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::object) m_json.wrong_type(value, type, place(), "an object");
-  od::object object;
-  check(value.get_object().get(object));
+  od::object object = m_json.object_at(value, [&] { return place(); });
   check(object.begin().get(frame.m_field));
   check(object.end().get(frame.m_fields_end));
   frame.m_record = m_records.add_name(NAME_HIERARCHY, parent, position, 0, 0, false);
 }
 
 void DESIGN_FILE_READER::read_instance_field(FRAME& frame, od::field& field) {
-  std::string_view key;
-  check(field.unescaped_key().get(key));
+  std::string_view const key = m_json.key_of(field);
   if (key == "name") {
     mark_seen(&frame.m_seen, SEEN_NAME, key);
     std::uint32_t const text = read_text(field.value(), key);
@@ -281,11 +272,7 @@ void DESIGN_FILE_READER::read_instance_field(FRAME& frame, od::field& field) {
     record.m_has_id = true;
   } else if (key == "children") {
     mark_seen(&frame.m_seen, SEEN_CHILDREN, key);
-    od::value& value = field.value();
-    od::json_type const type = m_json.type_of(value);
-    if (type != od::json_type::array) m_json.wrong_type(value, type, place(key), "an array");
-    od::array children;
-    check(value.get_array().get(children));
+    od::array children = m_json.array_at(field.value(), [&] { return place(key); });
     check(children.begin().get(frame.m_child));
     check(children.end().get(frame.m_children_end));
     frame.m_in_children = true;
@@ -295,10 +282,7 @@ void DESIGN_FILE_READER::read_instance_field(FRAME& frame, od::field& field) {
 }
 
 void DESIGN_FILE_READER::read_names(od::value& value) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::array) m_json.wrong_type(value, type, "names", "an array");
-  od::array names;
-  check(value.get_array().get(names));
+  od::array names = m_json.array_at(value, [] { return std::string("names"); });
   m_section = SECTION_NAMES;
   m_item = 0;
   for (auto result : names) {
@@ -311,17 +295,13 @@ void DESIGN_FILE_READER::read_names(od::value& value) {
 
 std::uint32_t DESIGN_FILE_READER::read_name_object(od::value& value, NAME_KIND kind,
                                                    std::uint32_t pos, std::uint32_t parent) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::object) m_json.wrong_type(value, type, place(), "an object");
-  od::object object;
-  check(value.get_object().get(object));
+  od::object object = m_json.object_at(value, [&] { return place(); });
   std::uint32_t const index = m_records.add_name(kind, parent, pos, 0, 0, false);
   unsigned seen = 0;
   for (auto result : object) {
     od::field field;
     check(std::move(result).get(field));
-    std::string_view key;
-    check(field.unescaped_key().get(key));
+    std::string_view const key = m_json.key_of(field);
     if (key == "name") {
       mark_seen(&seen, SEEN_NAME, key);
       std::uint32_t const text = read_text(field.value(), key);
@@ -341,10 +321,7 @@ std::uint32_t DESIGN_FILE_READER::read_name_object(od::value& value, NAME_KIND k
 }
 
 void DESIGN_FILE_READER::read_netlist(od::value& value) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::array) m_json.wrong_type(value, type, "netlist", "an array");
-  od::array atoms;
-  check(value.get_array().get(atoms));
+  od::array atoms = m_json.array_at(value, [] { return std::string("netlist"); });
   m_section = SECTION_NETLIST;
   m_item = 0;
   for (auto result : atoms) {
@@ -352,19 +329,13 @@ void DESIGN_FILE_READER::read_netlist(od::value& value) {
     od::value item = result.value_unsafe();
     m_oterm = kNoRecord;
     m_in_name = false;
-    od::json_type const item_type = m_json.type_of(item);
-    if (item_type != od::json_type::object) {
-      m_json.wrong_type(item, item_type, place(), "an object");
-    }
-    od::object object;
-    check(item.get_object().get(object));
+    od::object object = m_json.object_at(item, [&] { return place(); });
     ATOM_RECORD atom{{0, REF_NONE}, static_cast<std::uint32_t>(m_records.m_oterms.size()), 0};
     unsigned seen = 0;
     for (auto field_result : object) {
       od::field field;
       check(std::move(field_result).get(field));
-      std::string_view key;
-      check(field.unescaped_key().get(key));
+      std::string_view const key = m_json.key_of(field);
       if (key == "type") {
         mark_seen(&seen, SEEN_TYPE, key);
         atom.m_type = read_type(field.value());
@@ -375,13 +346,7 @@ void DESIGN_FILE_READER::read_netlist(od::value& value) {
         m_in_name = false;
       } else if (key == "oterms") {
         mark_seen(&seen, SEEN_OTERMS, key);
-        od::value& oterms_value = field.value();
-        od::json_type const oterms_type = m_json.type_of(oterms_value);
-        if (oterms_type != od::json_type::array) {
-          m_json.wrong_type(oterms_value, oterms_type, place(key), "an array");
-        }
-        od::array oterms;
-        check(oterms_value.get_array().get(oterms));
+        od::array oterms = m_json.array_at(field.value(), [&] { return place(key); });
         m_oterm = 0;
         for (auto oterm_result : oterms) {
           check(oterm_result.error());
@@ -416,8 +381,10 @@ int DESIGN_FILE_READER::read_type(od::value& value) {
     if (found < 0) throw TOOL_ERROR(place("type"), "unknown type name " + quoted_text(text));
     return found;
   }
-  char const* const expected = "a type from 0 to 49 or a type name";
-  if (type != od::json_type::number) m_json.wrong_type(value, type, place("type"), expected);
+  std::string const range = "0 to " + decimal(kTypeCount - 1);
+  std::string const expected = "a type from " + range + " or a type name";
+  if (type != od::json_type::number)
+    m_json.wrong_type(value, type, place("type"), expected.c_str());
   std::int64_t number;
   if (!value.get_int64().get(number) && number >= 0 && number < kTypeCount) {
     return static_cast<int>(number);
@@ -425,9 +392,9 @@ int DESIGN_FILE_READER::read_type(od::value& value) {
   std::string const raw = m_json.describe(value, type);
   // A fraction or an exponent is no type at all; an integer is out of range.
   if (raw.find_first_of(".eE") != std::string::npos) {
-    m_json.wrong_type(value, type, place("type"), expected);
+    m_json.wrong_type(value, type, place("type"), expected.c_str());
   }
-  throw TOOL_ERROR(place("type"), "type " + raw + " is outside 0 to 49");
+  throw TOOL_ERROR(place("type"), "type " + raw + " is outside " + range);
 }
 
 REF DESIGN_FILE_READER::read_ref(od::value& value, bool oterm) {

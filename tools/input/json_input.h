@@ -18,6 +18,16 @@ namespace zema_tool {
 
 namespace od = simdjson::ondemand;
 
+// The one rule every reader applies to a text that becomes a name: it may
+// hold any character but U+0000, which would end it early wherever the name
+// is kept as a C string. Throws the TOOL_ERROR at place(), a function that
+// builds the place only when it is needed.
+constexpr char const* kNulInName = "a name must not contain the character U+0000";
+template <class PLACE_TEXT>
+void check_name_text(std::string_view name, PLACE_TEXT&& place) {
+  if (name.find('\0') != std::string_view::npos) throw TOOL_ERROR(place(), kNulInName);
+}
+
 // The document of one input, and the errors of reading it.
 class JSON_INPUT {
  public:
@@ -47,6 +57,31 @@ class JSON_INPUT {
     check(value.type().get(type));
     return type;
   }
+  // The value as an object, an array or a string (which must hold no NUL,
+  // as it becomes a name); else the TOOL_ERROR "expected ..., got ..." at
+  // place(), a function that builds the place only when it is needed.
+  template <class PLACE_TEXT>
+  od::object object_at(od::value& value, PLACE_TEXT&& place) {
+    expect(value, od::json_type::object, place, "an object");
+    od::object object;
+    check(value.get_object().get(object));
+    return object;
+  }
+  template <class PLACE_TEXT>
+  od::array array_at(od::value& value, PLACE_TEXT&& place) {
+    expect(value, od::json_type::array, place, "an array");
+    od::array array;
+    check(value.get_array().get(array));
+    return array;
+  }
+  template <class PLACE_TEXT>
+  std::string_view name_at(od::value& value, PLACE_TEXT&& place) {
+    expect(value, od::json_type::string, place, "a string");
+    std::string_view text;
+    check(value.get_string().get(text));
+    check_name_text(text, place);
+    return text;
+  }
   // A field's key, unescaped.
   std::string_view key_of(od::field& field) {
     std::string_view key;
@@ -66,6 +101,11 @@ class JSON_INPUT {
                                char const* expected);
 
  private:
+  template <class PLACE_TEXT>
+  void expect(od::value& value, od::json_type wanted, PLACE_TEXT&& place, char const* words) {
+    od::json_type const type = type_of(value);
+    if (type != wanted) wrong_type(value, type, place(), words);
+  }
   std::string position(char const* location) const;
   // Whether a scalar of `type` is one well-formed token. Reads a string;
   // leaves any other scalar unread.
@@ -87,16 +127,6 @@ class JSON_INPUT {
   };
   std::vector<SKIP_FRAME> m_skip_stack;
 };
-
-// The one rule every reader applies to a text that becomes a name: it may
-// hold any character but U+0000, which would end it early wherever the name
-// is kept as a C string. Throws the TOOL_ERROR at place(), a function that
-// builds the place only when it is needed.
-constexpr char const* kNulInName = "a name must not contain the character U+0000";
-template <class PLACE_TEXT>
-void check_name_text(std::string_view name, PLACE_TEXT&& place) {
-  if (name.find('\0') != std::string_view::npos) throw TOOL_ERROR(place(), kNulInName);
-}
 
 // "an object", "an array", "a string", ...
 char const* json_type_words(od::json_type type);

@@ -187,9 +187,15 @@ class YOSYS_READER {
 
  private:
   void check(simdjson::error_code error) { m_json.check(error); }
-  od::object expect_object(od::value& value, PLACE const& place);
-  od::array expect_array(od::value& value, PLACE const& place);
-  std::string_view expect_string(od::value& value, PLACE const& place);
+  od::object expect_object(od::value& value, PLACE const& place) {
+    return m_json.object_at(value, [&] { return place.text(); });
+  }
+  od::array expect_array(od::value& value, PLACE const& place) {
+    return m_json.array_at(value, [&] { return place.text(); });
+  }
+  std::string_view expect_string(od::value& value, PLACE const& place) {
+    return m_json.name_at(value, [&] { return place.text(); });
+  }
   static std::string place_in(std::string place, std::string_view key) {
     append_key(&place, key);
     return place;
@@ -234,31 +240,6 @@ class YOSYS_READER {
   std::vector<std::pair<std::string_view, bool>> m_directions;
   std::vector<OUTPUT> m_connections;
 };
-
-od::object YOSYS_READER::expect_object(od::value& value, PLACE const& place) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::object) m_json.wrong_type(value, type, place.text(), "an object");
-  od::object object;
-  check(value.get_object().get(object));
-  return object;
-}
-
-od::array YOSYS_READER::expect_array(od::value& value, PLACE const& place) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::array) m_json.wrong_type(value, type, place.text(), "an array");
-  od::array array;
-  check(value.get_array().get(array));
-  return array;
-}
-
-std::string_view YOSYS_READER::expect_string(od::value& value, PLACE const& place) {
-  od::json_type const type = m_json.type_of(value);
-  if (type != od::json_type::string) m_json.wrong_type(value, type, place.text(), "a string");
-  std::string_view text;
-  check(value.get_string().get(text));
-  check_name_text(text, [&] { return place.text(); });
-  return text;
-}
 
 // A Yosys attribute is true when it is 1, as a number or as a bit string,
 // or true.
