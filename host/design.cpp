@@ -19,6 +19,9 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container_hash/hash.hpp>
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "h/msg_sys.h"
 #include "h/orb_sys.h"
 #include "host/host_internal.h"
@@ -205,78 +208,56 @@ HOST_INAME const* host(HDB_INSTANCE_NAME const* name) {
   return static_cast<HOST_INAME const*>(name);
 }
 
-// The children of one instance in database order, with a lookup index by
-// (unit name, twin rank): open addressing over slots that keep the key's hash
-// and the child's position. The index follows appended children
-// incrementally, so twin ranks never change once given.
-struct CHILD_LIST {
-  struct SLOT {
-    std::uint32_t m_key;
-    std::uint32_t m_position_plus1;  // 0: empty
-  };
+// A child's key in its parent's index: its unit name, with the name's hash
+// computed once, and its twin rank.
+struct CHILD_KEY {
+  char const* m_name;
+  std::uint32_t m_name_hash;
+  std::uint32_t m_rank;
+};
 
+struct CHILD_KEY_HASH {
+  std::size_t operator()(CHILD_KEY const& key) const {
+    std::size_t seed = key.m_name_hash;
+    boost::hash_combine(seed, key.m_rank);
+    return seed;
+  }
+};
+
+struct CHILD_KEY_EQUAL {
+  bool operator()(CHILD_KEY const& a, CHILD_KEY const& b) const {
+    return a.m_rank == b.m_rank && a.m_name_hash == b.m_name_hash &&
+           std::strcmp(a.m_name, b.m_name) == 0;
+  }
+};
+
+// The children of one instance in database order, with a lookup index by
+// (unit name, twin rank) to each child's position. The index follows
+// appended children incrementally, so twin ranks never change once given.
+struct CHILD_LIST {
   // The children in database order, null entries allowed; from the design's
   // CHILD_ARENA.
   HDB_INSTANCE_NAME const** m_items = nullptr;
   unsigned m_count = 0;
   unsigned m_capacity = 0;
-  std::vector<SLOT> m_slots;    // empty or a power of two in size
+  boost::unordered_flat_map<CHILD_KEY, std::uint32_t, CHILD_KEY_HASH, CHILD_KEY_EQUAL> m_index;
   std::uint32_t m_indexed = 0;  // m_items below this are indexed
-  std::uint32_t m_entries = 0;
 
   void append(HDB_INSTANCE_NAME const* child, CHILD_ARENA* arena) {
     if (m_count == m_capacity) m_items = arena->grow(m_items, m_count, &m_capacity);
     m_items[m_count++] = child;
   }
 
-  static std::uint32_t key_of(std::uint32_t name_hash, std::uint32_t rank) {
-    std::uint32_t key = name_hash + rank * 0x9e3779b1u;
-    key ^= key >> 16;
-    key *= 0x85ebca6bu;
-    key ^= key >> 13;
-    key *= 0xc2b2ae35u;
-    key ^= key >> 16;
-    return key;
-  }
-
   HOST_INAME* find(char const* name, std::uint32_t name_hash, std::uint32_t rank) const {
-    if (m_slots.empty()) return nullptr;
-    std::uint32_t key = key_of(name_hash, rank);
-    std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = key & mask;; i = (i + 1) & mask) {
-      SLOT const& slot = m_slots[i];
-      if (slot.m_position_plus1 == 0) return nullptr;
-      if (slot.m_key != key) continue;
-      HOST_INAME const* child = host(m_items[slot.m_position_plus1 - 1]);
-      if (child->m_twin_rank == rank && std::strcmp(child->m_unit_name.get_string(), name) == 0) {
-        return const_cast<HOST_INAME*>(child);
-      }
-    }
-  }
-
-  void insert_slot(std::uint32_t key, std::uint32_t position_plus1) {
-    std::size_t mask = m_slots.size() - 1;
-    std::size_t i = key & mask;
-    while (m_slots[i].m_position_plus1 != 0) i = (i + 1) & mask;
-    m_slots[i] = {key, position_plus1};
-  }
-
-  void rehash(std::size_t wanted_entries) {
-    std::size_t size = 16;
-    while (size / 4 * 3 < wanted_entries) size *= 2;
-    if (size <= m_slots.size()) return;
-    std::vector<SLOT> old;
-    old.swap(m_slots);
-    m_slots.assign(size, SLOT{0, 0});
-    for (SLOT const& slot : old) {
-      if (slot.m_position_plus1 != 0) insert_slot(slot.m_key, slot.m_position_plus1);
-    }
+    auto const found = m_index.find(CHILD_KEY{name, name_hash, rank});
+    if (found == m_index.end()) return nullptr;
+    return const_cast<HOST_INAME*>(host(m_items[found->second]));
   }
 
   // Brings the index and the twin ranks up to date with m_items.
   void update_index() {
     if (m_indexed == m_count) return;
-    rehash(m_entries + (m_count - m_indexed));
+    m_index.reserve(m_index.size() + (m_count - m_indexed));
     ORB_CSTR_OPS ops;
     for (; m_indexed < m_count; ++m_indexed) {
       HOST_INAME* child = const_cast<HOST_INAME*>(host(m_items[m_indexed]));
@@ -290,8 +271,7 @@ struct CHILD_LIST {
         child->m_twin_rank = 0;
         child->m_twin_count = 1;
       }
-      insert_slot(key_of(name_hash, child->m_twin_rank), m_indexed + 1);
-      ++m_entries;
+      m_index.emplace(CHILD_KEY{name, name_hash, child->m_twin_rank}, m_indexed);
     }
   }
 

@@ -47,6 +47,9 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container_hash/hash.hpp>
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "h/msg_sys.h"
 #include "host/zema_host.h"
 
@@ -369,50 +372,28 @@ class ARENA {
     return start;
   }
 
-  // The pool of (thunk, size): open addressing over a table that doubles at
-  // half load. The last pool found is tried first, since blocks of one kind
-  // tend to come in runs.
+  // The pool of (thunk, size). The last pool found is tried first, since
+  // blocks of one kind tend to come in runs.
   POOL* find(MEM_TRACKER_THUNK* thunk, std::size_t size) {
     if (m_last != nullptr && m_last->m_thunk == thunk && m_last->m_size == size) return m_last;
-    if (2 * (m_pools.size() + 1) > m_index.size()) rehash();
-    std::size_t i = start(thunk, size);
-    for (;; i = (i + 1) & (m_index.size() - 1)) {
-      POOL* const pool = m_index[i];
-      if (pool == nullptr) break;
-      if (pool->m_thunk == thunk && pool->m_size == size) return m_last = pool;
+    POOL*& pool = m_index[std::make_pair(thunk, size)];
+    if (pool == nullptr) {
+      // 8-byte aligned, 16 when the size is a multiple of 16 (0 counts as 16).
+      std::size_t const stride = size == 0 ? 16 : (size + 7) & ~std::size_t(7);
+      pool = new POOL;
+      pool->m_thunk = thunk;
+      pool->m_size = size;
+      pool->m_stride = stride;
     }
-    // 8-byte aligned, 16 when the size is a multiple of 16 (0 counts as 16).
-    std::size_t const stride = size == 0 ? 16 : (size + 7) & ~std::size_t(7);
-    POOL* const pool = new POOL;
-    pool->m_thunk = thunk;
-    pool->m_size = size;
-    pool->m_stride = stride;
-    m_pools.push_back(pool);
-    m_index[i] = pool;
     return m_last = pool;
-  }
-
-  std::size_t start(MEM_TRACKER_THUNK const* thunk, std::size_t size) const {
-    std::uint64_t const key =
-        reinterpret_cast<std::uintptr_t>(thunk) ^ (static_cast<std::uint64_t>(size) << 40);
-    return static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ull) >> 32) & (m_index.size() - 1);
-  }
-
-  void rehash() {
-    std::vector<POOL*> index(m_index.empty() ? 64 : 2 * m_index.size(), nullptr);
-    m_index.swap(index);
-    for (POOL* pool : m_pools) {
-      std::size_t i = start(pool->m_thunk, pool->m_size);
-      while (m_index[i] != nullptr) i = (i + 1) & (m_index.size() - 1);
-      m_index[i] = pool;
-    }
   }
 
   std::vector<SEGMENT> m_segments;  // in the order they were reserved
   char* m_next = nullptr;           // the newest segment's fresh slabs
   char* m_limit = nullptr;
-  std::vector<POOL*> m_pools;
-  std::vector<POOL*> m_index;
+  boost::unordered_flat_map<std::pair<MEM_TRACKER_THUNK*, std::size_t>, POOL*,
+                            boost::hash<std::pair<MEM_TRACKER_THUNK*, std::size_t>>>
+      m_index;
   POOL* m_last = nullptr;
   // Freed slabs, as maximal runs of neighbours, by address and by length.
   std::map<char*, std::size_t> m_runs_by_address;

@@ -3,20 +3,8 @@
 #include "host/zema_host.h"
 
 namespace zema_tool {
-namespace {
-
-std::size_t slot_of(unsigned id, std::size_t mask) {
-  std::uint64_t const h = id * 0x9e3779b97f4a7c15ull;
-  return static_cast<std::size_t>(h ^ (h >> 32)) & mask;
-}
-
-}  // namespace
-
 ORIGINAL_NAMES::ORIGINAL_NAMES(LOADED_DESIGN const& design) : m_design(design) {
-  std::size_t size = 16;
-  while (size < 2 * design.m_instance_count) size *= 2;
-  m_slots.assign(size, {0u, nullptr});
-  m_mask = size - 1;
+  m_names.reserve(design.m_instance_count);
   // The hierarchy, with an explicit stack: its depth is the design's.
   std::vector<HDB_INSTANCE_NAME const*> pending;
   if (design.m_design.root() != nullptr) pending.push_back(design.m_design.root());
@@ -48,27 +36,16 @@ ORIGINAL_NAMES::ORIGINAL_NAMES(LOADED_DESIGN const& design) : m_design(design) {
 
 void ORIGINAL_NAMES::insert(unsigned id, HDB_INSTANCE_NAME const* name, bool replace) {
   if (id == 0) return;  // an unregistered name: the converters resolve no text to it
-  for (std::size_t i = slot_of(id, m_mask);; i = (i + 1) & m_mask) {
-    auto& slot = m_slots[i];
-    if (slot.second == nullptr) {
-      slot = {id, name};
-      return;
-    }
-    if (slot.first == id) {
-      // A hierarchy name keeps its id; outside names: the last one wins.
-      if (replace && !m_design.is_in_hierarchy(slot.second)) slot.second = name;
-      return;
-    }
+  auto const inserted = m_names.emplace(id, name);
+  // A hierarchy name keeps its id; outside names: the last one wins.
+  if (!inserted.second && replace && !m_design.is_in_hierarchy(inserted.first->second)) {
+    inserted.first->second = name;
   }
 }
 
 HDB_INSTANCE_NAME const* ORIGINAL_NAMES::find(unsigned id) const {
-  if (id == 0) return nullptr;
-  for (std::size_t i = slot_of(id, m_mask);; i = (i + 1) & m_mask) {
-    auto const& slot = m_slots[i];
-    if (slot.second == nullptr) return nullptr;
-    if (slot.first == id) return slot.second;
-  }
+  auto const found = m_names.find(id);
+  return found != m_names.end() ? found->second : nullptr;
 }
 
 void ORIGINAL_NAMES::append(std::string* out, HDB_INSTANCE_NAME const* name) {

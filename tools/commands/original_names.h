@@ -18,6 +18,7 @@
 #include "h/hdb_sys.h"
 #include "tools/commands/full_path.h"
 #include "tools/input/design_builder.h"
+#include "tools/input/id_map.h"
 
 namespace zema_tool {
 
@@ -38,9 +39,7 @@ class ORIGINAL_NAMES {
   void insert(unsigned id, HDB_INSTANCE_NAME const* name, bool replace);
 
   LOADED_DESIGN const& m_design;
-  // Open addressing by id; a null name marks an empty slot.
-  std::vector<std::pair<unsigned, HDB_INSTANCE_NAME const*>> m_slots;
-  std::size_t m_mask = 0;
+  ID_MAP<HDB_INSTANCE_NAME const*> m_names;
   std::vector<HDB_INSTANCE_NAME const*> m_levels;  // scratch: a name's ancestors
   FULL_PATH m_path;
 };

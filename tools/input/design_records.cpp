@@ -17,11 +17,6 @@ std::string type_label(int type) {
          zema_host::atom_type_name(type) + ")";
 }
 
-std::uint64_t slot_hash(std::uint32_t id) {
-  std::uint64_t const h = id * 0x9e3779b97f4a7c15ull;
-  return h ^ (h >> 32);
-}
-
 }  // namespace
 
 std::string hierarchy_place(std::vector<std::uint32_t> const& positions) {
@@ -89,35 +84,24 @@ void DESIGN_RECORDS::assign_ids() {
 }
 
 std::uint32_t DESIGN_RECORDS::find_declared(std::uint32_t id) const {
-  if (m_declared.empty()) return kNoRecord;
-  for (std::size_t i = slot_hash(id) & m_mask;; i = (i + 1) & m_mask) {
-    std::uint64_t const slot = m_declared[i];
-    if (slot == 0) return kNoRecord;
-    if ((slot >> 32) == id) return static_cast<std::uint32_t>(slot) - 1;
-  }
+  auto const found = m_declared.find(id);
+  return found != m_declared.end() ? found->second : kNoRecord;
 }
 
 // Enters the declared names in file order, so the first clash found is the
 // duplicate whose second declaration comes first.
 void DESIGN_RECORDS::check_declared_ids() {
-  std::size_t declared = 0;
-  for (NAME_RECORD const& name : m_names) declared += name.m_kind != NAME_NETLIST;
-  std::size_t size = 16;
-  while (size < 2 * declared) size *= 2;
-  m_declared.assign(size, 0);
-  m_mask = size - 1;
+  m_declared.clear();
+  m_declared.reserve(m_names.size());
   for (std::uint32_t record = 0; record < m_names.size(); ++record) {
     NAME_RECORD const& name = m_names[record];
     if (name.m_kind == NAME_NETLIST) continue;
-    std::size_t i = slot_hash(name.m_id) & m_mask;
-    while (m_declared[i] != 0 && (m_declared[i] >> 32) != name.m_id) i = (i + 1) & m_mask;
-    if (m_declared[i] != 0) {
-      std::uint32_t const first = static_cast<std::uint32_t>(m_declared[i]) - 1;
-      throw TOOL_ERROR(
-          place_of(record) + ".id",
-          "duplicate id " + decimal(name.m_id) + " (first declared at " + place_of(first) + ")");
+    auto const inserted = m_declared.emplace(name.m_id, record);
+    if (!inserted.second) {
+      throw TOOL_ERROR(place_of(record) + ".id", "duplicate id " + decimal(name.m_id) +
+                                                     " (first declared at " +
+                                                     place_of(inserted.first->second) + ")");
     }
-    m_declared[i] = (std::uint64_t{name.m_id} << 32) | (std::uint64_t{record} + 1);
   }
 }
 

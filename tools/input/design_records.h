@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/input/id_map.h"
+
 namespace zema_tool {
 
 // The deepest level an instance may have; the root is level 0, its children
@@ -132,8 +134,7 @@ class DESIGN_RECORDS {
 
   // Declared ids to their records: open addressing over a power-of-two table
   // at most half full, so a lookup is about one cache miss.
-  std::vector<std::uint64_t> m_declared;  // (id << 32 | record + 1), 0: empty
-  std::size_t m_mask = 0;
+  ID_MAP<std::uint32_t> m_declared;  // the record that declares each id
   std::uint32_t find_declared(std::uint32_t id) const;
 };
 
