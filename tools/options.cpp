@@ -1,7 +1,6 @@
 #include "tools/options.h"
 
 #include <cstdio>
-#include <map>
 
 #include <CLI/CLI.hpp>
 
@@ -16,9 +15,13 @@ namespace zema_tool {
 namespace {
 
 // What CLI11 fills in before the arguments are sorted out.
+// Words that name a value are checked against their list as they are
+// parsed, and turned into their types once parsing is done.
 struct PARSED {
   std::vector<std::string> m_arguments;  // the design, then lookup's names
   std::string m_format = "tsv";
+  std::string m_strategy = "fusion";
+  std::string m_input_format = "auto";
 };
 
 // The options of every command that reads a design.
@@ -48,24 +51,19 @@ void add_design_options(CLI::App* command, OPTIONS* options, PARSED* parsed, cha
   command->add_option(name, parsed->m_arguments, what);
   command->add_flag("--example", options->m_example,
                     "Read the bundled example design instead of a file");
-  std::map<std::string, INPUT_FORMAT> const formats = {
-      {"auto", INPUT_FORMAT::AUTO}, {"zema", INPUT_FORMAT::ZEMA}, {"yosys", INPUT_FORMAT::YOSYS}};
   command
-      ->add_option("--input-format", options->m_read.m_format,
+      ->add_option("--input-format", parsed->m_input_format,
                    "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found "
                    "from the content (auto)")
-      ->transform(CLI::CheckedTransformer(formats))
-      ->default_str("auto");
+      ->check(CLI::IsMember({"auto", "zema", "yosys"}))
+      ->capture_default_str();
   add_read_options(command, options);
 }
 
-void add_output_options(CLI::App* command, OPTIONS* options, PARSED* parsed) {
-  std::map<std::string, ZEMA_NAME_CONVERTER_ENUM> const strategies = {
-      {"fusion", ZEMA_NAME_CONVERTER_FUSION},
-      {"reversible", ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE}};
-  command->add_option("--strategy", options->m_strategy, "Conversion strategy")
-      ->transform(CLI::CheckedTransformer(strategies))
-      ->default_str("fusion");
+void add_output_options(CLI::App* command, PARSED* parsed) {
+  command->add_option("--strategy", parsed->m_strategy, "Conversion strategy")
+      ->check(CLI::IsMember({"fusion", "reversible"}))
+      ->capture_default_str();
   command->add_option("--format", parsed->m_format, "Output format")
       ->check(CLI::IsMember({"tsv", "json"}))
       ->capture_default_str();
@@ -124,7 +122,7 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   CLI::App* const convert = app.add_subcommand(
       "convert", "Print the converted unit and full name of every atom and oterm");
   add_design_options(convert, options, &parsed, "DESIGN", design_help);
-  add_output_options(convert, options, &parsed);
+  add_output_options(convert, &parsed);
   convert->add_flag("--backslash", options->m_backslash, "Full names with their leading backslash");
 
   CLI::App* const lookup = app.add_subcommand(
@@ -135,17 +133,17 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
                      "with -); with --example, every argument is a name");
   lookup->add_option("--names", options->m_names_file,
                      "Read the names from a file, one a line; - for standard input");
-  add_output_options(lookup, options, &parsed);
+  add_output_options(lookup, &parsed);
 
   CLI::App* const map = app.add_subcommand(
       "map", "Print every converted name beside the design's original name (the name map)");
   add_design_options(map, options, &parsed, "DESIGN", design_help);
-  add_output_options(map, options, &parsed);
+  add_output_options(map, &parsed);
 
   CLI::App* const check = app.add_subcommand(
       "check", "Check that every converted name is legal, unique and found again by lookup");
   add_design_options(check, options, &parsed, "DESIGN", design_help);
-  add_output_options(check, options, &parsed);
+  add_output_options(check, &parsed);
   check
       ->add_option("--max-violations", options->m_max_violations,
                    "Violations shown on standard error in text output")
@@ -180,9 +178,14 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   for (auto const& command : commands) {
     if (command.first == chosen) options->m_command = command.second;
   }
+  options->m_json = parsed.m_format == "json";
+  options->m_strategy = parsed.m_strategy == "reversible" ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
+                                                          : ZEMA_NAME_CONVERTER_FUSION;
+  options->m_read.m_format = parsed.m_input_format == "yosys"  ? INPUT_FORMAT::YOSYS
+                             : parsed.m_input_format == "zema" ? INPUT_FORMAT::ZEMA
+                                                               : INPUT_FORMAT::AUTO;
   // import-yosys reads Yosys netlists only.
   if (options->m_command == COMMAND::IMPORT) options->m_read.m_format = INPUT_FORMAT::YOSYS;
-  options->m_json = parsed.m_format == "json";
   if (auto const problem = sort_arguments(chosen->get_name(), parsed, options)) {
     return usage_error(*problem);
   }

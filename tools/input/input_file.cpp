@@ -312,6 +312,7 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
   if (first > 0) std::memcpy(out->room(first), in.next(), first);
   out->commit(first);
   in.consume(first);
+  if (out->size() > max_size) too_large(name, max_size);
   if (known_size >= 0) {
     // The rest in one read, straight into its place; the end must follow.
     std::size_t const rest = static_cast<std::size_t>(known_size) - std::min(first, out->size());

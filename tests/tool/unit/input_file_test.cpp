@@ -1,0 +1,153 @@
+// INPUT_TEXT: every way an input arrives (a regular file, a pipe, bytes in
+// memory, a /proc file that says it is empty), plain or compressed, read
+// whole and padded, or refused by its size before it costs memory.
+#include "tools/input/input_file.h"
+
+#include <gtest/gtest.h>
+#include <lzma.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+std::string xz(std::string const& text, std::uint32_t preset = 1) {
+  std::vector<std::uint8_t> out(text.size() + 1024);
+  std::size_t size = 0;
+  lzma_easy_buffer_encode(preset, LZMA_CHECK_CRC64, nullptr,
+                          reinterpret_cast<std::uint8_t const*>(text.data()), text.size(),
+                          out.data(), &size, out.size());
+  return std::string(reinterpret_cast<char const*>(out.data()), size);
+}
+
+std::string gzip(std::string const& text) {
+  z_stream stream{};
+  deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(text.size() + 1024, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+enum class HOW { FILE, PIPE, BYTES };
+
+// Reads `bytes` as an input that arrives `how`; the text, or the error line.
+std::string read_as(HOW how, std::string const& bytes, std::uint64_t max_size) {
+  std::string const path = ::testing::TempDir() + "zema_input_" + std::to_string(::getpid());
+  try {
+    if (how == HOW::BYTES) {
+      return std::string(INPUT_TEXT::from_bytes(bytes, "in", max_size).view());
+    }
+    std::thread writer;
+    if (how == HOW::FILE) {
+      std::ofstream(path, std::ios::binary) << bytes;
+    } else {
+      ::unlink(path.c_str());
+      ::mkfifo(path.c_str(), 0600);
+      writer = std::thread([&] {
+        // A reader that gives up early closes the pipe: the writer stops.
+        std::FILE* const out = std::fopen(path.c_str(), "wb");
+        if (out == nullptr) return;
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+      });
+    }
+    struct CLEANUP {
+      std::thread& m_writer;
+      std::string const& m_path;
+      ~CLEANUP() {
+        if (m_writer.joinable()) m_writer.join();
+        ::unlink(m_path.c_str());
+      }
+    } const cleanup{writer, path};
+    INPUT_TEXT const text = INPUT_TEXT::read(path, max_size);
+    // The parser may read 64 bytes past the end.
+    EXPECT_GE(text.capacity(), text.size() + 64);
+    return std::string(text.view());
+  } catch (TOOL_ERROR const& error) {
+    return "error: " + error.m_message;
+  }
+}
+
+struct INPUT_CASE {
+  char const* what;
+  std::string bytes;
+  std::uint64_t max_size;
+  std::string expected;  // the text, or "error: ..."
+};
+
+void PrintTo(INPUT_CASE const& input, std::ostream* out) { *out << input.what; }
+
+class InputTest : public ::testing::TestWithParam<INPUT_CASE> {};
+
+// A pipe may fill before the writer is done: reading it must not block on a
+// reader that already gave up, so pipes carry the cases that end early too.
+TEST_P(InputTest, ReadsAlikeFromFilesPipesAndMemory) {
+  std::signal(SIGPIPE, SIG_IGN);  // a refused pipe is closed under its writer
+  for (HOW how : {HOW::FILE, HOW::PIPE, HOW::BYTES}) {
+    EXPECT_EQ(read_as(how, GetParam().bytes, GetParam().max_size), GetParam().expected)
+        << "from "
+        << (how == HOW::FILE   ? "a file"
+            : how == HOW::PIPE ? "a pipe"
+                               : "memory");
+  }
+}
+
+std::string const kJson = "{\"root\": {\"name\": \"\"}}\n";
+// Several chunks of 1 MiB, to cross every buffer boundary.
+std::string const kLarge = "[" + std::string(3 << 20, ' ') + "1]";
+std::string const kTooLarge = "error: the input is larger than 1000 bytes (see --max-input-size)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, InputTest,
+    ::testing::Values(
+        INPUT_CASE{"plain JSON", kJson, 1000, kJson}, INPUT_CASE{"xz", xz(kJson), 1000, kJson},
+        INPUT_CASE{"gzip", gzip(kJson), 1000, kJson},
+        INPUT_CASE{"two gzip members", gzip(kJson) + gzip(kJson), 1000, kJson + kJson},
+        INPUT_CASE{"several chunks", kLarge, 4 << 20, kLarge},
+        INPUT_CASE{"several chunks of xz", xz(kLarge), 4 << 20, kLarge},
+        INPUT_CASE{"exactly the limit", std::string(999, ' ') + "1", 1000,
+                   std::string(999, ' ') + "1"},
+        INPUT_CASE{"one byte past the limit", std::string(1000, ' ') + "1", 1000, kTooLarge},
+        INPUT_CASE{"past the limit once decompressed", xz(kLarge), 1000, kTooLarge},
+        INPUT_CASE{"a gzip member cut short", gzip(kLarge).substr(0, 100), 4 << 20,
+                   "error: broken gzip data: the data ends early"},
+        INPUT_CASE{"bytes that cannot start JSON", std::string(10, '\0'), 1000,
+                   "error: malformed JSON: expected a JSON value, got the byte 0x00"}));
+
+TEST(InputFileTest, ReadsAProcFileThatSaysItIsEmpty) {
+  // /proc files report size 0; their content is read like a stream.
+  INPUT_TEXT const text = INPUT_TEXT::read("/proc/self/cmdline", 1 << 20, true);
+  EXPECT_GT(text.size(), 0u);
+}
+
+TEST(InputFileTest, RefusesALargeFileBeforeReadingIt) {
+  std::string const path = ::testing::TempDir() + "zema_sparse_" + std::to_string(::getpid());
+  { std::ofstream(path) << "{"; }
+  ASSERT_EQ(::truncate(path.c_str(), std::int64_t{1} << 40), 0);  // 1 TiB of holes
+  try {
+    INPUT_TEXT::read(path, 1000);
+    ADD_FAILURE() << "a 1 TiB file was read";
+  } catch (TOOL_ERROR const& error) {
+    EXPECT_EQ(error.m_message, kTooLarge.substr(7));
+  }
+  ::unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace zema_tool
