@@ -31,8 +31,6 @@ class BASELINE_CONVERTER {
   bool full_name(CDB_ATOM_NODE const* atom, std::string* out) const;
   bool full_name(CDB_ATOM_OTERM const* oterm, std::string* out) const;
 
-  std::size_t node_count() const { return m_nodes.size(); }
-
  private:
   struct NODE {
     std::string name;

@@ -28,7 +28,9 @@ install(FILES ${PROJECT_BINARY_DIR}/zemaConfig.cmake ${PROJECT_BINARY_DIR}/zemaC
 if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   set(ZEMA_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
 else()
-  file(RELATIVE_PATH ZEMA_PC_UP /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+  # The way up from <libdir>/pkgconfig to the prefix: one ".." a level
+  # ("../.." for lib/pkgconfig).
+  string(REGEX REPLACE "[^/]+" ".." ZEMA_PC_UP "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
   set(ZEMA_PC_PREFIX "\${pcfiledir}/${ZEMA_PC_UP}")
 endif()
 foreach(pc zema zema-host)

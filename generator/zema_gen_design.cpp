@@ -10,8 +10,10 @@
 // "lut3"). The "rtl" alphabet writes names as synthesis does ("data_q[7]",
 // "genblk1[3].u_fifo", "$auto$simplemap.cc:278:mux$7"). The netlist follows the rules the tool
 // enforces, so every design it writes loads. The same options and seed always give the same file.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,7 @@
 
 #include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
-#include "tools/output/text_format.h"
+#include "tools/output/output_buffer.h"
 
 namespace {
 
@@ -57,37 +59,7 @@ class RANDOM {
   std::uint64_t m_state;
 };
 
-class WRITER {
- public:
-  explicit WRITER(std::FILE* stream) : m_stream(stream) {}
-  ~WRITER() { flush(); }
-  void put(char c) {
-    m_buffer.push_back(c);
-    if (m_buffer.size() >= (1u << 20)) flush();
-  }
-  void put(std::string_view text) {
-    m_buffer.append(text);
-    if (m_buffer.size() >= (1u << 20)) flush();
-  }
-  void put(char const* text) { put(std::string_view(text)); }
-  void put_uint(std::uint64_t value) {
-    char digits[zema_tool::kDecimalRoom];
-    put(std::string_view(digits, zema_tool::write_decimal(digits, value) - digits));
-  }
-  void put_string(std::string const& text) {
-    put('"');
-    zema_tool::put_escaped(*this, text, zema_tool::ESCAPE::JSON);
-    put('"');
-  }
-  void flush() {
-    if (!m_buffer.empty()) std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_stream);
-    m_buffer.clear();
-  }
-
- private:
-  std::FILE* m_stream;
-  std::string m_buffer;
-};
+typedef zema_tool::OUTPUT_BUFFER WRITER;
 
 class GENERATOR {
  public:
@@ -101,7 +73,7 @@ class GENERATOR {
     for (std::uint64_t i = 0; i < m_options.m_names; ++i) {
       out.put(i == 0 ? "\n" : ",\n");
       out.put("{\"name\": ");
-      out.put_string(unit_name(false));
+      out.put_json(unit_name(false));
       out.put(", \"id\": ");
       out.put_uint(free_id(i));
       out.put('}');
@@ -173,7 +145,7 @@ class GENERATOR {
     std::vector<OPEN> stack;
     auto open = [&](std::uint32_t instance, std::string const& name) {
       out.put("{\"name\": ");
-      out.put_string(name);
+      out.put_json(name);
       if (m_has_id[instance]) {
         out.put(", \"id\": ");
         out.put_uint(instance + 1);
@@ -287,7 +259,7 @@ class GENERATOR {
     for (char& c : name) {
       if (c >= 'A' && c <= 'Z' && m_random.percent(30)) c = static_cast<char>(c - 'A' + 'a');
     }
-    out.put_string(name);
+    out.put_json(name);
   }
 
   // A name reference that need not lie in the hierarchy: nothing, a free
@@ -302,7 +274,7 @@ class GENERATOR {
       out.put_uint(hierarchy_id());
     } else {
       out.put("{\"name\": ");
-      out.put_string(unit_name(false));
+      out.put_json(unit_name(false));
       out.put(", \"id\": ");
       std::uint64_t const kind = m_random.below(3);
       out.put_uint(kind == 0 ? 0 : kind == 1 ? hierarchy_id() : 4000000000u + m_random.below(1000));
@@ -316,7 +288,7 @@ class GENERATOR {
     if (pick < 30) {
       type = kCombType;
     } else if (pick < 36) {
-      int const io[] = {3, 35, 36};
+      int const io[] = {kZemaAtomTypeIoIbuf, kZemaAtomTypePin, kZemaAtomTypeIoDdr};
       type = io[m_random.below(3)];
     } else {
       do {
@@ -400,14 +372,12 @@ int run_main(int argc, char** argv) {
     std::perror(options.m_output.c_str());
     return 2;
   }
-  {
-    WRITER out(stream);
-    GENERATOR(options).run(out);
-  }
-  bool const failed = std::ferror(stream) != 0;
-  if (stream != stdout) std::fclose(stream);
-  if (failed) {
-    std::fprintf(stderr, "zema_gen_design: write failed\n");
+  WRITER out(stream);
+  GENERATOR(options).run(out);
+  int const error = out.finish();
+  if (error != 0 || (stream != stdout && std::fclose(stream) != 0)) {
+    std::fprintf(stderr, "zema_gen_design: cannot write %s: %s\n", options.m_output.c_str(),
+                 std::strerror(error != 0 ? error : errno));
     return 2;
   }
   return 0;

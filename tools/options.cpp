@@ -105,6 +105,53 @@ std::optional<std::string> sort_arguments(std::string const& name, PARSED& parse
   return std::nullopt;
 }
 
+// The subcommands, in the order of COMMAND.
+struct SUBCOMMANDS {
+  CLI::App* m_apps[5];
+};
+
+SUBCOMMANDS add_subcommands(CLI::App& app, OPTIONS* options, PARSED* parsed) {
+  char const* const design_help = "Design file or Yosys netlist, - for standard input";
+  CLI::App* const convert = app.add_subcommand(
+      "convert", "Print the converted unit and full name of every atom and oterm");
+  add_design_options(convert, options, parsed, "DESIGN", design_help);
+  add_output_options(convert, parsed);
+  convert->add_flag("--backslash", options->m_backslash, "Full names with their leading backslash");
+
+  CLI::App* const lookup = app.add_subcommand(
+      "lookup",
+      "Print the instance-name id and the original name that each converted full name names");
+  add_design_options(lookup, options, parsed, "DESIGN NAME",
+                     "The design, then converted full names (put -- before any that start "
+                     "with -); with --example, every argument is a name");
+  lookup->add_option("--names", options->m_names_file,
+                     "Read the names from a file, one a line; - for standard input");
+  add_output_options(lookup, parsed);
+
+  CLI::App* const map = app.add_subcommand(
+      "map", "Print every converted name beside the design's original name (the name map)");
+  add_design_options(map, options, parsed, "DESIGN", design_help);
+  add_output_options(map, parsed);
+
+  CLI::App* const check = app.add_subcommand(
+      "check", "Check that every converted name is legal, unique and found again by lookup");
+  add_design_options(check, options, parsed, "DESIGN", design_help);
+  add_output_options(check, parsed);
+  check
+      ->add_option("--max-violations", options->m_max_violations,
+                   "Violations shown on standard error in text output")
+      ->capture_default_str();
+
+  CLI::App* const import = app.add_subcommand(
+      "import-yosys", "Write a Yosys JSON netlist as a design file, for editing");
+  import->add_option("NETLIST", parsed->m_arguments, "Yosys netlist, - for standard input");
+  import
+      ->add_option("-o,--output", options->m_output, "Design file to write, - for standard output")
+      ->capture_default_str();
+  add_read_options(import, options);
+  return SUBCOMMANDS{{convert, lookup, map, check, import}};
+}
+
 }  // namespace
 
 std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS* options) {
@@ -117,46 +164,7 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
       "standard input.\n"
       "Exit codes: 0 success, 1 check found violations or lookup a name that names nothing, 2 "
       "bad input or usage, 3 internal error.");
-  char const* const design_help = "Design file or Yosys netlist, - for standard input";
-
-  CLI::App* const convert = app.add_subcommand(
-      "convert", "Print the converted unit and full name of every atom and oterm");
-  add_design_options(convert, options, &parsed, "DESIGN", design_help);
-  add_output_options(convert, &parsed);
-  convert->add_flag("--backslash", options->m_backslash, "Full names with their leading backslash");
-
-  CLI::App* const lookup = app.add_subcommand(
-      "lookup",
-      "Print the instance-name id and the original name that each converted full name names");
-  add_design_options(lookup, options, &parsed, "DESIGN NAME",
-                     "The design, then converted full names (put -- before any that start "
-                     "with -); with --example, every argument is a name");
-  lookup->add_option("--names", options->m_names_file,
-                     "Read the names from a file, one a line; - for standard input");
-  add_output_options(lookup, &parsed);
-
-  CLI::App* const map = app.add_subcommand(
-      "map", "Print every converted name beside the design's original name (the name map)");
-  add_design_options(map, options, &parsed, "DESIGN", design_help);
-  add_output_options(map, &parsed);
-
-  CLI::App* const check = app.add_subcommand(
-      "check", "Check that every converted name is legal, unique and found again by lookup");
-  add_design_options(check, options, &parsed, "DESIGN", design_help);
-  add_output_options(check, &parsed);
-  check
-      ->add_option("--max-violations", options->m_max_violations,
-                   "Violations shown on standard error in text output")
-      ->capture_default_str();
-
-  CLI::App* const import = app.add_subcommand(
-      "import-yosys", "Write a Yosys JSON netlist as a design file, for editing");
-  import->add_option("NETLIST", parsed.m_arguments, "Yosys netlist, - for standard input");
-  import
-      ->add_option("-o,--output", options->m_output, "Design file to write, - for standard output")
-      ->capture_default_str();
-  add_read_options(import, options);
-
+  SUBCOMMANDS const commands = add_subcommands(app, options, &parsed);
   try {
     app.parse(argc, argv);
   } catch (CLI::CallForHelp const& help) {
@@ -170,13 +178,8 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   }
 
   CLI::App const* const chosen = app.get_subcommands().front();
-  std::pair<CLI::App const*, COMMAND> const commands[] = {{convert, COMMAND::CONVERT},
-                                                          {lookup, COMMAND::LOOKUP},
-                                                          {map, COMMAND::MAP},
-                                                          {check, COMMAND::CHECK},
-                                                          {import, COMMAND::IMPORT}};
-  for (auto const& command : commands) {
-    if (command.first == chosen) options->m_command = command.second;
+  for (std::size_t c = 0; c < 5; ++c) {
+    if (commands.m_apps[c] == chosen) options->m_command = static_cast<COMMAND>(c);
   }
   options->m_json = parsed.m_format == "json";
   options->m_strategy = parsed.m_strategy == "reversible" ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE

@@ -13,6 +13,7 @@
 
 namespace zema_tool {
 
+// In the order options.cpp declares the subcommands.
 enum class COMMAND { CONVERT, LOOKUP, MAP, CHECK, IMPORT };
 
 struct OPTIONS {
