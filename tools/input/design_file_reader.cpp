@@ -172,19 +172,16 @@ void DESIGN_FILE_READER::read() {
 
   od::object top = m_json.top_object();
   unsigned seen = 0;
-  for (auto result : top) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const key = m_json.key_of(field);
+  m_json.for_each_field(top, [&](std::string_view const key, od::value& field_value) {
     if (key == "root") {
       mark_seen(&seen, SEEN_ROOT, key);
-      read_hierarchy(field.value());
+      read_hierarchy(field_value);
     } else if (key == "names") {
       mark_seen(&seen, SEEN_NAMES, key);
-      read_names(field.value());
+      read_names(field_value);
     } else if (key == "netlist") {
       mark_seen(&seen, SEEN_NETLIST, key);
-      read_netlist(field.value());
+      read_netlist(field_value);
     } else if (seen == 0 && m_detected) {
       // Nothing yet says that this is a design file.
       throw TOOL_ERROR(key_place(key), "unknown key " + quoted_text(key) +
@@ -194,7 +191,7 @@ void DESIGN_FILE_READER::read() {
       unknown_key(key, "\"root\", \"names\" or \"netlist\"");
     }
     m_section = SECTION_TOP;
-  }
+  });
   if (!(seen & SEEN_ROOT)) throw TOOL_ERROR("top level", "missing \"root\"");
   m_json.expect_end();
 }
@@ -298,24 +295,21 @@ std::uint32_t DESIGN_FILE_READER::read_name_object(od::value& value, NAME_KIND k
   od::object object = m_json.object_at(value, [&] { return place(); });
   std::uint32_t const index = m_records.add_name(kind, parent, pos, 0, 0, false);
   unsigned seen = 0;
-  for (auto result : object) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const key = m_json.key_of(field);
+  m_json.for_each_field(object, [&](std::string_view const key, od::value& field_value) {
     if (key == "name") {
       mark_seen(&seen, SEEN_NAME, key);
-      std::uint32_t const text = read_text(field.value(), key);
+      std::uint32_t const text = read_text(field_value, key);
       m_records.m_names[index].m_text = text;
     } else if (key == "id") {
       mark_seen(&seen, SEEN_ID, key);
-      std::uint64_t const id = read_id(field.value(), key, kind == NAME_LISTED);
+      std::uint64_t const id = read_id(field_value, key, kind == NAME_LISTED);
       m_records.note_id(id);
       m_records.m_names[index].m_id = static_cast<std::uint32_t>(id);
       m_records.m_names[index].m_has_id = true;
     } else {
       unknown_key(key, "\"name\" or \"id\"");
     }
-  }
+  });
   if (!(seen & SEEN_NAME)) throw TOOL_ERROR(place(), "missing \"name\"");
   return index;
 }
@@ -332,21 +326,18 @@ void DESIGN_FILE_READER::read_netlist(od::value& value) {
     od::object object = m_json.object_at(item, [&] { return place(); });
     ATOM_RECORD atom{{0, REF_NONE}, static_cast<std::uint32_t>(m_records.m_oterms.size()), 0};
     unsigned seen = 0;
-    for (auto field_result : object) {
-      od::field field;
-      check(std::move(field_result).get(field));
-      std::string_view const key = m_json.key_of(field);
+    m_json.for_each_field(object, [&](std::string_view const key, od::value& field_value) {
       if (key == "type") {
         mark_seen(&seen, SEEN_TYPE, key);
-        atom.m_type = read_type(field.value());
+        atom.m_type = read_type(field_value);
       } else if (key == "name") {
         mark_seen(&seen, SEEN_NAME, key);
         m_in_name = true;
-        atom.m_name = read_ref(field.value(), false);
+        atom.m_name = read_ref(field_value, false);
         m_in_name = false;
       } else if (key == "oterms") {
         mark_seen(&seen, SEEN_OTERMS, key);
-        od::array oterms = m_json.array_at(field.value(), [&] { return place(key); });
+        od::array oterms = m_json.array_at(field_value, [&] { return place(key); });
         m_oterm = 0;
         for (auto oterm_result : oterms) {
           check(oterm_result.error());
@@ -359,7 +350,7 @@ void DESIGN_FILE_READER::read_netlist(od::value& value) {
       } else {
         unknown_key(key, "\"type\", \"name\" or \"oterms\"");
       }
-    }
+    });
     if (!(seen & SEEN_TYPE)) throw TOOL_ERROR(place(), "missing \"type\"");
     m_records.m_atoms.push_back(atom);
     ++m_item;

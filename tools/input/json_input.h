@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <simdjson.h>
@@ -81,6 +82,16 @@ class JSON_INPUT {
     check(value.get_string().get(text));
     check_name_text(text, place);
     return text;
+  }
+  // Calls visit(key, value) for each field of `object` in order, the key
+  // unescaped.
+  template <class VISIT>
+  void for_each_field(od::object& object, VISIT&& visit) {
+    for (auto result : object) {
+      od::field field;
+      check(std::move(result).get(field));
+      visit(key_of(field), field.value());
+    }
   }
   // A field's key, unescaped.
   std::string_view key_of(od::field& field) {

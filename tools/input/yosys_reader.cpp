@@ -266,18 +266,15 @@ bool YOSYS_READER::is_true(od::value& value) {
 void YOSYS_READER::read() {
   od::object top = m_json.top_object();
   bool seen_modules = false;
-  for (auto result : top) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const key = m_json.key_of(field);
+  m_json.for_each_field(top, [&](std::string_view const key, od::value& field_value) {
     if (key != "modules") {
-      m_json.skip(field.value());  // "creator", "models" and the like say nothing of names
-      continue;
+      m_json.skip(field_value);  // "creator", "models" and the like say nothing of names
+      return;
     }
     if (seen_modules) throw TOOL_ERROR("modules", "duplicate key \"modules\"");
     seen_modules = true;
-    read_modules(field.value());
-  }
+    read_modules(field_value);
+  });
   m_json.expect_end();
   if (!seen_modules) {
     throw TOOL_ERROR("top level", "missing \"modules\": not a Yosys netlist");
@@ -294,17 +291,14 @@ void YOSYS_READER::read() {
 void YOSYS_READER::read_modules(od::value& value) {
   PLACE const modules_place{nullptr, "modules"};
   od::object modules = expect_object(value, modules_place);
-  for (auto result : modules) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const name = m_json.key_of(field);
+  m_json.for_each_field(modules, [&](std::string_view const name, od::value& field_value) {
     PLACE const place{&modules_place, name};
     if (m_module_index.count(name) != 0) {
       throw TOOL_ERROR(place.text(), "a second module named " + quoted_text(name));
     }
     m_module_index.emplace(name, static_cast<std::uint32_t>(m_modules.size()));
-    read_module(name, field.value(), place);
-  }
+    read_module(name, field_value, place);
+  });
 }
 
 void YOSYS_READER::read_module(std::string_view name, od::value& value, PLACE const& place) {
@@ -316,54 +310,43 @@ void YOSYS_READER::read_module(std::string_view name, od::value& value, PLACE co
   bool seen_cells = false;
   bool seen_nets = false;
   bool has_comb = false;
-  for (auto result : object) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const key = m_json.key_of(field);
+  m_json.for_each_field(object, [&](std::string_view const key, od::value& field_value) {
     if (key == "attributes") {
-      od::object attributes = expect_object(field.value(), PLACE{&place, key});
-      for (auto attribute_result : attributes) {
-        od::field attribute;
-        check(std::move(attribute_result).get(attribute));
-        std::string_view const attribute_key = m_json.key_of(attribute);
-        if (attribute_key == "top") {
-          module.m_marked_top = is_true(attribute.value());
-        } else {
-          m_json.skip(attribute.value());
-        }
-      }
+      od::object attributes = expect_object(field_value, PLACE{&place, key});
+      m_json.for_each_field(attributes,
+                            [&](std::string_view const attribute_key, od::value& attribute_value) {
+                              if (attribute_key == "top") {
+                                module.m_marked_top = is_true(attribute_value);
+                              } else {
+                                m_json.skip(attribute_value);
+                              }
+                            });
     } else if (key == "cells" && !seen_cells) {
       seen_cells = true;
       PLACE const cells_place{&place, key};
-      od::object cells = expect_object(field.value(), cells_place);
-      for (auto cell_result : cells) {
-        od::field cell;
-        check(std::move(cell_result).get(cell));
-        std::string_view const cell_name = m_json.key_of(cell);
+      od::object cells = expect_object(field_value, cells_place);
+      m_json.for_each_field(cells, [&](std::string_view const cell_name, od::value& cell_value) {
         PLACE const cell_place{&cells_place, cell_name};
         check_name_text(cell_name, [&] { return cell_place.text(); });
-        has_comb |= read_cell(cell_name, cell.value(), cell_place);
-      }
+        has_comb |= read_cell(cell_name, cell_value, cell_place);
+      });
       module.m_cells_end = static_cast<std::uint32_t>(m_cells.size());
     } else if (key == "netnames" && !seen_nets && (has_comb || !seen_cells)) {
       // Only the outputs of COMB cells are named after nets: once the cells
       // are known to hold none, the nets are left unread.
       seen_nets = true;
       PLACE const nets_place{&place, key};
-      od::object nets = expect_object(field.value(), nets_place);
-      for (auto net_result : nets) {
-        od::field net;
-        check(std::move(net_result).get(net));
-        std::string_view const net_name = m_json.key_of(net);
+      od::object nets = expect_object(field_value, nets_place);
+      m_json.for_each_field(nets, [&](std::string_view const net_name, od::value& net_value) {
         PLACE const net_place{&nets_place, net_name};
         check_name_text(net_name, [&] { return net_place.text(); });
-        read_net(net_name, net.value(), net_place);
-      }
+        read_net(net_name, net_value, net_place);
+      });
       module.m_nets_end = static_cast<std::uint32_t>(m_nets.size());
     } else {
-      m_json.skip(field.value());  // ports, parameters, memories and the like
+      m_json.skip(field_value);  // ports, parameters, memories and the like
     }
-  }
+  });
   m_modules.push_back(std::move(module));
 }
 
@@ -407,53 +390,46 @@ bool YOSYS_READER::read_cell(std::string_view name, od::value& value, PLACE cons
   bool bits_needed = true;
   m_directions.clear();
   m_connections.clear();
-  for (auto result : object) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const key = m_json.key_of(field);
+  m_json.for_each_field(object, [&](std::string_view const key, od::value& field_value) {
     if (key == "type") {
-      cell.m_type = expect_string(field.value(), PLACE{&place, key});
+      cell.m_type = expect_string(field_value, PLACE{&place, key});
       has_type = true;
       bits_needed =
           m_module_index.count(cell.m_type) == 0 && yosys_atom_type(cell.m_type) == CDB_ATOM_COMB;
     } else if (key == "port_directions") {
       has_directions = true;
       PLACE const directions_place{&place, key};
-      od::object directions = expect_object(field.value(), directions_place);
-      for (auto direction_result : directions) {
-        od::field direction;
-        check(std::move(direction_result).get(direction));
-        std::string_view const port = m_json.key_of(direction);
-        PLACE const port_place{&directions_place, port};
-        check_name_text(port, [&] { return port_place.text(); });
-        std::string_view const text = expect_string(direction.value(), port_place);
-        m_directions.emplace_back(port, text == "output");
-      }
+      od::object directions = expect_object(field_value, directions_place);
+      m_json.for_each_field(
+          directions, [&](std::string_view const port, od::value& direction_value) {
+            PLACE const port_place{&directions_place, port};
+            check_name_text(port, [&] { return port_place.text(); });
+            std::string_view const text = expect_string(direction_value, port_place);
+            m_directions.emplace_back(port, text == "output");
+          });
     } else if (key == "connections") {
       PLACE const connections_place{&place, key};
-      od::object connections = expect_object(field.value(), connections_place);
-      for (auto connection_result : connections) {
-        od::field connection;
-        check(std::move(connection_result).get(connection));
-        std::string_view const port = m_json.key_of(connection);
-        PLACE const port_place{&connections_place, port};
-        check_name_text(port, [&] { return port_place.text(); });
-        // Inputs name nothing; with the directions known they are skipped.
-        bool const output =
-            !has_directions || std::find(m_directions.begin(), m_directions.end(),
-                                         std::make_pair(port, true)) != m_directions.end();
-        if (!bits_needed || !output) {
-          m_json.skip(connection.value());
-          continue;
-        }
-        std::uint32_t const begin = static_cast<std::uint32_t>(m_bits.size());
-        read_bits(connection.value(), port_place);
-        m_connections.push_back({port, begin, static_cast<std::uint32_t>(m_bits.size())});
-      }
+      od::object connections = expect_object(field_value, connections_place);
+      m_json.for_each_field(
+          connections, [&](std::string_view const port, od::value& connection_value) {
+            PLACE const port_place{&connections_place, port};
+            check_name_text(port, [&] { return port_place.text(); });
+            // Inputs name nothing; with the directions known they are skipped.
+            bool const output =
+                !has_directions || std::find(m_directions.begin(), m_directions.end(),
+                                             std::make_pair(port, true)) != m_directions.end();
+            if (!bits_needed || !output) {
+              m_json.skip(connection_value);
+              return;
+            }
+            std::uint32_t const begin = static_cast<std::uint32_t>(m_bits.size());
+            read_bits(connection_value, port_place);
+            m_connections.push_back({port, begin, static_cast<std::uint32_t>(m_bits.size())});
+          });
     } else {
-      m_json.skip(field.value());  // attributes, parameters and the like
+      m_json.skip(field_value);  // attributes, parameters and the like
     }
-  }
+  });
   if (!has_type) throw TOOL_ERROR(place.text(), "missing \"type\"");
   // The output ports in the order of port_directions, each with the bits it
   // drives (none when it has no connection).
@@ -482,29 +458,26 @@ void YOSYS_READER::read_net(std::string_view name, od::value& value, PLACE const
           static_cast<std::uint32_t>(m_bits.size()),
           false,
           false};
-  for (auto result : object) {
-    od::field field;
-    check(std::move(result).get(field));
-    std::string_view const key = m_json.key_of(field);
+  m_json.for_each_field(object, [&](std::string_view const key, od::value& field_value) {
     if (key == "bits") {
       net.m_bits_begin = static_cast<std::uint32_t>(m_bits.size());
-      read_bits(field.value(), PLACE{&place, key});
+      read_bits(field_value, PLACE{&place, key});
       net.m_bits_end = static_cast<std::uint32_t>(m_bits.size());
     } else if (key == "hide_name") {
-      net.m_hidden = is_true(field.value());
+      net.m_hidden = is_true(field_value);
     } else if (key == "upto") {
-      net.m_upto = is_true(field.value());
+      net.m_upto = is_true(field_value);
     } else if (key == "offset") {
-      od::value& offset = field.value();
+      od::value& offset = field_value;
       od::json_type const type = m_json.type_of(offset);
       if (type != od::json_type::number || offset.get_int64().get(net.m_offset) ||
           net.m_offset < -(std::int64_t{1} << 40) || net.m_offset > (std::int64_t{1} << 40)) {
         m_json.wrong_type(offset, type, PLACE{&place, key}.text(), "an integer");
       }
     } else {
-      m_json.skip(field.value());
+      m_json.skip(field_value);
     }
-  }
+  });
   m_nets.push_back(net);
 }
 
