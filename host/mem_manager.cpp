@@ -121,15 +121,19 @@ struct SEGMENT {
 // budget that the arena overtakes only means the rest is touched as usual.
 class PREFAULTER {
  public:
-  PREFAULTER(char* from, char* to) : m_from(from), m_to(to) {
+  // Populates each [first, second) in turn, in the order the arena hands
+  // them out.
+  explicit PREFAULTER(std::vector<std::pair<char*, char*>> ranges) : m_ranges(std::move(ranges)) {
     std::thread([this] { run(); }).detach();
   }
 
  private:
   void run() {
-    for (char* at = m_from; at < m_to; at += kHugePageBytes) {
-      std::size_t const length = std::min<std::size_t>(kHugePageBytes, m_to - at);
-      if (madvise(at, length, kPopulateWrite) != 0) return;  // an older kernel: not supported
+    for (auto const& range : m_ranges) {
+      for (char* at = range.first; at < range.second; at += kHugePageBytes) {
+        std::size_t const length = std::min<std::size_t>(kHugePageBytes, range.second - at);
+        if (madvise(at, length, kPopulateWrite) != 0) return;  // an older kernel: not supported
+      }
     }
   }
 
@@ -139,8 +143,7 @@ class PREFAULTER {
   static int const kPopulateWrite = 23;  // Linux 5.14 and later
 #endif
 
-  char* const m_from;
-  char* const m_to;
+  std::vector<std::pair<char*, char*>> const m_ranges;
 };
 
 class ARENA {
@@ -153,13 +156,19 @@ class ARENA {
 #endif
   }
 
-  // Starts a prefaulter (once) for the next `bytes` of the range, if any,
-  // first reserving a segment that holds them when the current one is short.
+  // Starts a prefaulter (once) for the next `bytes` of fresh memory: the
+  // rest of the current segment, then the start of the next one, which is
+  // reserved here when the current one is short.
   void start_prefault(std::size_t bytes) {
     if (m_segments.empty() || m_prefault) return;
-    if (static_cast<std::size_t>(m_limit - m_next) < bytes) grow(bytes);
     std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
-    m_prefault.reset(new PREFAULTER(m_next, m_next + std::min(bytes, room)));
+    std::vector<std::pair<char*, char*>> ranges{{m_next, m_next + std::min(bytes, room)}};
+    if (bytes > room && reserve_next(bytes - room)) {
+      SEGMENT const& next = m_segments[m_current + 1];
+      std::size_t const more = std::min<std::size_t>(bytes - room, next.m_limit - next.m_base);
+      ranges.emplace_back(next.m_base, next.m_base + more);
+    }
+    m_prefault.reset(new PREFAULTER(std::move(ranges)));
   }
 
   bool is_open() const { return !m_segments.empty(); }
@@ -235,11 +244,13 @@ class ARENA {
   // The first segment: a small one, which a small design never outgrows.
   void reserve() {
     std::size_t const first = sizeof(void*) == 8 ? std::size_t(256) << 20 : std::size_t(64) << 20;
-    add_segment(first);
+    if (!add_segment(first)) return;
+    m_next = m_segments[0].m_base;
+    m_limit = m_segments[0].m_limit;
   }
 
-  // Reserves a segment of `bytes` (a multiple of the huge page) and makes it
-  // the one fresh slabs come from; false when the address space refuses it.
+  // Reserves a segment of `bytes` (a multiple of the huge page) after the
+  // others; false when the address space refuses it.
   bool add_segment(std::size_t bytes) {
     void* const range = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -257,25 +268,29 @@ class ARENA {
     char* const base = static_cast<char*>(range) + skip;
     madvise(base, bytes, MADV_HUGEPAGE);
     m_segments.push_back(SEGMENT{base, base + bytes, static_cast<SLAB*>(table)});
-    m_next = base;
-    m_limit = base + bytes;
     return true;
   }
 
-  // A new segment with room for `bytes` at least, twice the size of the
-  // last; what the last one has left serves later allocations as freed
-  // slabs do. False when the address space refuses it.
-  bool grow(std::size_t bytes) {
-    std::size_t const last =
-        static_cast<std::size_t>(m_segments.back().m_limit - m_segments.back().m_base);
+  // Makes sure a segment follows the current one, reserving one with room
+  // for `bytes` at least and twice the size of the last; false when the
+  // address space refuses it.
+  bool reserve_next(std::size_t bytes) {
+    if (m_current + 1 < m_segments.size()) return true;
     if (bytes > (std::size_t(-1) >> 2)) return false;
-    std::size_t size = 2 * last;
+    std::size_t size =
+        2 * static_cast<std::size_t>(m_segments.back().m_limit - m_segments.back().m_base);
     while (size < bytes) size *= 2;
-    char* const rest = m_next;
-    std::size_t const rest_slabs = static_cast<std::size_t>(m_limit - m_next) / kSlabBytes;
-    if (!add_segment(size)) return false;
-    if (rest_slabs > 0) give_back(rest, rest_slabs);
-    return true;
+    return add_segment(size);
+  }
+
+  // Takes fresh slabs from the next segment on; what the current one has
+  // left serves later allocations as freed slabs do.
+  void move_to_next_segment() {
+    std::size_t const rest = static_cast<std::size_t>(m_limit - m_next) / kSlabBytes;
+    if (rest > 0) give_back(m_next, rest);
+    SEGMENT const& next = m_segments[++m_current];
+    m_next = next.m_base;
+    m_limit = next.m_limit;
   }
 
   // The segment that holds `address`, or null.
@@ -299,9 +314,9 @@ class ARENA {
   // Fresh slabs from the end of what the range has handed out, from a new
   // segment when the current one is full.
   char* take_fresh(std::size_t count) {
-    if (static_cast<std::size_t>(m_limit - m_next) / kSlabBytes < count &&
-        !grow(count * kSlabBytes)) {
-      return nullptr;
+    while (static_cast<std::size_t>(m_limit - m_next) / kSlabBytes < count) {
+      if (!reserve_next(count * kSlabBytes)) return nullptr;
+      move_to_next_segment();
     }
     char* const slabs = m_next;
     m_next += count * kSlabBytes;
@@ -372,10 +387,15 @@ class ARENA {
     return start;
   }
 
-  // The pool of (thunk, size). The last pool found is tried first, since
-  // blocks of one kind tend to come in runs.
+  // The pool of (thunk, size). The few pools found last are tried first:
+  // a converter's init takes blocks of three or four kinds in turn.
   POOL* find(MEM_TRACKER_THUNK* thunk, std::size_t size) {
-    if (m_last != nullptr && m_last->m_thunk == thunk && m_last->m_size == size) return m_last;
+    for (POOL*& recent : m_recent) {
+      if (recent != nullptr && recent->m_thunk == thunk && recent->m_size == size) {
+        std::swap(recent, m_recent[0]);
+        return m_recent[0];
+      }
+    }
     POOL*& pool = m_index[std::make_pair(thunk, size)];
     if (pool == nullptr) {
       // 8-byte aligned, 16 when the size is a multiple of 16 (0 counts as 16).
@@ -385,16 +405,18 @@ class ARENA {
       pool->m_size = size;
       pool->m_stride = stride;
     }
-    return m_last = pool;
+    std::move_backward(std::begin(m_recent), std::end(m_recent) - 1, std::end(m_recent));
+    return m_recent[0] = pool;
   }
 
   std::vector<SEGMENT> m_segments;  // in the order they were reserved
-  char* m_next = nullptr;           // the newest segment's fresh slabs
+  std::size_t m_current = 0;        // the segment fresh slabs come from
+  char* m_next = nullptr;           // its fresh slabs
   char* m_limit = nullptr;
   boost::unordered_flat_map<std::pair<MEM_TRACKER_THUNK*, std::size_t>, POOL*,
                             boost::hash<std::pair<MEM_TRACKER_THUNK*, std::size_t>>>
       m_index;
-  POOL* m_last = nullptr;
+  POOL* m_recent[4] = {nullptr, nullptr, nullptr, nullptr};  // most recent first
   // Freed slabs, as maximal runs of neighbours, by address and by length.
   std::map<char*, std::size_t> m_runs_by_address;
   std::set<std::pair<std::size_t, char*>> m_runs_by_size;

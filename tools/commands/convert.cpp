@@ -27,8 +27,8 @@ void run_convert(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& 
         writer.word("kind", row.is_oterm() ? "oterm" : "atom");
         writer.index("index", row.m_atom_index, row.m_position);
         writer.number("id", name != nullptr ? id_of(name) : 0, name != nullptr);
-        writer.text("unit", has_unit ? &unit_text : nullptr);
-        writer.text("full", has_full ? &full_text : nullptr);
+        writer.converted("unit", has_unit ? &unit_text : nullptr);
+        writer.converted("full", has_full ? &full_text : nullptr);
         writer.end_row();
       },
       true);

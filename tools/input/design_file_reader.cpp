@@ -372,13 +372,16 @@ int DESIGN_FILE_READER::read_type(od::value& value) {
     if (found < 0) throw TOOL_ERROR(place("type"), "unknown type name " + quoted_text(text));
     return found;
   }
+  std::int64_t number;
+  if (type == od::json_type::number && !value.get_int64().get(number) && number >= 0 &&
+      number < kTypeCount) {
+    return static_cast<int>(number);
+  }
+  // The messages name the range, built only now.
   std::string const range = "0 to " + decimal(kTypeCount - 1);
   std::string const expected = "a type from " + range + " or a type name";
-  if (type != od::json_type::number)
+  if (type != od::json_type::number) {
     m_json.wrong_type(value, type, place("type"), expected.c_str());
-  std::int64_t number;
-  if (!value.get_int64().get(number) && number >= 0 && number < kTypeCount) {
-    return static_cast<int>(number);
   }
   std::string const raw = m_json.describe(value, type);
   // A fraction or an exponent is no type at all; an integer is out of range.

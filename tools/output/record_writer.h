@@ -52,6 +52,13 @@ class RECORD_WRITER {
     }
   }
   void text(char const* key, std::string_view value) { text(key, &value); }
+  // A converted name, or none (null): legal bytes only, so TSV takes it as
+  // it is, unscanned.
+  void converted(char const* key, std::string_view const* value) {
+    if (m_json || value == nullptr) return text(key, value);
+    start(key);
+    m_out.put(*value);
+  }
   // A count or an id; `present` false writes null, or `absent` in TSV.
   void number(char const* key, std::uint64_t value, bool present = true,
               std::string_view absent = "-") {
