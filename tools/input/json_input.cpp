@@ -201,7 +201,7 @@ bool JSON_INPUT::is_well_formed(od::value& value, od::json_type type) {
   }
   // The other scalars are checked by their text, which leaves them unread.
   std::string_view token = value.raw_json_token();
-  token = token.substr(0, std::min(token.find_first_of(" \t\r\n"), token.size()));
+  while (!token.empty() && is_json_blank(token.back())) token.remove_suffix(1);
   switch (type) {
     case od::json_type::number:
       return is_json_number(token);
