@@ -25,6 +25,9 @@ struct ESCAPE_CASE {
   char const* message;
 };
 
+// Named by the JSON form of its input: a raw dump would show the padding.
+void PrintTo(ESCAPE_CASE const& c, std::ostream* out) { *out << c.json; }
+
 class EscapeTest : public ::testing::TestWithParam<ESCAPE_CASE> {};
 
 TEST_P(EscapeTest, EscapesEachModeByItsRules) {

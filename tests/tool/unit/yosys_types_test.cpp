@@ -13,6 +13,8 @@ struct TYPE_CASE {
   int atom_type;
 };
 
+void PrintTo(TYPE_CASE const& c, std::ostream* out) { *out << c.cell_type; }
+
 class YosysTypeTest : public ::testing::TestWithParam<TYPE_CASE> {};
 
 TEST_P(YosysTypeTest, MapsTheCellTypeToItsAtomType) {
