@@ -1,22 +1,31 @@
 // Benchmarks of the whole `zema convert` in a fresh process, as a user runs
 // it: reading the design file, building the host design, init and writing
 // every row (to /dev/null), timed by the wall clock. On the generated design
-// each iteration also runs zema_baseline, the plain std implementation, on
-// the same file, and the benchmark reports both times and how many times
-// faster the command is. The design files are written once into the build
-// tree (bench/data/) and kept for later runs.
+// and on a replica of a real netlist, each iteration also runs zema_baseline,
+// the plain std implementation, on the same file, and the benchmark reports
+// both times and how many times faster the command is. The design files are written once into the
+// build tree (bench/data/) and kept for later runs.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <simdjson.h>
+
 #include "bench/bench_support.h"
+#include "tools/input/input_file.h"
+#include "tools/input/read_design.h"
+#include "tools/output/text_format.h"
+#include "tools/tool_error.h"
 
 extern char** environ;
 
@@ -88,6 +97,63 @@ std::string siblings_design(std::size_t count) {
   return path;
 }
 
+// A design of real names at scale: a new top module holding as many
+// instances of a real netlist's top module as make about `cells` primitive
+// cells, so that names, fan-outs and depths are those of a real flow. The
+// netlist is mor1kx from ../shared/realdesigns where that folder is, else
+// the Yosys example of examples/yosys.
+std::string replica_design(std::size_t cells) {
+  std::string const real = std::string(ZEMA_REALDESIGNS_DIR) + "/mor1kx_hier.json.xz";
+  std::string const source = exists(real) ? real : std::string(ZEMA_YOSYS_EXAMPLE);
+  std::string const name = source == real ? "mor1kx" : "soc";
+  std::string path = data_path("replica-" + name + "-" + std::to_string(cells) + ".json");
+  if (exists(path)) return path;
+  try {
+    zema_tool::INPUT_TEXT const text = zema_tool::INPUT_TEXT::read(source, std::uint64_t{1} << 32);
+    // One copy's cells, and the module the netlist marks as its top.
+    zema_tool::DESIGN_RECORDS records;
+    zema_tool::read_records(text, zema_tool::READ_OPTIONS(), &records);
+    std::size_t const copies = std::max<std::size_t>(1, cells / records.m_atoms.size());
+    simdjson::dom::parser parser;
+    simdjson::padded_string_view const padded(text.data(), text.size(), text.capacity());
+    simdjson::dom::object const modules = parser.parse(padded)["modules"].get_object();
+    std::string top;
+    for (auto const module : modules) {
+      std::string_view marked;
+      if (!module.value.at_pointer("/attributes/top").get(marked) &&
+          marked.find('1') != std::string_view::npos) {
+        top = std::string(module.key);
+      }
+    }
+    // The replica module goes first among the modules. With it the netlist
+    // marks two modules as its top, and the reader takes the one that no
+    // cell instantiates: the replica.
+    std::string replica =
+        "\"zema_replica\": {\"attributes\": {\"top\": \"00000000000000000000000000000001\"}, "
+        "\"cells\": {";
+    for (std::size_t c = 0; c < copies; ++c) {
+      replica += (c != 0 ? ", \"copy" : "\"copy") + std::to_string(c) + "\": {\"type\": ";
+      zema_tool::STRING_SINK sink{replica};
+      replica += '"';
+      zema_tool::put_escaped(sink, top, zema_tool::ESCAPE::JSON);
+      replica += "\"}";
+    }
+    replica += "}}, ";
+    std::string_view const all = text.view();
+    std::size_t const open = all.find('{', all.find("\"modules\"")) + 1;
+    std::FILE* const out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) return path;
+    bool const written =
+        std::fwrite(all.data(), 1, open, out) == open &&
+        std::fwrite(replica.data(), 1, replica.size(), out) == replica.size() &&
+        std::fwrite(all.data() + open, 1, all.size() - open, out) == all.size() - open;
+    if (std::fclose(out) != 0 || !written) std::remove(path.c_str());
+  } catch (zema_tool::TOOL_ERROR const&) {
+    std::remove(path.c_str());
+  }
+  return path;
+}
+
 // With `baseline`, also runs zema_baseline on the same file and reports both
 // times and the speedup; the benchmark's own time is the command's.
 void convert_command(benchmark::State& state, std::string const& design, bool baseline) {
@@ -121,6 +187,12 @@ void register_command_benchmarks() {
   benchmark::RegisterBenchmark(
       "CommandConvertVsBaseline/rtl/1000000",
       [](benchmark::State& state) { convert_command(state, generated_design(1000000), true); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime()
+      ->Iterations(3);
+  benchmark::RegisterBenchmark(
+      "CommandConvertVsBaseline/replica/1000000",
+      [](benchmark::State& state) { convert_command(state, replica_design(1000000), true); })
       ->Unit(benchmark::kMillisecond)
       ->UseManualTime()
       ->Iterations(3);
