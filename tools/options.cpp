@@ -1,6 +1,8 @@
 #include "tools/options.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -165,8 +167,13 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
       "Exit codes: 0 success, 1 check found violations or lookup a name that names nothing, 2 "
       "bad input or usage, 3 internal error.");
   SUBCOMMANDS const commands = add_subcommands(app, options, &parsed);
+  // Everything after "--" is a positional argument (a name that starts with
+  // "-"). CLI11 does not take them once a subcommand has had a positional,
+  // so they are set apart here and added after parsing.
+  int const before_dashes =
+      static_cast<int>(std::find(argv, argv + argc, std::string_view("--")) - argv);
   try {
-    app.parse(argc, argv);
+    app.parse(before_dashes, argv);
   } catch (CLI::CallForHelp const& help) {
     return app.exit(help);
   } catch (CLI::CallForAllHelp const& help) {
@@ -180,6 +187,9 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   CLI::App const* const chosen = app.get_subcommands().front();
   for (std::size_t c = 0; c < 5; ++c) {
     if (commands.m_apps[c] == chosen) options->m_command = static_cast<COMMAND>(c);
+  }
+  if (before_dashes < argc) {
+    parsed.m_arguments.insert(parsed.m_arguments.end(), argv + before_dashes + 1, argv + argc);
   }
   options->m_json = parsed.m_format == "json";
   options->m_strategy = parsed.m_strategy == "reversible" ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE

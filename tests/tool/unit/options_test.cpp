@@ -39,9 +39,11 @@ TEST(OptionsTest, ParsesEachOptionIntoItsType) {
 
 TEST(OptionsTest, LookupTakesTheDesignThenItsNames) {
   OPTIONS options;
-  ASSERT_EQ(parse({"lookup", "d.json", "a/b", "c"}, &options), std::nullopt);
+  ASSERT_EQ(parse({"lookup", "d.json", "a/b", "--format", "json", "--", "-odd", "--"}, &options),
+            std::nullopt);
   EXPECT_EQ(options.m_design, "d.json");
-  EXPECT_EQ(options.m_names, (std::vector<std::string>{"a/b", "c"}));
+  EXPECT_EQ(options.m_names, (std::vector<std::string>{"a/b", "-odd", "--"}));
+  EXPECT_TRUE(options.m_json);
   OPTIONS example;
   ASSERT_EQ(parse({"lookup", "--example", "a/b"}, &example), std::nullopt);
   EXPECT_TRUE(example.m_example);
