@@ -100,6 +100,8 @@ char const* shape_name(SHAPE shape) {
       return "chain";
     case SHAPE::SIBLINGS:
       return "siblings";
+    case SHAPE::REPLICA:
+      return "replica";
   }
   return "?";
 }
@@ -256,6 +258,8 @@ std::unique_ptr<SYNTHETIC_DESIGN> make_design(SHAPE shape, std::size_t instances
       builder.add_netlist(in_order(builder.leaf_count()), false);
       break;
     }
+    case SHAPE::REPLICA:
+      break;  // read from a netlist file: make_replica
     case SHAPE::CHAIN: {
       std::size_t const spine_length =
           std::max<std::size_t>(1, std::min(kChainDepth, instances / 2));

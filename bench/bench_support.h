@@ -29,7 +29,8 @@ enum class SHAPE {
   FLAT,      // every instance is a child of the root
   BALANCED,  // a complete tree of fan-out kFanOut
   CHAIN,     // a spine kChainDepth deep, leaves spread evenly along it
-  SIBLINGS   // every instance a child of the root, all names legalising to one text
+  SIBLINGS,  // every instance a child of the root, all names legalising to one text
+  REPLICA    // copies of a real netlist's top module under a new top (make_replica)
 };
 
 constexpr std::size_t kFanOut = 8;
@@ -39,6 +40,11 @@ char const* shape_name(SHAPE shape);
 
 struct SYNTHETIC_DESIGN {
   zema_host::DESIGN design;
+  // A design read from a netlist file instead (make_replica): its owner,
+  // and the host design to use in place of `design`.
+  std::shared_ptr<void> loaded;
+  zema_host::DESIGN* loaded_design = nullptr;
+  zema_host::DESIGN& host() { return loaded_design != nullptr ? *loaded_design : design; }
   // Atoms in netlist order. A CHAIN design lists its atoms in a scattered
   // order, so that any stretch of the netlist mixes shallow and deep atoms.
   std::vector<CDB_ATOM_NODE*> atoms;
@@ -51,6 +57,19 @@ struct SYNTHETIC_DESIGN {
 
 // A design of `instances` instances below the root in the given shape.
 std::unique_ptr<SYNTHETIC_DESIGN> make_design(SHAPE shape, std::size_t instances);
+
+// Where the tool's reader is built (ZEMA_BENCH_REPLICA): a netlist file
+// whose new top module holds as many instances of a real netlist's top
+// module as make about `cells` primitive cells (mor1kx from
+// ../shared/realdesigns, else the Yosys example), and that design, read and
+// built as the command does. Names, fan-outs and depths are a real flow's.
+std::string replica_netlist(std::size_t cells);
+std::unique_ptr<SYNTHETIC_DESIGN> make_replica(std::size_t cells);
+
+// The benchmarks' files, kept in the build tree (bench/data/) for later
+// runs; whether one has been written.
+std::string bench_data_path(std::string const& name);
+bool bench_file_exists(std::string const& path);
 
 // A chain of depth - 1 instances with `leaves` leaves below its last one; every
 // atom has type 26, so each one's converted name is exactly `depth` levels deep.

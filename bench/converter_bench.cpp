@@ -60,7 +60,7 @@ class FIXTURE {
       if (kind == ZEMA_NAME_CONVERTER_FUSION) m_bytes_before_fusion = library_live_bytes();
       zema_host::clear_internal_errors();
       slot.reset(new ZEMA_NAME_CONVERTER(kind));
-      slot->init(m_design->design.action_point(), m_design->design.netlist());
+      slot->init(m_design->host().action_point(), m_design->host().netlist());
       if (kind == ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE) warm_up(*slot);
       if (!zema_host::internal_errors().empty()) {
         m_error = "init reported: " + zema_host::internal_errors().front().condition;
@@ -114,8 +114,12 @@ class FIXTURE {
 };
 
 FIXTURE& design_fixture(SHAPE shape, std::size_t instances) {
-  return keep<FIXTURE>(std::string(shape_name(shape)) + "/" + std::to_string(instances),
-                       [=] { return std::make_unique<FIXTURE>(make_design(shape, instances)); });
+  return keep<FIXTURE>(std::string(shape_name(shape)) + "/" + std::to_string(instances), [=] {
+#ifdef ZEMA_BENCH_REPLICA
+    if (shape == SHAPE::REPLICA) return std::make_unique<FIXTURE>(make_replica(instances));
+#endif
+    return std::make_unique<FIXTURE>(make_design(shape, instances));
+  });
 }
 
 FIXTURE& depth_fixture(std::size_t depth) {
@@ -197,8 +201,8 @@ void fusion_init(benchmark::State& state, SHAPE shape, std::size_t instances) {
   FIXTURE& fixture = design_fixture(shape, instances);
   ZEMA_NAME_CONVERTER* const converter = fixture.converter(ZEMA_NAME_CONVERTER_FUSION);
   if (!converter) return state.SkipWithError(fixture.error());
-  HDB_CMP_ACTION_PT_INSTANCE const* const action_point = fixture.design().design.action_point();
-  CDB_ATOM_NETLIST* const netlist = fixture.design().design.netlist();
+  HDB_CMP_ACTION_PT_INSTANCE const* const action_point = fixture.design().host().action_point();
+  CDB_ATOM_NETLIST* const netlist = fixture.design().host().netlist();
 
   double clear_seconds = 0;
   unsigned long long blocks_before = 0;
@@ -261,8 +265,8 @@ std::size_t convert_rows(CONVERTER& converter, std::vector<CDB_ATOM_NODE*> const
 void convert_vs_baseline(benchmark::State& state, SHAPE shape, std::size_t instances) {
   FIXTURE& fixture = design_fixture(shape, instances);
   SYNTHETIC_DESIGN& design = fixture.design();
-  HDB_CMP_ACTION_PT_INSTANCE const* const action_point = design.design.action_point();
-  CDB_ATOM_NETLIST* const netlist = design.design.netlist();
+  HDB_CMP_ACTION_PT_INSTANCE const* const action_point = design.host().action_point();
+  CDB_ATOM_NETLIST* const netlist = design.host().netlist();
   ZEMA_NAME_CONVERTER converter(ZEMA_NAME_CONVERTER_FUSION);
   BASELINE_CONVERTER baseline;
   GEN_STRING unit, full;
@@ -331,6 +335,17 @@ void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
                                    on_design(original_ids, reversible));
     }
   }
+#ifdef ZEMA_BENCH_REPLICA
+  // Real names at scale: about a million cells of copies of a real netlist.
+  benchmark::RegisterBenchmark("FusionInit/replica/1000000", [](benchmark::State& state) {
+    fusion_init(state, SHAPE::REPLICA, 1000000);
+  })->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(
+      "ConvertVsBaseline/replica/1000000",
+      [](benchmark::State& state) { convert_vs_baseline(state, SHAPE::REPLICA, 1000000); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime();
+#endif
   // Siblings with one name: linear uniquing keeps this as fast as any flat design.
   benchmark::RegisterBenchmark("FusionInit/siblings/100000", [](benchmark::State& state) {
     fusion_init(state, SHAPE::SIBLINGS, 100000);
