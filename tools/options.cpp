@@ -24,6 +24,9 @@ struct PARSED {
   std::string m_format = "tsv";
   std::string m_strategy = "fusion";
   std::string m_input_format = "auto";
+  std::string m_to = "original";
+  std::string m_separator = "/";
+  std::string m_unknown = "ignore";
 };
 
 // The options of every command that reads a design.
@@ -91,7 +94,9 @@ std::optional<std::string> sort_arguments(std::string const& name, PARSED& parse
     return name + ": a design is required: give a file, - for standard input, or --example";
   }
   bool const lookup = options->m_command == COMMAND::LOOKUP;
-  if (!lookup && arguments.size() > designs) {
+  bool const many =
+      lookup || options->m_command == COMMAND::TRANSLATE || options->m_command == COMMAND::EXPLAIN;
+  if (!many && arguments.size() > designs) {
     return name + ": " +
            (options->m_example ? "--example takes no design file"
                                : "one design only, got " + decimal(arguments.size()));
@@ -104,12 +109,20 @@ std::optional<std::string> sort_arguments(std::string const& name, PARSED& parse
   if (lookup && options->m_names_file == "-" && !options->m_example && options->m_design == "-") {
     return std::string("lookup: the design and the names cannot both come from standard input");
   }
+  if (options->m_command == COMMAND::EXPLAIN && options->m_names.empty()) {
+    return std::string("explain: no names: give converted full names or original paths");
+  }
+  if (options->m_command == COMMAND::TRANSLATE && !options->m_example && options->m_design == "-" &&
+      (options->m_names.empty() || std::find(options->m_names.begin(), options->m_names.end(),
+                                             "-") != options->m_names.end())) {
+    return std::string("translate: the design and the text cannot both come from standard input");
+  }
   return std::nullopt;
 }
 
 // The subcommands, in the order of COMMAND.
 struct SUBCOMMANDS {
-  CLI::App* m_apps[5];
+  CLI::App* m_apps[7];
 };
 
 SUBCOMMANDS add_subcommands(CLI::App& app, OPTIONS* options, PARSED* parsed) {
@@ -151,7 +164,43 @@ SUBCOMMANDS add_subcommands(CLI::App& app, OPTIONS* options, PARSED* parsed) {
       ->add_option("-o,--output", options->m_output, "Design file to write, - for standard output")
       ->capture_default_str();
   add_read_options(import, options);
-  return SUBCOMMANDS{{convert, lookup, map, check, import}};
+
+  CLI::App* const translate = app.add_subcommand(
+      "translate",
+      "Rewrite the names in a text (a report, constraints) between converted and "
+      "original names");
+  add_design_options(translate, options, parsed, "DESIGN FILE",
+                     "The design, then the texts to translate (standard input when none); with "
+                     "--example, every argument is a text");
+  translate->add_option("--to", parsed->m_to, "The names to write")
+      ->check(CLI::IsMember({"original", "converted"}))
+      ->capture_default_str();
+  translate
+      ->add_option("--separator", parsed->m_separator,
+                   "The text's separator between the levels of converted names")
+      ->check(CLI::IsMember({"/", ".", "|"}))
+      ->capture_default_str();
+  translate
+      ->add_option("--unknown", parsed->m_unknown,
+                   "Name-like words that name nothing: leave them (ignore), report them on "
+                   "standard error (warn), or report them and exit 1 (error)")
+      ->check(CLI::IsMember({"ignore", "warn", "error"}))
+      ->capture_default_str();
+  translate->add_option("--strategy", parsed->m_strategy, "Conversion strategy")
+      ->check(CLI::IsMember({"fusion", "reversible"}))
+      ->capture_default_str();
+  translate->add_option("-o,--output", options->m_output, "File to write, - for standard output")
+      ->capture_default_str();
+
+  CLI::App* const explain = app.add_subcommand(
+      "explain", "Explain level by level how converted names came to be (fusion)");
+  add_design_options(explain, options, parsed, "DESIGN NAME",
+                     "The design, then converted full names or original paths (put -- before "
+                     "any that start with -); with --example, every argument is a name");
+  explain->add_option("--format", parsed->m_format, "Output format")
+      ->check(CLI::IsMember({"tsv", "json"}))
+      ->capture_default_str();
+  return SUBCOMMANDS{{convert, lookup, map, check, import, translate, explain}};
 }
 
 }  // namespace
@@ -164,7 +213,8 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   app.footer(
       "DESIGN is a design file or a Yosys write_json netlist, plain, .xz or .gz; - reads "
       "standard input.\n"
-      "Exit codes: 0 success, 1 check found violations or lookup a name that names nothing, 2 "
+      "Exit codes: 0 success, 1 check found violations, or lookup, explain or translate --unknown "
+      "error a name that names nothing, 2 "
       "bad input or usage, 3 internal error.");
   SUBCOMMANDS const commands = add_subcommands(app, options, &parsed);
   // Everything after "--" is a positional argument (a name that starts with
@@ -185,7 +235,7 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   }
 
   CLI::App const* const chosen = app.get_subcommands().front();
-  for (std::size_t c = 0; c < 5; ++c) {
+  for (std::size_t c = 0; c < 7; ++c) {
     if (commands.m_apps[c] == chosen) options->m_command = static_cast<COMMAND>(c);
   }
   if (before_dashes < argc) {
@@ -197,6 +247,11 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   options->m_read.m_format = parsed.m_input_format == "yosys"  ? INPUT_FORMAT::YOSYS
                              : parsed.m_input_format == "zema" ? INPUT_FORMAT::ZEMA
                                                                : INPUT_FORMAT::AUTO;
+  options->m_to_original = parsed.m_to == "original";
+  options->m_separator = parsed.m_separator[0];
+  options->m_unknown = parsed.m_unknown == "warn"    ? UNKNOWN_NAMES::WARN
+                       : parsed.m_unknown == "error" ? UNKNOWN_NAMES::ERROR
+                                                     : UNKNOWN_NAMES::IGNORE;
   // import-yosys reads Yosys netlists only.
   if (options->m_command == COMMAND::IMPORT) options->m_read.m_format = INPUT_FORMAT::YOSYS;
   if (auto const problem = sort_arguments(chosen->get_name(), parsed, options)) {

@@ -119,7 +119,17 @@ int run_on_design(OPTIONS const& options, DESIGN_RECORDS&& records, PHASES& phas
   command.m_json = options.m_json;
   command.m_backslash = options.m_backslash;
   command.m_max_violations = options.m_max_violations;
+  command.m_to_original = options.m_to_original;
+  command.m_separator = options.m_separator;
+  command.m_unknown = options.m_unknown;
   switch (options.m_command) {
+    case COMMAND::TRANSLATE:
+      return run_translate(*design, command, options.m_names, phases, out, stderr);
+    case COMMAND::EXPLAIN:
+      return run_explain(
+          *design, command,
+          std::vector<std::string_view>(options.m_names.begin(), options.m_names.end()), phases,
+          out, stderr);
     case COMMAND::LOOKUP:
       return run_lookup(*design, command, names, phases, out, stderr);
     case COMMAND::MAP:
@@ -176,8 +186,8 @@ int run_main(int argc, char** argv) {
   zema_host::set_internal_error_echo(false);
   OPTIONS options;
   if (std::optional<int> const done = parse_command_line(argc, argv, &options)) return *done;
-  if (options.m_command == COMMAND::IMPORT && options.m_output != "-" &&
-      std::freopen(options.m_output.c_str(), "wb", stdout) == nullptr) {
+  if ((options.m_command == COMMAND::IMPORT || options.m_command == COMMAND::TRANSLATE) &&
+      options.m_output != "-" && std::freopen(options.m_output.c_str(), "wb", stdout) == nullptr) {
     std::fprintf(stderr, "zema: error: %s: cannot open: %s\n", options.m_output.c_str(),
                  std::strerror(errno));
     return EXIT_BAD_INPUT;

@@ -2,7 +2,8 @@
 // read_records read and build_design built: convert (the converted names of
 // every atom and oterm), lookup (converted full names back to instance-name
 // ids and original names), map (every converted name beside its original)
-// and check (the rules every converted name must keep).
+// check (the rules every converted name must keep), translate (names in any
+// text, between their two forms) and explain (how a name came to be).
 //
 // Each command runs a converter of the library through its public classes,
 // exactly as a host would (conversion.h), and writes its rows through one
@@ -23,11 +24,17 @@
 
 namespace zema_tool {
 
+// What translate does with a name-like token that names nothing.
+enum class UNKNOWN_NAMES { IGNORE, WARN, ERROR };
+
 struct COMMAND_OPTIONS {
   ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
   bool m_json = false;                // JSON instead of tab-separated lines
   bool m_backslash = false;           // convert: full names with their leading backslash
   std::size_t m_max_violations = 10;  // check: violations shown on standard error
+  bool m_to_original = true;          // translate: converted names to original ones
+  char m_separator = '/';             // translate: between levels of converted names
+  UNKNOWN_NAMES m_unknown = UNKNOWN_NAMES::IGNORE;
 };
 
 // One row per atom and per non-null oterm, in netlist order, each atom
@@ -54,6 +61,20 @@ void run_map(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phas
 // when anything was violated.
 int run_check(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
               OUTPUT_BUFFER& out, std::FILE* errors);
+
+// Copies each text of `paths` (standard input when empty, or for "-") to
+// `out` with its names translated (text_translator.h). Gives EXIT_OK, or
+// EXIT_NOT_FOUND with --unknown error when a name-like token named nothing.
+int run_translate(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
+                  std::vector<std::string> const& paths, PHASES& phases, OUTPUT_BUFFER& out,
+                  std::FILE* errors);
+
+// Explains, level by level, how each of `names` (converted full names or
+// original paths) came to be. Gives EXIT_OK, or EXIT_NOT_FOUND when one
+// named nothing.
+int run_explain(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
+                std::vector<std::string_view> const& names, PHASES& phases, OUTPUT_BUFFER& out,
+                std::FILE* errors);
 
 }  // namespace zema_tool
 

@@ -5,6 +5,22 @@
 
 namespace zema_tool {
 
+NODE* FUSION_TREE::child(NODE const* parent, std::string const& name) const {
+  ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* const inner =
+      const_cast<NODE*>(parent)->cast_to_parent();
+  char const* const interned = m_fusion.m_name_table.find(name.c_str());
+  if (inner == nullptr || interned == nullptr) return nullptr;
+  auto const* const entry =
+      inner->m_children.hash_search(inner->m_children.m_ops.hash(interned), interned);
+  return entry != nullptr ? entry->m_value : nullptr;
+}
+
+std::string FUSION_TREE::legal_form(char const* unit_name) const {
+  GEN_STRING legal;
+  m_fusion.transform(&legal, unit_name);
+  return std::string(legal.data(), legal.size());
+}
+
 bool TREE_WALK::next() {
   if (m_pending.empty()) return false;
   ENTRY const entry = m_pending.back();

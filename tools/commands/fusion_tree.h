@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,20 @@ class FUSION_TREE {
   bool in_hierarchy(NODE const* node) const { return indexed(m_fusion.m_hier_by_id_hash, node); }
   bool names_atom(NODE const* node) const { return indexed(m_fusion.m_atom_hier_hash, node); }
   bool names_oterm(NODE const* node) const { return indexed(m_fusion.m_oterm_hier_hash, node); }
+
+  // The child of `parent` named `name`, or null.
+  NODE* child(NODE const* parent, std::string const& name) const;
+  // The node of the hierarchy with instance-name id `id`, or null.
+  NODE const* hierarchy_node(unsigned id) const {
+    auto const* const entry = m_fusion.m_hier_by_id_hash.hash_search(id, id);
+    return entry != nullptr ? entry->m_value : nullptr;
+  }
+  // The legal form of a unit name, as the converter makes it.
+  std::string legal_form(char const* unit_name) const;
+  // The text that made-up names of atoms of basic type `type` start with.
+  std::string_view type_prefix(int type) const {
+    return std::string_view(m_fusion.m_type_prefix[type]);
+  }
 
   // Prefetches one step more of the queries of an atom (oterm null) or an
   // oterm; progress starts zeroed.
