@@ -146,6 +146,11 @@ void release_kept();
 void register_container_benchmarks();
 // The whole command in a fresh process; only where the command is built.
 void register_command_benchmarks();
+// translate's rewriting of report text, in process; where the command is built.
+void register_translate_benchmarks();
+// The path of the generated design file with names as RTL and synthesis
+// write them, `instances` instances and as many atoms; written on first use.
+std::string generated_design(std::size_t instances);
 // Design sizes (instances) for the init and for the query benchmarks.
 void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
                                    std::vector<std::size_t> const& query_sizes);

@@ -44,18 +44,6 @@ double run_timed(std::vector<std::string> const& arguments) {
   return std::chrono::duration<double>(end - start).count();
 }
 
-// The generated design of the given size with names as RTL and synthesis
-// write them: `instances` instances and as many atoms.
-std::string generated_design(std::size_t instances) {
-  std::string path = bench_data_path("rtl-" + std::to_string(instances) + ".json");
-  if (!bench_file_exists(path)) {
-    std::string const count = std::to_string(instances);
-    run_timed({ZEMA_GEN_DESIGN_PATH, "--alphabet", "rtl", "--seed", "42", "--instances", count,
-               "--atoms", count, "-o", path});
-  }
-  return path;
-}
-
 // `count` children of the root whose names all legalise to "data_q", each
 // naming one atom: a generate loop's worth of clashes.
 std::string siblings_design(std::size_t count) {
@@ -100,6 +88,16 @@ void convert_command(benchmark::State& state, std::string const& design, bool ba
 }
 
 }  // namespace
+
+std::string generated_design(std::size_t instances) {
+  std::string path = bench_data_path("rtl-" + std::to_string(instances) + ".json");
+  if (!bench_file_exists(path)) {
+    std::string const count = std::to_string(instances);
+    run_timed({ZEMA_GEN_DESIGN_PATH, "--alphabet", "rtl", "--seed", "42", "--instances", count,
+               "--atoms", count, "-o", path});
+  }
+  return path;
+}
 
 void register_command_benchmarks() {
   // The plain baseline uniques these siblings in quadratic time: it is not run.

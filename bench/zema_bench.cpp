@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
   zema_bench::register_converter_benchmarks({10000, 100000, 1000000}, {100000, 1000000});
 #ifdef ZEMA_CLI_PATH
   zema_bench::register_command_benchmarks();
+  zema_bench::register_translate_benchmarks();
 #endif
   benchmark::RunSpecifiedBenchmarks();
   zema_bench::release_kept();

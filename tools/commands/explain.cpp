@@ -68,7 +68,7 @@ struct LEVEL {
 
 class EXPLAINER {
  public:
-  EXPLAINER(CONVERSION const& conversion, ORIGINAL_NAMES& originals, NAME_INDEX const& index)
+  EXPLAINER(CONVERSION const& conversion, ORIGINAL_NAMES& originals, NAME_INDEX& index)
       : m_conversion(conversion),
         m_tree(*conversion.tree()),
         m_originals(originals),
@@ -94,7 +94,7 @@ class EXPLAINER {
   CONVERSION const& m_conversion;
   FUSION_TREE const& m_tree;
   ORIGINAL_NAMES& m_originals;
-  NAME_INDEX const& m_index;
+  NAME_INDEX& m_index;
 };
 
 bool EXPLAINER::explain(std::string_view given, std::string* converted,
@@ -414,7 +414,7 @@ int run_explain(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
   CONVERSION const conversion(design, ZEMA_NAME_CONVERTER_FUSION, phases);
   ORIGINAL_NAMES originals(design);
   phases.start("index");
-  NAME_INDEX const index(conversion, originals);
+  NAME_INDEX index(conversion, originals);
   CONVERSION::expect_no_reports();
   phases.start("write");
   EXPLAINER explainer(conversion, originals, index);

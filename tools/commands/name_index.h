@@ -1,20 +1,92 @@
 // NAME_INDEX: converted full names and original names, each to the other,
 // from the rows of the name map that name something. translate rewrites
 // text through it and explain resolves the names it is given.
+//
+// A report holds millions of names, each looked up at random in tables far
+// larger than the caches, so the index is built for lookups that are
+// prepared ahead: a caller hashes a text with hash(), prefetches its slot,
+// and looks it up some names later, when the slot has arrived.
 #ifndef TOOLS_COMMANDS_NAME_INDEX_H
 #define TOOLS_COMMANDS_NAME_INDEX_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
-
-#include <boost/unordered/unordered_flat_map.hpp>
 
 #include "tools/commands/conversion.h"
 #include "tools/commands/original_names.h"
 
 namespace zema_tool {
+
+// A table from texts to texts, open addressing with linear probing, each
+// key's 64-bit hash kept in its slot: a probe compares a key's bytes only
+// when the hashes are equal.
+class TEXT_MAP {
+ public:
+  struct ENTRY {
+    std::uint64_t m_hash;
+    char const* m_key;  // null: the slot is free
+    char const* m_value;
+    std::uint32_t m_key_size;
+    std::uint32_t m_value_size : 30;
+    std::uint32_t m_hierarchy : 1;  // the hierarchy named the value
+    std::uint32_t m_ambiguous : 1;  // several values, none from the hierarchy
+
+    std::string_view key() const { return std::string_view(m_key, m_key_size); }
+    std::string_view value() const { return std::string_view(m_value, m_value_size); }
+  };
+
+  // Room for `count` keys without growing.
+  void reserve(std::size_t count);
+
+  // The entry of `key`, new (key set, the rest zero) or found.
+  ENTRY* insert(std::uint64_t hash, std::string_view key, bool* inserted);
+
+  ENTRY const* find(std::uint64_t hash, std::string_view key) const {
+    if (m_slots.empty()) return nullptr;
+    for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
+      ENTRY const& slot = m_slots[at];
+      if (slot.m_key == nullptr) return nullptr;
+      if (slot.m_hash == hash && slot.m_key_size == key.size() &&
+          std::memcmp(slot.m_key, key.data(), key.size()) == 0) {
+        return &slot;
+      }
+    }
+  }
+
+  // Fetches the slot where a search for `hash` starts.
+  void prefetch(std::uint64_t hash) const {
+    if (!m_slots.empty()) __builtin_prefetch(&m_slots[hash & m_mask]);
+  }
+  // Once that slot has arrived: fetches the key and value texts of the
+  // entry there when its hash is `hash`, as it is for most lookups.
+  void prefetch_texts(std::uint64_t hash) const {
+    if (m_slots.empty()) return;
+    ENTRY const& slot = m_slots[hash & m_mask];
+    if (slot.m_hash == hash && slot.m_key != nullptr) {
+      prefetch_text(slot.m_key, slot.m_key_size);
+      prefetch_text(slot.m_value, slot.m_value_size);
+    }
+  }
+
+ private:
+  // Every cache line of `size` bytes from `text`.
+  static void prefetch_text(char const* text, std::size_t size) {
+    constexpr std::uintptr_t kLine = 64;
+    std::uintptr_t const first = reinterpret_cast<std::uintptr_t>(text) & ~(kLine - 1);
+    std::uintptr_t const end = reinterpret_cast<std::uintptr_t>(text) + size;
+    for (std::uintptr_t line = first; line < end; line += kLine) {
+      __builtin_prefetch(reinterpret_cast<void const*>(line));
+    }
+  }
+
+  std::vector<ENTRY> m_slots;
+  std::size_t m_mask = 0;
+  std::size_t m_count = 0;
+};
 
 class NAME_INDEX {
  public:
@@ -22,51 +94,46 @@ class NAME_INDEX {
   NAME_INDEX(NAME_INDEX const&) = delete;
   NAME_INDEX& operator=(NAME_INDEX const&) = delete;
 
-  // The original name, in the map's form, of a converted full name whose
-  // levels are joined by "/"; null when it names nothing.
-  std::string_view const* original_of(std::string_view converted) const {
-    auto const found = m_to_original.find(converted);
-    return found != m_to_original.end() ? &found->second : nullptr;
-  }
+  // The hash that the lookups below take with their text.
+  static std::uint64_t hash(std::string_view text);
+  // The hashes of `text` and of its first `prefix` bytes (prefix <=
+  // text.size()), as hash() gives them, in one pass.
+  static void hash_with_prefix(std::string_view text, std::size_t prefix, std::uint64_t* whole,
+                               std::uint64_t* of_prefix);
 
-  // The converted full name of an original name in the map's form; null
-  // when it names nothing or is ambiguous. Where several converted names
-  // share an original, the one the hierarchy named wins: an instance over
-  // the made-up names of its atom and oterms, as a path from the root is what
-  // a designer writes. Made-up names that share an original outside the
-  // hierarchy (one cell name in two instances of a module) are ambiguous.
-  std::string_view const* converted_of(std::string_view original) const {
-    auto const found = m_to_converted.find(original);
-    return found != m_to_converted.end() && !found->second.m_ambiguous ? &found->second.m_name
-                                                                       : nullptr;
-  }
+  // Converted full names (levels joined by "/") to their original names in
+  // the map's form.
+  TEXT_MAP const& to_original() const { return m_to_original; }
+  // Original names to converted full names. Where several converted names
+  // share an original, the one the hierarchy named is the value: an
+  // instance over the made-up names of its atom and oterms, as a path from
+  // the root is what a designer writes. Made-up names that share an original
+  // outside the hierarchy (one cell name in two instances of a module) make
+  // the entry ambiguous.
+  TEXT_MAP const& to_converted() const { return m_to_converted; }
 
-  // Whether `original` names anything, ambiguous or not.
-  bool knows_original(std::string_view original) const {
-    return m_to_converted.find(original) != m_to_converted.end();
-  }
+  // The original of a converted full name, or null.
+  std::string_view const* original_of(std::string_view converted);
+  // The converted full name of an original that names one, or null.
+  std::string_view const* converted_of(std::string_view original);
 
-  // The longest original name among the index's, in bytes.
+  // The longest name of each kind, in bytes.
   std::size_t longest_original() const { return m_longest_original; }
   std::size_t longest_converted() const { return m_longest_converted; }
 
  private:
-  struct CONVERTED {
-    std::string_view m_name;
-    bool m_hierarchy;  // the hierarchy named it
-    bool m_ambiguous;  // several made-up names, none from the hierarchy
-  };
-
   // A copy of `text` that lives as long as the index.
   std::string_view keep(std::string_view text);
 
-  boost::unordered_flat_map<std::string_view, std::string_view> m_to_original;
-  boost::unordered_flat_map<std::string_view, CONVERTED> m_to_converted;
+  TEXT_MAP m_to_original;
+  TEXT_MAP m_to_converted;
   std::vector<std::unique_ptr<char[]>> m_blocks;
   char* m_free = nullptr;
   std::size_t m_room = 0;
+  std::size_t m_block_size = 0;
   std::size_t m_longest_original = 0;
   std::size_t m_longest_converted = 0;
+  std::string_view m_found;  // what original_of and converted_of give
 };
 
 }  // namespace zema_tool

@@ -4,9 +4,22 @@
 #include <cstring>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "atm/zema/zema_naming_rules.h"
 
 namespace zema_tool {
+namespace {
+
+// A token's lookups are prepared (hashed, their slots fetched) this many
+// tokens ahead, and the texts in those slots fetched half as far ahead, so
+// that each has arrived from memory when the token is translated.
+constexpr std::size_t kPrepareAhead = 16;
+constexpr std::size_t kTextsAhead = 8;
+
+}  // namespace
 
 TEXT_TRANSLATOR::TEXT_TRANSLATOR(NAME_INDEX const& index, bool to_original, char separator,
                                  UNKNOWN unknown)
@@ -33,18 +46,59 @@ std::size_t TEXT_TRANSLATOR::put(std::string_view text, bool last, OUTPUT_BUFFER
   }
   m_piece = text.data();
   m_counted = text.data();
-  std::size_t at = 0;
-  while (at < end) {
-    std::size_t start = at;
+  m_tokens.clear();
+  for (std::size_t at = 0; at < end;) {
     while (at < end && !in_token(text[at])) ++at;
-    out.put(text.substr(start, at - start));
-    start = at;
-    while (at < end && in_token(text[at])) ++at;
-    if (at > start) token(text.substr(start, at - start), out);
+    std::size_t const start = at;
+    at = token_end(text, at, end);
+    if (at > start) m_tokens.push_back(TOKEN{start, at - start, 0, 0, 0, 0, 0});
   }
+  std::size_t const count = m_tokens.size();
+  for (std::size_t i = 0; i < std::min(kPrepareAhead, count); ++i) {
+    prepare(m_tokens[i], text.data());
+  }
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kPrepareAhead < count) prepare(m_tokens[i + kPrepareAhead], text.data());
+    if (i + kTextsAhead < count) prefetch_texts(m_tokens[i + kTextsAhead]);
+    TOKEN const& token = m_tokens[i];
+    out.put(text.substr(written, token.m_start - written));
+    translate(token, text.substr(token.m_start, token.m_size), out);
+    written = token.m_start + token.m_size;
+  }
+  out.put(text.substr(written, end - written));
   if (m_unknown) count_lines_to(text.data() + end);
   m_piece_offset += end;
   return end;
+}
+
+// Tokens of converted names are long and their bytes few: sixteen bytes are
+// tested at a time where SSE2 is there.
+std::size_t TEXT_TRANSLATOR::token_end(std::string_view text, std::size_t at,
+                                       std::size_t end) const {
+#ifdef __SSE2__
+  if (m_to_original) {
+    auto const bytes = [](char c) { return _mm_set1_epi8(c); };
+    __m128i const separator = bytes(m_separator);
+    for (; at + 16 <= end; at += 16) {
+      __m128i const x = _mm_loadu_si128(reinterpret_cast<__m128i const*>(text.data() + at));
+      __m128i const lower = _mm_or_si128(x, bytes(0x20));
+      __m128i const letter = _mm_and_si128(_mm_cmpgt_epi8(lower, bytes('a' - 1)),
+                                           _mm_cmplt_epi8(lower, bytes('z' + 1)));
+      __m128i const digit =
+          _mm_and_si128(_mm_cmpgt_epi8(x, bytes('0' - 1)), _mm_cmplt_epi8(x, bytes('9' + 1)));
+      __m128i const marks =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, bytes('_')), _mm_cmpeq_epi8(x, bytes('$'))),
+                       _mm_or_si128(_mm_cmpeq_epi8(x, bytes('[')), _mm_cmpeq_epi8(x, bytes(']'))));
+      __m128i const in = _mm_or_si128(_mm_or_si128(letter, digit),
+                                      _mm_or_si128(marks, _mm_cmpeq_epi8(x, separator)));
+      unsigned const mask = static_cast<unsigned>(_mm_movemask_epi8(in));
+      if (mask != 0xFFFF) return at + static_cast<std::size_t>(__builtin_ctz(~mask));
+    }
+  }
+#endif
+  while (at < end && m_in_token[static_cast<unsigned char>(text[at])]) ++at;
+  return at;
 }
 
 void TEXT_TRANSLATOR::end_text() {
@@ -53,10 +107,17 @@ void TEXT_TRANSLATOR::end_text() {
   m_line_start = 0;
 }
 
-void TEXT_TRANSLATOR::token(std::string_view text, OUTPUT_BUFFER& out) {
-  // Brackets that the token does not balance quote it: "[get_cells a/b]".
-  std::size_t const opens = static_cast<std::size_t>(std::count(text.begin(), text.end(), '['));
-  std::size_t const closes = static_cast<std::size_t>(std::count(text.begin(), text.end(), ']'));
+// Brackets that a token does not balance quote it ("[get_cells a/b]"): the
+// name lies between them. Then the hashes of the whole name and of the name
+// up to its last level boundary, and their slots fetched.
+void TEXT_TRANSLATOR::prepare(TOKEN& token, char const* piece) {
+  std::string_view const text(piece + token.m_start, token.m_size);
+  std::size_t opens = 0;
+  std::size_t closes = 0;
+  if (text.front() == '[' || text.back() == ']') {
+    opens = static_cast<std::size_t>(std::count(text.begin(), text.end(), '['));
+    closes = static_cast<std::size_t>(std::count(text.begin(), text.end(), ']'));
+  }
   std::size_t front = 0;
   std::size_t back = text.size();
   for (std::size_t extra = closes > opens ? closes - opens : 0;
@@ -67,21 +128,49 @@ void TEXT_TRANSLATOR::token(std::string_view text, OUTPUT_BUFFER& out) {
        extra > 0 && front < back && text[front] == '['; --extra) {
     ++front;
   }
-  std::string_view name = text.substr(front, back - front);
+  token.m_front = front;
+  token.m_back = back;
+  std::string_view const name = text.substr(front, back - front);
+  std::size_t const longest =
+      m_to_original ? m_index.longest_converted() : m_index.longest_original();
+  if (name.empty() || name.size() > longest + 1) return;
+  std::string_view key = name;
+  if (m_to_original) {
+    key = key_of(name);
+    std::size_t const cut = name.rfind(m_separator);
+    token.m_cut = cut == std::string_view::npos ? 0 : cut;
+  } else {
+    level_ends(name);
+    token.m_cut = m_ends.size() >= 2 ? m_ends[m_ends.size() - 2] : 0;
+  }
+  if (token.m_cut != 0) {
+    NAME_INDEX::hash_with_prefix(key, token.m_cut, &token.m_whole_hash, &token.m_cut_hash);
+    table().prefetch(token.m_cut_hash);
+  } else {
+    token.m_whole_hash = NAME_INDEX::hash(key);
+  }
+  table().prefetch(token.m_whole_hash);
+}
+
+void TEXT_TRANSLATOR::prefetch_texts(TOKEN const& token) const {
+  table().prefetch_texts(token.m_whole_hash);
+  if (token.m_cut != 0) table().prefetch_texts(token.m_cut_hash);
+}
+
+void TEXT_TRANSLATOR::translate(TOKEN const& token, std::string_view text, OUTPUT_BUFFER& out) {
+  std::size_t front = token.m_front;
+  std::string_view name = text.substr(front, token.m_back - front);
   if (name.empty()) {
     out.put(text);
     return;
   }
   std::string_view to;
-  auto const translate = [&](std::string_view candidate) {
-    return m_to_original ? to_original(candidate, &to) : to_converted(candidate, &to);
-  };
-  std::size_t length = translate(name);
+  std::size_t length = find(name, &token, &to);
   if (length == 0 && name.size() > 1 && name[0] == '\\') {
     // A backslashed name: the backslash stays, the name behind it is translated.
     ++front;
     name.remove_prefix(1);
-    length = translate(name);
+    length = find(name, nullptr, &to);
   }
   if (length == 0) {
     if (m_unknown && looks_like_name(name)) {
@@ -99,28 +188,30 @@ void TEXT_TRANSLATOR::token(std::string_view text, OUTPUT_BUFFER& out) {
   out.put(text.substr(front + length));
 }
 
-std::size_t TEXT_TRANSLATOR::to_original(std::string_view name, std::string_view* to) {
-  std::string_view key = name;
-  if (m_separator != '/') {
-    m_scratch.assign(name);
-    std::replace(m_scratch.begin(), m_scratch.end(), m_separator, '/');
-    key = m_scratch;
-  }
-  // The whole token first, then shorter prefixes, each up to a separator.
-  for (std::size_t end = name.size(); end != 0 && end != std::string_view::npos;
-       end = name.rfind(m_separator, end - 1)) {
-    if (end > m_index.longest_converted()) continue;
-    if (std::string_view const* const original = m_index.original_of(key.substr(0, end))) {
-      *to = *original;
-      return end;
-    }
-  }
-  return 0;
+std::string_view TEXT_TRANSLATOR::key_of(std::string_view name) {
+  if (m_separator == '/') return name;
+  m_scratch.assign(name);
+  std::replace(m_scratch.begin(), m_scratch.end(), m_separator, '/');
+  return m_scratch;
 }
 
-std::size_t TEXT_TRANSLATOR::to_converted(std::string_view name, std::string_view* to) {
-  // Levels end at a "/" that no backslash escapes; a leading "/" starts the
-  // hierarchy's form and ends nothing.
+// The hash of the first `length` bytes of `key`, from the prepared token
+// where it has them.
+std::uint64_t TEXT_TRANSLATOR::hash_of(std::string_view key, std::size_t length,
+                                       TOKEN const* prepared) {
+  if (prepared != nullptr && prepared->m_whole_hash != 0 && length == key.size()) {
+    return prepared->m_whole_hash;
+  }
+  if (prepared != nullptr && prepared->m_cut != 0 && length == prepared->m_cut) {
+    return prepared->m_cut_hash;
+  }
+  return NAME_INDEX::hash(key.substr(0, length));
+}
+
+// Levels of an original name end at a "/" that no backslash escapes; a
+// leading "/" starts the hierarchy's form and ends nothing. m_ends gets each
+// level's end, the name's size last.
+void TEXT_TRANSLATOR::level_ends(std::string_view name) {
   m_ends.clear();
   for (std::size_t i = 0; i < name.size(); ++i) {
     if (name[i] == '\\') {
@@ -130,25 +221,46 @@ std::size_t TEXT_TRANSLATOR::to_converted(std::string_view name, std::string_vie
     }
   }
   m_ends.push_back(name.size());
+}
+
+std::size_t TEXT_TRANSLATOR::find(std::string_view name, TOKEN const* prepared,
+                                  std::string_view* to) {
+  TEXT_MAP const& map = table();
+  if (m_to_original) {
+    std::string_view const key = key_of(name);
+    // The whole token first, then shorter prefixes, each up to a separator.
+    for (std::size_t end = name.size(); end != 0 && end != std::string_view::npos;
+         end = name.rfind(m_separator, end - 1)) {
+      if (end > m_index.longest_converted()) continue;
+      std::string_view const prefix = key.substr(0, end);
+      if (TEXT_MAP::ENTRY const* const entry = map.find(hash_of(key, end, prepared), prefix)) {
+        *to = entry->value();
+        return end;
+      }
+    }
+    return 0;
+  }
+  level_ends(name);
   bool const rooted = name[0] == '/';
-  std::string_view const* converted = nullptr;
+  TEXT_MAP::ENTRY const* found = nullptr;
   std::size_t length = 0;
-  for (std::size_t k = m_ends.size(); k-- > 0 && converted == nullptr;) {
+  for (std::size_t k = m_ends.size(); k-- > 0 && found == nullptr;) {
     length = m_ends[k];
     if (length > m_index.longest_original()) continue;
     std::string_view const prefix = name.substr(0, length);
-    converted = m_index.converted_of(prefix);
+    found = map.find(hash_of(name, length, prepared), prefix);
     // An ambiguous name is a name: it stays as it is, whole.
-    if (converted == nullptr && m_index.knows_original(prefix)) return 0;
-    if (converted == nullptr && !rooted) {
+    if (found != nullptr && found->m_ambiguous) return 0;
+    if (found == nullptr && !rooted) {
       // A path of the hierarchy written without its leading "/".
       m_scratch.assign(1, '/');
-      m_scratch.append(name.substr(0, length));
-      converted = m_index.converted_of(m_scratch);
+      m_scratch.append(prefix);
+      found = map.find(NAME_INDEX::hash(m_scratch), m_scratch);
+      if (found != nullptr && found->m_ambiguous) found = nullptr;
     }
   }
-  if (converted == nullptr) return 0;
-  m_output.assign(*converted);
+  if (found == nullptr) return 0;
+  m_output.assign(found->value());
   if (m_separator != '/') std::replace(m_output.begin(), m_output.end(), '/', m_separator);
   *to = m_output;
   return length;

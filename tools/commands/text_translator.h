@@ -54,11 +54,35 @@ class TEXT_TRANSLATOR {
   std::uint64_t names_translated() const { return m_translated; }
 
  private:
-  void token(std::string_view text, OUTPUT_BUFFER& out);
+  // One token of a piece, and its two likeliest lookups, prepared ahead:
+  // the whole name, and the name up to its last level boundary (a name
+  // with a pin behind it).
+  struct TOKEN {
+    std::size_t m_start;  // in the piece
+    std::size_t m_size;
+    std::size_t m_front;  // the name within the token, quoting brackets aside
+    std::size_t m_back;
+    std::size_t m_cut;  // the length of the second lookup's name, 0 for none
+    std::uint64_t m_whole_hash;
+    std::uint64_t m_cut_hash;
+  };
+
+  TEXT_MAP const& table() const {
+    return m_to_original ? m_index.to_original() : m_index.to_converted();
+  }
+  // The end of the token that starts at `at`: the first byte before `end`
+  // that is not a token byte, else `end`.
+  std::size_t token_end(std::string_view text, std::size_t at, std::size_t end) const;
+  void prepare(TOKEN& token, char const* piece);
+  void prefetch_texts(TOKEN const& token) const;
+  void translate(TOKEN const& token, std::string_view text, OUTPUT_BUFFER& out);
   // The length of the longest prefix of `name` that is a name, 0 if none;
   // *to is what it translates to.
-  std::size_t to_original(std::string_view name, std::string_view* to);
-  std::size_t to_converted(std::string_view name, std::string_view* to);
+  std::size_t find(std::string_view name, TOKEN const* prepared, std::string_view* to);
+  // The lookup key of a converted name: its separators as "/".
+  std::string_view key_of(std::string_view name);
+  std::uint64_t hash_of(std::string_view name, std::size_t length, TOKEN const* prepared);
+  void level_ends(std::string_view name);
   bool looks_like_name(std::string_view name) const;
   void count_lines_to(char const* at);
 
@@ -67,9 +91,10 @@ class TEXT_TRANSLATOR {
   char const m_separator;
   UNKNOWN const m_unknown;
   std::array<bool, 256> m_in_token{};
-  std::string m_scratch;            // a token with its separators as "/", or with "/" in front
+  std::vector<TOKEN> m_tokens;      // the tokens of the current piece
+  std::string m_scratch;            // a name with its separators as "/", or with "/" in front
   std::string m_output;             // a converted name with the text's separator
-  std::vector<std::size_t> m_ends;  // where a token's candidate prefixes end
+  std::vector<std::size_t> m_ends;  // where a name's candidate prefixes end
   std::uint64_t m_translated = 0;
   // Line counting, for reports only: the current piece, and how far into it
   // lines are counted, at which line, and where that line started (offsets
