@@ -152,25 +152,25 @@ void EXPLAINER::explain_hierarchy(LEVEL* level) {
   level->m_changes = changes_of(level->m_unit, level->m_base);
 }
 
-// A made-up leaf names an atom or an oterm with its id; the one whose
+// A made-up leaf names an atom or an oterm with its id; the last one whose
 // converted unit name is the leaf's tells the rule.
 void EXPLAINER::explain_made_up(LEVEL* level) {
   NODE const* const node = level->m_node;
   std::string_view const final_name(node->m_name);
   GEN_STRING unit;
   m_conversion.for_each_row([&](ROW const& row) {
-    if (level->m_rule != nullptr || row.name() == nullptr || id_of(row.name()) != node->m_id) {
-      return;
-    }
+    // Atoms or oterms that share an id (0 for one without a name) share the
+    // name the last one got; the one whose rule gives the name's stem.
+    if (id_of(row.name()) != node->m_id) return;
     if (!row.unit(m_conversion.converter(), &unit) || std::string_view(unit) != final_name) return;
     int const type = row.m_atom->get_basic_type();
-    if (row.is_oterm()) {
-      level->m_rule = "oterm-number";
-      level->m_type = "w";
-    } else {
-      level->m_type = std::string(m_tree.type_prefix(type));
-      level->m_rule = zema_is_node_named_atom_type(type) ? "atom-node" : "atom-number";
-    }
+    if (type < 0 || type >= kZemaAtomTypeCount) return;
+    std::string const stem = row.is_oterm() ? "w" : std::string(m_tree.type_prefix(type));
+    if (final_name.substr(0, stem.size()) != stem) return;
+    level->m_type = stem;
+    level->m_rule = row.is_oterm()                       ? "oterm-number"
+                    : zema_is_node_named_atom_type(type) ? "atom-node"
+                                                         : "atom-number";
   });
   if (level->m_rule == nullptr) return;  // superseded: no atom or oterm bears it now
   std::string_view rest = final_name.substr(std::min(level->m_type.size(), final_name.size()));
