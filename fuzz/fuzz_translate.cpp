@@ -18,6 +18,7 @@
 #include "tools/commands/name_index.h"
 #include "tools/commands/original_names.h"
 #include "tools/commands/text_translator.h"
+#include "tools/exit_policy.h"
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
@@ -42,7 +43,7 @@ struct WORLD {
   WORLD() : phases(false, false) {
     // Each input's explain builds a converter of its own: freed, not left
     // for the exit, so that leak checks see none.
-    setenv("ZEMA_FREE_AT_EXIT", "1", 1);
+    free_always();
     READ_OPTIONS options;
     DESIGN_RECORDS records;
     read_records(INPUT_TEXT::from_bytes(kDesign, "clash.json", 1 << 20), options, &records);

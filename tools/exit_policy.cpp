@@ -1,11 +1,20 @@
 #include "tools/exit_policy.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 namespace zema_tool {
+namespace {
+
+std::atomic<bool> g_free_always{false};
+
+}  // namespace
+
+void free_always() { g_free_always = true; }
 
 bool free_at_exit() {
+  if (g_free_always) return true;
 #if defined(__SANITIZE_ADDRESS__)
   return true;
 #elif defined(__has_feature)

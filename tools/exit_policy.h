@@ -16,6 +16,9 @@ namespace zema_tool {
 
 // Whether the objects that live until the end are freed.
 bool free_at_exit();
+// Makes free_at_exit() true from now on: for a program that outlives its
+// conversions (a Python session, a fuzz target) rather than exiting after one.
+void free_always();
 
 // Deletes what it holds only when free_at_exit(); otherwise the object is
 // left for the process's exit.

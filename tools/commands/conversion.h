@@ -68,13 +68,29 @@ class CONVERSION {
   // oterms, in netlist order. With `ahead`, a fusion converter is asked to
   // prefetch what the rows ahead will query.
   template <class VISIT>
-  void for_each_row(VISIT&& visit, bool ahead = false) const;
+  void for_each_row(VISIT&& visit, bool ahead = false) const {
+    CDB_ATOM_NETLIST* const netlist = m_design.m_design.netlist();
+    for_each_row_from(netlist->begin_node_list(), 0, static_cast<std::size_t>(-1), visit, ahead);
+  }
+
+  // As for_each_row, for at most `count` atoms from `first`, the link of
+  // atom `first_index`; gives the link after the last one visited (the end
+  // of the netlist when it was reached). A caller that wants its rows a
+  // batch at a time walks the netlist this way.
+  template <class VISIT>
+  CDB_ATOM_NODE_LINK* for_each_row_from(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
+                                        std::size_t count, VISIT&& visit, bool ahead) const {
+    if (ahead && m_tree) return for_each_row_ahead(first, first_index, count, visit);
+    return for_each_row_in_order(first, first_index, count, visit);
+  }
 
  private:
   template <class VISIT>
-  void for_each_row_in_order(VISIT&& visit) const;
+  CDB_ATOM_NODE_LINK* for_each_row_in_order(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
+                                            std::size_t count, VISIT&& visit) const;
   template <class VISIT>
-  void for_each_row_ahead(VISIT&& visit) const;
+  CDB_ATOM_NODE_LINK* for_each_row_ahead(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
+                                         std::size_t count, VISIT&& visit) const;
 
   LOADED_DESIGN& m_design;
   KEPT_PTR<ZEMA_NAME_CONVERTER> m_converter;
@@ -82,16 +98,13 @@ class CONVERSION {
 };
 
 template <class VISIT>
-void CONVERSION::for_each_row(VISIT&& visit, bool ahead) const {
-  if (ahead && m_tree) return for_each_row_ahead(visit);
-  for_each_row_in_order(visit);
-}
-
-template <class VISIT>
-void CONVERSION::for_each_row_in_order(VISIT&& visit) const {
+CDB_ATOM_NODE_LINK* CONVERSION::for_each_row_in_order(CDB_ATOM_NODE_LINK* first,
+                                                      std::size_t first_index, std::size_t count,
+                                                      VISIT&& visit) const {
   CDB_ATOM_NETLIST* const netlist = m_design.m_design.netlist();
-  std::size_t atom_index = 0;
-  for (CDB_ATOM_NODE_LINK* link = netlist->begin_node_list(); link != netlist->end_node_list();
+  std::size_t atom_index = first_index;
+  CDB_ATOM_NODE_LINK* link = first;
+  for (; link != netlist->end_node_list() && atom_index - first_index < count;
        link = link->m_next, ++atom_index) {
     CDB_ATOM_NODE* const atom = link->m_node;
     visit(ROW{atom, atom_index, nullptr, -1});
@@ -101,6 +114,7 @@ void CONVERSION::for_each_row_in_order(VISIT&& visit) const {
       if (*it != nullptr) visit(ROW{atom, atom_index, *it, position});
     }
   }
+  return link;
 }
 
 // Each row's queries take kSteps dependent steps; the tree is asked to
@@ -108,7 +122,9 @@ void CONVERSION::for_each_row_in_order(VISIT&& visit) const {
 // each step has arrived by the time the next needs it (two rows apart was
 // too close on long names).
 template <class VISIT>
-void CONVERSION::for_each_row_ahead(VISIT&& visit) const {
+CDB_ATOM_NODE_LINK* CONVERSION::for_each_row_ahead(CDB_ATOM_NODE_LINK* first,
+                                                   std::size_t first_index, std::size_t count,
+                                                   VISIT&& visit) const {
   struct PENDING {
     ROW m_row;
     FUSION_TREE::PREFETCH m_progress;
@@ -129,12 +145,14 @@ void CONVERSION::for_each_row_ahead(VISIT&& visit) const {
     }
     visit(ring[consumed++ % kRing].m_row);
   };
-  for_each_row_in_order([&](ROW const& row) {
-    ring[produced++ % kRing] = PENDING{row, {0, nullptr}};
-    if (produced - consumed > kSpacing * kSteps) consume();
-  });
+  CDB_ATOM_NODE_LINK* const next =
+      for_each_row_in_order(first, first_index, count, [&](ROW const& row) {
+        ring[produced++ % kRing] = PENDING{row, {0, nullptr}};
+        if (produced - consumed > kSpacing * kSteps) consume();
+      });
   // consume() advances `consumed`, through its capture.
   while (consumed < produced) consume();  // NOLINT(bugprone-infinite-loop)
+  return next;
 }
 
 }  // namespace zema_tool

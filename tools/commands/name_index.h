@@ -75,11 +75,11 @@ class TEXT_MAP {
  private:
   // Every cache line of `size` bytes from `text`.
   static void prefetch_text(char const* text, std::size_t size) {
-    constexpr std::uintptr_t kLine = 64;
-    std::uintptr_t const first = reinterpret_cast<std::uintptr_t>(text) & ~(kLine - 1);
-    std::uintptr_t const end = reinterpret_cast<std::uintptr_t>(text) + size;
-    for (std::uintptr_t line = first; line < end; line += kLine) {
-      __builtin_prefetch(reinterpret_cast<void const*>(line));
+    constexpr std::size_t kLine = 64;
+    // From the line that holds the first byte to the one that holds the last.
+    std::size_t const into_line = reinterpret_cast<std::uintptr_t>(text) % kLine;
+    for (std::size_t at = 0; at < into_line + size; at += kLine) {
+      __builtin_prefetch(text - into_line + at);
     }
   }
 
