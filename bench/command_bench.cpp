@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,32 @@ void convert_command(benchmark::State& state, std::string const& design, bool ba
   state.counters["speedup"] = baseline_seconds / zema_seconds;
 }
 
+#ifdef ZEMA_PYTHON_PATH
+// The Python module's rows against the command, each in a fresh process on
+// the same file: `sum(1 for _ in Converter(read_design(f)).rows())` and
+// `zema convert f > /dev/null`; the benchmark's own time is Python's.
+void python_rows(benchmark::State& state, std::string const& design) {
+  if (!bench_file_exists(design)) return state.SkipWithError("could not write the design file");
+  setenv("PYTHONPATH", ZEMA_PYTHON_MODULE_DIR, 1);
+  std::string const script =
+      "import sys, zema; sum(1 for _ in zema.Converter(zema.read_design(sys.argv[1])).rows())";
+  double python_seconds = 0;
+  double command_seconds = 0;
+  for (auto _ : state) {
+    double const python = run_timed({ZEMA_PYTHON_PATH, "-c", script, design});
+    double const command = run_timed({ZEMA_CLI_PATH, "convert", design});
+    if (python < 0 || command < 0) return state.SkipWithError("a run failed");
+    python_seconds += python;
+    command_seconds += command;
+    state.SetIterationTime(python);
+  }
+  double const iterations = static_cast<double>(state.iterations());
+  state.counters["python_s"] = python_seconds / iterations;
+  state.counters["command_s"] = command_seconds / iterations;
+  state.counters["ratio"] = python_seconds / command_seconds;
+}
+#endif
+
 }  // namespace
 
 std::string generated_design(std::size_t instances) {
@@ -118,6 +145,14 @@ void register_command_benchmarks() {
       ->Unit(benchmark::kMillisecond)
       ->UseManualTime()
       ->Iterations(3);
+#ifdef ZEMA_PYTHON_PATH
+  benchmark::RegisterBenchmark(
+      "PythonRowsVsCommand/rtl/1000000",
+      [](benchmark::State& state) { python_rows(state, generated_design(1000000)); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime()
+      ->Iterations(3);
+#endif
 }
 
 }  // namespace zema_bench

@@ -12,7 +12,7 @@ clang-format --dry-run --Werror "${sources[@]}"
 cmake --preset default >/dev/null
 # The generated headers (the version header) must exist for the checks.
 cmake --build --preset default --target zema >/dev/null
-mapfile -t units < <(git ls-files '*.cpp' | grep -E '^(atm|host|tools|generator|bench|examples|tests|fuzz)/' |
+mapfile -t units < <(git ls-files '*.cpp' | grep -E '^(atm|host|tools|generator|python|bench|examples|tests|fuzz)/' |
                      grep -v -E '^examples/consumer/')
 echo "== clang-tidy (${#units[@]} files)"
 log=build/default/clang-tidy.log

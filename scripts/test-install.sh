@@ -65,5 +65,23 @@ for preset in ${ZEMA_INSTALL_PRESETS:-default m32}; do
   if [ -e "$prefix/bin/zema" ]; then
     "${emulator[@]}" "$prefix/bin/zema" convert --example >/dev/null || fail "the installed zema command fails"
   fi
+
+  # The Python module, where the preset builds it: from the build tree with
+  # the README's PYTHONPATH, and installed below the prefix, where it finds
+  # the installed libraries (the build tree is moved aside meanwhile).
+  site=$(cache_value "$build" ZEMA_PYTHON_INSTALL_DIR)
+  if [ -n "$site" ] && [ "$(cache_value "$build" ZEMA_BUILD_PYTHON)" != OFF ]; then
+    python=$(cache_value "$build" Python3_EXECUTABLE)
+    version=$(PYTHONPATH=$build/python "$python" -c 'import zema; print(zema.__version__)') ||
+      fail "import zema fails with PYTHONPATH=build/$preset/python"
+    echo "build tree: import zema gives $version"
+    [ -e "$prefix/$site/zema.pyi" ] || fail "zema.pyi is not installed in $site"
+    mv "$build" "$build.aside"
+    installed=$(cd / && PYTHONPATH=$prefix/$site "$python" -c 'import zema; print(zema.__version__)') ||
+      { mv "$build.aside" "$build"; fail "import zema fails with PYTHONPATH=$prefix/$site"; }
+    mv "$build.aside" "$build"
+    [ "$installed" = "$version" ] || fail "installed zema gives $installed, the build tree $version"
+    echo "installed: import zema gives $installed"
+  fi
   echo "== install preset $preset ok ($((SECONDS - start)) s)"
 done

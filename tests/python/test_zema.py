@@ -1,0 +1,167 @@
+"""The Python module against the command: the same rows, names, map and
+errors, on hand-made, example, Yosys and random designs."""
+import gc
+import subprocess
+import threading
+import time
+import _thread
+
+import pytest
+
+import zema
+
+GOLDEN = ["bundled", "worked", "netlist", "ids", "empty", "clash"]
+
+
+def convert_tsv(converter):
+    """The rows of a converter as `zema convert` writes them."""
+    lines = ["kind\tindex\tid\tunit\tfull"]
+    for row in converter.rows():
+        fields = [row.kind, row.index, "-" if row.id is None else str(row.id),
+                  "-" if row.unit is None else row.unit, "-" if row.full is None else row.full]
+        lines.append("\t".join(fields))
+    return "\n".join(lines) + "\n"
+
+
+def command(zema_cli, *args):
+    return subprocess.run([zema_cli, *args], check=True, capture_output=True, text=True).stdout
+
+
+def designs(source):
+    paths = [source / "tests/tool/golden" / (name + ".json") for name in GOLDEN[1:]]
+    return [source / "examples/design.json", source / "examples/yosys/soc.json",
+            source / "examples/yosys/lanes.json"] + paths
+
+
+@pytest.mark.parametrize("strategy", ["fusion", "reversible"])
+def test_rows_equal_the_command_on_examples_and_golden_designs(zema_cli, source, strategy):
+    for path in designs(source):
+        converter = zema.Converter(zema.read_design(path), strategy)
+        assert convert_tsv(converter) == command(zema_cli, "convert", "--strategy", strategy,
+                                                 str(path)), path
+
+
+def test_rows_equal_the_command_on_random_designs(zema_cli, generator, tmp_path):
+    path = tmp_path / "design.json"
+    for seed in range(1, 101):
+        alphabet = ("plain", "rtl", "wild")[seed % 3]
+        size = str(10 + seed * 7 % 300)
+        subprocess.run([generator, "--seed", str(seed), "--instances", size, "--atoms", size,
+                        "--names", "5", "--missing-ids", "5", "--alphabet", alphabet,
+                        "-o", str(path)], check=True)
+        strategy = ("fusion", "reversible")[seed % 2]
+        converter = zema.Converter(zema.read_design(str(path)), strategy)
+        assert convert_tsv(converter) == command(zema_cli, "convert", "--strategy", strategy,
+                                                 str(path)), seed
+
+
+@pytest.mark.parametrize("strategy", ["fusion", "reversible"])
+def test_lookup_finds_every_name_of_the_map(source, strategy):
+    for path in designs(source):
+        converter = zema.Converter(zema.read_design(path), strategy)
+        for row in converter.map():
+            if row.id != 0 and row.converted:
+                assert converter.lookup(row.converted) == row.id, (path, row)
+        assert converter.lookup("no/such/name") is None
+
+
+def test_map_check_and_explain_agree_with_the_command(zema_cli, source):
+    path = str(source / "tests/tool/golden/clash.json")
+    converter = zema.Converter(zema.read_design(path))
+    lines = ["\t".join(["-" if v is None else str(v) for v in row]) for row in converter.map()]
+    assert "\n".join(["id\tconverted\tkind\torigin\toriginal"] + lines) + "\n" == command(
+        zema_cli, "map", path)
+    result = converter.check()
+    assert (result.ok, result.checked, result.violations) == (True, 15, [])
+    explained = converter.explain("x_y_1")
+    assert explained["levels"][0]["held_by"][1]["original"] == "/x.y"
+    assert converter.explain("nothing") is None
+
+
+def test_a_design_built_by_hand_gives_the_names_of_its_file(source):
+    # tests/tool/golden/netlist.json, instance by instance.
+    design = zema.Design()
+    u1 = design.add_instance(design.root, "U1", id=11)
+    q = design.add_instance(u1, "Q", id=12)
+    clk = design.add_instance(u1, "clk", id=13)
+    design.add_atom(q, 26, oterms=["n40"])
+    design.add_atom("mem", "ram", oterms=[clk])
+    design.add_atom(u1, 3)
+    by_hand = [tuple(row)[:2] + tuple(row)[3:] for row in zema.Converter(design).rows()]
+    read = zema.read_design(source / "tests/tool/golden/netlist.json")
+    from_file = [tuple(row)[:2] + tuple(row)[3:] for row in zema.Converter(read).rows()]
+    assert by_hand == from_file
+    assert [path for _, _, path in design.instances()] == ["/", "/U1", "/U1/Q", "/U1/clk"]
+    atom = design.atoms()[1]
+    assert (atom.type, atom.original, atom.oterms) == ("RAM", "mem", ["/U1/clk"])
+    with pytest.raises(ValueError, match="in use"):
+        design.add_instance(design.root, "late")
+
+
+def test_bad_input_raises_the_commands_message(zema_cli, source, tmp_path):
+    bad = source / "tests/tool/bad"
+    for case in ["duplicate_id", "comb_free_name", "broken_xz", "atom_unknown_key"]:
+        path = bad / (case + ".json")
+        expected = subprocess.run([zema_cli, "convert", str(path)], capture_output=True,
+                                  text=True).stderr.removeprefix("zema: error: ").rstrip("\n")
+        with pytest.raises(zema.DesignError) as raised:
+            zema.read_design(str(path))
+        assert str(raised.value) == expected
+        assert isinstance(raised.value, ValueError)
+    with pytest.raises(zema.DesignError, match="^<bytes>:1:"):
+        zema.read_design(b'{"root": ')
+    with pytest.raises(FileNotFoundError):
+        zema.read_design(tmp_path / "missing.json")
+    design = zema.Design()
+    design.add_atom(None, 26)
+    with pytest.raises(zema.DesignError, match="needs a name inside the hierarchy"):
+        zema.Converter(design)
+    with pytest.raises(ValueError, match="U\\+0000"):
+        zema.Design().add_instance(zema.Design().root, "a\0b")
+
+
+def test_a_converter_keeps_its_design_and_an_iteration_its_converter(generator, tmp_path):
+    path = tmp_path / "design.json"
+    subprocess.run([generator, "--seed", "3", "--instances", "6000", "--atoms", "6000",
+                    "-o", str(path)], check=True)
+    before = zema._tracked_bytes()
+    converter = zema.Converter(zema.read_design(path))
+    gc.collect()  # the design has no other reference now
+    rows = converter.rows()
+    first = [next(rows) for _ in range(5000)]
+    del converter  # mid-way
+    gc.collect()
+    rest = list(rows)
+    assert len(first) + len(rest) >= 10000 and rest[-1].full
+    del rows, first, rest
+    gc.collect()
+    assert zema._tracked_bytes() == before
+
+
+def test_a_long_init_releases_the_gil_and_survives_an_interrupt(generator, tmp_path):
+    path = tmp_path / "big.json"
+    subprocess.run([generator, "--seed", "9", "--instances", "200000", "--atoms", "200000",
+                    "--alphabet", "rtl", "-o", str(path)], check=True)
+    design = zema.read_design(str(path))
+    counted = [0]
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            counted[0] += 1
+
+    counter = threading.Thread(target=count)
+    counter.start()
+    start = counted[0]
+    zema.Converter(design)
+    during = counted[0] - start
+    stop.set()
+    counter.join()
+    assert during > 1000  # the other thread ran while init did
+
+    threading.Timer(0.01, _thread.interrupt_main).start()
+    with pytest.raises(KeyboardInterrupt):
+        zema.Converter(design)
+        time.sleep(2)
+    small = zema.Converter(design, "reversible")
+    assert next(small.rows()).kind == "atom"
