@@ -99,8 +99,8 @@ std::uint64_t NAME_INDEX::hash(std::string_view text) {
   return lanes.finish(text.data() + text.size() / 16 * 16, text.size());
 }
 
-void NAME_INDEX::hash_with_prefix(std::string_view text, std::size_t prefix,
-                                  std::uint64_t* whole, std::uint64_t* of_prefix) {
+void NAME_INDEX::hash_with_prefix(std::string_view text, std::size_t prefix, std::uint64_t* whole,
+                                  std::uint64_t* of_prefix) {
   LANES lanes;
   std::size_t const shared = prefix / 16;
   lanes.blocks(text.data(), shared);
