@@ -1,10 +1,13 @@
-// zema_baseline DESIGN: the yardstick of `zema convert DESIGN`. It reads the
+// zema_baseline [--stats] DESIGN: the yardstick of `zema convert DESIGN`. It reads the
 // design as the command does, names it with the plain std implementation of
 // the naming rules (BASELINE_CONVERTER) instead of the library, and prints
 // the same rows, so that the two can be timed on the same file in fresh
 // processes and their outputs compared byte for byte. It frees nothing at
-// exit, as the command does not.
+// exit, as the command does not. With --stats it prints the phases (read,
+// build, init, write) as `zema convert --stats` does, so that the two
+// compare phase by phase.
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -13,6 +16,7 @@
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
 #include "tools/output/output_buffer.h"
+#include "tools/phases.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -41,16 +45,21 @@ void put_row(OUTPUT_BUFFER& out, std::size_t atom_index, long position,
   out.put('\n');
 }
 
-int run(char const* path) {
+int run(char const* path, bool stats) {
+  PHASES phases(stats, false);
   READ_OPTIONS const options;
   DESIGN_RECORDS records;
+  phases.start("read");
   {
     INPUT_TEXT const text = INPUT_TEXT::read(path, options.m_max_input_size);
     read_records(text, options, &records);
   }
+  phases.start("build");
   LOADED_DESIGN* const design = build_design(std::move(records)).release();
+  phases.start("init");
   auto* const baseline = new zema_bench::BASELINE_CONVERTER;
   baseline->init(design->m_design.action_point(), design->m_design.netlist());
+  phases.start("write");
 
   OUTPUT_BUFFER out(stdout);
   out.put("kind\tindex\tid\tunit\tfull\n");
@@ -71,18 +80,21 @@ int run(char const* path) {
       put_row(out, atom_index, position, (*it)->get_instance_name(), oterm_named, unit, full);
     }
   }
-  return out.finish() == 0 ? 0 : 2;
+  int const code = out.finish() == 0 ? 0 : 2;
+  phases.finish(stderr);
+  return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: zema_baseline DESIGN\n");
+  bool const stats = argc == 3 && std::strcmp(argv[1], "--stats") == 0;
+  if (argc != 2 && !stats) {
+    std::fprintf(stderr, "usage: zema_baseline [--stats] DESIGN\n");
     return 2;
   }
   try {
-    int const code = run(argv[1]);
+    int const code = run(argv[argc - 1], stats);
     std::fflush(stdout);
     std::_Exit(code);
   } catch (TOOL_ERROR const& error) {

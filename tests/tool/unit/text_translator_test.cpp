@@ -93,7 +93,7 @@ class TranslatorTest : public ::testing::Test {
       out.finish();
     }
     std::fclose(stream);
-    std::string const result(bytes, size);
+    std::string result(bytes, size);
     std::free(bytes);
     return result;
   }
