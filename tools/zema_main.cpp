@@ -9,6 +9,7 @@
 //
 // Nothing here or in the library recurses with the depth of a design, so
 // the command runs on the main thread's ordinary stack.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -181,11 +182,36 @@ int run_command(OPTIONS const& options) {
   }
 }
 
+// The input that -o names too, if any: opening the output for writing would
+// empty it before it is read.
+std::string const* input_written_over(OPTIONS const& options) {
+  if (options.m_output == "-") return nullptr;
+  struct stat output;
+  if (::stat(options.m_output.c_str(), &output) != 0) return nullptr;
+  auto const same = [&output](std::string const& path) {
+    struct stat input;
+    return path != "-" && ::stat(path.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
+           input.st_ino == output.st_ino;
+  };
+  if (!options.m_example && same(options.m_design)) return &options.m_design;
+  if (options.m_command != COMMAND::TRANSLATE) return nullptr;
+  for (std::string const& text : options.m_names) {
+    if (same(text)) return &text;
+  }
+  return nullptr;
+}
+
 int run_main(int argc, char** argv) {
   // Reports of the library are turned into the tool's own messages.
   zema_host::set_internal_error_echo(false);
   OPTIONS options;
   if (std::optional<int> const done = parse_command_line(argc, argv, &options)) return *done;
+  if (std::string const* const input = input_written_over(options)) {
+    std::fprintf(
+        stderr, "zema: error: %s: is also the output (-o); it would be emptied before it is read\n",
+        input->c_str());
+    return EXIT_BAD_INPUT;
+  }
   if ((options.m_command == COMMAND::IMPORT || options.m_command == COMMAND::TRANSLATE) &&
       options.m_output != "-" && std::freopen(options.m_output.c_str(), "wb", stdout) == nullptr) {
     std::fprintf(stderr, "zema: error: %s: cannot open: %s\n", options.m_output.c_str(),

@@ -1,6 +1,7 @@
 // translate: rewrites the names in texts (reports, constraints, logs)
 // between converted and original names.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,9 +30,14 @@ class TEXTS {
     for (std::string const& path : paths) {
       int const descriptor =
           path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (descriptor < 0)
+      if (descriptor < 0) {
         throw TOOL_ERROR(path, std::string("cannot open: ") + std::strerror(errno));
+      }
       m_texts.push_back({path == "-" ? "<stdin>" : path, descriptor});
+      struct stat status;
+      if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw TOOL_ERROR(path, "is a directory");
+      }
     }
   }
   ~TEXTS() {
