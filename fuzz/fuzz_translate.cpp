@@ -63,11 +63,7 @@ struct WORLD {
 // feeds a file through its buffer.
 std::string translated(WORLD const& world, std::string_view text, bool to_original, char separator,
                        std::size_t piece) {
-  char* bytes = nullptr;
-  std::size_t size = 0;
-  std::FILE* const stream = open_memstream(&bytes, &size);
-  {
-    OUTPUT_BUFFER out(stream);
+  return written_text([&](OUTPUT_BUFFER& out) {
     std::uint64_t reports = 0;
     TEXT_TRANSLATOR translator(*world.index, to_original, separator,
                                [&](std::string_view, std::uint64_t line, std::uint64_t column) {
@@ -84,12 +80,7 @@ std::string translated(WORLD const& world, std::string_view text, bool to_origin
     }
     translator.put(pending, true, out);
     translator.end_text();
-    out.finish();
-  }
-  std::fclose(stream);
-  std::string result(bytes, size);
-  std::free(bytes);
-  return result;
+  });
 }
 
 }  // namespace

@@ -351,24 +351,6 @@ struct CHECK_RESULT {
   bool ok() const { return m_illegal + m_duplicate + m_mismatches == 0; }
 };
 
-// What a command of the tool writes to its output buffer, as text.
-template <class RUN>
-std::string captured(RUN&& run) {
-  char* bytes = nullptr;
-  std::size_t size = 0;
-  std::FILE* const stream = open_memstream(&bytes, &size);
-  if (stream == nullptr) throw std::bad_alloc();
-  {
-    OUTPUT_BUFFER out(stream);
-    run(out);
-    out.finish();
-  }
-  std::fclose(stream);
-  std::string text(bytes, size);
-  std::free(bytes);
-  return text;
-}
-
 class CONVERTER {
  public:
   CONVERTER(DESIGN const& design, std::string const& strategy)
@@ -473,7 +455,7 @@ class CONVERTER {
     py::gil_scoped_release const release;
     std::lock_guard<std::mutex> const lock(g_library);
     zema_host::clear_internal_errors();
-    return captured([&](OUTPUT_BUFFER& out) {
+    return written_text([&](OUTPUT_BUFFER& out) {
       PHASES phases(false, false);
       run(options, phases, out, stderr);
     });

@@ -4,6 +4,7 @@
 // names before it; for a made-up name, the rule that made it and from what.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,7 @@ struct LEVEL {
 
 class EXPLAINER {
  public:
-  EXPLAINER(CONVERSION const& conversion, ORIGINAL_NAMES& originals, NAME_INDEX& index)
+  EXPLAINER(CONVERSION const& conversion, ORIGINAL_NAMES& originals, NAME_INDEX const& index)
       : m_conversion(conversion),
         m_tree(*conversion.tree()),
         m_originals(originals),
@@ -94,7 +95,7 @@ class EXPLAINER {
   CONVERSION const& m_conversion;
   FUSION_TREE const& m_tree;
   ORIGINAL_NAMES& m_originals;
-  NAME_INDEX& m_index;
+  NAME_INDEX const& m_index;
 };
 
 bool EXPLAINER::explain(std::string_view given, std::string* converted,
@@ -122,11 +123,10 @@ bool EXPLAINER::explain(std::string_view given, std::string* converted,
   };
   if (!walk()) {
     // An original name: through the map, with or without its leading "/".
-    std::string_view const* found = m_index.converted_of(given);
+    std::optional<std::string_view> found = m_index.converted_of(given);
     std::string const rooted = "/" + std::string(given);
-    if (found == nullptr && (given.empty() || given[0] != '/'))
-      found = m_index.converted_of(rooted);
-    if (found == nullptr) return false;
+    if (!found && (given.empty() || given[0] != '/')) found = m_index.converted_of(rooted);
+    if (!found) return false;
     converted->assign(*found);
     if (!walk()) return false;
   }
@@ -414,7 +414,7 @@ int run_explain(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
   CONVERSION const conversion(design, ZEMA_NAME_CONVERTER_FUSION, phases);
   ORIGINAL_NAMES originals(design);
   phases.start("index");
-  NAME_INDEX index(conversion, originals);
+  NAME_INDEX const index(conversion, originals);
   CONVERSION::expect_no_reports();
   phases.start("write");
   EXPLAINER explainer(conversion, originals, index);

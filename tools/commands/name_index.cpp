@@ -149,18 +149,10 @@ NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals) 
   });
 }
 
-std::string_view const* NAME_INDEX::original_of(std::string_view converted) {
-  TEXT_MAP::ENTRY const* const entry = m_to_original.find(hash(converted), converted);
-  if (entry == nullptr) return nullptr;
-  m_found = entry->value();
-  return &m_found;
-}
-
-std::string_view const* NAME_INDEX::converted_of(std::string_view original) {
+std::optional<std::string_view> NAME_INDEX::converted_of(std::string_view original) const {
   TEXT_MAP::ENTRY const* const entry = m_to_converted.find(hash(original), original);
-  if (entry == nullptr || entry->m_ambiguous) return nullptr;
-  m_found = entry->value();
-  return &m_found;
+  if (entry == nullptr || entry->m_ambiguous) return std::nullopt;
+  return entry->value();
 }
 
 // Texts go into blocks that double from 1 MiB to 64 MiB, the large ones on

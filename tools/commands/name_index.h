@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -112,10 +113,8 @@ class NAME_INDEX {
   // the entry ambiguous.
   TEXT_MAP const& to_converted() const { return m_to_converted; }
 
-  // The original of a converted full name, or null.
-  std::string_view const* original_of(std::string_view converted);
-  // The converted full name of an original that names one, or null.
-  std::string_view const* converted_of(std::string_view original);
+  // The converted full name of an original that names one unambiguously.
+  std::optional<std::string_view> converted_of(std::string_view original) const;
 
   // The longest name of each kind, in bytes.
   std::size_t longest_original() const { return m_longest_original; }
@@ -133,7 +132,6 @@ class NAME_INDEX {
   std::size_t m_block_size = 0;
   std::size_t m_longest_original = 0;
   std::size_t m_longest_converted = 0;
-  std::string_view m_found;  // what original_of and converted_of give
 };
 
 }  // namespace zema_tool

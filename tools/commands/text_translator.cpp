@@ -182,7 +182,6 @@ void TEXT_TRANSLATOR::translate(TOKEN const& token, std::string_view text, OUTPU
     out.put(text);
     return;
   }
-  ++m_translated;
   out.put(text.substr(0, front));
   out.put(to);
   out.put(text.substr(front + length));

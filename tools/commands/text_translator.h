@@ -51,8 +51,6 @@ class TEXT_TRANSLATOR {
   // Starts the next text at line 1.
   void end_text();
 
-  std::uint64_t names_translated() const { return m_translated; }
-
  private:
   // One token of a piece, and its two likeliest lookups, prepared ahead:
   // the whole name, and the name up to its last level boundary (a name
@@ -95,7 +93,6 @@ class TEXT_TRANSLATOR {
   std::string m_scratch;            // a name with its separators as "/", or with "/" in front
   std::string m_output;             // a converted name with the text's separator
   std::vector<std::size_t> m_ends;  // where a name's candidate prefixes end
-  std::uint64_t m_translated = 0;
   // Line counting, for reports only: the current piece, and how far into it
   // lines are counted, at which line, and where that line started (offsets
   // from the start of the text).

@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -79,6 +82,25 @@ class OUTPUT_BUFFER {
   std::vector<char> m_buffer;
   int m_error = 0;
 };
+
+// What `write(OUTPUT_BUFFER&)` writes, as a string: for programs that call a
+// command's code in process (the Python module, tests, fuzz targets).
+template <class WRITE>
+std::string written_text(WRITE&& write) {
+  char* bytes = nullptr;
+  std::size_t size = 0;
+  std::FILE* const stream = open_memstream(&bytes, &size);
+  if (stream == nullptr) throw std::bad_alloc();
+  {
+    OUTPUT_BUFFER out(stream);
+    write(out);
+    out.finish();
+  }
+  std::fclose(stream);
+  std::string text(bytes, size);
+  std::free(bytes);
+  return text;
+}
 
 }  // namespace zema_tool
 

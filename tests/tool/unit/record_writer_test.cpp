@@ -13,20 +13,11 @@ namespace {
 // What `write` prints through a RECORD_WRITER, as TSV or JSON.
 template <class WRITE>
 std::string written(bool json, WRITE&& write) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* const stream = open_memstream(&buffer, &size);
-  {
-    OUTPUT_BUFFER out(stream);
+  return written_text([&](OUTPUT_BUFFER& out) {
     RECORD_WRITER writer(out, json, "kind\tid\tname\n");
     write(writer);
     writer.finish();
-    out.finish();
-  }
-  std::fclose(stream);
-  std::string text(buffer, size);
-  std::free(buffer);
-  return text;
+  });
 }
 
 void two_rows(RECORD_WRITER& writer) {

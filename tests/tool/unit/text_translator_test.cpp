@@ -78,11 +78,7 @@ class TranslatorTest : public ::testing::Test {
   // `text` translated, fed in pieces of `piece` bytes (0: whole).
   std::string translate(std::string const& text, bool to_original, char separator = '/',
                         std::size_t piece = 0) {
-    char* bytes = nullptr;
-    std::size_t size = 0;
-    std::FILE* const stream = open_memstream(&bytes, &size);
-    {
-      OUTPUT_BUFFER out(stream);
+    return written_text([&](OUTPUT_BUFFER& out) {
       TEXT_TRANSLATOR translator(*m_index, to_original, separator, TEXT_TRANSLATOR::UNKNOWN());
       std::string pending;
       for (std::size_t at = 0; at < text.size(); at += piece == 0 ? text.size() : piece) {
@@ -90,12 +86,7 @@ class TranslatorTest : public ::testing::Test {
         pending.erase(0, translator.put(pending, false, out));
       }
       translator.put(pending, true, out);
-      out.finish();
-    }
-    std::fclose(stream);
-    std::string result(bytes, size);
-    std::free(bytes);
-    return result;
+    });
   }
 
   PHASES m_phases;
