@@ -148,6 +148,9 @@ void register_container_benchmarks();
 void register_command_benchmarks();
 // translate's rewriting of report text, in process; where the command is built.
 void register_translate_benchmarks();
+// The command's read phase against a plain parse, in process; where the
+// command is built.
+void register_read_benchmarks();
 // The path of the generated design file with names as RTL and synthesis
 // write them, `instances` instances and as many atoms; written on first use.
 std::string generated_design(std::size_t instances);

@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
 #ifdef ZEMA_CLI_PATH
   zema_bench::register_command_benchmarks();
   zema_bench::register_translate_benchmarks();
+  zema_bench::register_read_benchmarks();
 #endif
   benchmark::RunSpecifiedBenchmarks();
   zema_bench::release_kept();

@@ -1,0 +1,86 @@
+// The command's read phase in process: a design file or Yosys netlist read
+// into the records that the host design is built from, against a plain
+// simdjson DOM parse of the same file, which only turns the text into a tape.
+// Both run in the same iteration, each into fresh buffers from a heap that
+// already holds the memory, and both times are CPU times.
+#include <simdjson.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "bench/bench_support.h"
+#include "tools/input/input_file.h"
+#include "tools/input/read_design.h"
+#include "tools/tool_error.h"
+
+namespace zema_bench {
+namespace {
+
+using namespace zema_tool;
+
+double cpu_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Gives the number of names read.
+std::size_t read_file(std::string const& path) {
+  READ_OPTIONS const options;
+  DESIGN_RECORDS records;
+  read_records(INPUT_TEXT::read(path, options.m_max_input_size), options, &records);
+  return records.m_names.size();
+}
+
+bool parse_file(std::string const& path) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  return parser.load(path).get(document) == simdjson::SUCCESS;
+}
+
+void read_vs_parse(benchmark::State& state, std::string const& path) {
+  std::size_t names = 0;
+  try {
+    names = read_file(path);  // untimed: the heap grows to its size once
+  } catch (TOOL_ERROR const& error) {
+    return state.SkipWithError(error.text().c_str());
+  }
+  if (!parse_file(path)) return state.SkipWithError("simdjson cannot parse the file");
+  double read_seconds = 0;
+  double parse_seconds = 0;
+  for (auto _ : state) {
+    double const start = cpu_seconds();
+    read_file(path);
+    double const middle = cpu_seconds();
+    parse_file(path);
+    double const end = cpu_seconds();
+    read_seconds += middle - start;
+    parse_seconds += end - middle;
+    state.SetIterationTime(middle - start);
+  }
+  double const iterations = static_cast<double>(state.iterations());
+  state.counters["read_ms"] = read_seconds * 1e3 / iterations;
+  state.counters["parse_ms"] = parse_seconds * 1e3 / iterations;
+  state.counters["read/parse"] = read_seconds / parse_seconds;
+  state.counters["names"] = static_cast<double>(names);
+}
+
+}  // namespace
+
+void register_read_benchmarks() {
+  for (std::size_t const instances : {100000, 1000000}) {
+    benchmark::RegisterBenchmark(
+        ("ReadVsParse/rtl/" + std::to_string(instances)).c_str(),
+        [instances](benchmark::State& state) { read_vs_parse(state, generated_design(instances)); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+  }
+  benchmark::RegisterBenchmark(
+      "ReadVsParse/replica/1000000",
+      [](benchmark::State& state) { read_vs_parse(state, replica_netlist(1000000)); })
+      ->Unit(benchmark::kMillisecond)
+      ->UseManualTime();
+}
+
+}  // namespace zema_bench
