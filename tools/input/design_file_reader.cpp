@@ -361,8 +361,7 @@ void DESIGN_FILE_READER::read_netlist(od::value& value) {
 int DESIGN_FILE_READER::read_type(od::value& value) {
   od::json_type const type = m_json.type_of(value);
   if (type == od::json_type::string) {
-    std::string_view text;
-    check(value.get_string().get(text));
+    std::string_view const text = m_json.string_of(value);
     // No type name is longer than 15 bytes or holds a NUL.
     char name[32] = {};
     bool const fits =

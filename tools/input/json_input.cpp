@@ -193,6 +193,31 @@ void JSON_INPUT::expect_end() {
   }
 }
 
+bool JSON_INPUT::plain_text(char const* raw, std::string_view* text) {
+  // The parser has checked that the string is closed, so the first quote
+  // before any backslash is the closing one. The input is padded past its
+  // end, as the parser requires, so the scan never leaves it.
+  char const* end = raw;
+  while (*end != '"' && *end != '\\') ++end;
+  if (*end != '"') return false;
+  *text = std::string_view(raw, static_cast<std::size_t>(end - raw));
+  return true;
+}
+
+std::string_view JSON_INPUT::string_of(od::value& value, bool* unescaped) {
+  std::string_view text;
+  std::string_view const token = value.raw_json_token();
+  if (plain_text(token.data() + 1, &text)) {
+    od::raw_json_string consumed;
+    check(value.get_raw_json_string().get(consumed));
+    if (unescaped) *unescaped = false;
+    return text;
+  }
+  check(value.get_string().get(text));
+  if (unescaped) *unescaped = true;
+  return text;
+}
+
 bool JSON_INPUT::is_well_formed(od::value& value, od::json_type type) {
   if (type == od::json_type::string) {
     std::string_view ignored;

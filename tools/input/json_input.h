@@ -78,11 +78,18 @@ class JSON_INPUT {
   template <class PLACE_TEXT>
   std::string_view name_at(od::value& value, PLACE_TEXT&& place) {
     expect(value, od::json_type::string, place, "a string");
-    std::string_view text;
-    check(value.get_string().get(text));
-    check_name_text(text, place);
+    bool unescaped;
+    std::string_view const text = string_of(value, &unescaped);
+    // Only an escape can put a NUL in a string: the parser refuses raw ones.
+    if (unescaped) check_name_text(text, place);
     return text;
   }
+  // The text of a string value, which the caller knows to be a string. A
+  // text without escapes is a view of the input itself; only one with
+  // escapes is unescaped, into the parser's string buffer, and sets
+  // *unescaped. Most names have none, so their bytes are not copied twice and
+  // the string buffer's fresh pages are never touched.
+  std::string_view string_of(od::value& value, bool* unescaped = nullptr);
   // Calls visit(key, value) for each field of `object` in order, the key
   // unescaped.
   template <class VISIT>
@@ -93,9 +100,10 @@ class JSON_INPUT {
       visit(key_of(field), field.value());
     }
   }
-  // A field's key, unescaped.
+  // A field's key, unescaped; a view of the input when it has no escape.
   std::string_view key_of(od::field& field) {
     std::string_view key;
+    if (plain_text(field.key().raw(), &key)) return key;
     check(field.unescaped_key().get(key));
     return key;
   }
@@ -118,6 +126,9 @@ class JSON_INPUT {
     if (type != wanted) wrong_type(value, type, place(), words);
   }
   std::string position(char const* location) const;
+  // Whether the string whose text starts at `raw` (just after its opening
+  // quote) holds no escape; if so, *text is that text in the input.
+  static bool plain_text(char const* raw, std::string_view* text);
   // Whether a scalar of `type` is one well-formed token. Reads a string;
   // leaves any other scalar unread.
   bool is_well_formed(od::value& value, od::json_type type);

@@ -256,8 +256,7 @@ bool YOSYS_READER::is_true(od::value& value) {
     bool flag;
     return !value.get_bool().get(flag) && flag;
   }
-  std::string_view text;
-  check(value.get_string().get(text));
+  std::string_view const text = m_json.string_of(value);
   if (text.empty() || text.find_first_not_of("01") != std::string_view::npos) return false;
   std::size_t const last_one = text.rfind('1');
   return last_one == text.size() - 1 && text.find('1') == last_one;
@@ -357,8 +356,7 @@ void YOSYS_READER::read_bits(od::value& value, PLACE const& place) {
     check(result.get(bit));
     od::json_type const type = m_json.type_of(bit);
     if (type == od::json_type::string) {
-      std::string_view text;
-      check(bit.get_string().get(text));
+      std::string_view const text = m_json.string_of(bit);
       auto const found = m_constants.find(text);
       BIT code;
       if (found != m_constants.end()) {

@@ -79,6 +79,23 @@ TEST(DesignReaderTest, ReadsEveryCompressionOfADesignFileAlike) {
   }
 }
 
+// Most texts are taken from the input as they stand; one with an escape is
+// unescaped. Either way a key, a name and a type name read as their text.
+TEST(DesignReaderTest, ReadsEscapedAndPlainTextsAlike) {
+  std::string error;
+  DESIGN_RECORDS const records = read(
+      R"({"r\u006fot": {"n\u0061me": "", "children": [{"name": "a\\b\"c", "id": 7},
+                                              {"name": "d\u00e9", "id": 9}]},
+          "netlist": [{"t\u0079pe": "CO\u004dB", "name": 7}, {"type": "COMB", "name": 9}]})",
+      &error);
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(records.m_names.size(), 3u);
+  EXPECT_STREQ(records.text_of(1), "a\\b\"c");
+  EXPECT_STREQ(records.text_of(2), "d\xc3\xa9");
+  ASSERT_EQ(records.m_atoms.size(), 2u);
+  EXPECT_EQ(records.m_atoms[0].m_type, records.m_atoms[1].m_type);
+}
+
 TEST(DesignReaderTest, ExpandsAYosysModuleOncePerInstance) {
   std::string error;
   DESIGN_RECORDS const records = read(xz(kNetlist), &error);
