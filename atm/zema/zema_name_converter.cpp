@@ -492,6 +492,12 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   int m_scout_oterm_counter = 0;
   NAME_HASHES m_predicted_hashes[kPredicted] = {};
   bool m_predicted_known[kPredicted] = {};
+  // What each predicted name is: the atom type whose prefix it has (kOterm
+  // for an oterm's "w") and its number. A name made with the same two is the
+  // same text, so its hashes need not be computed again.
+  static int const kOterm = -1;
+  int m_predicted_type[kPredicted] = {};
+  int m_predicted_number[kPredicted] = {};
   std::size_t m_predicted = 0;  // names predicted so far
   std::size_t m_made = 0;       // made-up names the naming loop has made so far
 };
@@ -819,12 +825,14 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
   auto const bucket_of = [](auto const& table, unsigned hash) {
     __builtin_prefetch(&table.m_buckets[hash % table.m_bucket_count]);
   };
-  auto const predict = [&](char const* text) {
+  auto const predict = [&](char const* text, int kind, int number) {
     std::size_t const slot = state.m_predicted++ % INIT_STATE::kPredicted;
     state.m_predicted_known[slot] = text != nullptr;
     if (!text) return;
     NAME_HASHES const hashes = hashes_of(text);
     state.m_predicted_hashes[slot] = hashes;
+    state.m_predicted_type[slot] = kind;
+    state.m_predicted_number[slot] = number;
     bucket_of(m_name_table, hashes.m_table);
     bucket_of(root->m_children, hashes.m_child);
   };
@@ -837,13 +845,13 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
   }
   if (is_atom_made_up_name_needed(atom) && type >= 0 && type < TYPE_COUNT) {
     if (zema_is_node_named_atom_type(type) || m_type_prefix[type].size() + 12 > sizeof text) {
-      predict(nullptr);  // named after a node found later: not predicted
+      predict(nullptr, 0, 0);  // named after a node found later: not predicted
     } else {
       std::size_t const length = m_type_prefix[type].size();
       std::memcpy(text, m_type_prefix[type].data(), length);
-      *std::to_chars(text + length, text + sizeof text - 1, state.m_scout_atom_counter++).ptr =
-          '\0';
-      predict(text);
+      int const number = state.m_scout_atom_counter++;
+      *std::to_chars(text + length, text + sizeof text - 1, number).ptr = '\0';
+      predict(text, type, number);
     }
   }
   for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
@@ -856,8 +864,9 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
       continue;
     }
     text[0] = 'w';
-    *std::to_chars(text + 1, text + sizeof text - 1, state.m_scout_oterm_counter++).ptr = '\0';
-    predict(text);
+    int const number = state.m_scout_oterm_counter++;
+    *std::to_chars(text + 1, text + sizeof text - 1, number).ptr = '\0';
+    predict(text, INIT_STATE::kOterm, number);
   }
 }
 
@@ -872,6 +881,25 @@ static void scout_atom_names(CDB_ATOM_NODE const* atom) {
       __builtin_prefetch(name);
     }
   }
+}
+
+// The hashes the scout computed for the made-up name being made (the one
+// prefetch_made_up was last called for), when it predicted a name of the same
+// kind and number: the same text.
+bool ZEMA_NAME_CONVERTER_FUSION_IMPL::predicted_hashes(INIT_STATE const* state, int kind,
+                                                       int number, NAME_HASHES* hashes) const {
+  if (!state || state->m_made == 0) return false;
+  std::size_t const name = state->m_made - 1;
+  if (name >= state->m_predicted || name + INIT_STATE::kPredicted <= state->m_predicted) {
+    return false;
+  }
+  std::size_t const slot = name % INIT_STATE::kPredicted;
+  if (!state->m_predicted_known[slot] || state->m_predicted_type[slot] != kind ||
+      state->m_predicted_number[slot] != number) {
+    return false;
+  }
+  *hashes = state->m_predicted_hashes[slot];
+  return true;
 }
 
 // Called before each made-up name: fetches the nodes at the head of the
@@ -1019,7 +1047,10 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::made_up_atom_name(
     ++m_atom_counter;
   }
   m_work_name += m_number_text;
-  *hashes = hashes_of(m_work_name.c_str());
+  if (zema_is_node_named_atom_type(type) ||
+      !predicted_hashes(state, type, m_atom_counter - 1, hashes)) {
+    *hashes = hashes_of(m_work_name.c_str());
+  }
   return unique_name(&m_work_name, parent, state, hashes);
 }
 
@@ -1039,7 +1070,9 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::made_up_oterm_name(
   gen_itoa(m_oterm_counter, m_number_text, 10);
   m_work_name = "w";
   m_work_name += m_number_text;
-  *hashes = hashes_of(m_work_name.c_str());
+  if (!predicted_hashes(state, INIT_STATE::kOterm, m_oterm_counter, hashes)) {
+    *hashes = hashes_of(m_work_name.c_str());
+  }
   char const* const name = unique_name(&m_work_name, parent, state, hashes);
   ++m_oterm_counter;
   return name;
