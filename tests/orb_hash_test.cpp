@@ -1,16 +1,20 @@
 // Tests of ORB_HASH and its key policies: the name hash vectors, growth and the
 // order of the rehash, iteration order, clear(), name keys that compare by
-// address, a randomized comparison against std::unordered_map, and failing
-// tracked allocations.
+// address, a randomized comparison against std::unordered_map, failing
+// tracked allocations, and ORB_HASH_BUILDER against insert_new.
 #include "containers/orb_hash.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include <algorithm>
 #include <new>
 #include <random>
 #include <unordered_map>
 #include <vector>
 
+#include "containers/orb_hash_builder.h"
 #include "host/zema_host.h"
 #include "tests/test_support.h"
 
@@ -206,6 +210,100 @@ TEST_F(OrbHashTest, FailedAllocationLeavesTableConsistentAndUsable) {
     for (unsigned i = done; i < 120; ++i) table[i * 13] = i + 1;
     EXPECT_EQ(checked_keys(table).size(), 120u);
     EXPECT_GE(table.m_bucket_count, (table.m_count / 4) * 5);
+  }
+}
+
+// The builder must leave exactly the table that insert_new would: the same
+// bucket count, the same keys chain by chain, the same growth requests. Runs
+// cross the first growth (the 52nd key), several growths by half and, in the
+// largest, growths by doubling; some start from a table that already holds
+// keys, as a parent's index does when its made-up children follow.
+template <class Key, class Ops>
+void expect_builder_matches_insert_new(std::vector<Key> const& keys, std::size_t before) {
+  typedef ORB_HASH<Key, unsigned, Ops> TABLE;
+  zema_host::set_growth_log(true);
+  zema_host::clear_growth_requests();
+  TABLE expected;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    expected.insert_new(Ops().hash(keys[i]), keys[i]) = static_cast<unsigned>(i);
+  }
+  // A copy: the log is cleared next.
+  auto const expected_requests = std::vector<unsigned>(zema_host::growth_requests());
+  zema_host::clear_growth_requests();
+  TABLE built;
+  for (std::size_t i = 0; i < before; ++i) {
+    built.insert_new(Ops().hash(keys[i]), keys[i]) = static_cast<unsigned>(i);
+  }
+  {
+    ORB_HASH_BUILDER<Key, unsigned, Ops> builder(built);
+    for (std::size_t i = before; i < keys.size(); ++i) {
+      unsigned const h = Ops().hash(keys[i]);
+      ASSERT_EQ(builder.hash_search(h, keys[i]), nullptr);
+      builder.insert_new(h, keys[i]) = static_cast<unsigned>(i);
+      std::size_t const earlier = (i * 7) % (i + 1);  // any key entered so far
+      auto const* found = builder.hash_search(Ops().hash(keys[earlier]), keys[earlier]);
+      ASSERT_NE(found, nullptr);
+      ASSERT_EQ(found->m_value, earlier);
+    }
+    builder.finish();
+  }
+  zema_host::set_growth_log(false);
+  EXPECT_EQ(zema_host::growth_requests(), expected_requests);
+  EXPECT_EQ(built.m_bucket_count, expected.m_bucket_count);
+  EXPECT_EQ(checked_keys(built), checked_keys(expected));
+  for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(built.find(keys[i])->m_value, i);
+}
+
+TEST_F(OrbHashTest, BuilderLeavesTheTableInsertNewWould) {
+  std::mt19937 random(7);
+  std::vector<unsigned> ids(300000);
+  for (unsigned& id : ids) id = static_cast<unsigned>(random());
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  std::shuffle(ids.begin(), ids.end(), random);
+  std::vector<std::string> texts;
+  for (unsigned i = 0; i < 200000; ++i) texts.push_back("w" + std::to_string(i));
+  std::vector<char const*> names;
+  names.reserve(texts.size());
+  for (std::string const& text : texts) names.push_back(text.c_str());
+
+  struct RUN {
+    std::size_t keys;
+    std::size_t before;
+  };
+  for (RUN const run : {RUN{0, 0}, RUN{51, 0}, RUN{52, 0}, RUN{52, 51}, RUN{5000, 10},
+                        RUN{5000, 4999}, RUN{200000, 0}, RUN{200000, 70000}}) {
+    SCOPED_TRACE(testing::Message() << run.keys << " keys, " << run.before << " before");
+    expect_builder_matches_insert_new<unsigned, ORB_OPS<unsigned>>(
+        std::vector<unsigned>(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(run.keys)),
+        run.before);
+    expect_builder_matches_insert_new<char const*, ZEMA_NAME_CSTR_OPS>(
+        std::vector<char const*>(names.begin(),
+                                 names.begin() + static_cast<std::ptrdiff_t>(run.keys)),
+        run.before);
+  }
+}
+
+// A failed allocation while building leaves a whole table holding every key
+// entered, and nothing leaks.
+TEST_F(OrbHashTest, BuilderFailingToAllocateLeavesTheTableWhole) {
+  for (long k = 0; k < 40; ++k) {
+    SCOPED_TRACE(k);
+    ID_TABLE table;
+    for (unsigned i = 0; i < 30; ++i) table[i] = i + 1;
+    unsigned done = 30;
+    zema_host::mem_fail_after(k);
+    try {
+      ORB_HASH_BUILDER<unsigned, unsigned, ORB_OPS<unsigned>> builder(table);
+      for (; done < 3000; ++done) builder.insert_new(done, done) = done + 1;
+      builder.finish();
+    } catch (std::bad_alloc const&) {
+    }
+    zema_host::mem_fail_after(-1);
+    checked_keys(table);
+    for (unsigned i = 0; i < done; ++i) ASSERT_EQ(table.find(i)->m_value, i + 1);
+    EXPECT_GE(table.m_count, done);
+    EXPECT_LE(table.m_count, done + 1);
   }
 }
 

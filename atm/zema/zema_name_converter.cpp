@@ -5,9 +5,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "atm/zema/zema_naming_rules.h"
+#include "containers/orb_hash_builder.h"
 #include "h/dbs_translator_sys.h"
 #include "h/hdb_vexa_sys.h"
 #include "h/msg_sys.h"
@@ -337,6 +339,9 @@ namespace {
 template <class T>
 using TRACKED_VECTOR = std::vector<T, MEM_STL_ALLOCATOR<T>>;
 
+typedef ORB_HASH_BUILDER<char const*, ZEMA_NAME_CONVERTER_HIERARCHY*, ZEMA_NAME_CSTR_OPS>
+    CHILD_BUILDER;
+
 // Remembers, per parent and base text, how many uniquing suffixes of the base
 // are known to be taken among the parent's children: base_0 up to base_{n-1}.
 // Children are never removed while a tree is built, so a candidate once found
@@ -499,7 +504,30 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   int m_predicted_type[kPredicted] = {};
   int m_predicted_number[kPredicted] = {};
   std::size_t m_predicted = 0;  // names predicted so far
-  std::size_t m_made = 0;       // made-up names the naming loop has made so far
+
+  // A parent with many new children (the root, while the netlist is named)
+  // has its children index built through a builder, which every search of
+  // that parent's children then goes through.
+  CHILD_BUILDER* m_building = nullptr;
+  ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* m_building_parent = nullptr;
+  // Routes the searches and entries of `parent`'s children to `builder` for
+  // as long as it lives.
+  struct BUILDING {
+    BUILDING(INIT_STATE& state, CHILD_BUILDER* builder,
+             ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent)
+        : m_state(state) {
+      state.m_building = builder;
+      state.m_building_parent = parent;
+    }
+    ~BUILDING() {
+      m_state.m_building = nullptr;
+      m_state.m_building_parent = nullptr;
+    }
+    BUILDING(BUILDING const&) = delete;
+    BUILDING& operator=(BUILDING const&) = delete;
+    INIT_STATE& m_state;
+  };
+  std::size_t m_made = 0;  // made-up names the naming loop has made so far
 };
 
 // --- Fusion converter: legalisation and uniquing ------------------------------
@@ -545,8 +573,12 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::transform(GEN_STRING* out, char const* in)
 
 // Whether the interned `name`, whose ZEMA_NAME_CSTR_OPS hash is `hash`, names
 // a child of `parent`.
-static bool is_child_name(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, char const* name,
-                          unsigned hash) {
+bool ZEMA_NAME_CONVERTER_FUSION_IMPL::is_child_name(
+    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, char const* name, unsigned hash,
+    INIT_STATE const* state) {
+  if (state && state->m_building && parent == state->m_building_parent) {
+    return state->m_building->hash_search(hash, name) != nullptr;
+  }
   return parent->m_children.hash_search(hash, name) != nullptr;
 }
 
@@ -564,7 +596,7 @@ ORB_STRING_TABLE_NODE* ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(
     NAME_HASHES* hashes) {
   unsigned table_hash = hashes->m_table;
   ORB_STRING_TABLE_NODE* found = m_name_table.hash_search(table_hash, name->c_str());
-  if (found && is_child_name(parent, found->m_text, hashes->m_child)) {
+  if (found && is_child_name(parent, found->m_text, hashes->m_child, state)) {
     GEN_STRING::size_type const base_length = name->size();
     unsigned const base_hash = hashes->m_child;
     char const* const base = found->m_text;
@@ -579,7 +611,7 @@ ORB_STRING_TABLE_NODE* ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(
       hashes->m_child = child_hash;
       table_hash = m_name_table.m_ops.hash(name->c_str());
       found = m_name_table.hash_search(table_hash, name->c_str());
-      if (!found || !is_child_name(parent, found->m_text, child_hash)) break;
+      if (!found || !is_child_name(parent, found->m_text, child_hash, state)) break;
     }
     if (state) state->m_memo.remember(parent, base, suffix);
   }
@@ -726,6 +758,15 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
     planned.push_back(plan);
   }
 
+  // A wide parent's index is built through a builder, which spares its
+  // rehashes; a narrow one never grows, or grows while it is still in cache.
+  std::size_t const kBuildFrom = 1024;
+  std::optional<CHILD_BUILDER> builder;
+  std::optional<INIT_STATE::BUILDING> building;
+  if (count >= kBuildFrom) {
+    builder.emplace(parent->m_children);
+    building.emplace(state, &*builder, parent);
+  }
   for (std::size_t i = 0; i < count; ++i) {
     prefetch_ahead(state, i, parent);
     PLANNED_NAME const& plan = planned[i];
@@ -739,9 +780,14 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
       node = create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(parent, name, plan.m_id);
     }
     // The name is free among the children: it goes in without a search.
-    parent->m_children.insert_new(hashes.m_child, name) = node;
+    if (builder) {
+      builder->insert_new(hashes.m_child, name) = node;
+    } else {
+      parent->m_children.insert_new(hashes.m_child, name) = node;
+    }
     m_hier_by_id_hash[plan.m_id] = node;
   }
+  if (builder) builder->finish();
 }
 
 // On a big design the name table, the id index and a wide parent's children
@@ -759,8 +805,12 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_ahead(
     PLANNED_NAME const& far = planned[i + 8];
     __builtin_prefetch(&m_name_table.m_buckets[far.m_table_hash % m_name_table.m_bucket_count]);
     __builtin_prefetch(&m_hier_by_id_hash.m_buckets[far.m_id % m_hier_by_id_hash.m_bucket_count]);
-    __builtin_prefetch(
-        &parent->m_children.m_buckets[far.m_child_hash % parent->m_children.m_bucket_count]);
+    if (state.m_building) {
+      state.m_building->prefetch(far.m_child_hash);
+    } else {
+      __builtin_prefetch(
+          &parent->m_children.m_buckets[far.m_child_hash % parent->m_children.m_bucket_count]);
+    }
   }
   if (i + 4 < count) {
     PLANNED_NAME const& near = planned[i + 4];
@@ -802,11 +852,15 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init_from_netlist() {
 
 // A made-up leaf under the root for a name that uniquing has just found free.
 ZEMA_NAME_CONVERTER_HIERARCHY* ZEMA_NAME_CONVERTER_FUSION_IMPL::add_made_up_leaf(
-    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root, char const* name, unsigned child_hash,
-    unsigned id) {
+    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root, char const* name, unsigned child_hash, unsigned id,
+    INIT_STATE& state) {
   ZEMA_NAME_CONVERTER_HIERARCHY* const leaf =
       create_node<ZEMA_NAME_CONVERTER_HIERARCHY_LEAF>(root, name, id);
-  root->m_children.insert_new(child_hash, name) = leaf;
+  if (state.m_building) {
+    state.m_building->insert_new(child_hash, name) = leaf;
+  } else {
+    root->m_children.insert_new(child_hash, name) = leaf;
+  }
   return leaf;
 }
 
@@ -834,7 +888,11 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
     state.m_predicted_type[slot] = kind;
     state.m_predicted_number[slot] = number;
     bucket_of(m_name_table, hashes.m_table);
-    bucket_of(root->m_children, hashes.m_child);
+    if (state.m_building) {
+      state.m_building->prefetch(hashes.m_child);
+    } else {
+      bucket_of(root->m_children, hashes.m_child);
+    }
   };
   char text[64];
   int const type = atom->get_basic_type();
@@ -918,8 +976,11 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_made_up(
             m_name_table.m_buckets[hashes.m_table % m_name_table.m_bucket_count]) {
       __builtin_prefetch(node);
     }
-    if (auto const* const node =
-            root->m_children.m_buckets[hashes.m_child % root->m_children.m_bucket_count]) {
+    if (state.m_building) {
+      // Searched through the builder, and only when the name table holds the
+      // text: the scout has fetched the chain head the name will enter.
+    } else if (auto const* const node =
+                   root->m_children.m_buckets[hashes.m_child % root->m_children.m_bucket_count]) {
       __builtin_prefetch(node);
     }
   }
@@ -935,6 +996,18 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_made_up(
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* const root = m_root->cast_to_parent();
   if (!m_netlist) return;
+  // Every made-up name becomes a child of the root: on a big design a million
+  // and more, whose index would be rehashed at every growth. The builder
+  // replays those growths on compact arrays and links the index once, as it
+  // would have been.
+  CHILD_BUILDER children(root->m_children);
+  INIT_STATE::BUILDING const building(state, &children, root);
+  name_atoms(root, state);
+  children.finish();
+}
+
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
+                                                 INIT_STATE& state) {
   CDB_ATOM_NODE_LINK* const end = m_netlist->end_node_list();
   std::size_t const kScoutDistance = 16;
   state.m_scout = m_netlist->begin_node_list();
@@ -980,7 +1053,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
       if (type >= 0 && type < TYPE_COUNT) prefetch_made_up(root, state);
       NAME_HASHES hashes;
       if (char const* const name = made_up_atom_name(atom, root, &state, &hashes)) {
-        node = add_made_up_leaf(root, name, hashes.m_child, id);
+        node = add_made_up_leaf(root, name, hashes.m_child, id, state);
       }
     }
     if (node) m_atom_hier_hash[id] = node;
@@ -1002,7 +1075,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
         prefetch_made_up(root, state);
         NAME_HASHES hashes;
         char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
-        oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id);
+        oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id, state);
       }
       m_oterm_hier_hash[oterm_id] = oterm_node;
     }

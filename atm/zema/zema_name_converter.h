@@ -344,6 +344,7 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
   void capture_children(HDB_INSTANCE_NAME const* instance,
                         ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent, INIT_STATE& state);
   void name_netlist(INIT_STATE& state);
+  void name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root, INIT_STATE& state);
   void scout_atom(CDB_ATOM_NODE const* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root,
                   INIT_STATE& state);
   void prefetch_made_up(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root, INIT_STATE& state) const;
@@ -356,7 +357,9 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
                                  INIT_STATE* state, NAME_HASHES* hashes);
   ZEMA_NAME_CONVERTER_HIERARCHY* add_made_up_leaf(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
                                                   char const* name, unsigned child_hash,
-                                                  unsigned id);
+                                                  unsigned id, INIT_STATE& state);
+  static bool is_child_name(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, char const* name,
+                            unsigned hash, INIT_STATE const* state);
   // clear() without the base pointers: the work the destructor shares.
   void empty_tree();
   template <class KIND>
