@@ -264,13 +264,49 @@ char const* atom_type_name(int type) {
   return type >= 0 && type < CDB_ATOM_BASIC_TYPE_COUNT ? s_atom_type_names[type] : "UNKNOWN";
 }
 
+namespace {
+
+bool same_type_name(char const* a, char const* b) {
+  while (*a != '\0' && ascii_lower(*a) == ascii_lower(*b)) ++a, ++b;
+  return *a == '\0' && *b == '\0';
+}
+
+// A hash of the name's first two and last letters and its length, case
+// folded: the type names differ in it. A reader looks a type up per atom, so
+// a lookup is one slot and one compare instead of a pass over every name.
+unsigned type_name_slot(char const* name, unsigned mask) {
+  std::size_t const length = std::strlen(name);
+  if (length == 0) return 0;
+  unsigned h = static_cast<unsigned>(length);
+  h = h * 31 + static_cast<unsigned char>(ascii_lower(name[0]));
+  h = h * 31 + static_cast<unsigned char>(ascii_lower(name[length > 1 ? 1 : 0]));
+  h = h * 31 + static_cast<unsigned char>(ascii_lower(name[length - 1]));
+  return (h * 0x9e3779b1u >> 16) & mask;
+}
+
+constexpr unsigned kTypeSlots = 256;
+
+// Slot to type + 1 (0: empty), open addressing.
+struct TYPE_NAME_TABLE {
+  unsigned char m_slots[kTypeSlots] = {};
+  TYPE_NAME_TABLE() {
+    for (int type = 0; type < CDB_ATOM_BASIC_TYPE_COUNT; ++type) {
+      unsigned slot = type_name_slot(s_atom_type_names[type], kTypeSlots - 1);
+      while (m_slots[slot] != 0) slot = (slot + 1) & (kTypeSlots - 1);
+      m_slots[slot] = static_cast<unsigned char>(type + 1);
+    }
+  }
+};
+
+}  // namespace
+
 int atom_type_from_name(char const* name) {
   if (name == nullptr) return -1;
-  for (int type = 0; type < CDB_ATOM_BASIC_TYPE_COUNT; ++type) {
-    char const* a = s_atom_type_names[type];
-    char const* b = name;
-    while (*a != '\0' && ascii_lower(*a) == ascii_lower(*b)) ++a, ++b;
-    if (*a == '\0' && *b == '\0') return type;
+  static TYPE_NAME_TABLE const table;
+  for (unsigned slot = type_name_slot(name, kTypeSlots - 1); table.m_slots[slot] != 0;
+       slot = (slot + 1) & (kTypeSlots - 1)) {
+    int const type = table.m_slots[slot] - 1;
+    if (same_type_name(s_atom_type_names[type], name)) return type;
   }
   return -1;
 }

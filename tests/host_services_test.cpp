@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -242,10 +243,16 @@ TEST(HostText, AtomTypeNamesRoundTripIgnoringCase) {
   for (int type = 0; type < CDB_ATOM_BASIC_TYPE_COUNT; ++type) {
     EXPECT_STREQ(zema_host::atom_type_name(type),
                  translator.get_debug_string_name(static_cast<CDB_ATOM_BASIC_TYPE>(type)));
-    EXPECT_EQ(type, zema_host::atom_type_from_name(zema_host::atom_type_name(type)));
+    std::string name = zema_host::atom_type_name(type);
+    EXPECT_EQ(type, zema_host::atom_type_from_name(name.c_str()));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(type, zema_host::atom_type_from_name(name.c_str())) << name;
+    // One letter more names no type.
+    EXPECT_EQ(-1, zema_host::atom_type_from_name((name + "x").c_str())) << name;
   }
   EXPECT_EQ(CDB_ATOM_TEMP_SENSOR, zema_host::atom_type_from_name("temp_SENSOR"));
   EXPECT_EQ(-1, zema_host::atom_type_from_name("TEMP"));
+  EXPECT_EQ(-1, zema_host::atom_type_from_name(""));
   EXPECT_EQ(-1, zema_host::atom_type_from_name(nullptr));
 }
 
