@@ -83,7 +83,7 @@ void DESIGN_RECORDS::assign_ids() {
   }
 }
 
-std::uint32_t DESIGN_RECORDS::find_declared(std::uint32_t id) const {
+std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const {
   auto const found = m_declared.find(id);
   return found != m_declared.end() ? found->second : kNoRecord;
 }
@@ -91,16 +91,22 @@ std::uint32_t DESIGN_RECORDS::find_declared(std::uint32_t id) const {
 // Enters the declared names in file order, so the first clash found is the
 // duplicate whose second declaration comes first.
 void DESIGN_RECORDS::check_declared_ids() {
+  // A record number must leave the entry's top bit free; no file that fits
+  // in memory comes near.
+  if (m_names.size() >= kInHierarchy) {
+    throw TOOL_ERROR(place_of(kInHierarchy), "more than 2147483647 instance names");
+  }
   m_declared.clear();
   m_declared.reserve(m_names.size());
   for (std::uint32_t record = 0; record < m_names.size(); ++record) {
     NAME_RECORD const& name = m_names[record];
     if (name.m_kind == NAME_NETLIST) continue;
-    auto const inserted = m_declared.emplace(name.m_id, record);
+    std::uint32_t const entry = record | (name.m_kind == NAME_HIERARCHY ? kInHierarchy : 0);
+    auto const inserted = m_declared.emplace(name.m_id, entry);
     if (!inserted.second) {
-      throw TOOL_ERROR(place_of(record) + ".id", "duplicate id " + decimal(name.m_id) +
-                                                     " (first declared at " +
-                                                     place_of(inserted.first->second) + ")");
+      throw TOOL_ERROR(place_of(record) + ".id",
+                       "duplicate id " + decimal(name.m_id) + " (first declared at " +
+                           place_of(inserted.first->second & ~kInHierarchy) + ")");
     }
   }
 }
@@ -111,18 +117,19 @@ bool DESIGN_RECORDS::is_inside(std::uint32_t record) const {
   NAME_RECORD const& name = m_names[record];
   if (name.m_kind == NAME_HIERARCHY) return true;
   if (name.m_kind == NAME_LISTED) return false;
-  std::uint32_t const declared = find_declared(name.m_id);
-  return declared != kNoRecord && m_names[declared].m_kind == NAME_HIERARCHY;
+  std::uint32_t const entry = declared_entry(name.m_id);
+  return entry != kNoRecord && (entry & kInHierarchy) != 0;
 }
 
-void DESIGN_RECORDS::resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm) {
-  if (ref->m_kind != REF_ID) return;
-  std::uint32_t const record = find_declared(ref->m_value);
-  if (record == kNoRecord) {
+bool DESIGN_RECORDS::resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm) {
+  if (ref->m_kind != REF_ID) return false;
+  std::uint32_t const entry = declared_entry(ref->m_value);
+  if (entry == kNoRecord) {
     throw TOOL_ERROR(atom_place(atom, oterm) + (oterm == kNoRecord ? ".name" : ""),
                      "no instance name has id " + decimal(ref->m_value));
   }
-  *ref = {record, REF_RECORD};
+  *ref = {entry & ~kInHierarchy, REF_RECORD};
+  return (entry & kInHierarchy) != 0;
 }
 
 // What the fusion converter requires of the netlist: an atom of a type that
@@ -131,7 +138,7 @@ void DESIGN_RECORDS::resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t ote
 void DESIGN_RECORDS::check_netlist() {
   for (std::uint32_t index = 0; index < m_atoms.size(); ++index) {
     ATOM_RECORD& atom = m_atoms[index];
-    resolve_ref(&atom.m_name, index, kNoRecord);
+    bool const named_inside = resolve_ref(&atom.m_name, index, kNoRecord);
     int const type = atom.m_type;
     if (zema_atom_type_needs_hierarchy_node(type)) {
       if (atom.m_name.m_kind == REF_NONE) {
@@ -139,7 +146,7 @@ void DESIGN_RECORDS::check_netlist() {
                          "a " + type_label(type) + " atom needs a name inside the hierarchy");
       }
       std::uint32_t const record = atom.m_name.m_value;
-      if (!is_inside(record)) {
+      if (!named_inside && !is_inside(record)) {
         throw TOOL_ERROR(atom_place(index, kNoRecord) + ".name",
                          "a " + type_label(type) +
                              " atom must be named by an instance inside the hierarchy; id " +
@@ -152,14 +159,14 @@ void DESIGN_RECORDS::check_netlist() {
       std::uint32_t const position = entry - atom.m_oterm_begin;
       REF& ref = m_oterms[entry];
       if (ref.m_kind == REF_NULL_OTERM) continue;
-      resolve_ref(&ref, index, position);
+      bool const inside = resolve_ref(&ref, index, position);
       if (oterms_made_up) continue;
       if (ref.m_kind == REF_NONE) {
         throw TOOL_ERROR(
             atom_place(index, position),
             "an oterm of a " + type_label(type) + " atom needs a name inside the hierarchy");
       }
-      if (!is_inside(ref.m_value)) {
+      if (!inside && !is_inside(ref.m_value)) {
         throw TOOL_ERROR(atom_place(index, position),
                          "an oterm of a " + type_label(type) +
                              " atom must be named by an instance inside the hierarchy; id " +

@@ -129,13 +129,20 @@ class DESIGN_RECORDS {
   void assign_ids();
   void check_declared_ids();
   bool is_inside(std::uint32_t record) const;
-  void resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm);
+  // Makes an id reference a record reference, or throws when no name
+  // declares the id; gives whether it is declared inside the hierarchy
+  // (false for a reference that was not an id: is_inside() tells then).
+  bool resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm);
   void check_netlist();
 
-  // Declared ids to their records: open addressing over a power-of-two table
-  // at most half full, so a lookup is about one cache miss.
-  ID_MAP<std::uint32_t> m_declared;  // the record that declares each id
-  std::uint32_t find_declared(std::uint32_t id) const;
+  // Declared ids to their entries: the declaring record, with kInHierarchy
+  // set when it is an instance of the hierarchy, so that the checks of a
+  // netlist reference need not fetch the record itself. Open addressing over
+  // a power-of-two table at most half full: a lookup is about one miss.
+  static constexpr std::uint32_t kInHierarchy = 0x80000000u;
+  ID_MAP<std::uint32_t> m_declared;
+  // The entry of `id`, kNoRecord when no name declares it.
+  std::uint32_t declared_entry(std::uint32_t id) const;
 };
 
 }  // namespace zema_tool
