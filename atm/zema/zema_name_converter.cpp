@@ -1253,20 +1253,29 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_unit_name(GEN_STRING* out,
 // allocations grow with the depth.
 static void write_path(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
                        bool no_backslash, bool trailing_slash) {
+  // The lengths of the first kKept levels from the node up are kept from the
+  // measuring walk for the writing walk, so that a name of ordinary depth has
+  // each level's length taken once; deeper levels are measured again.
+  std::size_t const kKept = 32;
+  std::size_t kept[kKept];
   std::size_t length = no_backslash ? 0 : 1;
   bool const below_root = node->m_parent != nullptr;
-  for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent) {
-    length += std::strlen(n->m_name) + 1;
+  std::size_t level = 0;
+  for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent, ++level) {
+    std::size_t const name_length = std::strlen(n->m_name);
+    if (level < kKept) kept[level] = name_length;
+    length += name_length + 1;
   }
   if (below_root && !trailing_slash) --length;
   out->resize(length);
   char* const begin = &(*out)[0];
   char* to = begin + length;
   bool separator = trailing_slash;
-  for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent) {
+  level = 0;
+  for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent, ++level) {
     if (separator) *--to = '/';
     separator = true;
-    std::size_t const name_length = std::strlen(n->m_name);
+    std::size_t const name_length = level < kKept ? kept[level] : std::strlen(n->m_name);
     to -= name_length;
     std::memcpy(to, n->m_name, name_length);
   }
