@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <numeric>
 #include <string>
@@ -290,6 +291,12 @@ std::unique_ptr<SYNTHETIC_DESIGN> make_depth_probe(std::size_t depth, std::size_
   for (std::size_t k = 0; k < leaves; ++k) builder.leaf(parent, depth);
   builder.add_netlist(in_order(leaves), true);
   return out;
+}
+
+double thread_cpu_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 }  // namespace zema_bench

@@ -143,6 +143,9 @@ T& keep(std::string const& key, std::function<std::unique_ptr<T>()> const& make)
 // Frees the kept object; call before the libraries unload.
 void release_kept();
 
+// CPU time of the calling thread, in seconds.
+double thread_cpu_seconds();
+
 void register_container_benchmarks();
 // The whole command in a fresh process; only where the command is built.
 void register_command_benchmarks();

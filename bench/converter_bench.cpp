@@ -6,7 +6,6 @@
 // order (reverse lookups walk a sample of the atoms' full names) and starting
 // over at the end. Each one fails if the loop allocated a tracked block.
 #include <algorithm>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <set>
@@ -185,12 +184,6 @@ void original_ids(benchmark::State& state, FIXTURE& fixture, ZEMA_NAME_CONVERTER
     return converter->get_original_name_id(sample.names[i].c_str()) == sample.ids[i];
   });
   state.SetBytesProcessed(bytes);
-}
-
-double thread_cpu_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 // Times init alone, on the fixture's converter, which was initialised once

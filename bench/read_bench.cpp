@@ -6,7 +6,6 @@
 #include <simdjson.h>
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 #include "bench/bench_support.h"
@@ -18,12 +17,6 @@ namespace zema_bench {
 namespace {
 
 using namespace zema_tool;
-
-double cpu_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // Gives the number of names read.
 std::size_t read_file(std::string const& path) {
@@ -50,11 +43,11 @@ void read_vs_parse(benchmark::State& state, std::string const& path) {
   double read_seconds = 0;
   double parse_seconds = 0;
   for (auto _ : state) {
-    double const start = cpu_seconds();
+    double const start = thread_cpu_seconds();
     read_file(path);
-    double const middle = cpu_seconds();
+    double const middle = thread_cpu_seconds();
     parse_file(path);
-    double const end = cpu_seconds();
+    double const end = thread_cpu_seconds();
     read_seconds += middle - start;
     parse_seconds += end - middle;
     state.SetIterationTime(middle - start);
