@@ -175,6 +175,25 @@ class ARENA {
 
   bool owns(void const* block) const { return segment_of(block) != nullptr; }
 
+  // The common case of allocate(), kept small enough to inline: a block of
+  // a pool that the cache knows and that has a freed block or room left in
+  // its slab. Null when it is not that case; allocate() then does it all.
+  void* allocate_quickly(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+    POOL* const pool = m_cache[slot_of(thunk, size)];
+    if (pool == nullptr || pool->m_thunk != thunk || pool->m_size != size) return nullptr;
+    if (void* const block = pool->m_free) {
+      ++pool->m_live;
+      pool->m_free = *static_cast<void**>(block);
+      std::memset(block, 0, pool->m_stride);
+      return block;
+    }
+    if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) return nullptr;
+    ++pool->m_live;
+    void* const block = pool->m_bump;
+    pool->m_bump += pool->m_stride;
+    return block;
+  }
+
   // A zero-filled block of `size` bytes charged to `thunk`, or null when the
   // range is missing or full.
   void* allocate(MEM_TRACKER_THUNK* thunk, std::size_t size) {
@@ -387,15 +406,13 @@ class ARENA {
     return start;
   }
 
-  // The pool of (thunk, size). The few pools found last are tried first:
-  // a converter's init takes blocks of three or four kinds in turn.
+  // The pool of (thunk, size). A small direct-mapped cache in front of the
+  // index answers almost every call: a converter's init takes blocks of a
+  // few kinds in turn, millions of times. Pools live as long as the
+  // process, so a cached pointer never dangles.
   POOL* find(MEM_TRACKER_THUNK* thunk, std::size_t size) {
-    for (POOL*& recent : m_recent) {
-      if (recent != nullptr && recent->m_thunk == thunk && recent->m_size == size) {
-        std::swap(recent, m_recent[0]);
-        return m_recent[0];
-      }
-    }
+    POOL*& cached = m_cache[slot_of(thunk, size)];
+    if (cached != nullptr && cached->m_thunk == thunk && cached->m_size == size) return cached;
     POOL*& pool = m_index[std::make_pair(thunk, size)];
     if (pool == nullptr) {
       // 8-byte aligned, 16 when the size is a multiple of 16 (0 counts as 16).
@@ -405,8 +422,12 @@ class ARENA {
       pool->m_size = size;
       pool->m_stride = stride;
     }
-    std::move_backward(std::begin(m_recent), std::end(m_recent) - 1, std::end(m_recent));
-    return m_recent[0] = pool;
+    return cached = pool;
+  }
+
+  static std::size_t slot_of(MEM_TRACKER_THUNK const* thunk, std::size_t size) {
+    std::uintptr_t const key = reinterpret_cast<std::uintptr_t>(thunk) ^ size;
+    return (key ^ (key >> 6) ^ (key >> 12)) % kCacheSlots;
   }
 
   std::vector<SEGMENT> m_segments;  // in the order they were reserved
@@ -416,7 +437,8 @@ class ARENA {
   boost::unordered_flat_map<std::pair<MEM_TRACKER_THUNK*, std::size_t>, POOL*,
                             boost::hash<std::pair<MEM_TRACKER_THUNK*, std::size_t>>>
       m_index;
-  POOL* m_recent[4] = {nullptr, nullptr, nullptr, nullptr};  // most recent first
+  static std::size_t const kCacheSlots = 64;
+  POOL* m_cache[kCacheSlots] = {};
   // Freed slabs, as maximal runs of neighbours, by address and by length.
   std::map<char*, std::size_t> m_runs_by_address;
   std::set<std::pair<std::size_t, char*>> m_runs_by_size;
@@ -430,8 +452,12 @@ struct MEM_STATE {
   ARENA m_arena;
 };
 
+// The bookkeeping once state() has made it: a constant-initialised pointer
+// that the allocation fast path reads without the guard of a local static.
+MEM_STATE* g_state = nullptr;
+
 MEM_STATE& state() {
-  static MEM_STATE* s_state = new MEM_STATE;
+  static MEM_STATE* s_state = g_state = new MEM_STATE;
   return *s_state;
 }
 
@@ -445,14 +471,18 @@ void* allocate_with_header(MEM_TRACKER_THUNK* thunk, std::size_t size) {
   return header + 1;
 }
 
+void count_block(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+  thunk->m_live_bytes += size;
+  thunk->m_live_blocks += 1;
+  thunk->m_total_blocks += 1;
+}
+
 void charge(MEM_STATE& st, MEM_TRACKER_THUNK* thunk, std::size_t size) {
   if (!thunk->m_registered) {
     st.m_thunks.push_back(thunk);
     thunk->m_registered = true;
   }
-  thunk->m_live_bytes += size;
-  thunk->m_live_blocks += 1;
-  thunk->m_total_blocks += 1;
+  count_block(thunk, size);
 }
 
 void discharge(MEM_TRACKER_THUNK* thunk, std::size_t size, char const* module) {
@@ -470,9 +500,10 @@ void discharge(MEM_TRACKER_THUNK* thunk, std::size_t size, char const* module) {
   }
 }
 
-}  // namespace
-
-void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char const* file) {
+// new_wrapper's every case but the common one, out of line so that the
+// common one saves no registers and sets up no frame for it.
+__attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* thunk,
+                                          char const* file) {
   MEM_STATE& st = state();
   if (st.m_fail_countdown >= 0) {
     // One-shot: the chosen allocation fails and later ones succeed again.
@@ -486,6 +517,19 @@ void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char 
   if (block == nullptr) block = allocate_with_header(thunk, size);
   charge(st, thunk, size);
   return block;
+}
+
+}  // namespace
+
+void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char const* file) {
+  MEM_STATE* const st = g_state;
+  if (st != nullptr && st->m_fail_countdown < 0 && thunk != nullptr && thunk->m_registered) {
+    if (void* const block = st->m_arena.allocate_quickly(thunk, size)) {
+      count_block(thunk, size);
+      return block;
+    }
+  }
+  return new_block(size, thunk, file);
 }
 
 void MEM_MANAGER::delete_wrapper(void* block, char const* module) {
