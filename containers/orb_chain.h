@@ -59,8 +59,12 @@ inline void orb_free_chains(Node** buckets, unsigned bucket_count) {
   }
 }
 
-// Grows the bucket array when `count` entries call for it: once (count / 4) * 5
-// exceeds the bucket count, the host's growth function picks the new count.
+// The bucket count that `count` entries call for: a table grows once this
+// exceeds the bucket count it has.
+inline unsigned orb_wanted_buckets(unsigned count) { return (count / 4) * 5; }
+
+// Grows the bucket array to hold `wanted` buckets (orb_wanted_buckets), which
+// exceed the bucket count; the host's growth function picks the new count.
 // Nodes move, in ascending old-bucket order and each chain from its head, to
 // the front of their new chains, so they keep their addresses. `hash_of`
 // gives a node's hash; `key_data` gives the address of what the hash reads
@@ -73,10 +77,8 @@ inline void orb_free_chains(Node** buckets, unsigned bucket_count) {
 // the head and prefetches its new bucket. The order of the moves is exactly
 // that of a plain walk.
 template <class Node, class HashOf, class KeyData>
-inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, HashOf hash_of,
-                     KeyData key_data) {
-  unsigned const wanted = (count / 4) * 5;
-  if (wanted <= bucket_count) return;
+__attribute__((noinline)) void orb_rehash(Node**& buckets, unsigned& bucket_count, unsigned wanted,
+                                          HashOf hash_of, KeyData key_data) {
   unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
   Node** const fresh = orb_allocate_buckets<Node>(new_count);
   Node** const old = buckets;
@@ -110,6 +112,15 @@ inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, Ha
   buckets = fresh;
   bucket_count = new_count;
   orb_free(old);
+}
+
+// Every insertion asks; only a growth leaves the caller, so the test stays
+// inline and the rehash out of line.
+template <class Node, class HashOf, class KeyData>
+inline void orb_grow(Node**& buckets, unsigned& bucket_count, unsigned count, HashOf hash_of,
+                     KeyData key_data) {
+  unsigned const wanted = orb_wanted_buckets(count);
+  if (wanted > bucket_count) orb_rehash(buckets, bucket_count, wanted, hash_of, key_data);
 }
 
 #endif  // CONTAINERS_ORB_CHAIN_H

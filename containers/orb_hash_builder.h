@@ -134,7 +134,7 @@ class ORB_HASH_BUILDER {
 
   // The table's growth rule (orb_grow), replayed on the index chains.
   void grow() {
-    unsigned const wanted = (m_count / 4) * 5;
+    unsigned const wanted = orb_wanted_buckets(m_count);
     if (wanted <= m_bucket_count) return;
     unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
     LIST<unsigned> fresh(new_count, kNone);
