@@ -535,6 +535,16 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
 // The legal form of the `length` bytes of `in` written to `out`, which has
 // room for length + 1 bytes; gives the form's length and its
 // ZEMA_NAME_CSTR_OPS hash.
+// zema_legal_char of every byte, looked up rather than tested: names are
+// legalised a byte at a time, millions of them in one init.
+struct LEGAL_CHARS {
+  constexpr LEGAL_CHARS() : m_of() {
+    for (int byte = 0; byte < 256; ++byte) m_of[byte] = zema_legal_char(static_cast<char>(byte));
+  }
+  char m_of[256];
+};
+constexpr LEGAL_CHARS kLegalChars;
+
 static std::size_t legalise_into(char* out, char const* in, std::size_t length, unsigned* hash) {
   char* to = out;
   unsigned h = 0;
@@ -543,14 +553,7 @@ static std::size_t legalise_into(char* out, char const* in, std::size_t length, 
     h = ZEMA_NAME_CSTR_OPS::step(h, 'a');
   }
   for (std::size_t i = 0; i < length; ++i) {
-    char const c = in[i];
-    char legal;
-    if (c >= 'A' && c <= 'Z') {
-      legal = static_cast<char>(c + ('a' - 'A'));
-    } else {
-      // '_' itself is legal, so every byte that is not legal becomes one.
-      legal = zema_is_legal_name_char(c) ? c : '_';
-    }
+    char const legal = kLegalChars.m_of[static_cast<unsigned char>(in[i])];
     *to++ = legal;
     h = ZEMA_NAME_CSTR_OPS::step(h, legal);
   }

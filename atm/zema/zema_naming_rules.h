@@ -16,6 +16,13 @@ constexpr bool zema_is_legal_name_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '[' || c == ']' || c == '_';
 }
 
+// The byte that stands for `c` in a converted unit name: an upper-case
+// letter lowered, a legal byte as it is, any other byte '_'.
+constexpr char zema_legal_char(char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<char>(c + ('a' - 'A'));
+  return zema_is_legal_name_char(c) ? c : '_';
+}
+
 // Whether `c` may start a converted unit name: 'a'..'z' only.
 constexpr bool zema_is_legal_first_char(char c) { return c >= 'a' && c <= 'z'; }
 
