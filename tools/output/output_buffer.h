@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "tools/output/text_format.h"
 
@@ -22,24 +22,27 @@ namespace zema_tool {
 
 class OUTPUT_BUFFER {
  public:
-  explicit OUTPUT_BUFFER(std::FILE* stream) : m_stream(stream) { m_buffer.reserve(kCapacity); }
+  explicit OUTPUT_BUFFER(std::FILE* stream) : m_stream(stream), m_buffer(new char[kCapacity]) {}
   OUTPUT_BUFFER(OUTPUT_BUFFER const&) = delete;
   OUTPUT_BUFFER& operator=(OUTPUT_BUFFER const&) = delete;
 
   void put(char c) {
-    if (m_buffer.size() == kCapacity) flush();
-    m_buffer.push_back(c);
+    if (m_size == kCapacity) flush();
+    m_buffer[m_size++] = c;
   }
 
+  // A row is a dozen short pieces: each is a bounds test and a copy into the
+  // buffer, with nothing of a growable container's bookkeeping.
   void put(std::string_view text) {
-    if (m_buffer.size() + text.size() > kCapacity) {
+    if (text.size() > kCapacity - m_size) {
       flush();
       if (text.size() > kCapacity) {
         write(text.data(), text.size());
         return;
       }
     }
-    m_buffer.insert(m_buffer.end(), text.begin(), text.end());
+    std::char_traits<char>::copy(m_buffer.get() + m_size, text.data(), text.size());
+    m_size += text.size();
   }
 
   void put_uint(std::uint64_t value) {
@@ -69,8 +72,8 @@ class OUTPUT_BUFFER {
   static constexpr std::size_t kCapacity = 1 << 20;
 
   void flush() {
-    write(m_buffer.data(), m_buffer.size());
-    m_buffer.clear();
+    write(m_buffer.get(), m_size);
+    m_size = 0;
   }
 
   void write(char const* data, std::size_t size) {
@@ -79,7 +82,8 @@ class OUTPUT_BUFFER {
   }
 
   std::FILE* m_stream;
-  std::vector<char> m_buffer;
+  std::unique_ptr<char[]> m_buffer;
+  std::size_t m_size = 0;
   int m_error = 0;
 };
 
