@@ -501,7 +501,7 @@ void discharge(MEM_TRACKER_THUNK* thunk, std::size_t size, char const* module) {
 }
 
 // new_wrapper's every case but the common one, out of line so that the
-// common one saves no registers and sets up no frame for it.
+// common one stays a few dozen instructions.
 __attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* thunk,
                                           char const* file) {
   MEM_STATE& st = state();
