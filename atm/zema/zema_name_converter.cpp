@@ -532,9 +532,6 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
 
 // --- Fusion converter: legalisation and uniquing ------------------------------
 
-// The legal form of the `length` bytes of `in` written to `out`, which has
-// room for length + 1 bytes; gives the form's length and its
-// ZEMA_NAME_CSTR_OPS hash.
 // zema_legal_char of every byte, looked up rather than tested: names are
 // legalised a byte at a time, millions of them in one init.
 struct LEGAL_CHARS {
@@ -545,6 +542,9 @@ struct LEGAL_CHARS {
 };
 constexpr LEGAL_CHARS kLegalChars;
 
+// The legal form of the `length` bytes of `in` written to `out`, which has
+// room for length + 1 bytes; gives the form's length and its
+// ZEMA_NAME_CSTR_OPS hash.
 static std::size_t legalise_into(char* out, char const* in, std::size_t length, unsigned* hash) {
   char* to = out;
   unsigned h = 0;
