@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <memory>
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include "h/hdb_sys.h"
 #include "host/zema_host.h"
 #include "tools/input/design_records.h"
@@ -28,6 +30,16 @@ struct LOADED_DESIGN {
   bool is_in_hierarchy(HDB_INSTANCE_NAME const* name) const {
     return name != nullptr && (name == m_design.root() || zema_host::parent_of(name) != nullptr);
   }
+
+  // The instance of the hierarchy that a name outside it lies in (the
+  // records' m_scoped), or null.
+  HDB_INSTANCE_NAME const* scope_of(HDB_INSTANCE_NAME const* name) const {
+    if (m_scopes.empty()) return nullptr;
+    auto const found = m_scopes.find(name);
+    return found != m_scopes.end() ? found->second : nullptr;
+  }
+
+  boost::unordered_flat_map<HDB_INSTANCE_NAME const*, HDB_INSTANCE_NAME const*> m_scopes;
 };
 
 // Builds the design of `records`, which resolve() has checked; their memory

@@ -61,6 +61,15 @@ struct REF {
   REF_KIND m_kind;
 };
 
+// A name outside the hierarchy that a netlist reader found inside an
+// instance of it: the name of a cell that the hierarchy does not name, or of
+// the net that names a cell's output. Its original name is the scope's path
+// followed by its own.
+struct SCOPED_NAME {
+  std::uint32_t m_name;   // the name's record
+  std::uint32_t m_scope;  // the record of the hierarchy instance it lies in
+};
+
 struct ATOM_RECORD {
   REF m_name;
   std::uint32_t m_oterm_begin;  // first entry in m_oterms; the next atom's is the end
@@ -123,6 +132,7 @@ class DESIGN_RECORDS {
   std::vector<char> m_texts;
   std::vector<ATOM_RECORD> m_atoms;
   std::vector<REF> m_oterms;
+  std::vector<SCOPED_NAME> m_scoped;  // in no particular order
   std::uint64_t m_largest_id = 0;
 
  private:
