@@ -25,14 +25,14 @@
 #include "atm/zema/zema_version.h"
 #include "host/zema_host.h"
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_map.h"
-#include "tools/commands/original_names.h"
-#include "tools/exit_policy.h"
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
-#include "tools/tool_error.h"
+#include "tools/names/conversion.h"
+#include "tools/names/name_map.h"
+#include "tools/names/original_names.h"
+#include "tools/support/exit_policy.h"
+#include "tools/support/tool_error.h"
 
 namespace py = pybind11;
 using namespace zema_tool;

@@ -6,8 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 #ifndef ZEMA_VERSION
 #error "ZEMA_VERSION must be defined by the build"

@@ -23,16 +23,16 @@
 
 #include "host/zema_host.h"
 #include "tools/commands/commands.h"
-#include "tools/exit_policy.h"
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
 #include "tools/options.h"
 #include "tools/output/design_writer.h"
-#include "tools/output/output_buffer.h"
-#include "tools/output/text_format.h"
-#include "tools/phases.h"
-#include "tools/tool_error.h"
+#include "tools/support/exit_policy.h"
+#include "tools/support/output_buffer.h"
+#include "tools/support/phases.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 #ifndef ZEMA_BUNDLED_DESIGN
 #error "ZEMA_BUNDLED_DESIGN must be defined by the build"

@@ -7,9 +7,9 @@
 
 #include "atm/zema/zema_naming_rules.h"
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
+#include "tools/names/conversion.h"
 #include "tools/output/record_writer.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -19,8 +19,8 @@
 
 #include "atm/zema/zema_name_converter.h"
 #include "tools/input/design_builder.h"
-#include "tools/output/output_buffer.h"
-#include "tools/phases.h"
+#include "tools/support/output_buffer.h"
+#include "tools/support/phases.h"
 
 namespace zema_tool {
 

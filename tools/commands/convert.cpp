@@ -3,7 +3,7 @@
 // Rows are written as they are computed, through one reused GEN_STRING per
 // column, so converting a million atoms costs no allocation per row.
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
+#include "tools/names/conversion.h"
 #include "tools/output/record_writer.h"
 
 namespace zema_tool {

@@ -11,10 +11,10 @@
 #include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_index.h"
-#include "tools/commands/original_names.h"
-#include "tools/tool_error.h"
+#include "tools/names/conversion.h"
+#include "tools/names/name_index.h"
+#include "tools/names/original_names.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -1,9 +1,9 @@
 // lookup: converted full names back to instance-name ids and original names.
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/original_names.h"
+#include "tools/names/conversion.h"
+#include "tools/names/original_names.h"
 #include "tools/output/record_writer.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 

@@ -1,8 +1,8 @@
 // map: every converted name beside the design's original name.
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_map.h"
-#include "tools/commands/original_names.h"
+#include "tools/names/conversion.h"
+#include "tools/names/name_map.h"
+#include "tools/names/original_names.h"
 #include "tools/output/record_writer.h"
 
 namespace zema_tool {

@@ -9,11 +9,11 @@
 #include <memory>
 
 #include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_index.h"
-#include "tools/commands/original_names.h"
-#include "tools/commands/text_translator.h"
-#include "tools/tool_error.h"
+#include "tools/names/conversion.h"
+#include "tools/names/name_index.h"
+#include "tools/names/original_names.h"
+#include "tools/names/text_translator.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

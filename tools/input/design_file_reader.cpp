@@ -16,8 +16,8 @@
 #include "h/cdb_net_sys.h"
 #include "host/zema_host.h"
 #include "tools/input/json_input.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/input/id_map.h"
+#include "tools/support/id_map.h"
 
 namespace zema_tool {
 

@@ -15,9 +15,9 @@
 #include <new>
 #include <utility>
 
-#include "tools/input/huge_pages.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/huge_pages.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

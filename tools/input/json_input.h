@@ -13,7 +13,7 @@
 #include <simdjson.h>
 
 #include "tools/input/input_file.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 

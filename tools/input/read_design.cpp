@@ -5,8 +5,8 @@
 
 #include "tools/input/design_file_reader.h"
 #include "tools/input/yosys_reader.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

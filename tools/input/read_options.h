@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tools/input/input_file.h"
-#include "tools/output/text_format.h"
+#include "tools/support/text_format.h"
 
 namespace zema_tool {
 

@@ -31,8 +31,8 @@
 #include "h/cdb_net_sys.h"
 #include "tools/input/json_input.h"
 #include "tools/input/yosys_reader.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "tools/output/output_buffer.h"
+#include "tools/support/output_buffer.h"
 
 namespace zema_tool {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "h/cdb_net_sys.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -1,7 +1,7 @@
 // translate's index and tokens: the hash that lookups prepared ahead rely
 // on, the table, and the rules of docs/cli.md on a small design, both ways
 // and whatever the pieces the text comes in.
-#include "tools/commands/text_translator.h"
+#include "tools/names/text_translator.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "tools/commands/name_index.h"
 #include "tools/input/read_design.h"
+#include "tools/names/name_index.h"
 
 namespace zema_tool {
 namespace {

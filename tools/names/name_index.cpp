@@ -1,10 +1,10 @@
-#include "tools/commands/name_index.h"
+#include "tools/names/name_index.h"
 
 #include <algorithm>
 
-#include "tools/commands/name_map.h"
-#include "tools/input/huge_pages.h"
-#include "tools/tool_error.h"
+#include "tools/names/name_map.h"
+#include "tools/support/huge_pages.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

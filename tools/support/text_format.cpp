@@ -1,4 +1,4 @@
-#include "tools/output/text_format.h"
+#include "tools/support/text_format.h"
 
 namespace zema_tool {
 

@@ -1,4 +1,4 @@
-#include "tools/input/huge_pages.h"
+#include "tools/support/huge_pages.h"
 
 #include <sys/mman.h>
 

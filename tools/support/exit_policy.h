@@ -7,8 +7,8 @@
 // destructor. Leak checks need the opposite, so everything is freed in
 // builds with AddressSanitizer and whenever ZEMA_FREE_AT_EXIT is set to a
 // value other than "0".
-#ifndef TOOLS_EXIT_POLICY_H
-#define TOOLS_EXIT_POLICY_H
+#ifndef TOOLS_SUPPORT_EXIT_POLICY_H
+#define TOOLS_SUPPORT_EXIT_POLICY_H
 
 #include <memory>
 
@@ -34,4 +34,4 @@ using KEPT_PTR = std::unique_ptr<T, EXIT_DELETER<T>>;
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_EXIT_POLICY_H
+#endif  // TOOLS_SUPPORT_EXIT_POLICY_H

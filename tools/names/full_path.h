@@ -5,8 +5,8 @@
 // segments, and appends the node's own; so each node costs the length of its
 // own segment, whatever its depth. The converted names of the fusion tree and
 // the original paths of the design are both written this way.
-#ifndef TOOLS_COMMANDS_FULL_PATH_H
-#define TOOLS_COMMANDS_FULL_PATH_H
+#ifndef TOOLS_NAMES_FULL_PATH_H
+#define TOOLS_NAMES_FULL_PATH_H
 
 #include <cstddef>
 #include <string>
@@ -43,4 +43,4 @@ class FULL_PATH {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_FULL_PATH_H
+#endif  // TOOLS_NAMES_FULL_PATH_H

@@ -1,14 +1,14 @@
 // The name map's rows: every converted name with the design's original name
 // beside it. `zema map` writes them; translate and explain index them.
-#ifndef TOOLS_COMMANDS_NAME_MAP_H
-#define TOOLS_COMMANDS_NAME_MAP_H
+#ifndef TOOLS_NAMES_NAME_MAP_H
+#define TOOLS_NAMES_NAME_MAP_H
 
 #include <cstddef>
 #include <functional>
 #include <string_view>
 
-#include "tools/commands/conversion.h"
-#include "tools/commands/original_names.h"
+#include "tools/names/conversion.h"
+#include "tools/names/original_names.h"
 
 namespace zema_tool {
 
@@ -35,4 +35,4 @@ void for_each_map_row(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_NAME_MAP_H
+#endif  // TOOLS_NAMES_NAME_MAP_H

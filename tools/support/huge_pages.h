@@ -6,8 +6,8 @@
 // machine, far more than the work done with the page. Where the kernel gives
 // transparent huge pages only on request (the "madvise" setting), asking for
 // them on these blocks turns 512 faults into one.
-#ifndef TOOLS_INPUT_HUGE_PAGES_H
-#define TOOLS_INPUT_HUGE_PAGES_H
+#ifndef TOOLS_SUPPORT_HUGE_PAGES_H
+#define TOOLS_SUPPORT_HUGE_PAGES_H
 
 #include <cstddef>
 
@@ -22,4 +22,4 @@ void advise_huge_pages(void* data, std::size_t size);
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_INPUT_HUGE_PAGES_H
+#endif  // TOOLS_SUPPORT_HUGE_PAGES_H

@@ -6,8 +6,8 @@
 // larger than the caches, so the index is built for lookups that are
 // prepared ahead: a caller hashes a text with hash(), prefetches its slot,
 // and looks it up some names later, when the slot has arrived.
-#ifndef TOOLS_COMMANDS_NAME_INDEX_H
-#define TOOLS_COMMANDS_NAME_INDEX_H
+#ifndef TOOLS_NAMES_NAME_INDEX_H
+#define TOOLS_NAMES_NAME_INDEX_H
 
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/commands/conversion.h"
-#include "tools/commands/original_names.h"
+#include "tools/names/conversion.h"
+#include "tools/names/original_names.h"
 
 namespace zema_tool {
 
@@ -136,4 +136,4 @@ class NAME_INDEX {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_NAME_INDEX_H
+#endif  // TOOLS_NAMES_NAME_INDEX_H

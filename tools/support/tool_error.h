@@ -5,14 +5,14 @@
 // and ends the tool with exit code 2 after nothing was written to standard
 // output. An INTERNAL_FAILURE is a broken invariant that the library reported
 // although the tool had checked its input: a bug, exit code 3.
-#ifndef TOOLS_TOOL_ERROR_H
-#define TOOLS_TOOL_ERROR_H
+#ifndef TOOLS_SUPPORT_TOOL_ERROR_H
+#define TOOLS_SUPPORT_TOOL_ERROR_H
 
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "tools/output/text_format.h"
+#include "tools/support/text_format.h"
 
 namespace zema_tool {
 
@@ -47,4 +47,4 @@ class INTERNAL_FAILURE {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_TOOL_ERROR_H
+#endif  // TOOLS_SUPPORT_TOOL_ERROR_H

@@ -1,4 +1,4 @@
-#include "tools/commands/name_map.h"
+#include "tools/names/name_map.h"
 
 #include <string>
 

@@ -3,8 +3,8 @@
 // Converting a big design prints millions of short lines; writing them in
 // blocks of a mebibyte keeps the output from costing more than the
 // conversion. A failed write is remembered and reported by finish().
-#ifndef TOOLS_OUTPUT_OUTPUT_BUFFER_H
-#define TOOLS_OUTPUT_OUTPUT_BUFFER_H
+#ifndef TOOLS_SUPPORT_OUTPUT_BUFFER_H
+#define TOOLS_SUPPORT_OUTPUT_BUFFER_H
 
 #include <cerrno>
 #include <cstdint>
@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/output/text_format.h"
+#include "tools/support/text_format.h"
 
 namespace zema_tool {
 
@@ -108,4 +108,4 @@ std::string written_text(WRITE&& write) {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_OUTPUT_OUTPUT_BUFFER_H
+#endif  // TOOLS_SUPPORT_OUTPUT_BUFFER_H

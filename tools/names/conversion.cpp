@@ -1,10 +1,10 @@
-#include "tools/commands/conversion.h"
+#include "tools/names/conversion.h"
 
 #include <vector>
 
 #include "host/zema_host.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 

@@ -1,4 +1,4 @@
-#include "tools/commands/original_names.h"
+#include "tools/names/original_names.h"
 
 #include "host/zema_host.h"
 

@@ -17,8 +17,8 @@
 // The translator streams: it is given the text piece by piece, and leaves
 // the last, unfinished token of a piece for the next; its memory does not
 // grow with the text.
-#ifndef TOOLS_COMMANDS_TEXT_TRANSLATOR_H
-#define TOOLS_COMMANDS_TEXT_TRANSLATOR_H
+#ifndef TOOLS_NAMES_TEXT_TRANSLATOR_H
+#define TOOLS_NAMES_TEXT_TRANSLATOR_H
 
 #include <array>
 #include <cstddef>
@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/commands/name_index.h"
-#include "tools/output/output_buffer.h"
+#include "tools/names/name_index.h"
+#include "tools/support/output_buffer.h"
 
 namespace zema_tool {
 
@@ -105,4 +105,4 @@ class TEXT_TRANSLATOR {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_TEXT_TRANSLATOR_H
+#endif  // TOOLS_NAMES_TEXT_TRANSLATOR_H

@@ -1,4 +1,4 @@
-#include "tools/commands/text_translator.h"
+#include "tools/names/text_translator.h"
 
 #include <algorithm>
 #include <cstring>

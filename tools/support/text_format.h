@@ -4,8 +4,8 @@
 // Every number the command prints goes through write_decimal and every string
 // that may hold bytes from the input goes through put_escaped, so an output
 // line or a message is always one line, whatever the input holds.
-#ifndef TOOLS_OUTPUT_TEXT_FORMAT_H
-#define TOOLS_OUTPUT_TEXT_FORMAT_H
+#ifndef TOOLS_SUPPORT_TEXT_FORMAT_H
+#define TOOLS_SUPPORT_TEXT_FORMAT_H
 
 #include <charconv>
 #include <cstddef>
@@ -143,4 +143,4 @@ std::string shortened_message(std::string text);
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_OUTPUT_TEXT_FORMAT_H
+#endif  // TOOLS_SUPPORT_TEXT_FORMAT_H

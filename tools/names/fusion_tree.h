@@ -1,8 +1,8 @@
 // FUSION_TREE: the one view of the fusion converter's own tree that the
 // commands use, for what its public queries do not give: walking every node,
 // telling what each node names, and prefetching the rows ahead.
-#ifndef TOOLS_COMMANDS_FUSION_TREE_H
-#define TOOLS_COMMANDS_FUSION_TREE_H
+#ifndef TOOLS_NAMES_FUSION_TREE_H
+#define TOOLS_NAMES_FUSION_TREE_H
 
 #include <cstddef>
 #include <string>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "atm/zema/zema_name_converter.h"
-#include "tools/commands/full_path.h"
+#include "tools/names/full_path.h"
 
 namespace zema_tool {
 
@@ -105,4 +105,4 @@ class TREE_WALK {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_FUSION_TREE_H
+#endif  // TOOLS_NAMES_FUSION_TREE_H

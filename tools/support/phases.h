@@ -9,8 +9,8 @@
 // When standard error is a terminal, a run that takes longer than a second
 // shows one line that names the current phase and its time, rewritten in
 // place and erased at the end; otherwise nothing is printed.
-#ifndef TOOLS_PHASES_H
-#define TOOLS_PHASES_H
+#ifndef TOOLS_SUPPORT_PHASES_H
+#define TOOLS_SUPPORT_PHASES_H
 
 #include <atomic>
 #include <chrono>
@@ -68,4 +68,4 @@ class PHASES {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_PHASES_H
+#endif  // TOOLS_SUPPORT_PHASES_H

@@ -8,17 +8,17 @@
 // inside a name are escaped with "\", the empty name is "\." and the k-th
 // repeat of a sibling's name ends in "\#k". So a hierarchy path always starts
 // with "/" and an outside name never does.
-#ifndef TOOLS_COMMANDS_ORIGINAL_NAMES_H
-#define TOOLS_COMMANDS_ORIGINAL_NAMES_H
+#ifndef TOOLS_NAMES_ORIGINAL_NAMES_H
+#define TOOLS_NAMES_ORIGINAL_NAMES_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "h/hdb_sys.h"
-#include "tools/commands/full_path.h"
 #include "tools/input/design_builder.h"
-#include "tools/input/id_map.h"
+#include "tools/names/full_path.h"
+#include "tools/support/id_map.h"
 
 namespace zema_tool {
 
@@ -46,4 +46,4 @@ class ORIGINAL_NAMES {
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_ORIGINAL_NAMES_H
+#endif  // TOOLS_NAMES_ORIGINAL_NAMES_H

@@ -1,4 +1,4 @@
-#include "tools/exit_policy.h"
+#include "tools/support/exit_policy.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tools/phases.h"
+#include "tools/support/phases.h"
 
 #include <sys/resource.h>
 

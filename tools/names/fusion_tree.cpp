@@ -1,4 +1,4 @@
-#include "tools/commands/fusion_tree.h"
+#include "tools/names/fusion_tree.h"
 
 #include <algorithm>
 #include <cstring>

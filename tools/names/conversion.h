@@ -5,18 +5,18 @@
 // one atom or oterm and asks the converter for its names, so that the choice
 // between the atom's and the oterm's query is made in one place. For fusion,
 // FUSION_TREE (fusion_tree.h) is the one view of the converter's own tree.
-#ifndef TOOLS_COMMANDS_CONVERSION_H
-#define TOOLS_COMMANDS_CONVERSION_H
+#ifndef TOOLS_NAMES_CONVERSION_H
+#define TOOLS_NAMES_CONVERSION_H
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
 #include "atm/zema/zema_name_converter.h"
-#include "tools/commands/fusion_tree.h"
-#include "tools/exit_policy.h"
 #include "tools/input/design_builder.h"
-#include "tools/phases.h"
+#include "tools/names/fusion_tree.h"
+#include "tools/support/exit_policy.h"
+#include "tools/support/phases.h"
 
 namespace zema_tool {
 
@@ -157,4 +157,4 @@ CDB_ATOM_NODE_LINK* CONVERSION::for_each_row_ahead(CDB_ATOM_NODE_LINK* first,
 
 }  // namespace zema_tool
 
-#endif  // TOOLS_COMMANDS_CONVERSION_H
+#endif  // TOOLS_NAMES_CONVERSION_H
