@@ -1,5 +1,5 @@
 // translate: rewrites the names in texts (reports, constraints, logs)
-// between converted and original names.
+// between converted and original names (names/text_translator.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,18 +8,21 @@
 #include <cstring>
 #include <memory>
 
-#include "tools/commands/commands.h"
-#include "tools/names/conversion.h"
+#include "tools/commands/command.h"
+#include "tools/commands/design_arguments.h"
 #include "tools/names/name_index.h"
-#include "tools/names/original_names.h"
 #include "tools/names/text_translator.h"
-#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
 
 // Unknown names are reported one a line up to this many; the rest are counted.
 constexpr std::uint64_t kMaxReported = 100;
+
+enum class DIRECTION { TO_ORIGINAL, TO_CONVERTED };
+constexpr WORD<DIRECTION> kDirectionWords[] = {{DIRECTION::TO_ORIGINAL, "original"},
+                                               {DIRECTION::TO_CONVERTED, "converted"}};
+constexpr WORD<char> kSeparatorWords[] = {{'/', "/"}, {'.', "."}, {'|', "|"}};
 
 // The texts to translate, opened before the design is converted, so that a
 // missing one fails before anything is written.
@@ -79,40 +82,85 @@ void translate_text(TEXTS::TEXT const& text, TEXT_TRANSLATOR& translator, OUTPUT
   translator.end_text();
 }
 
+class TRANSLATE final : public COMMAND {
+ public:
+  TRANSLATE()
+      : COMMAND("translate",
+                "Rewrite the names in a text (a report, constraints) between converted and "
+                "original names") {}
+
+  void declare(OPTION_SET& options) override {
+    m_design.declare(options, &m_positionals, "DESIGN FILE",
+                     "The design, then the texts to translate (standard input when none); with "
+                     "--example, every argument is a text");
+    declare_stats(options);
+    options.choice("--to", &m_direction, kDirectionWords, "The names to write");
+    options.choice("--separator", &m_separator, kSeparatorWords,
+                   "The text's separator between the levels of converted names");
+    options.choice("--unknown", &m_unknown, kUnknownNamesWords,
+                   "Name-like words that name nothing: leave them (ignore), report them on "
+                   "standard error (warn), or report them and exit 1 (error)");
+    declare_strategy(options, &m_strategy);
+    declare_output(options, "File to write, - for standard output");
+  }
+  std::optional<std::string> check_arguments() override {
+    if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
+    if (m_design.from_stdin() &&
+        (m_positionals.empty() ||
+         std::find(m_positionals.begin(), m_positionals.end(), "-") != m_positionals.end())) {
+      return std::string("translate: the design and the text cannot both come from standard input");
+    }
+    return std::nullopt;
+  }
+  std::vector<std::string> inputs() const override {
+    std::vector<std::string> inputs{m_design.path()};
+    inputs.insert(inputs.end(), m_positionals.begin(), m_positionals.end());
+    if (m_positionals.empty()) inputs.emplace_back("-");
+    return inputs;
+  }
+
+  int run(RUN& run) override {
+    TEXTS const texts(m_positionals);
+    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
+    CONVERSION const conversion(*design, m_strategy, run.m_phases);
+    ORIGINAL_NAMES originals(*design);
+    run.m_phases.start("index");
+    NAME_INDEX const index(conversion, originals);
+    CONVERSION::expect_no_reports();
+    run.m_phases.start("translate");
+    std::uint64_t unknown = 0;
+    std::string const* current = nullptr;
+    TEXT_TRANSLATOR::UNKNOWN report;
+    if (m_unknown != UNKNOWN_NAMES::IGNORE) {
+      report = [&](std::string_view token, std::uint64_t line, std::uint64_t column) {
+        if (++unknown > kMaxReported) return;
+        run.m_diagnostics.report("translate", *current + ":" + decimal(line) + ":" +
+                                                  decimal(column) + ": " + quoted_text(token) +
+                                                  " names nothing in the design");
+      };
+    }
+    TEXT_TRANSLATOR translator(index, m_direction == DIRECTION::TO_ORIGINAL, m_separator, report);
+    for (TEXTS::TEXT const& text : texts.m_texts) {
+      current = &text.m_name;
+      translate_text(text, translator, run.m_out);
+    }
+    if (unknown == 0) return EXIT_OK;
+    if (unknown > kMaxReported) {
+      run.m_diagnostics.report(
+          "translate", "and " + decimal(unknown - kMaxReported) + " more names that name nothing");
+    }
+    return m_unknown == UNKNOWN_NAMES::ERROR ? EXIT_NOT_FOUND : EXIT_OK;
+  }
+
+ private:
+  DESIGN_ARGUMENTS m_design;
+  DIRECTION m_direction = DIRECTION::TO_ORIGINAL;
+  char m_separator = '/';
+  UNKNOWN_NAMES m_unknown = UNKNOWN_NAMES::IGNORE;
+  ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
+};
+
+REGISTERED_COMMAND<TRANSLATE> const g_registered;
+
 }  // namespace
-
-int run_translate(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
-                  std::vector<std::string> const& paths, PHASES& phases, OUTPUT_BUFFER& out,
-                  std::FILE* errors) {
-  TEXTS const texts(paths);
-  CONVERSION const conversion(design, options.m_strategy, phases);
-  ORIGINAL_NAMES originals(design);
-  phases.start("index");
-  NAME_INDEX const index(conversion, originals);
-  CONVERSION::expect_no_reports();
-  phases.start("translate");
-  std::uint64_t unknown = 0;
-  std::string const* current = nullptr;
-  TEXT_TRANSLATOR::UNKNOWN report;
-  if (options.m_unknown != UNKNOWN_NAMES::IGNORE) {
-    report = [&](std::string_view token, std::uint64_t line, std::uint64_t column) {
-      if (++unknown > kMaxReported) return;
-      std::fprintf(errors, "zema: translate: %s:%llu:%llu: %s names nothing in the design\n",
-                   current->c_str(), static_cast<unsigned long long>(line),
-                   static_cast<unsigned long long>(column), quoted_text(token).c_str());
-    };
-  }
-  TEXT_TRANSLATOR translator(index, options.m_to_original, options.m_separator, report);
-  for (TEXTS::TEXT const& text : texts.m_texts) {
-    current = &text.m_name;
-    translate_text(text, translator, out);
-  }
-  if (unknown == 0) return EXIT_OK;
-  if (unknown > kMaxReported) {
-    std::fprintf(errors, "zema: translate: and %llu more names that name nothing\n",
-                 static_cast<unsigned long long>(unknown - kMaxReported));
-  }
-  return options.m_unknown == UNKNOWN_NAMES::ERROR ? EXIT_NOT_FOUND : EXIT_OK;
-}
-
 }  // namespace zema_tool

@@ -84,8 +84,8 @@ void DESIGN_RECORDS::assign_ids() {
 }
 
 std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const {
-  auto const found = m_declared.find(id);
-  return found != m_declared.end() ? found->second : kNoRecord;
+  std::uint32_t const* const found = m_declared.find(id);
+  return found != nullptr ? *found : kNoRecord;
 }
 
 // Enters the declared names in file order, so the first clash found is the
@@ -96,7 +96,7 @@ void DESIGN_RECORDS::check_declared_ids() {
   if (m_names.size() >= kInHierarchy) {
     throw TOOL_ERROR(place_of(kInHierarchy), "more than 2147483647 instance names");
   }
-  m_declared.clear();
+  m_declared = ID_MAP<std::uint32_t>();
   m_declared.reserve(m_names.size());
   for (std::uint32_t record = 0; record < m_names.size(); ++record) {
     NAME_RECORD const& name = m_names[record];
@@ -106,7 +106,7 @@ void DESIGN_RECORDS::check_declared_ids() {
     if (!inserted.second) {
       throw TOOL_ERROR(place_of(record) + ".id",
                        "duplicate id " + decimal(name.m_id) + " (first declared at " +
-                           place_of(inserted.first->second & ~kInHierarchy) + ")");
+                           place_of(*inserted.first & ~kInHierarchy) + ")");
     }
   }
 }

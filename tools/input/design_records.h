@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/support/id_map.h"
+#include "tools/support/hash_table.h"
 
 namespace zema_tool {
 
@@ -147,8 +147,8 @@ class DESIGN_RECORDS {
 
   // Declared ids to their entries: the declaring record, with kInHierarchy
   // set when it is an instance of the hierarchy, so that the checks of a
-  // netlist reference need not fetch the record itself. Open addressing over
-  // a power-of-two table at most half full: a lookup is about one miss.
+  // netlist reference need not fetch the record itself: a lookup is about
+  // one miss.
   static constexpr std::uint32_t kInHierarchy = 0x80000000u;
   ID_MAP<std::uint32_t> m_declared;
   // The entry of `id`, kNoRecord when no name declares it.

@@ -8,6 +8,7 @@
 
 #include "tools/input/input_file.h"
 #include "tools/support/text_format.h"
+#include "tools/support/words.h"
 
 namespace zema_tool {
 
@@ -21,6 +22,9 @@ enum class INPUT_FORMAT {
   ZEMA,  // a design file
   YOSYS  // a Yosys write_json netlist
 };
+
+inline constexpr WORD<INPUT_FORMAT> kInputFormatWords[] = {
+    {INPUT_FORMAT::AUTO, "auto"}, {INPUT_FORMAT::ZEMA, "zema"}, {INPUT_FORMAT::YOSYS, "yosys"}};
 
 struct READ_OPTIONS {
   INPUT_FORMAT m_format = INPUT_FORMAT::AUTO;

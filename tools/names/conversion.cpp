@@ -9,8 +9,7 @@
 namespace zema_tool {
 
 std::string ROW::label() const {
-  if (!is_oterm()) return "atom " + decimal(m_atom_index);
-  return "oterm " + decimal(m_atom_index) + "." + decimal(static_cast<std::uint64_t>(m_position));
+  return (is_oterm() ? "oterm " : "atom ") + row_index(m_atom_index, m_position);
 }
 
 CONVERSION::CONVERSION(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases)

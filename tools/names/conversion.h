@@ -17,8 +17,12 @@
 #include "tools/names/fusion_tree.h"
 #include "tools/support/exit_policy.h"
 #include "tools/support/phases.h"
+#include "tools/support/words.h"
 
 namespace zema_tool {
+
+inline constexpr WORD<ZEMA_NAME_CONVERTER_ENUM> kStrategyWords[] = {
+    {ZEMA_NAME_CONVERTER_FUSION, "fusion"}, {ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE, "reversible"}};
 
 // One atom (m_oterm null, m_position -1) or one of its non-null oterms.
 struct ROW {
@@ -41,6 +45,43 @@ struct ROW {
   }
   // "atom 3" or "oterm 3.1", for messages.
   std::string label() const;
+};
+
+// The rows of a netlist one at a time, in the order of for_each_row.
+class ROW_CURSOR {
+ public:
+  explicit ROW_CURSOR(CDB_ATOM_NETLIST* netlist)
+      : m_netlist(netlist), m_link(netlist->begin_node_list()) {}
+
+  // The next row into *row; false after the last.
+  bool next(ROW* row) {
+    for (; m_link != m_netlist->end_node_list(); m_link = m_link->m_next, ++m_atom_index) {
+      CDB_ATOM_NODE* const atom = m_link->m_node;
+      if (m_position < 0) {
+        m_position = 0;
+        m_oterm = atom->begin_oterm();
+        *row = ROW{atom, m_atom_index, nullptr, -1};
+        return true;
+      }
+      for (; m_oterm != atom->end_oterm(); ++m_oterm, ++m_position) {
+        if (*m_oterm != nullptr) {
+          *row = ROW{atom, m_atom_index, *m_oterm, m_position};
+          ++m_oterm;
+          ++m_position;
+          return true;
+        }
+      }
+      m_position = -1;
+    }
+    return false;
+  }
+
+ private:
+  CDB_ATOM_NETLIST* m_netlist;
+  CDB_ATOM_NODE_LINK* m_link;
+  std::size_t m_atom_index = 0;
+  CDB_ATOM_OTERM_ITERATOR m_oterm{nullptr};
+  long m_position = -1;  // the next oterm's position; -1: the atom's own row is next
 };
 
 // The instance-name id of `name`.

@@ -12,10 +12,21 @@
 
 #include "atm/zema/zema_name_converter.h"
 #include "tools/names/full_path.h"
+#include "tools/support/words.h"
 
 namespace zema_tool {
 
 typedef ZEMA_NAME_CONVERTER_HIERARCHY NODE;
+
+// What a node of the tree names: an instance only, an atom, an oterm, both,
+// or nothing any more (a made-up name whose id a later atom or oterm took).
+// The name map's rows and explanations say it in these words.
+enum class MAP_KIND { INSTANCE, ATOM, OTERM, ATOM_AND_OTERM, SUPERSEDED };
+inline constexpr WORD<MAP_KIND> kMapKindWords[] = {{MAP_KIND::INSTANCE, "instance"},
+                                                   {MAP_KIND::ATOM, "atom"},
+                                                   {MAP_KIND::OTERM, "oterm"},
+                                                   {MAP_KIND::ATOM_AND_OTERM, "atom+oterm"},
+                                                   {MAP_KIND::SUPERSEDED, "superseded"}};
 
 class FUSION_TREE {
  public:
@@ -33,6 +44,13 @@ class FUSION_TREE {
   bool in_hierarchy(NODE const* node) const { return indexed(m_fusion.m_hier_by_id_hash, node); }
   bool names_atom(NODE const* node) const { return indexed(m_fusion.m_atom_hier_hash, node); }
   bool names_oterm(NODE const* node) const { return indexed(m_fusion.m_oterm_hier_hash, node); }
+  MAP_KIND kind_of(NODE const* node) const {
+    bool const atom = names_atom(node);
+    bool const oterm = names_oterm(node);
+    if (atom) return oterm ? MAP_KIND::ATOM_AND_OTERM : MAP_KIND::ATOM;
+    if (oterm) return MAP_KIND::OTERM;
+    return in_hierarchy(node) ? MAP_KIND::INSTANCE : MAP_KIND::SUPERSEDED;
+  }
 
   // The child of `parent` named `name`, or null.
   NODE* child(NODE const* parent, std::string const& name) const;

@@ -19,75 +19,35 @@
 
 #include "tools/names/conversion.h"
 #include "tools/names/original_names.h"
+#include "tools/support/hash_table.h"
+#include "tools/support/text_arena.h"
 
 namespace zema_tool {
 
-// A table from texts to texts, open addressing with linear probing, each
-// key's 64-bit hash kept in its slot: a probe compares a key's bytes only
-// when the hashes are equal.
-class TEXT_MAP {
- public:
-  struct ENTRY {
-    std::uint64_t m_hash;
-    char const* m_key;  // null: the slot is free
-    char const* m_value;
-    std::uint32_t m_key_size;
-    std::uint32_t m_value_size : 30;
-    std::uint32_t m_hierarchy : 1;  // the hierarchy named the value
-    std::uint32_t m_ambiguous : 1;  // several values, none from the hierarchy
+// An entry of the index: a text and the text it translates to, both kept by
+// the index.
+struct INDEX_ENTRY {
+  std::uint64_t m_hash;
+  char const* m_key;
+  char const* m_value;
+  std::uint32_t m_key_size;
+  std::uint32_t m_value_size : 30;
+  std::uint32_t m_hierarchy : 1;  // the hierarchy named the value
+  std::uint32_t m_ambiguous : 1;  // several values, none from the hierarchy
 
-    std::string_view key() const { return std::string_view(m_key, m_key_size); }
-    std::string_view value() const { return std::string_view(m_value, m_value_size); }
-  };
-
-  // Room for `count` keys without growing.
-  void reserve(std::size_t count);
-
-  // The entry of `key`, new (key set, the rest zero) or found.
-  ENTRY* insert(std::uint64_t hash, std::string_view key, bool* inserted);
-
-  ENTRY const* find(std::uint64_t hash, std::string_view key) const {
-    if (m_slots.empty()) return nullptr;
-    for (std::size_t at = hash & m_mask;; at = (at + 1) & m_mask) {
-      ENTRY const& slot = m_slots[at];
-      if (slot.m_key == nullptr) return nullptr;
-      if (slot.m_hash == hash && slot.m_key_size == key.size() &&
-          std::memcmp(slot.m_key, key.data(), key.size()) == 0) {
-        return &slot;
-      }
-    }
+  std::string_view key() const { return std::string_view(m_key, m_key_size); }
+  std::string_view value() const { return std::string_view(m_value, m_value_size); }
+  bool has_key(std::string_view key) const {
+    return key.size() == m_key_size && std::memcmp(m_key, key.data(), key.size()) == 0;
   }
-
-  // Fetches the slot where a search for `hash` starts.
-  void prefetch(std::uint64_t hash) const {
-    if (!m_slots.empty()) __builtin_prefetch(&m_slots[hash & m_mask]);
-  }
-  // Once that slot has arrived: fetches the key and value texts of the
-  // entry there when its hash is `hash`, as it is for most lookups.
-  void prefetch_texts(std::uint64_t hash) const {
-    if (m_slots.empty()) return;
-    ENTRY const& slot = m_slots[hash & m_mask];
-    if (slot.m_hash == hash && slot.m_key != nullptr) {
-      prefetch_text(slot.m_key, slot.m_key_size);
-      prefetch_text(slot.m_value, slot.m_value_size);
-    }
-  }
-
- private:
-  // Every cache line of `size` bytes from `text`.
-  static void prefetch_text(char const* text, std::size_t size) {
-    constexpr std::size_t kLine = 64;
-    // From the line that holds the first byte to the one that holds the last.
-    std::size_t const into_line = reinterpret_cast<std::uintptr_t>(text) % kLine;
-    for (std::size_t at = 0; at < into_line + size; at += kLine) {
-      __builtin_prefetch(text - into_line + at);
-    }
-  }
-
-  std::vector<ENTRY> m_slots;
-  std::size_t m_mask = 0;
-  std::size_t m_count = 0;
 };
+
+typedef HASH_TABLE<INDEX_ENTRY> TEXT_MAP;
+
+// Once the slot of `hash` has arrived (TEXT_MAP::prefetch): fetches the key
+// and value texts of the entry there when its hash is `hash`, as it is for
+// most lookups.
+void prefetch_entry_texts(TEXT_MAP const& map, std::uint64_t hash);
 
 class NAME_INDEX {
  public:
@@ -121,15 +81,9 @@ class NAME_INDEX {
   std::size_t longest_converted() const { return m_longest_converted; }
 
  private:
-  // A copy of `text` that lives as long as the index.
-  std::string_view keep(std::string_view text);
-
   TEXT_MAP m_to_original;
   TEXT_MAP m_to_converted;
-  std::vector<std::unique_ptr<char[]>> m_blocks;
-  char* m_free = nullptr;
-  std::size_t m_room = 0;
-  std::size_t m_block_size = 0;
+  TEXT_ARENA m_texts;
   std::size_t m_longest_original = 0;
   std::size_t m_longest_converted = 0;
 };

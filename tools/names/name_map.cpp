@@ -1,71 +1,70 @@
 #include "tools/names/name_map.h"
 
-#include <string>
-
 #include "host/zema_host.h"
 
 namespace zema_tool {
-namespace {
+
+NAME_MAP_CURSOR::NAME_MAP_CURSOR(CONVERSION const& conversion, ORIGINAL_NAMES& originals)
+    : m_conversion(conversion),
+      m_originals(originals),
+      m_rows(conversion.design().m_design.netlist()) {
+  if (conversion.tree() != nullptr) m_walk.emplace(conversion.tree()->root());
+}
+
+MAP_ROW const* NAME_MAP_CURSOR::next() { return m_walk ? next_fusion() : next_reversible(); }
 
 // The converter's tree, depth first, siblings in byte order, with what each
 // node names.
-void fusion_rows(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
-                 std::function<void(MAP_ROW const&)> const& visit) {
-  FUSION_TREE const& tree = *conversion.tree();
-  TREE_WALK walk(tree.root());
-  FULL_PATH hierarchy_path;  // the original path of the hierarchy node the walk is at
-  std::string original;
-  while (walk.next()) {
-    NODE const* const node = walk.node();
-    bool const in_hierarchy = tree.in_hierarchy(node);
-    bool const atom = tree.names_atom(node);
-    bool const oterm = tree.names_oterm(node);
-    char const* kind = atom ? (oterm ? "atom+oterm" : "atom") : oterm ? "oterm" : "instance";
-    if (!in_hierarchy && !atom && !oterm) kind = "superseded";
-    HDB_INSTANCE_NAME const* const name = originals.find(node->m_id);
-    original.clear();
-    if (in_hierarchy && name != nullptr) {
-      // Hierarchy nodes nest as their instances do: extend the parent's path.
-      hierarchy_path.enter_with(walk.depth(), [&](std::string& text) {
-        zema_host::append_unambiguous_level(&text, name);
-      });
-      original.push_back('/');
-      original.append(hierarchy_path.text());
-    } else if (name != nullptr) {
-      originals.append(&original, name);
-    }
-    std::string_view const original_text(original);
-    visit(MAP_ROW{node->m_id, walk.path(), kind, in_hierarchy ? "hierarchy" : "made-up",
-                  name != nullptr ? &original_text : nullptr, false, 0, -1});
+MAP_ROW const* NAME_MAP_CURSOR::next_fusion() {
+  if (!m_walk->next()) return nullptr;
+  FUSION_TREE const& tree = *m_conversion.tree();
+  NODE const* const node = m_walk->node();
+  bool const in_hierarchy = tree.in_hierarchy(node);
+  HDB_INSTANCE_NAME const* const name = m_originals.find(node->m_id);
+  m_original.clear();
+  if (in_hierarchy && name != nullptr) {
+    // Hierarchy nodes nest as their instances do: extend the parent's path.
+    m_hierarchy_path.enter_with(m_walk->depth(), [&](std::string& text) {
+      zema_host::append_unambiguous_level(&text, name);
+    });
+    m_original.push_back('/');
+    m_original.append(m_hierarchy_path.text());
+  } else if (name != nullptr) {
+    m_originals.append(&m_original, name);
   }
+  m_original_view = m_original;
+  m_row = MAP_ROW{node->m_id,
+                  m_walk->path(),
+                  tree.kind_of(node),
+                  in_hierarchy ? ORIGIN::HIERARCHY : ORIGIN::MADE_UP,
+                  name != nullptr ? &m_original_view : nullptr,
+                  false,
+                  0,
+                  -1};
+  return &m_row;
 }
 
-// Every atom and oterm in netlist order, with its converted full name.
-void reversible_rows(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
-                     std::function<void(MAP_ROW const&)> const& visit) {
-  GEN_STRING full;
-  std::string original;
-  conversion.for_each_row([&](ROW const& row) {
+// Every atom and oterm in netlist order that has a converted full name.
+MAP_ROW const* NAME_MAP_CURSOR::next_reversible() {
+  ROW row;
+  while (m_rows.next(&row)) {
     HDB_INSTANCE_NAME const* const name = row.name();
-    if (name == nullptr || !row.full(conversion.converter(), &full)) return;
-    original.clear();
-    originals.append(&original, name);
-    std::string_view const original_text(original);
-    visit(MAP_ROW{id_of(name), std::string_view(full), row.is_oterm() ? "oterm" : "atom",
-                  conversion.design().is_in_hierarchy(name) ? "hierarchy" : "outside",
-                  &original_text, true, row.m_atom_index, row.m_position});
-  });
-}
-
-}  // namespace
-
-void for_each_map_row(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
-                      std::function<void(MAP_ROW const&)> const& visit) {
-  if (conversion.tree() != nullptr) {
-    fusion_rows(conversion, originals, visit);
-  } else {
-    reversible_rows(conversion, originals, visit);
+    if (name == nullptr || !row.full(m_conversion.converter(), &m_full)) continue;
+    m_original.clear();
+    m_originals.append(&m_original, name);
+    m_original_view = m_original;
+    m_row =
+        MAP_ROW{id_of(name),
+                std::string_view(m_full),
+                row.is_oterm() ? MAP_KIND::OTERM : MAP_KIND::ATOM,
+                m_conversion.design().is_in_hierarchy(name) ? ORIGIN::HIERARCHY : ORIGIN::OUTSIDE,
+                &m_original_view,
+                true,
+                row.m_atom_index,
+                row.m_position};
+    return &m_row;
   }
+  return nullptr;
 }
 
 }  // namespace zema_tool

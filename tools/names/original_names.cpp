@@ -38,14 +38,14 @@ void ORIGINAL_NAMES::insert(unsigned id, HDB_INSTANCE_NAME const* name, bool rep
   if (id == 0) return;  // an unregistered name: the converters resolve no text to it
   auto const inserted = m_names.emplace(id, name);
   // A hierarchy name keeps its id; outside names: the last one wins.
-  if (!inserted.second && replace && !m_design.is_in_hierarchy(inserted.first->second)) {
-    inserted.first->second = name;
+  if (!inserted.second && replace && !m_design.is_in_hierarchy(*inserted.first)) {
+    *inserted.first = name;
   }
 }
 
 HDB_INSTANCE_NAME const* ORIGINAL_NAMES::find(unsigned id) const {
-  auto const found = m_names.find(id);
-  return found != m_names.end() ? found->second : nullptr;
+  HDB_INSTANCE_NAME const* const* const found = m_names.find(id);
+  return found != nullptr ? *found : nullptr;
 }
 
 void ORIGINAL_NAMES::append(std::string* out, HDB_INSTANCE_NAME const* name) {

@@ -18,7 +18,7 @@
 #include "h/hdb_sys.h"
 #include "tools/input/design_builder.h"
 #include "tools/names/full_path.h"
-#include "tools/support/id_map.h"
+#include "tools/support/hash_table.h"
 
 namespace zema_tool {
 

@@ -153,8 +153,8 @@ void TEXT_TRANSLATOR::prepare(TOKEN& token, char const* piece) {
 }
 
 void TEXT_TRANSLATOR::prefetch_texts(TOKEN const& token) const {
-  table().prefetch_texts(token.m_whole_hash);
-  if (token.m_cut != 0) table().prefetch_texts(token.m_cut_hash);
+  prefetch_entry_texts(table(), token.m_whole_hash);
+  if (token.m_cut != 0) prefetch_entry_texts(table(), token.m_cut_hash);
 }
 
 void TEXT_TRANSLATOR::translate(TOKEN const& token, std::string_view text, OUTPUT_BUFFER& out) {
@@ -232,7 +232,7 @@ std::size_t TEXT_TRANSLATOR::find(std::string_view name, TOKEN const* prepared,
          end = name.rfind(m_separator, end - 1)) {
       if (end > m_index.longest_converted()) continue;
       std::string_view const prefix = key.substr(0, end);
-      if (TEXT_MAP::ENTRY const* const entry = map.find(hash_of(key, end, prepared), prefix)) {
+      if (INDEX_ENTRY const* const entry = map.find(hash_of(key, end, prepared), prefix)) {
         *to = entry->value();
         return end;
       }
@@ -241,7 +241,7 @@ std::size_t TEXT_TRANSLATOR::find(std::string_view name, TOKEN const* prepared,
   }
   level_ends(name);
   bool const rooted = name[0] == '/';
-  TEXT_MAP::ENTRY const* found = nullptr;
+  INDEX_ENTRY const* found = nullptr;
   std::size_t length = 0;
   for (std::size_t k = m_ends.size(); k-- > 0 && found == nullptr;) {
     length = m_ends[k];

@@ -30,8 +30,16 @@
 
 #include "tools/names/name_index.h"
 #include "tools/support/output_buffer.h"
+#include "tools/support/words.h"
 
 namespace zema_tool {
+
+// What a translation does with a name-like word that names nothing: leave
+// it, report it, or report it and fail.
+enum class UNKNOWN_NAMES { IGNORE, WARN, ERROR };
+inline constexpr WORD<UNKNOWN_NAMES> kUnknownNamesWords[] = {{UNKNOWN_NAMES::IGNORE, "ignore"},
+                                                             {UNKNOWN_NAMES::WARN, "warn"},
+                                                             {UNKNOWN_NAMES::ERROR, "error"}};
 
 class TEXT_TRANSLATOR {
  public:

@@ -48,6 +48,13 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
+std::string row_index(std::uint64_t atom, long oterm) {
+  std::string text;
+  STRING_SINK sink{text};
+  put_row_index(sink, atom, oterm);
+  return text;
+}
+
 std::string quoted_text(std::string_view text, std::size_t max_bytes) {
   bool const cut = text.size() > max_bytes;
   if (cut) {

@@ -33,6 +33,21 @@ inline std::string decimal(std::uint64_t value) {
   return std::string(digits, write_decimal(digits, value));
 }
 
+// Puts the place of an atom in the netlist ("3") or of one of its oterms
+// ("3.1", `oterm` its position among the atom's) into `sink`, which has
+// put(std::string_view): the one form of a row's index, in rows and in
+// messages.
+template <class SINK>
+void put_row_index(SINK& sink, std::uint64_t atom, long oterm) {
+  char digits[2 * kDecimalRoom + 1];
+  char* end = write_decimal(digits, atom);
+  if (oterm >= 0) {
+    *end++ = '.';
+    end = write_decimal(end, static_cast<std::uint64_t>(oterm));
+  }
+  sink.put(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
 // The length of the valid UTF-8 sequence at the start of `text`, or 0 when
 // it does not start with one (a stray continuation byte, a truncated or
 // overlong sequence, a surrogate, a code point above U+10FFFF).
@@ -104,6 +119,9 @@ struct STRING_SINK {
   void put(char c) { m_text.push_back(c); }
   void put(std::string_view text) { m_text.append(text); }
 };
+
+// The index of a row as put_row_index writes it.
+std::string row_index(std::uint64_t atom, long oterm);
 
 // The most bytes of input that a message quotes; longer texts are cut at a
 // character boundary and end in "...".

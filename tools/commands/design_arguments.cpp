@@ -1,0 +1,79 @@
+#include "tools/commands/design_arguments.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include "tools/support/text_format.h"
+
+#ifndef ZEMA_BUNDLED_DESIGN
+#error "ZEMA_BUNDLED_DESIGN must be defined by the build"
+#endif
+
+namespace zema_tool {
+namespace {
+
+// The example design installed beside the tool (../share/zema/design.json
+// from the executable), else the one in the source tree the tool was built
+// from.
+std::string bundled_design_path() {
+  char buffer[PATH_MAX];
+  ssize_t const length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length > 0) {
+    std::string const executable(buffer, static_cast<std::size_t>(length));
+    std::string installed =
+        executable.substr(0, executable.rfind('/')) + "/../share/zema/design.json";
+    if (access(installed.c_str(), R_OK) == 0) return installed;
+  }
+  return ZEMA_BUNDLED_DESIGN;
+}
+
+}  // namespace
+
+void DESIGN_ARGUMENTS::declare(OPTION_SET& options, std::vector<std::string>* positionals,
+                               char const* name, char const* help) {
+  options.positionals(name, positionals, help);
+  options.flag("--example", &m_example, "Read the bundled example design instead of a file");
+  options.choice("--input-format", &m_read.m_format, kInputFormatWords,
+                 "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found from "
+                 "the content (auto)");
+  declare_read_options(options, &m_read);
+}
+
+std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,
+                                                         std::vector<std::string>* positionals,
+                                                         bool more) {
+  std::string const name(command);
+  if (!m_example) {
+    if (positionals->empty()) {
+      return name + ": a design is required: give a file, - for standard input, or --example";
+    }
+    m_design = positionals->front();
+    positionals->erase(positionals->begin());
+  }
+  if (!more && !positionals->empty()) {
+    return name + ": " +
+           (m_example ? std::string("--example takes no design file")
+                      : "one design only, got " + decimal(positionals->size() + 1));
+  }
+  return std::nullopt;
+}
+
+std::string DESIGN_ARGUMENTS::path() const { return m_example ? bundled_design_path() : m_design; }
+
+void declare_read_options(OPTION_SET& options, READ_OPTIONS* read) {
+  options.text("--top", &read->m_top,
+               "Netlists: the top module (else the one marked top, else the only module that no "
+               "cell instantiates)");
+  options.size("--max-input-size", &read->m_max_input_size, kLargestInput,
+               "Refuse an input larger than this many bytes once decompressed (suffixes K, M, G: "
+               "powers of 1024; \"unlimited\": the largest input, 4 GiB)");
+  options.count("--max-instances", &read->m_max_instances,
+                "Refuse a design with more instance names than this, or as many atoms or oterms; "
+                "a netlist's hierarchy is counted before it is expanded");
+}
+
+void declare_strategy(OPTION_SET& options, ZEMA_NAME_CONVERTER_ENUM* strategy) {
+  options.choice("--strategy", strategy, kStrategyWords, "Conversion strategy");
+}
+
+}  // namespace zema_tool
