@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/unordered/unordered_flat_set.hpp>
+
 #include "h/cdb_net_sys.h"
 #include "tools/input/json_input.h"
 #include "tools/output/text_format.h"
@@ -268,7 +270,7 @@ class LIBERTY_READER {
   char const* comment_end(char const* slash, bool* newline) const;
 
   void statement(TOKEN const& keyword);
-  void read_arguments(TOKEN const& keyword);
+  void read_arguments(TOKEN const& keyword, bool keep);
   void simple_attribute(TOKEN const& name);
   void apply_attribute(std::string_view name, TOKEN const& value, std::size_t count);
   void complex_attribute(TOKEN const& name);
@@ -285,7 +287,7 @@ class LIBERTY_READER {
   void end_type(FRAME const& frame);
   void resolve_buses(std::vector<TYPE_DEF>* types, std::vector<PENDING_BUS>* buses,
                      std::vector<PENDING_BUS>* unresolved);
-  void check_pin_names();
+  void check_pin_names() const;
   void merge_cells();
   [[noreturn]] void conflict(CELL_TYPE const& earlier, CELL_TYPE const& cell, char const* at) const;
   std::string difference(CELL_TYPE const& earlier, CELL_TYPE const& cell) const;
@@ -315,7 +317,8 @@ class LIBERTY_READER {
   LIBRARY_PARTS m_parts;
 
   std::vector<FRAME> m_frames;
-  std::vector<TOKEN> m_args;  // the arguments of the last "NAME (...)", reused
+  std::vector<TOKEN> m_args;    // the kept arguments of the last "NAME (...)", reused
+  std::size_t m_arg_count = 0;  // all its arguments
 
   std::size_t m_libraries = 0;
   std::uint32_t m_first_new_type = 0;  // the current library's first cell
@@ -326,6 +329,7 @@ class LIBERTY_READER {
 
   std::uint32_t m_cell = 0;  // the open cell's index in m_types
   unsigned m_cell_flags = 0;
+  // The open cell's pin names in file order, each with where it is written.
   std::vector<std::pair<std::string_view, char const*>> m_cell_pin_names;
   std::vector<TYPE_DEF> m_cell_types;
   std::vector<PENDING_BUS> m_cell_buses;
@@ -515,7 +519,11 @@ void LIBERTY_READER::statement(TOKEN const& keyword) {
     fail(after.m_begin, std::string(top ? "expected \"(\"" : "expected \":\" or \"(\"") +
                             " after " + quoted_text(keyword.text()) + ", got " + describe(after));
   }
-  read_arguments(keyword);
+  // Only a group that means something, or a bundle's `members`, needs its
+  // arguments kept; a table's values are only counted.
+  GROUP const parent = top ? GROUP::TOP : m_frames.back().m_kind;
+  read_arguments(keyword, child_kind(parent, keyword.text()) != GROUP::OTHER ||
+                              (parent == GROUP::BUNDLE && keyword.text() == "members"));
   TOKEN const& end = peek();
   if (end.m_kind == TOKEN_KIND::OPEN_BRACE) {
     next();
@@ -534,24 +542,27 @@ void LIBERTY_READER::statement(TOKEN const& keyword) {
   complex_attribute(keyword);
 }
 
-// The values between "(" and ")", separated by commas, into m_args.
-void LIBERTY_READER::read_arguments(TOKEN const& keyword) {
+// The values between "(" and ")", separated by commas: counted, and kept in
+// m_args when `keep`.
+void LIBERTY_READER::read_arguments(TOKEN const& keyword, bool keep) {
   m_args.clear();
+  m_arg_count = 0;
   bool after_comma = false;
   for (;;) {
     TOKEN const token = next();
-    bool const want_value = m_args.empty() || after_comma;
+    bool const want_value = m_arg_count == 0 || after_comma;
     if (token.is_value() && want_value) {
-      m_args.push_back(token);
+      if (keep) m_args.push_back(token);
+      ++m_arg_count;
       after_comma = false;
     } else if (token.m_kind == TOKEN_KIND::COMMA && !want_value) {
       after_comma = true;
     } else if (token.m_kind == TOKEN_KIND::CLOSE_PAREN && !after_comma) {
       return;
     } else {
-      char const* const expected = after_comma      ? "expected a value"
-                                   : m_args.empty() ? "expected a value or \")\""
-                                                    : "expected \",\" or \")\"";
+      char const* const expected = after_comma        ? "expected a value"
+                                   : m_arg_count == 0 ? "expected a value or \")\""
+                                                      : "expected \",\" or \")\"";
       fail(token.m_begin, std::string(expected) + " in the arguments of " +
                               quoted_text(keyword.text()) + ", got " + describe(token));
     }
@@ -619,7 +630,7 @@ void LIBERTY_READER::apply_attribute(std::string_view name, TOKEN const& value, 
 void LIBERTY_READER::complex_attribute(TOKEN const& name) {
   FRAME& frame = m_frames.back();
   if (frame.m_kind == GROUP::BUNDLE && name.text() == "members") {
-    frame.m_members = static_cast<std::uint32_t>(m_args.size());
+    frame.m_members = static_cast<std::uint32_t>(m_arg_count);
   }
 }
 
@@ -828,18 +839,28 @@ void LIBERTY_READER::resolve_buses(std::vector<TYPE_DEF>* types, std::vector<PEN
   buses->clear();
 }
 
-// Refuses a cell with two pins of one name, at the first repeat in the file.
-void LIBERTY_READER::check_pin_names() {
-  if (m_cell_pin_names.size() < 2) return;
-  std::sort(m_cell_pin_names.begin(), m_cell_pin_names.end());
-  std::pair<std::string_view, char const*> const* repeat = nullptr;
-  for (std::size_t i = 1; i < m_cell_pin_names.size(); ++i) {
-    if (m_cell_pin_names[i].first != m_cell_pin_names[i - 1].first) continue;
-    if (!repeat || m_cell_pin_names[i].second < repeat->second) repeat = &m_cell_pin_names[i];
+// Refuses a cell with two pins of one name, at the first repeat in the file:
+// by pairs for the few pins of most cells, through a set for a big one.
+void LIBERTY_READER::check_pin_names() const {
+  std::size_t const count = m_cell_pin_names.size();
+  std::size_t repeat = count;
+  if (count <= 16) {
+    for (std::size_t i = 1; i < count && repeat == count; ++i) {
+      for (std::size_t j = 0; j < i; ++j) {
+        if (m_cell_pin_names[i].first == m_cell_pin_names[j].first) repeat = i;
+      }
+    }
+  } else {
+    boost::unordered_flat_set<std::string_view> seen;
+    seen.reserve(count);
+    for (std::size_t i = 0; i < count && repeat == count; ++i) {
+      if (!seen.insert(m_cell_pin_names[i].first).second) repeat = i;
+    }
   }
-  if (repeat) {
-    fail(repeat->second, "cell " + quoted_text(m_parts.m_types[m_cell].m_name) +
-                             " has a second pin named " + quoted_text(repeat->first));
+  if (repeat != count) {
+    fail(m_cell_pin_names[repeat].second, "cell " + quoted_text(m_parts.m_types[m_cell].m_name) +
+                                              " has a second pin named " +
+                                              quoted_text(m_cell_pin_names[repeat].first));
   }
 }
 

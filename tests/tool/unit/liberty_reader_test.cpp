@@ -291,6 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
                  lib("cell (A) { pin (B) { }\n  bus (C) { bus_type : t; }\n"
                      "  pin (C) { } pin (B) { } type (t) { bit_width : 2; } }"),
                  "a.lib:4:8: cell \"A\" has a second pin named \"C\""},
+        BAD_CASE{"a pin twice in a big cell",
+                 lib("cell (wide) {\n" + many_pins(20) + "pin (p7) { } }"),
+                 "a.lib:23:6: cell \"wide\" has a second pin named \"p7\""},
         BAD_CASE{"a bus without a type", lib("cell (A) { bus (D) { direction : input; } }"),
                  "a.lib:2:17: bus \"D\" has no bus_type"},
         BAD_CASE{"a bus of an unknown type", lib("cell (A) { bus (D) { bus_type : b9; } }"),
