@@ -1014,10 +1014,10 @@ void LIBERTY_READER::check_room(std::size_t size, char const* at, char const* wh
 
 std::uint64_t LIBERTY_READER::line_of(char const* at) const {
   std::uint64_t line = 1;
-  for (char const* p = m_begin;
-       (p = static_cast<char const*>(std::memchr(p, '\n', static_cast<std::size_t>(at - p))));
-       ++p) {
-    ++line;
+  // p < at also keeps memchr away from the null data of an empty text.
+  for (char const* p = m_begin; p < at; ++p, ++line) {
+    p = static_cast<char const*>(std::memchr(p, '\n', static_cast<std::size_t>(at - p)));
+    if (!p) break;
   }
   return line;
 }
