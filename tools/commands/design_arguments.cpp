@@ -67,6 +67,9 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read) {
   options.size("--max-input-size", &read->m_max_input_size, kLargestInput,
                "Refuse an input larger than this many bytes once decompressed (suffixes K, M, G: "
                "powers of 1024; \"unlimited\": the largest input, 4 GiB)");
+  options.size("--max-name-bytes", &read->m_max_name_bytes, UINT64_MAX,
+               "Refuse a design whose full names take more bytes than this together (suffixes "
+               "K, M, G); a netlist's are counted before it is expanded");
   options.count("--max-instances", &read->m_max_instances,
                 "Refuse a design with more instance names than this, or as many atoms or oterms; "
                 "a netlist's hierarchy is counted before it is expanded");

@@ -73,8 +73,9 @@ void translate_text(TEXTS::TEXT const& text, TEXT_TRANSLATOR& translator, OUTPUT
     bool const last = got == 0;
     std::string_view const piece(buffer.get(), filled);
     std::size_t used = translator.put(piece, last, out);
-    // A token as long as the buffer names nothing whole: it passes as it is.
-    if (used == 0 && filled == kPiece) used = translator.put(piece, true, out);
+    // A word as long as the buffer is longer than any name: it passes as it
+    // is, to its end.
+    if (used == 0 && filled == kPiece) used = translator.pass(piece, out);
     std::memmove(buffer.get(), buffer.get() + used, filled - used);
     filled -= used;
     if (last) break;

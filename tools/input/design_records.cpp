@@ -3,6 +3,7 @@
 #include "tools/input/design_records.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
@@ -54,6 +55,28 @@ std::string DESIGN_RECORDS::place_of(std::uint32_t record) const {
       return atom_place(name.m_pos, name.m_parent) + (name.m_parent == kNoRecord ? ".name" : "");
   }
   return std::string();
+}
+
+std::uint64_t DESIGN_RECORDS::full_name_bytes() const {
+  auto const add = [](std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+  };
+  // Parents come before their children, so one pass gives every path's
+  // length from its parent's.
+  std::vector<std::uint64_t> path(m_names.size(), 0);
+  std::uint64_t total = 0;
+  for (std::size_t record = 0; record < m_names.size(); ++record) {
+    NAME_RECORD const& name = m_names[record];
+    std::uint64_t const own = std::strlen(&m_texts[name.m_text]);
+    if (name.m_kind == NAME_HIERARCHY && name.m_parent != kNoRecord) {
+      path[record] = add(path[name.m_parent], 1 + own);
+    } else if (name.m_kind != NAME_HIERARCHY) {
+      path[record] = own;
+    }
+    total = add(total, path[record]);
+  }
+  for (SCOPED_NAME const& scoped : m_scoped) total = add(total, add(path[scoped.m_scope], 1));
+  return total;
 }
 
 std::string DESIGN_RECORDS::atom_place(std::uint32_t atom, std::uint32_t oterm) {

@@ -124,6 +124,12 @@ class DESIGN_RECORDS {
   // REF is REF_NONE, REF_NULL_OTERM or REF_RECORD.
   void resolve();
 
+  // The bytes of the full path of every name together: a name of the
+  // hierarchy takes its ancestors' unit names, its own and a "/" for each; a
+  // name outside it its own, after its scope's path when it has one.
+  // UINT64_MAX stands for that many or more.
+  std::uint64_t full_name_bytes() const;
+
   // Places in the design-file format, for messages.
   std::string place_of(std::uint32_t record) const;
   static std::string atom_place(std::uint32_t atom, std::uint32_t oterm);

@@ -141,6 +141,25 @@ void check_start(std::string_view text, std::string const& name) {
                    std::string("malformed JSON: expected a JSON value, got the byte ") + shown);
 }
 
+// Checks the first bytes of decompressed text as they come, so that a
+// compressed stream of bytes that cannot be JSON (a bomb of zeros, say) is
+// refused after its first chunk, not once it is all decompressed.
+class START_CHECK {
+ public:
+  START_CHECK(std::string const& name, bool any_text) : m_name(name), m_pending(!any_text) {}
+  void after(GROWING_BUFFER const& out) {
+    if (!m_pending || out.size() == 0) return;
+    std::string_view const text(out.data(), out.size());
+    check_start(text, m_name);
+    // Decided once a byte other than a blank has come.
+    m_pending = text.find_first_not_of(" \t\n\r") == std::string_view::npos;
+  }
+
+ private:
+  std::string const& m_name;
+  bool m_pending;
+};
+
 // The raw bytes of an input: a file descriptor read in chunks, or bytes in
 // memory. For a regular file, whose size is known, reading fewer or more
 // bytes than that size means the file changed while it was read.
@@ -205,7 +224,7 @@ class SOURCE {
   bool m_ended = false;
 };
 
-void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size,
+void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size, START_CHECK& start,
                    GROWING_BUFFER* out) {
   // Files of several blocks (as `xz -T0` writes them) are decoded on every
   // core; a file of one block is decoded on one.
@@ -232,6 +251,7 @@ void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size,
     in.consume(in.available() - stream.avail_in);
     out->commit(before - stream.avail_out);
     if (out->size() > max_size) too_large(name, max_size);
+    start.after(*out);
     if (result == LZMA_STREAM_END) return;
     if (result == LZMA_OK) continue;
     if (result == LZMA_MEM_ERROR) throw std::bad_alloc();
@@ -245,7 +265,7 @@ void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size,
 }
 
 void decompress_gzip(SOURCE& in, std::string const& name, std::uint64_t max_size,
-                     GROWING_BUFFER* out) {
+                     START_CHECK& start, GROWING_BUFFER* out) {
   z_stream stream{};
   if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
   struct END {
@@ -264,6 +284,7 @@ void decompress_gzip(SOURCE& in, std::string const& name, std::uint64_t max_size
     in.consume(offered - stream.avail_in);
     out->commit(room - stream.avail_out);
     if (out->size() > max_size) too_large(name, max_size);
+    start.after(*out);
     if (result == Z_STREAM_END) {
       // Another member may follow, as `cat a.gz b.gz` makes: its first two
       // bytes tell.
@@ -294,12 +315,13 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
   while (in.available() < 6 && in.fill()) {
   }
   COMPRESSION const compression = compression_of(in.next(), in.available());
+  START_CHECK start(name, any_text);
   if (compression == COMPRESSION::XZ) {
-    decompress_xz(in, name, max_size, out);
+    decompress_xz(in, name, max_size, start, out);
     return;
   }
   if (compression == COMPRESSION::GZIP) {
-    decompress_gzip(in, name, max_size, out);
+    decompress_gzip(in, name, max_size, start, out);
     return;
   }
   // Plain text: refused by its size before it is read, when that is known,

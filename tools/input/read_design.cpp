@@ -55,6 +55,11 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
                                                                          options.m_max_instances));
     }
   }
+  std::uint64_t const bytes = records->full_name_bytes();
+  if (bytes > options.m_max_name_bytes) {
+    throw TOOL_ERROR(text.name(),
+                     "the design has " + bytes_over_limit(bytes, options.m_max_name_bytes));
+  }
   records->resolve();
 }
 

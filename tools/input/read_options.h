@@ -17,6 +17,12 @@ namespace zema_tool {
 // needs some 12 GB, half of a 24 GB machine (docs/cli.md).
 constexpr std::uint64_t kDefaultMaxInstances = std::uint64_t{1} << 24;
 
+// The default of --max-name-bytes: 4 GiB of full names, 256 bytes a name
+// for a design at --max-instances, where the real and generated designs
+// measured take 80 to 200 (a generated design of a million instances, 240
+// MB; docs/cli.md).
+constexpr std::uint64_t kDefaultMaxNameBytes = std::uint64_t{4} << 30;
+
 enum class INPUT_FORMAT {
   AUTO,  // by content: a Yosys netlist starts with "creator" or "modules"
   ZEMA,  // a design file
@@ -35,7 +41,18 @@ struct READ_OPTIONS {
   // oterms (--max-instances). A Yosys hierarchy is counted before it is
   // expanded.
   std::uint64_t m_max_instances = kDefaultMaxInstances;
+  // The most bytes that the full names of all instance names may take
+  // together (--max-name-bytes), counted before anything is built: a few
+  // names can make paths of any length.
+  std::uint64_t m_max_name_bytes = kDefaultMaxNameBytes;
 };
+
+// "COUNT bytes of full names, more than --max-name-bytes (LIMIT)".
+inline std::string bytes_over_limit(std::uint64_t count, std::uint64_t limit) {
+  std::string shown = decimal(count);
+  if (count == UINT64_MAX) shown += " or more";
+  return shown + " bytes of full names, more than --max-name-bytes (" + decimal(limit) + ")";
+}
 
 // "COUNT THINGS, more than --max-instances (LIMIT)", for the message that
 // refuses a design too large to build; a count of UINT64_MAX stands for one

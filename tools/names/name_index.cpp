@@ -85,6 +85,11 @@ NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals) 
     forward->m_value_size = reverse->m_key_size;
     m_longest_original = std::max(m_longest_original, row.m_original->size());
     m_longest_converted = std::max(m_longest_converted, converted.size());
+    auto const levels = [](std::string_view name) {
+      return static_cast<std::size_t>(std::count(name.begin(), name.end(), '/')) + 1;
+    };
+    m_deepest_original = std::max(m_deepest_original, levels(*row.m_original));
+    m_deepest_converted = std::max(m_deepest_converted, levels(converted));
   });
 }
 

@@ -76,9 +76,12 @@ class NAME_INDEX {
   // The converted full name of an original that names one unambiguously.
   std::optional<std::string_view> converted_of(std::string_view original) const;
 
-  // The longest name of each kind, in bytes.
+  // The longest name of each kind, in bytes, and the most levels a name of
+  // each kind has (at most its "/" and one).
   std::size_t longest_original() const { return m_longest_original; }
   std::size_t longest_converted() const { return m_longest_converted; }
+  std::size_t deepest_original() const { return m_deepest_original; }
+  std::size_t deepest_converted() const { return m_deepest_converted; }
 
  private:
   TEXT_MAP m_to_original;
@@ -86,6 +89,8 @@ class NAME_INDEX {
   TEXT_ARENA m_texts;
   std::size_t m_longest_original = 0;
   std::size_t m_longest_converted = 0;
+  std::size_t m_deepest_original = 0;
+  std::size_t m_deepest_converted = 0;
 };
 
 }  // namespace zema_tool

@@ -9,6 +9,7 @@
 #endif
 
 #include "atm/zema/zema_naming_rules.h"
+#include "host/text_hash.h"
 
 namespace zema_tool {
 namespace {
@@ -40,6 +41,16 @@ TEXT_TRANSLATOR::TEXT_TRANSLATOR(NAME_INDEX const& index, bool to_original, char
 
 std::size_t TEXT_TRANSLATOR::put(std::string_view text, bool last, OUTPUT_BUFFER& out) {
   auto const in_token = [this](char c) { return m_in_token[static_cast<unsigned char>(c)]; };
+  if (m_passing) {
+    // The rest of a word too long to be a name goes out as it is.
+    std::size_t rest = 0;
+    while (rest < text.size() && in_token(text[rest])) ++rest;
+    out.put(text.substr(0, rest));
+    m_piece_offset += rest;
+    if (rest == text.size() && !last) return rest;
+    m_passing = false;
+    return rest + put(text.substr(rest), last, out);
+  }
   std::size_t end = text.size();
   if (!last) {
     while (end > 0 && in_token(text[end - 1])) --end;
@@ -101,7 +112,15 @@ std::size_t TEXT_TRANSLATOR::token_end(std::string_view text, std::size_t at,
   return at;
 }
 
+std::size_t TEXT_TRANSLATOR::pass(std::string_view word, OUTPUT_BUFFER& out) {
+  out.put(word);
+  m_piece_offset += word.size();
+  m_passing = true;
+  return word.size();
+}
+
 void TEXT_TRANSLATOR::end_text() {
+  m_passing = false;
   m_piece_offset = 0;
   m_line = 1;
   m_line_start = 0;
@@ -194,17 +213,20 @@ std::string_view TEXT_TRANSLATOR::key_of(std::string_view name) {
   return m_scratch;
 }
 
-// The hash of the first `length` bytes of `key`, from the prepared token
-// where it has them.
-std::uint64_t TEXT_TRANSLATOR::hash_of(std::string_view key, std::size_t length,
-                                       TOKEN const* prepared) {
-  if (prepared != nullptr && prepared->m_whole_hash != 0 && length == key.size()) {
-    return prepared->m_whole_hash;
+// The hashes of the prefixes of `text` that end at m_ends (ascending), each
+// `shift` bytes longer, into m_hashes, in one pass over the text: a name of
+// many levels costs its length, not its length times its levels.
+void TEXT_TRANSLATOR::prefix_hashes(std::string_view text, std::size_t shift) {
+  typedef zema_host::TEXT_HASH HASH;
+  m_hashes.clear();
+  HASH state;
+  std::size_t blocks = 0;
+  for (std::size_t const end : m_ends) {
+    std::size_t const length = end + shift;
+    state.blocks(text.data() + blocks * HASH::kBlock, length / HASH::kBlock - blocks);
+    blocks = length / HASH::kBlock;
+    m_hashes.push_back(state.finish(text.data() + blocks * HASH::kBlock, length));
   }
-  if (prepared != nullptr && prepared->m_cut != 0 && length == prepared->m_cut) {
-    return prepared->m_cut_hash;
-  }
-  return NAME_INDEX::hash(key.substr(0, length));
 }
 
 // Levels of an original name end at a "/" that no backslash escapes; a
@@ -222,44 +244,81 @@ void TEXT_TRANSLATOR::level_ends(std::string_view name) {
   m_ends.push_back(name.size());
 }
 
+// Keeps the first ends that a name of the index could end at: no longer than
+// the longest name, and no more levels than the deepest.
+void TEXT_TRANSLATOR::bound_ends(std::size_t longest, std::size_t deepest) {
+  std::size_t kept = 0;
+  while (kept < m_ends.size() && kept < deepest && m_ends[kept] <= longest) ++kept;
+  m_ends.resize(kept);
+}
+
 std::size_t TEXT_TRANSLATOR::find(std::string_view name, TOKEN const* prepared,
                                   std::string_view* to) {
   TEXT_MAP const& map = table();
-  if (m_to_original) {
-    std::string_view const key = key_of(name);
-    // The whole token first, then shorter prefixes, each up to a separator.
-    for (std::size_t end = name.size(); end != 0 && end != std::string_view::npos;
-         end = name.rfind(m_separator, end - 1)) {
-      if (end > m_index.longest_converted()) continue;
-      std::string_view const prefix = key.substr(0, end);
-      if (INDEX_ENTRY const* const entry = map.find(hash_of(key, end, prepared), prefix)) {
+  std::string_view const key = m_to_original ? key_of(name) : name;
+  // The prepared lookups first: most names are found whole or with a pin.
+  // An original that is not found whole may still be a path without its
+  // leading "/", which comes before its prefixes: only the whole name here.
+  if (prepared != nullptr && prepared->m_whole_hash != 0) {
+    std::size_t const lengths[2] = {name.size(), m_to_original ? prepared->m_cut : 0};
+    std::uint64_t const hashes[2] = {prepared->m_whole_hash, prepared->m_cut_hash};
+    for (int i = 0; i < 2 && lengths[i] != 0; ++i) {
+      INDEX_ENTRY const* const entry = map.find(hashes[i], key.substr(0, lengths[i]));
+      if (entry == nullptr) continue;
+      if (m_to_original) {
         *to = entry->value();
-        return end;
+        return lengths[i];
+      }
+      if (entry->m_ambiguous) break;  // decided below, as for any name
+      return found_converted(entry, lengths[i], to);
+    }
+  }
+  if (m_to_original) {
+    // The whole token first, then shorter prefixes, each up to a separator.
+    m_ends.clear();
+    for (std::size_t i = 1; i < name.size(); ++i) {
+      if (name[i] == m_separator) m_ends.push_back(i);
+    }
+    m_ends.push_back(name.size());
+    bound_ends(m_index.longest_converted(), m_index.deepest_converted() + 1);
+    prefix_hashes(key, 0);
+    for (std::size_t k = m_ends.size(); k-- > 0;) {
+      if (INDEX_ENTRY const* const entry = map.find(m_hashes[k], key.substr(0, m_ends[k]))) {
+        *to = entry->value();
+        return m_ends[k];
       }
     }
     return 0;
   }
   level_ends(name);
+  bound_ends(m_index.longest_original(), m_index.deepest_original() + 1);
   bool const rooted = name[0] == '/';
-  INDEX_ENTRY const* found = nullptr;
-  std::size_t length = 0;
-  for (std::size_t k = m_ends.size(); k-- > 0 && found == nullptr;) {
-    length = m_ends[k];
-    if (length > m_index.longest_original()) continue;
-    std::string_view const prefix = name.substr(0, length);
-    found = map.find(hash_of(name, length, prepared), prefix);
+  prefix_hashes(name, 0);
+  m_plain_hashes.swap(m_hashes);
+  if (!rooted) {
+    // A path of the hierarchy written without its leading "/".
+    m_scratch.assign(1, '/');
+    m_scratch.append(name.substr(0, m_ends.empty() ? 0 : m_ends.back()));
+    prefix_hashes(m_scratch, 1);
+  }
+  for (std::size_t k = m_ends.size(); k-- > 0;) {
+    std::size_t const length = m_ends[k];
+    INDEX_ENTRY const* found = map.find(m_plain_hashes[k], name.substr(0, length));
     // An ambiguous name is a name: it stays as it is, whole.
     if (found != nullptr && found->m_ambiguous) return 0;
     if (found == nullptr && !rooted) {
-      // A path of the hierarchy written without its leading "/".
-      m_scratch.assign(1, '/');
-      m_scratch.append(prefix);
-      found = map.find(NAME_INDEX::hash(m_scratch), m_scratch);
+      found = map.find(m_hashes[k], std::string_view(m_scratch).substr(0, length + 1));
       if (found != nullptr && found->m_ambiguous) found = nullptr;
     }
+    if (found != nullptr) return found_converted(found, length, to);
   }
-  if (found == nullptr) return 0;
-  m_output.assign(found->value());
+  return 0;
+}
+
+// The converted name of `entry`, with the text's separator.
+std::size_t TEXT_TRANSLATOR::found_converted(INDEX_ENTRY const* entry, std::size_t length,
+                                             std::string_view* to) {
+  m_output.assign(entry->value());
   if (m_separator != '/') std::replace(m_output.begin(), m_output.end(), '/', m_separator);
   *to = m_output;
   return length;

@@ -56,6 +56,11 @@ class TEXT_TRANSLATOR {
   // ends before the end of `text`, or all of it when `last`. Gives how many
   // bytes it consumed; the caller gives the rest again, with more behind.
   std::size_t put(std::string_view text, bool last, OUTPUT_BUFFER& out);
+  // Writes `word`, the start of a word that put() left unfinished and that
+  // fills the caller's buffer, as it is, and the rest of that word too when
+  // put() is given it: a word longer than any buffer is never cut, so never
+  // partly translated. Gives word.size().
+  std::size_t pass(std::string_view word, OUTPUT_BUFFER& out);
   // Starts the next text at line 1.
   void end_text();
 
@@ -87,8 +92,10 @@ class TEXT_TRANSLATOR {
   std::size_t find(std::string_view name, TOKEN const* prepared, std::string_view* to);
   // The lookup key of a converted name: its separators as "/".
   std::string_view key_of(std::string_view name);
-  std::uint64_t hash_of(std::string_view name, std::size_t length, TOKEN const* prepared);
+  void prefix_hashes(std::string_view text, std::size_t shift);
   void level_ends(std::string_view name);
+  void bound_ends(std::size_t longest, std::size_t deepest);
+  std::size_t found_converted(INDEX_ENTRY const* entry, std::size_t length, std::string_view* to);
   bool looks_like_name(std::string_view name) const;
   void count_lines_to(char const* at);
 
@@ -97,10 +104,12 @@ class TEXT_TRANSLATOR {
   char const m_separator;
   UNKNOWN const m_unknown;
   std::array<bool, 256> m_in_token{};
-  std::vector<TOKEN> m_tokens;      // the tokens of the current piece
-  std::string m_scratch;            // a name with its separators as "/", or with "/" in front
-  std::string m_output;             // a converted name with the text's separator
-  std::vector<std::size_t> m_ends;  // where a name's candidate prefixes end
+  std::vector<TOKEN> m_tokens;          // the tokens of the current piece
+  std::string m_scratch;                // a name with its separators as "/", or with "/" in front
+  std::string m_output;                 // a converted name with the text's separator
+  std::vector<std::size_t> m_ends;      // where a name's candidate prefixes end
+  std::vector<std::uint64_t> m_hashes;  // the hashes of those prefixes
+  std::vector<std::uint64_t> m_plain_hashes;  // of an original's, before "/" is put in front
   // Line counting, for reports only: the current piece, and how far into it
   // lines are counted, at which line, and where that line started (offsets
   // from the start of the text).
@@ -108,6 +117,7 @@ class TEXT_TRANSLATOR {
   std::uint64_t m_piece_offset = 0;
   char const* m_counted = nullptr;
   std::uint64_t m_line = 1;
+  bool m_passing = false;  // inside a word that pass() began
   std::uint64_t m_line_start = 0;
 };
 
