@@ -250,8 +250,8 @@ void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size, 
     lzma_ret const result = lzma_code(&stream, in.ended() ? LZMA_FINISH : LZMA_RUN);
     in.consume(in.available() - stream.avail_in);
     out->commit(before - stream.avail_out);
-    if (out->size() > max_size) too_large(name, max_size);
     start.after(*out);
+    if (out->size() > max_size) too_large(name, max_size);
     if (result == LZMA_STREAM_END) return;
     if (result == LZMA_OK) continue;
     if (result == LZMA_MEM_ERROR) throw std::bad_alloc();
@@ -283,8 +283,8 @@ void decompress_gzip(SOURCE& in, std::string const& name, std::uint64_t max_size
     int const result = inflate(&stream, Z_NO_FLUSH);
     in.consume(offered - stream.avail_in);
     out->commit(room - stream.avail_out);
-    if (out->size() > max_size) too_large(name, max_size);
     start.after(*out);
+    if (out->size() > max_size) too_large(name, max_size);
     if (result == Z_STREAM_END) {
       // Another member may follow, as `cat a.gz b.gz` makes: its first two
       // bytes tell.
