@@ -89,6 +89,20 @@ void DESIGN_RECORDS::resolve() {
   assign_ids();
   check_declared_ids();
   check_netlist();
+  resolve_scopes();
+}
+
+// A scope must be an instance of the hierarchy, named by its id.
+void DESIGN_RECORDS::resolve_scopes() {
+  for (SCOPED_NAME const& scoped : m_scoped_by_id) {
+    std::uint32_t const entry = declared_entry(scoped.m_scope);
+    if (entry == kNoRecord || (entry & kInHierarchy) == 0) {
+      throw TOOL_ERROR(place_of(scoped.m_name) + ".scope",
+                       "id " + decimal(scoped.m_scope) + " is not an instance of the hierarchy");
+    }
+    m_scoped.push_back({scoped.m_name, entry & ~kInHierarchy});
+  }
+  m_scoped_by_id.clear();
 }
 
 // Missing ids follow the largest id given anywhere in the file, in document

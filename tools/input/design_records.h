@@ -139,6 +139,9 @@ class DESIGN_RECORDS {
   std::vector<ATOM_RECORD> m_atoms;
   std::vector<REF> m_oterms;
   std::vector<SCOPED_NAME> m_scoped;  // in no particular order
+  // Scopes given by id (a design file's "scope"): m_scope holds the id until
+  // resolve() moves the entry to m_scoped with the instance's record.
+  std::vector<SCOPED_NAME> m_scoped_by_id;
   std::uint64_t m_largest_id = 0;
 
  private:
@@ -150,6 +153,7 @@ class DESIGN_RECORDS {
   // (false for a reference that was not an id: is_inside() tells then).
   bool resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm);
   void check_netlist();
+  void resolve_scopes();
 
   // Declared ids to their entries: the declaring record, with kInHierarchy
   // set when it is an instance of the hierarchy, so that the checks of a

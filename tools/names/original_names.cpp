@@ -50,6 +50,12 @@ HDB_INSTANCE_NAME const* ORIGINAL_NAMES::find(unsigned id) const {
 
 void ORIGINAL_NAMES::append(std::string* out, HDB_INSTANCE_NAME const* name) {
   if (!m_design.is_in_hierarchy(name)) {
+    // A name that a netlist found in an instance: that instance's path, then
+    // the name as one more level.
+    if (HDB_INSTANCE_NAME const* const scope = m_design.scope_of(name)) {
+      append(out, scope);
+      if (out->back() != '/') out->push_back('/');
+    }
     zema_host::append_unambiguous_level(out, name);
     return;
   }

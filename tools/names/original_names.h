@@ -3,11 +3,14 @@
 //
 // An original name is written in one unambiguous form (docs/cli.md): a name
 // of the hierarchy as its path from the root with every level preceded by
-// "/" ("/" alone for the root), a name outside the hierarchy as its unit name
-// alone; each level in the host's unambiguous path format, where "/" and "\"
-// inside a name are escaped with "\", the empty name is "\." and the k-th
-// repeat of a sibling's name ends in "\#k". So a hierarchy path always starts
-// with "/" and an outside name never does.
+// "/" ("/" alone for the root); a name outside the hierarchy that a netlist
+// found in an instance (a cell named outside, a net that names an output)
+// as that instance's path and itself as one more level; any other name
+// outside the hierarchy as its unit name alone. Each level is in the host's
+// unambiguous path format, where "/" and "\" inside a name are escaped with
+// "\", the empty name is "\." and the k-th repeat of a sibling's name ends in
+// "\#k". So a path always starts with "/" and a free-standing name never
+// does.
 #ifndef TOOLS_NAMES_ORIGINAL_NAMES_H
 #define TOOLS_NAMES_ORIGINAL_NAMES_H
 
