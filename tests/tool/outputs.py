@@ -10,6 +10,7 @@ temporary file left beside it.
 usage: outputs.py ZEMA DESIGN
   DESIGN: a design of the converted name u_lane_1 (examples/yosys/lanes.json)
 """
+import gzip
 import os
 import shutil
 import subprocess
@@ -89,12 +90,15 @@ case('bad design', {'out.txt': OLD, 'bad.json': b'{"root": '},
 case('missing text', {'out.txt': OLD}, ['translate', 'd.json', 'none.txt', '-o', 'out.txt'],
      expect='none.txt: cannot open')
 case('a later text that cannot be read', {'out.txt': OLD, 'r.txt': REPORT * 100000},
-     ['translate', 'd.json', 'r.txt', '.', '-o', 'out.txt'], expect='.: is a directory')
+     ['translate', 'd.json', 'r.txt', '.', '-o', 'out.txt'], expect='.: cannot read: Is a directory')
 case('import of a bad netlist', {'out.json': OLD, 'bad.json': b'{"modules": 3}'},
      ['import-yosys', 'bad.json', '-o', 'out.json'], expect='modules: expected an object')
 # Success replaces the earlier output whole.
 case('success', {'out.txt': OLD, 'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', 'out.txt'],
      translated={'out.txt': ORIGINAL})
+# A compressed report is read through the input layer, not copied as bytes.
+case('a gzip report', {'r.txt.gz': gzip.compress(REPORT), 'out.txt': b''},
+     ['translate', 'd.json', 'r.txt.gz', '-o', 'out.txt'], translated={'out.txt': ORIGINAL})
 # A word longer than the buffer passes whole, even where it ends in a name.
 LONG = b'x' * (1 << 20) + b'u_lane_1'
 case('a word longer than the buffer', {'r.txt': LONG + b' u_lane_1\n', 'out.txt': b''},

@@ -1,15 +1,11 @@
 // translate: rewrites the names in texts (reports, constraints, logs)
 // between converted and original names (names/text_translator.h).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
+#include "tools/input/input_file.h"
 #include "tools/names/name_index.h"
 #include "tools/names/text_translator.h"
 
@@ -24,52 +20,28 @@ constexpr WORD<DIRECTION> kDirectionWords[] = {{DIRECTION::TO_ORIGINAL, "origina
                                                {DIRECTION::TO_CONVERTED, "converted"}};
 constexpr WORD<char> kSeparatorWords[] = {{'/', "/"}, {'.', "."}, {'|', "|"}};
 
-// The texts to translate, opened before the design is converted, so that a
-// missing one fails before anything is written.
-class TEXTS {
- public:
-  explicit TEXTS(std::vector<std::string> const& paths) {
-    if (paths.empty()) m_texts.push_back({"<stdin>", STDIN_FILENO});
-    for (std::string const& path : paths) {
-      int const descriptor =
-          path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (descriptor < 0) {
-        throw TOOL_ERROR(path, std::string("cannot open: ") + std::strerror(errno));
-      }
-      m_texts.push_back({path == "-" ? "<stdin>" : path, descriptor});
-      struct stat status;
-      if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
-        throw TOOL_ERROR(path, "is a directory");
-      }
-    }
+// The texts to translate (standard input when none is given), opened before
+// the design is converted, so that a missing one fails before anything is
+// written. Each is read through the input layer: plain, xz or gzip, within
+// the size limit.
+std::vector<std::unique_ptr<INPUT_STREAM>> open_texts(std::vector<std::string> const& paths,
+                                                      std::uint64_t max_size) {
+  std::vector<std::unique_ptr<INPUT_STREAM>> texts;
+  if (paths.empty()) texts.push_back(std::make_unique<INPUT_STREAM>("-", max_size));
+  for (std::string const& path : paths) {
+    texts.push_back(std::make_unique<INPUT_STREAM>(path, max_size));
   }
-  ~TEXTS() {
-    for (TEXT const& text : m_texts) {
-      if (text.m_descriptor != STDIN_FILENO) ::close(text.m_descriptor);
-    }
-  }
-  TEXTS(TEXTS const&) = delete;
-  TEXTS& operator=(TEXTS const&) = delete;
-
-  struct TEXT {
-    std::string m_name;
-    int m_descriptor;
-  };
-  std::vector<TEXT> m_texts;
-};
+  return texts;
+}
 
 // Feeds one text through the translator in pieces of a fixed buffer.
-void translate_text(TEXTS::TEXT const& text, TEXT_TRANSLATOR& translator, OUTPUT_BUFFER& out) {
+void translate_text(INPUT_STREAM& text, TEXT_TRANSLATOR& translator, OUTPUT_BUFFER& out) {
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   std::unique_ptr<char[]> const buffer(new char[kPiece]);
   std::size_t filled = 0;
   for (;;) {
-    ssize_t const got = ::read(text.m_descriptor, buffer.get() + filled, kPiece - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw TOOL_ERROR(text.m_name, std::string("cannot read: ") + std::strerror(errno));
-    }
-    filled += static_cast<std::size_t>(got);
+    std::size_t const got = text.read(buffer.get() + filled, kPiece - filled);
+    filled += got;
     bool const last = got == 0;
     std::string_view const piece(buffer.get(), filled);
     std::size_t used = translator.put(piece, last, out);
@@ -121,7 +93,8 @@ class TRANSLATE final : public COMMAND {
   }
 
   int run(RUN& run) override {
-    TEXTS const texts(m_positionals);
+    std::vector<std::unique_ptr<INPUT_STREAM>> const texts =
+        open_texts(m_positionals, m_design.m_read.m_max_input_size);
     KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
     CONVERSION const conversion(*design, m_strategy, run.m_phases);
     ORIGINAL_NAMES originals(*design);
@@ -141,9 +114,9 @@ class TRANSLATE final : public COMMAND {
       };
     }
     TEXT_TRANSLATOR translator(index, m_direction == DIRECTION::TO_ORIGINAL, m_separator, report);
-    for (TEXTS::TEXT const& text : texts.m_texts) {
-      current = &text.m_name;
-      translate_text(text, translator, run.m_out);
+    for (std::unique_ptr<INPUT_STREAM> const& text : texts) {
+      current = &text->name();
+      translate_text(*text, translator, run.m_out);
     }
     if (unknown == 0) return EXIT_OK;
     if (unknown > kMaxReported) {
