@@ -52,13 +52,15 @@ struct WORLD {
     conversion = std::make_unique<CONVERSION>(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
     originals = std::make_unique<ORIGINAL_NAMES>(*design);
     index = std::make_unique<NAME_INDEX>(*conversion, *originals);
-    explainer = std::make_unique<EXPLAINER>(*conversion, *originals, *index);
+    source = conversion_source(*conversion, *originals, *index);
+    explainer = std::make_unique<EXPLAINER>(*source);
   }
   PHASES phases;
   std::unique_ptr<LOADED_DESIGN> design;
   std::unique_ptr<CONVERSION> conversion;
   std::unique_ptr<ORIGINAL_NAMES> originals;
   std::unique_ptr<NAME_INDEX> index;
+  std::unique_ptr<NAME_SOURCE> source;
   std::unique_ptr<EXPLAINER> explainer;
 };
 

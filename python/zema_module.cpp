@@ -383,6 +383,7 @@ struct CONVERTER_STATE {
   ZEMA_NAME_CONVERTER_ENUM m_strategy;
   GEN_STRING m_text;
   std::unique_ptr<NAME_INDEX> m_index;  // made on first need, with the explainer
+  std::unique_ptr<NAME_SOURCE> m_source;
   std::unique_ptr<EXPLAINER> m_explainer;
   std::size_t m_rows = SIZE_MAX;  // counted on first need
 
@@ -390,7 +391,8 @@ struct CONVERTER_STATE {
   EXPLAINER& explainer() {
     if (!m_explainer) {
       m_index = std::make_unique<NAME_INDEX>(*m_conversion, m_design->originals());
-      m_explainer = std::make_unique<EXPLAINER>(*m_conversion, m_design->originals(), *m_index);
+      m_source = conversion_source(*m_conversion, m_design->originals(), *m_index);
+      m_explainer = std::make_unique<EXPLAINER>(*m_source);
     }
     return *m_explainer;
   }

@@ -39,11 +39,29 @@ void DESIGN_ARGUMENTS::declare(OPTION_SET& options, std::vector<std::string>* po
   declare_read_options(options, &m_read);
 }
 
+void DESIGN_ARGUMENTS::declare_map(OPTION_SET& options) {
+  options.text("--map", &m_map,
+               "A name map that `zema map` wrote (TSV or JSON, plain, .gz or .xz) in place of the "
+               "design: every argument is then a name or a text");
+}
+
+std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
+    PHASES& phases, ZEMA_NAME_CONVERTER_ENUM strategy) const {
+  if (!saved()) return std::make_unique<DESIGN_NAMES>(load(phases), strategy, phases);
+  phases.start("read");
+  // A map has a row per name, atom and oterm of its design.
+  std::uint64_t const rows = m_read.m_max_instances > UINT64_MAX / 3 ? UINT64_MAX
+                                                                     : 3 * m_read.m_max_instances;
+  return std::make_unique<DESIGN_NAMES>(
+      std::make_unique<SAVED_NAMES>(SAVED_MAP::read(m_map, m_read.m_max_input_size, rows)));
+}
+
 std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,
                                                          std::vector<std::string>* positionals,
                                                          bool more) {
   std::string const name(command);
-  if (!m_example) {
+  if (saved() && m_example) return name + ": --map and --example cannot both be given";
+  if (!m_example && !saved()) {
     if (positionals->empty()) {
       return name + ": a design is required: give a file, - for standard input, or --example";
     }
@@ -58,7 +76,10 @@ std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,
   return std::nullopt;
 }
 
-std::string DESIGN_ARGUMENTS::path() const { return m_example ? bundled_design_path() : m_design; }
+std::string DESIGN_ARGUMENTS::path() const {
+  if (saved()) return m_map;
+  return m_example ? bundled_design_path() : m_design;
+}
 
 void declare_read_options(OPTION_SET& options, READ_OPTIONS* read) {
   options.text("--top", &read->m_top,

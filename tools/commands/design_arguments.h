@@ -12,6 +12,7 @@
 #include "tools/input/read_options.h"
 #include "tools/names/conversion.h"
 #include "tools/names/design_source.h"
+#include "tools/names/design_names.h"
 
 namespace zema_tool {
 
@@ -21,15 +22,24 @@ class DESIGN_ARGUMENTS {
   // into `positionals` under `name` and `help` (the design first).
   void declare(OPTION_SET& options, std::vector<std::string>* positionals, char const* name,
                char const* help);
-  // Takes the design from the front of `positionals` (unless --example) and
+  // --map FILE: a saved name map in place of the design, for the commands
+  // that need only names (translate, lookup, explain).
+  void declare_map(OPTION_SET& options);
+  // Takes the design from the front of `positionals` (unless --example or
+  // --map) and
   // leaves the rest there; gives the usage problem when there is no design,
   // or more arguments than a command that takes `more` false allows.
   std::optional<std::string> take_design(char const* command, std::vector<std::string>* positionals,
                                          bool more);
 
-  // The design's path: the file, "-", or the bundled example's.
+  // The design's path: the file, "-", the bundled example's, or the map's.
   std::string path() const;
-  bool from_stdin() const { return !m_example && m_design == "-"; }
+  bool from_stdin() const { return path() == "-"; }
+  // Whether the names come from a saved map.
+  bool saved() const { return !m_map.empty(); }
+  // The names of the design: read from the saved map (--map), or read,
+  // built and converted with `strategy`.
+  std::unique_ptr<DESIGN_NAMES> load_names(PHASES& phases, ZEMA_NAME_CONVERTER_ENUM strategy) const;
 
   // Reads and builds the design: the "read" and "build" phases.
   KEPT_PTR<LOADED_DESIGN> load(PHASES& phases) const { return load_design(path(), m_read, phases); }
@@ -39,6 +49,7 @@ class DESIGN_ARGUMENTS {
 
  private:
   std::string m_design;
+  std::string m_map;
 };
 
 // The reading limits and --top, which every command that reads a design or a

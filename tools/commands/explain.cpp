@@ -2,6 +2,7 @@
 // text per name or as one JSON object per name.
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
+#include "tools/input/name_list.h"
 #include "tools/names/explainer.h"
 #include "tools/output/record_writer.h"
 
@@ -216,30 +217,46 @@ class EXPLAIN final : public COMMAND {
                      "The design, then converted full names or original paths (put -- before any "
                      "that start with -); with --example, every argument is a name");
     declare_stats(options);
+    m_design.declare_map(options);
+    options.text("--names", &m_names_file,
+                 "Read the names from a file, one a line; - for standard input");
     options.choice("--format", &m_format, kRowFormatWords, "Output format");
   }
   std::optional<std::string> check_arguments() override {
     if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
-    if (m_positionals.empty()) {
-      return std::string("explain: no names: give converted full names or original paths");
+    if (m_positionals.empty() && m_names_file.empty()) {
+      return std::string(
+          "explain: no names: give converted full names or original paths, or --names FILE");
+    }
+    if (m_names_file == "-" && m_design.from_stdin()) {
+      return std::string("explain: the design and the names cannot both come from standard input");
     }
     return std::nullopt;
   }
-  std::vector<std::string> inputs() const override { return {m_design.path()}; }
+  std::vector<std::string> inputs() const override {
+    std::vector<std::string> inputs{m_design.path()};
+    if (!m_names_file.empty()) inputs.push_back(m_names_file);
+    return inputs;
+  }
 
   int run(RUN& run) override {
-    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
-    CONVERSION const conversion(*design, ZEMA_NAME_CONVERTER_FUSION, run.m_phases);
-    ORIGINAL_NAMES originals(*design);
-    run.m_phases.start("index");
-    NAME_INDEX const index(conversion, originals);
-    CONVERSION::expect_no_reports();
+    // The name file's names first, read before the design so that a bad
+    // name file fails fast; then the arguments.
+    INPUT_TEXT names_text;
+    std::vector<std::string_view> names;
+    if (!m_names_file.empty()) {
+      names_text = INPUT_TEXT::read(m_names_file, m_design.m_read.m_max_input_size, true);
+      names = split_names(names_text);
+    }
+    names.insert(names.end(), m_positionals.begin(), m_positionals.end());
+    std::unique_ptr<DESIGN_NAMES> const design =
+        m_design.load_names(run.m_phases, ZEMA_NAME_CONVERTER_FUSION);
+    EXPLAINER explainer(design->source(run.m_phases));
     run.m_phases.start("write");
-    EXPLAINER explainer(conversion, originals, index);
     std::size_t missing = 0;
     JSON_WRITER json(run.m_out, JSON_STYLE::SPACED);
     if (m_format == ROW_FORMAT::JSON) json.begin_array("");
-    for (std::string const& name : m_positionals) {
+    for (std::string_view const name : names) {
       std::optional<EXPLANATION> const explanation = explainer.explain(name);
       missing += !explanation;
       if (m_format == ROW_FORMAT::JSON) {
@@ -260,6 +277,7 @@ class EXPLAIN final : public COMMAND {
 
  private:
   DESIGN_ARGUMENTS m_design;
+  std::string m_names_file;
   ROW_FORMAT m_format = ROW_FORMAT::TSV;
 };
 

@@ -2,7 +2,6 @@
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
 #include "tools/input/name_list.h"
-#include "tools/names/original_names.h"
 #include "tools/output/record_writer.h"
 
 namespace zema_tool {
@@ -20,6 +19,7 @@ class LOOKUP final : public COMMAND {
                      "The design, then converted full names (put -- before any that start with "
                      "-); with --example, every argument is a name");
     declare_stats(options);
+    m_design.declare_map(options);
     options.text("--names", &m_names_file,
                  "Read the names from a file, one a line; - for standard input");
     declare_strategy(options, &m_strategy);
@@ -51,9 +51,7 @@ class LOOKUP final : public COMMAND {
       names = split_names(names_text);
     }
     names.insert(names.end(), m_positionals.begin(), m_positionals.end());
-    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
-    CONVERSION const conversion(*design, m_strategy, run.m_phases);
-    ORIGINAL_NAMES originals(*design);
+    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run.m_phases, m_strategy);
     run.m_phases.start("write");
     std::string name;
     std::string original;
@@ -61,16 +59,14 @@ class LOOKUP final : public COMMAND {
     RECORD_WRITER writer(run.m_out, m_format, "");
     for (std::string_view const given : names) {
       name.assign(given);
-      unsigned const id = conversion.converter().get_original_name_id(name.c_str());
-      HDB_INSTANCE_NAME const* const found = id != 0 ? originals.find(id) : nullptr;
       original.clear();
-      if (found != nullptr) originals.append(&original, found);
+      unsigned const id = design->lookup(name, &original);
       missing += id == 0;
       std::string_view const original_text(original);
       writer.begin_row();
       writer.text("name", name);
       writer.number("id", id, id != 0, "0");
-      writer.text("original", found != nullptr ? &original_text : nullptr);
+      writer.text("original", id != 0 && !original.empty() ? &original_text : nullptr);
       writer.end_row();
     }
     writer.finish();

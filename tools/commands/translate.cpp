@@ -67,6 +67,7 @@ class TRANSLATE final : public COMMAND {
                      "The design, then the texts to translate (standard input when none); with "
                      "--example, every argument is a text");
     declare_stats(options);
+    m_design.declare_map(options);
     options.choice("--to", &m_direction, kDirectionWords, "The names to write");
     options.choice("--separator", &m_separator, kSeparatorWords,
                    "The text's separator between the levels of converted names");
@@ -95,12 +96,8 @@ class TRANSLATE final : public COMMAND {
   int run(RUN& run) override {
     std::vector<std::unique_ptr<INPUT_STREAM>> const texts =
         open_texts(m_positionals, m_design.m_read.m_max_input_size);
-    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
-    CONVERSION const conversion(*design, m_strategy, run.m_phases);
-    ORIGINAL_NAMES originals(*design);
-    run.m_phases.start("index");
-    NAME_INDEX const index(conversion, originals);
-    CONVERSION::expect_no_reports();
+    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run.m_phases, m_strategy);
+    NAME_INDEX const& index = design->index(run.m_phases);
     run.m_phases.start("translate");
     std::uint64_t unknown = 0;
     std::string const* current = nullptr;

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,10 +85,46 @@ struct EXPLANATION {
   std::vector<EXPLAINED_LEVEL> m_levels;
 };
 
+// A node of the converted tree as the explainer sees it.
+struct NAME_NODE {
+  std::string_view m_segment;  // the node's converted unit name
+  std::string_view m_path;     // its converted full name (kept by the source)
+  unsigned m_id;
+  MAP_KIND m_kind;
+  bool m_hierarchy;  // a node of the hierarchy, else a made-up name
+  void const* m_handle;  // the source's own
+};
+
+// Where an explainer learns the tree: a conversion, or a saved map.
+class NAME_SOURCE {
+ public:
+  virtual ~NAME_SOURCE() = default;
+  // The child of `parent` (null: the root) named `segment`; false when none.
+  virtual bool child(NAME_NODE const* parent, std::string_view segment, NAME_NODE* node) = 0;
+  // The converted full name of an original name that names one, or nothing.
+  virtual std::optional<std::string_view> converted_of(std::string_view original) const = 0;
+  // The original name of the node's id, empty when it names nothing.
+  virtual std::string original_of(NAME_NODE const& node) = 0;
+  // A hierarchy node's original unit name; false when its id names nothing.
+  virtual bool unit_of(NAME_NODE const& node, std::string* unit) = 0;
+  // A made-up node's rule and stem (the atom's type, or "w"); false when no
+  // atom or oterm bears it now.
+  virtual bool made_up_rule(NAME_NODE const& node, MADE_UP_RULE* rule, std::string* stem) = 0;
+  // The converted unit name of the node of the hierarchy with `id`, or empty.
+  virtual std::string hierarchy_segment(unsigned id) = 0;
+  // The legal form of a unit name, as the converter makes it.
+  virtual std::string legal_form(std::string const& unit) = 0;
+};
+
+// The source of a fusion conversion: its tree, the design's names, and the
+// netlist's made-up names indexed on first need.
+std::unique_ptr<NAME_SOURCE> conversion_source(CONVERSION const& conversion,
+                                               ORIGINAL_NAMES& originals, NAME_INDEX const& index);
+
 class EXPLAINER {
  public:
-  // `conversion` must be a fusion conversion; all three must outlive this.
-  EXPLAINER(CONVERSION const& conversion, ORIGINAL_NAMES& originals, NAME_INDEX const& index);
+  // `source` must outlive this.
+  explicit EXPLAINER(NAME_SOURCE& source) : m_source(source) {}
 
   // The explanation of `name`, a converted full name (a leading backslash
   // is allowed) or an original name (with or without its leading "/"), or
@@ -95,28 +132,11 @@ class EXPLAINER {
   std::optional<EXPLANATION> explain(std::string_view name);
 
  private:
-  // A made-up atom's or oterm's row, chained to the previous one of its id.
-  struct MADE_UP_ROW {
-    ROW m_row;
-    std::uint32_t m_previous;  // index of the previous row of the same id, or kNone
-  };
-  static constexpr std::uint32_t kNone = 0xffffffffu;
+  bool walk(std::string const& converted, std::vector<NAME_NODE>* nodes);
+  void explain_made_up(NAME_NODE const& node, EXPLAINED_LEVEL* level);
+  void find_suffix(NAME_NODE const* parent, EXPLAINED_LEVEL* level);
 
-  bool walk(std::string const& converted, std::vector<NODE const*>* nodes) const;
-  void explain_hierarchy(NODE const* node, EXPLAINED_LEVEL* level);
-  void explain_made_up(NODE const* node, EXPLAINED_LEVEL* level);
-  void find_suffix(NODE const* parent, EXPLAINED_LEVEL* level);
-  std::string original_of(NODE const* node);
-  void index_made_up_rows();
-
-  CONVERSION const& m_conversion;
-  FUSION_TREE const& m_tree;
-  ORIGINAL_NAMES& m_originals;
-  NAME_INDEX const& m_index;
-  bool m_indexed = false;
-  std::vector<MADE_UP_ROW> m_made_up;
-  ID_MAP<std::uint32_t> m_last_made_up;  // id to its last row in m_made_up
-  GEN_STRING m_unit;
+  NAME_SOURCE& m_source;
 };
 
 }  // namespace zema_tool

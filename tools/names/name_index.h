@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tools/names/conversion.h"
+#include "tools/names/name_map.h"
 #include "tools/names/original_names.h"
 #include "tools/support/hash_table.h"
 #include "tools/support/text_arena.h"
@@ -51,7 +52,10 @@ void prefetch_entry_texts(TEXT_MAP const& map, std::uint64_t hash);
 
 class NAME_INDEX {
  public:
+  // The index of a conversion's map: its texts are copied into the index.
   NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals);
+  // The index of the rows of a saved map, whose texts must outlive it.
+  explicit NAME_INDEX(std::vector<MAP_ROW> const& rows);
   NAME_INDEX(NAME_INDEX const&) = delete;
   NAME_INDEX& operator=(NAME_INDEX const&) = delete;
 
@@ -84,6 +88,9 @@ class NAME_INDEX {
   std::size_t deepest_converted() const { return m_deepest_converted; }
 
  private:
+  void reserve(std::size_t rows);
+  void add(MAP_ROW const& row, bool keep);
+
   TEXT_MAP m_to_original;
   TEXT_MAP m_to_converted;
   TEXT_ARENA m_texts;
