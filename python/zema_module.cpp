@@ -598,7 +598,7 @@ class CONVERTER {
             MAP_ROW const* const row = (*cursor)->next();
             if (row == nullptr) return false;
             batch->push_back({row->m_id, std::string(row->m_converted), row->m_kind, row->m_origin,
-                              row->m_original != nullptr
+                              row->m_original
                                   ? std::optional<std::string>(std::string(*row->m_original))
                                   : std::nullopt});
           }

@@ -53,7 +53,7 @@ std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
   std::uint64_t const rows = m_read.m_max_instances > UINT64_MAX / 3 ? UINT64_MAX
                                                                      : 3 * m_read.m_max_instances;
   return std::make_unique<DESIGN_NAMES>(
-      std::make_unique<SAVED_NAMES>(SAVED_MAP::read(m_map, m_read.m_max_input_size, rows)));
+      std::make_unique<SAVED_NAMES>(m_map, m_read.m_max_input_size, rows));
 }
 
 std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,

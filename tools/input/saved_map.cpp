@@ -38,31 +38,30 @@ bool parse_id(std::string_view text, std::uint32_t* id) {
 
 }  // namespace
 
-SAVED_MAP SAVED_MAP::read(std::string const& path, std::uint64_t max_size,
-                          std::uint64_t max_rows) {
-  return parse(INPUT_TEXT::read(path, max_size, true), max_rows);
+void SAVED_MAP::read(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows,
+                     VISIT const& visit) {
+  parse(INPUT_TEXT::read(path, max_size, true), max_rows, visit);
 }
 
-SAVED_MAP SAVED_MAP::parse(INPUT_TEXT text, std::uint64_t max_rows) {
-  SAVED_MAP map;
-  map.m_text = std::move(text);
-  std::string_view const view = map.m_text.view();
+void SAVED_MAP::parse(INPUT_TEXT text, std::uint64_t max_rows, VISIT const& visit) {
+  m_text = std::move(text);
+  std::string_view const view = m_text.view();
   std::size_t const first = view.find_first_not_of(" \t\r\n");
   if (first != std::string_view::npos && view[first] == '[') {
-    map.parse_json(max_rows);
+    parse_json(max_rows, visit);
   } else {
-    map.parse_tsv(max_rows);
+    parse_tsv(max_rows, visit);
   }
-  return map;
 }
 
 // One row a line; the texts are views of the file but where the writer
 // escaped a byte (\xNN), which only control bytes and bytes that are not
 // UTF-8 need: a name of the map never holds "\x" otherwise.
-void SAVED_MAP::parse_tsv(std::uint64_t max_rows) {
+void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
   std::string_view rest = m_text.view();
   std::string const& name = m_text.name();
   std::size_t line = 0;
+  std::uint64_t rows = 0;
   std::string unescaped;
   while (!rest.empty()) {
     ++line;
@@ -117,16 +116,16 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows) {
       }
       row.m_original = m_unescaped.keep(unescaped);
     }
-    if (m_rows.size() >= max_rows) {
+    if (++rows > max_rows) {
       throw TOOL_ERROR(place(), "the map has more than " + decimal(max_rows) +
                                     " rows (see --max-instances)");
     }
-    m_rows.push_back(row);
+    visit(row);
   }
   if (line == 0) throw TOOL_ERROR(name, "not a name map: the file is empty");
 }
 
-void SAVED_MAP::parse_json(std::uint64_t max_rows) {
+void SAVED_MAP::parse_json(std::uint64_t max_rows, VISIT const& visit) {
   JSON_INPUT json(m_text, kMaxJsonDepth);
   od::array rows;
   json.check(json.document().get_array().get(rows));
@@ -186,11 +185,11 @@ void SAVED_MAP::parse_json(std::uint64_t max_rows) {
       throw TOOL_ERROR(place(), "a row of the map needs \"id\", \"converted\", \"kind\", "
                                 "\"origin\" and \"original\"");
     }
-    if (m_rows.size() >= max_rows) {
+    if (index >= max_rows) {
       throw TOOL_ERROR(place(), "the map has more than " + decimal(max_rows) +
                                     " rows (see --max-instances)");
     }
-    m_rows.push_back(row);
+    visit(row);
     ++index;
   }
   json.expect_end();

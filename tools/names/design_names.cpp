@@ -17,9 +17,9 @@ DESIGN_NAMES::~DESIGN_NAMES() = default;
 
 unsigned DESIGN_NAMES::lookup(std::string const& name, std::string* original) {
   if (m_saved) {
-    MAP_ROW const* const row = m_saved->find(name);
+    SAVED_NAME const* const row = m_saved->find(name);
     if (row == nullptr || row->m_id == 0) return 0;
-    if (row->m_original != nullptr) original->assign(*row->m_original);
+    if (row->m_has_original) original->assign(row->m_original, row->m_original_size);
     return row->m_id;
   }
   unsigned const id = m_conversion->converter().get_original_name_id(name.c_str());
@@ -28,14 +28,15 @@ unsigned DESIGN_NAMES::lookup(std::string const& name, std::string* original) {
   return id;
 }
 
-NAME_INDEX const& DESIGN_NAMES::index(PHASES& phases) {
+NAME_INDEX const& DESIGN_NAMES::index(PHASES& phases, INDEX_SIDES sides) {
   if (m_saved) {
     phases.start("index");
-    return m_saved->index();
+    return m_saved->index(sides);
   }
-  if (!m_index) {
+  if (!m_index || !m_index->has(sides)) {
     phases.start("index");
-    m_index = std::make_unique<NAME_INDEX>(*m_conversion, *m_originals);
+    m_index = std::make_unique<NAME_INDEX>(*m_conversion, *m_originals,
+                                           m_index ? BOTH_SIDES : sides);
     CONVERSION::expect_no_reports();
   }
   return *m_index;
@@ -43,7 +44,9 @@ NAME_INDEX const& DESIGN_NAMES::index(PHASES& phases) {
 
 NAME_SOURCE& DESIGN_NAMES::source(PHASES& phases) {
   if (m_saved) return m_saved->source();
-  if (!m_source) m_source = conversion_source(*m_conversion, *m_originals, index(phases));
+  if (!m_source) {
+    m_source = conversion_source(*m_conversion, *m_originals, index(phases, TO_CONVERTED));
+  }
   return *m_source;
 }
 

@@ -32,9 +32,9 @@ class DESIGN_NAMES {
   // converter's lookup gives it, and into *original that id's original name
   // (left empty when it names nothing).
   unsigned lookup(std::string const& name, std::string* original);
-  // The index of every name both ways, made on first need (the "index"
-  // phase).
-  NAME_INDEX const& index(PHASES& phases);
+  // The index of every name, with at least `sides`, made on first need (the
+  // "index" phase).
+  NAME_INDEX const& index(PHASES& phases, INDEX_SIDES sides = BOTH_SIDES);
   // The tree for explain, made on first need. Throws TOOL_ERROR for a map of
   // the reversible strategy.
   NAME_SOURCE& source(PHASES& phases);
