@@ -38,6 +38,10 @@ bool parse_id(std::string_view text, std::uint32_t* id) {
 
 }  // namespace
 
+std::string SAVED_MAP::place_of(SAVED_ROW const& row) const {
+  return m_json ? name() + ": [" + decimal(row.m_at) + "]" : name() + ":" + decimal(row.m_at);
+}
+
 void SAVED_MAP::read(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows,
                      VISIT const& visit) {
   parse(INPUT_TEXT::read(path, max_size, true), max_rows, visit);
@@ -47,7 +51,8 @@ void SAVED_MAP::parse(INPUT_TEXT text, std::uint64_t max_rows, VISIT const& visi
   m_text = std::move(text);
   std::string_view const view = m_text.view();
   std::size_t const first = view.find_first_not_of(" \t\r\n");
-  if (first != std::string_view::npos && view[first] == '[') {
+  m_json = first != std::string_view::npos && view[first] == '[';
+  if (m_json) {
     parse_json(max_rows, visit);
   } else {
     parse_tsv(max_rows, visit);
@@ -91,7 +96,7 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
                                 "original), got " +
                                     (count > 5 ? std::string("more") : decimal(count)));
     }
-    SAVED_ROW row{0, fields[1], fields[2], fields[3], fields[4], fields[4] != "-"};
+    SAVED_ROW row{0, fields[1], fields[2], fields[3], fields[4], fields[4] != "-", line};
     if (!parse_id(fields[0], &row.m_id)) {
       throw TOOL_ERROR(place(), "the id " + quoted_text(fields[0]) +
                                     " is not a number from 0 to 4294967295");
@@ -137,7 +142,7 @@ void SAVED_MAP::parse_json(std::uint64_t max_rows, VISIT const& visit) {
     auto const place = [&] { return name + ": [" + decimal(index) + "]"; };
     od::object object = json.object_at(value, place);
     SAVED_ROW row{0, std::string_view(), std::string_view(), std::string_view(),
-                  std::string_view(), false};
+                  std::string_view(), false, index};
     unsigned seen = 0;
     // A text of the row: a view of the file when it has no escape, else a
     // copy, since the parser's buffer of unescaped strings is reused.

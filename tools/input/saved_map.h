@@ -34,6 +34,7 @@ struct SAVED_ROW {
   std::string_view m_origin;  // "hierarchy", "made-up" or "outside"
   std::string_view m_original;
   bool m_has_original;
+  std::uint64_t m_at;  // its line (TSV) or its position in the array (JSON)
 };
 
 class SAVED_MAP {
@@ -50,6 +51,8 @@ class SAVED_MAP {
   void parse(INPUT_TEXT text, std::uint64_t max_rows, VISIT const& visit);
 
   std::string const& name() const { return m_text.name(); }
+  // Where `row` is, for a message: "FILE:LINE" or "FILE: [I]".
+  std::string place_of(SAVED_ROW const& row) const;
   // The map's rows roughly, from its size, for reserving room ahead.
   std::size_t expected_rows() const { return m_text.size() / 64 + 16; }
 
@@ -59,6 +62,7 @@ class SAVED_MAP {
 
   INPUT_TEXT m_text;
   TEXT_ARENA m_unescaped;
+  bool m_json = false;
 };
 
 }  // namespace zema_tool

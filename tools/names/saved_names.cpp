@@ -142,7 +142,7 @@ void SAVED_NAMES::add(SAVED_ROW const& row) {
   if (m_rows.empty()) m_rows.reserve(m_map.expected_rows());
   std::optional<MAP_KIND> const kind = value_of(kMapKindWords, row.m_kind);
   std::optional<ORIGIN> const origin = value_of(kOriginWords, row.m_origin);
-  auto const place = [&] { return m_map.name() + ": row " + decimal(m_rows.size() + 1); };
+  auto const place = [&] { return m_map.place_of(row); };
   if (!kind) {
     throw TOOL_ERROR(place(), "unknown kind " + quoted_text(row.m_kind) + " (expected " +
                                   word_choices(kMapKindWords) + ")");
