@@ -390,8 +390,14 @@ struct CONVERTER_STATE {
   // Under the library lock.
   EXPLAINER& explainer() {
     if (!m_explainer) {
-      m_index = std::make_unique<NAME_INDEX>(*m_conversion, m_design->originals());
-      m_source = conversion_source(*m_conversion, m_design->originals(), *m_index);
+      m_source = conversion_source(*m_conversion, m_design->originals(),
+                                   [this]() -> NAME_INDEX const& {
+                                     if (!m_index) {
+                                       m_index = std::make_unique<NAME_INDEX>(
+                                           *m_conversion, m_design->originals(), TO_CONVERTED);
+                                     }
+                                     return *m_index;
+                                   });
       m_explainer = std::make_unique<EXPLAINER>(*m_source);
     }
     return *m_explainer;

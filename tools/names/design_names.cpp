@@ -45,7 +45,11 @@ NAME_INDEX const& DESIGN_NAMES::index(PHASES& phases, INDEX_SIDES sides) {
 NAME_SOURCE& DESIGN_NAMES::source(PHASES& phases) {
   if (m_saved) return m_saved->source();
   if (!m_source) {
-    m_source = conversion_source(*m_conversion, *m_originals, index(phases, TO_CONVERTED));
+    // The index only when an original name is to be explained.
+    m_source = conversion_source(*m_conversion, *m_originals,
+                                 [this, &phases]() -> NAME_INDEX const& {
+                                   return index(phases, TO_CONVERTED);
+                                 });
   }
   return *m_source;
 }
