@@ -38,6 +38,13 @@ bool parse_id(std::string_view text, std::uint32_t* id) {
 
 }  // namespace
 
+bool is_saved_map(INPUT_TEXT const& text) {
+  std::string_view const view = text.view();
+  std::size_t const first = view.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return false;
+  return view[first] == '[' || view.substr(0, kHeader.size()) == kHeader;
+}
+
 std::string SAVED_MAP::place_of(SAVED_ROW const& row) const {
   return m_json ? name() + ": [" + decimal(row.m_at) + "]" : name() + ":" + decimal(row.m_at);
 }

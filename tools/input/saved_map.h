@@ -37,6 +37,10 @@ struct SAVED_ROW {
   std::uint64_t m_at;  // its line (TSV) or its position in the array (JSON)
 };
 
+// Whether `text` is a saved map, by its first bytes: the TSV header, or a
+// JSON array (designs and netlists are objects, or Verilog).
+bool is_saved_map(INPUT_TEXT const& text);
+
 class SAVED_MAP {
  public:
   typedef std::function<void(SAVED_ROW const&)> VISIT;

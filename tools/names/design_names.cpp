@@ -28,6 +28,14 @@ unsigned DESIGN_NAMES::lookup(std::string const& name, std::string* original) {
   return id;
 }
 
+void DESIGN_NAMES::for_each_row(std::function<void(MAP_ROW const&)> const& visit) {
+  if (m_saved) {
+    for (SAVED_NAME const& row : m_saved->rows()) visit(row.row());
+    return;
+  }
+  for_each_map_row(*m_conversion, *m_originals, visit);
+}
+
 NAME_INDEX const& DESIGN_NAMES::index(PHASES& phases, INDEX_SIDES sides) {
   if (m_saved) {
     phases.start("index");

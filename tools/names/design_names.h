@@ -5,6 +5,7 @@
 #ifndef TOOLS_NAMES_DESIGN_NAMES_H
 #define TOOLS_NAMES_DESIGN_NAMES_H
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,8 @@ class DESIGN_NAMES {
   // The tree for explain, made on first need. Throws TOOL_ERROR for a map of
   // the reversible strategy.
   NAME_SOURCE& source(PHASES& phases);
+  // Calls visit(MAP_ROW const&) for every row of the name map, in its order.
+  void for_each_row(std::function<void(MAP_ROW const&)> const& visit);
 
  private:
   std::unique_ptr<SAVED_NAMES> m_saved;
