@@ -7,11 +7,16 @@ namespace zema_tool {
 DESIGN_NAMES::DESIGN_NAMES(KEPT_PTR<LOADED_DESIGN> design, ZEMA_NAME_CONVERTER_ENUM strategy,
                            PHASES& phases)
     : m_design(std::move(design)) {
-  m_conversion = std::make_unique<CONVERSION>(*m_design, strategy, phases);
-  m_originals = std::make_unique<ORIGINAL_NAMES>(*m_design);
+  m_own_conversion = std::make_unique<CONVERSION>(*m_design, strategy, phases);
+  m_own_originals = std::make_unique<ORIGINAL_NAMES>(*m_design);
+  m_conversion = m_own_conversion.get();
+  m_originals = m_own_originals.get();
 }
 
 DESIGN_NAMES::DESIGN_NAMES(std::unique_ptr<SAVED_NAMES> saved) : m_saved(std::move(saved)) {}
+
+DESIGN_NAMES::DESIGN_NAMES(CONVERSION const& conversion, ORIGINAL_NAMES& originals)
+    : m_conversion(&conversion), m_originals(&originals) {}
 
 DESIGN_NAMES::~DESIGN_NAMES() = default;
 

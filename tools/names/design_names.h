@@ -25,6 +25,9 @@ class DESIGN_NAMES {
   DESIGN_NAMES(KEPT_PTR<LOADED_DESIGN> design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases);
   // The names of a saved map.
   explicit DESIGN_NAMES(std::unique_ptr<SAVED_NAMES> saved);
+  // The names of a conversion that the caller keeps, with its design's
+  // original names: both must outlive this.
+  DESIGN_NAMES(CONVERSION const& conversion, ORIGINAL_NAMES& originals);
   DESIGN_NAMES(DESIGN_NAMES const&) = delete;
   DESIGN_NAMES& operator=(DESIGN_NAMES const&) = delete;
   ~DESIGN_NAMES();
@@ -45,8 +48,10 @@ class DESIGN_NAMES {
  private:
   std::unique_ptr<SAVED_NAMES> m_saved;
   KEPT_PTR<LOADED_DESIGN> m_design;
-  std::unique_ptr<CONVERSION> m_conversion;
-  std::unique_ptr<ORIGINAL_NAMES> m_originals;
+  std::unique_ptr<CONVERSION> m_own_conversion;
+  std::unique_ptr<ORIGINAL_NAMES> m_own_originals;
+  CONVERSION const* m_conversion = nullptr;
+  ORIGINAL_NAMES* m_originals = nullptr;
   std::unique_ptr<NAME_INDEX> m_index;
   std::unique_ptr<NAME_SOURCE> m_source;
 };

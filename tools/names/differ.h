@@ -16,6 +16,9 @@
 #define TOOLS_NAMES_DIFFER_H
 
 #include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -58,6 +61,49 @@ struct NAME_DIFF {
 // Compares the maps of `old_names` and `new_names`. Time and memory linear
 // in their rows.
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
+
+// Why one level of a name differs between two revisions.
+struct LEVEL_CHANGE {
+  std::string m_old;  // the level's segment in each revision
+  std::string m_new;
+  // What changed it: "unchanged", a sibling that entered or left before it
+  // in byte order, a different unit name, or made-up names added or removed
+  // before it in netlist order; one sentence.
+  std::string m_why;
+};
+
+struct CHANGE_EXPLANATION {
+  NAME_CHANGE m_change = NAME_CHANGE::RENAMED;
+  bool m_unchanged = false;
+  std::string m_old;       // the object's converted name in each revision,
+  std::string m_new;       // empty where it does not exist
+  std::string m_original;  // the object's original name
+  // The original of the object that the old name names in the new revision,
+  // when it names another one there (reused); else empty.
+  std::string m_now_names;
+  std::vector<LEVEL_CHANGE> m_levels;
+};
+
+// Why names changed from one revision to the next: the object a name names
+// is found in both (by its original and role) and explained in each, level
+// by level. Making one costs a pass over each revision's map; each name
+// after that, two explanations.
+class CHANGE_EXPLAINER {
+ public:
+  // The revisions must outlive this.
+  CHANGE_EXPLAINER(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names, PHASES& phases);
+  ~CHANGE_EXPLAINER();
+  CHANGE_EXPLAINER(CHANGE_EXPLAINER const&) = delete;
+  CHANGE_EXPLAINER& operator=(CHANGE_EXPLAINER const&) = delete;
+
+  // Why `name` (a converted name of either revision, or an original)
+  // changed; nothing when it names nothing in either.
+  std::optional<CHANGE_EXPLANATION> explain(std::string_view name);
+
+ private:
+  struct STATE;
+  std::unique_ptr<STATE> m_state;
+};
 
 }  // namespace zema_tool
 
