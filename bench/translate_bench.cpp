@@ -81,9 +81,10 @@ void translate_report(benchmark::State& state) {
   TRANSLATION_SETUP& setup =
       keep<TRANSLATION_SETUP>("translate " + path, [&path] { return make_setup(path); });
   std::FILE* const sink = std::fopen("/dev/null", "w");
+  NAME_LOOKUP const lookup = NAME_LOOKUP::of_index(*setup.index, NAME_SIDE::ORIGINAL);
   for (auto _ : state) {
     OUTPUT_BUFFER out(sink);
-    TEXT_TRANSLATOR translator(*setup.index, true, '/', TEXT_TRANSLATOR::UNKNOWN());
+    TEXT_TRANSLATOR translator(lookup, TRANSLATION_OPTIONS(), TEXT_TRANSLATOR::UNKNOWN());
     constexpr std::size_t kPiece = std::size_t{1} << 20;
     std::string_view rest = setup.report;
     while (!rest.empty()) {

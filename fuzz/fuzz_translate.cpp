@@ -68,11 +68,14 @@ std::string translated(WORLD const& world, std::string_view text, bool to_origin
                        std::size_t piece) {
   return written_text([&](OUTPUT_BUFFER& out) {
     std::uint64_t reports = 0;
-    TEXT_TRANSLATOR translator(*world.index, to_original, separator,
-                               [&](std::string_view, std::uint64_t line, std::uint64_t column) {
-                                 if (line == 0 || column == 0) std::abort();
-                                 ++reports;
-                               });
+    NAME_LOOKUP const lookup = NAME_LOOKUP::of_index(
+        *world.index, to_original ? NAME_SIDE::ORIGINAL : NAME_SIDE::CONVERTED);
+    TRANSLATION_OPTIONS options;
+    options.m_separator = separator;
+    TEXT_TRANSLATOR translator(lookup, options, [&](UNKNOWN_WORD const& word) {
+      if (word.m_line == 0 || word.m_column == 0) std::abort();
+      ++reports;
+    });
     std::string pending;
     std::size_t at = 0;
     while (at < text.size()) {

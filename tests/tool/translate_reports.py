@@ -66,8 +66,8 @@ def report(names, pins, converted):
     lines = []
     for i, (name, word) in enumerate(zip(names, converted)):
         if pins:
-            lines.append(b'  %s/D (DFF_X1)   0.%02d r' % (name, i % 100))
-            lines.append(b'set_false_path -from [get_cells {%s}] -to [get_pins %s/CK]' % (name, name))
+            lines.append(b'  %s/d (DFF_X1)   0.%02d r' % (name, i % 100))
+            lines.append(b'set_false_path -from [get_cells {%s}] -to [get_pins %s/ck]' % (name, name))
             lines.append(b'  \\%s  0.1' % name)
         lines.append(name)
         lines.append(b'NOTANAME/%s' % word)
@@ -85,13 +85,14 @@ def check(zema, design, strategy, pins):
     with tempfile.NamedTemporaryFile(suffix='.rpt') as file:
         file.write(text)
         file.flush()
-        forward = run(zema, 'translate', '--strategy', strategy, design, file.name)
+        forward = run(zema, 'translate', '--levels', '1', '--strategy', strategy, design,
+                      file.name)
     expected = report(original, pins, converted)
     if forward != expected:
         fail(design, strategy, 'to original', forward, expected)
     reverse = reverse_of(rows)
-    back = run(zema, 'translate', '--strategy', strategy, '--to', 'converted', design, '-',
-               stdin=forward)
+    back = run(zema, 'translate', '--levels', '1', '--strategy', strategy, '--to', 'converted',
+               design, '-', stdin=forward)
     expected_back = report([reverse.get(o, o) for o in original], pins, converted)
     if back != expected_back:
         fail(design, strategy, 'back to converted', back, expected_back)

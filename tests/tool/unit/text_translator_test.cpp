@@ -93,7 +93,12 @@ class TranslatorTest : public ::testing::Test {
   std::string translate(std::string const& text, bool to_original, char separator = '/',
                         std::size_t piece = 0) {
     return written_text([&](OUTPUT_BUFFER& out) {
-      TEXT_TRANSLATOR translator(*m_index, to_original, separator, TEXT_TRANSLATOR::UNKNOWN());
+      NAME_LOOKUP const lookup =
+          NAME_LOOKUP::of_index(*m_index, to_original ? NAME_SIDE::ORIGINAL : NAME_SIDE::CONVERTED);
+      TRANSLATION_OPTIONS options;
+      options.m_separator = separator;
+      options.m_levels = 1;
+      TEXT_TRANSLATOR translator(lookup, options, TEXT_TRANSLATOR::UNKNOWN());
       std::string pending;
       for (std::size_t at = 0; at < text.size(); at += piece == 0 ? text.size() : piece) {
         pending += text.substr(at, piece == 0 ? text.size() : piece);
@@ -120,11 +125,11 @@ TEST_F(TranslatorTest, FollowsTheTokenRulesBothWays) {
       // A name ends where a byte outside converted names touches it.
       {"(u_cpu/a_reg:", true, '/', "(/u_cpu/$reg:"},
       // The longest prefix at a level boundary; the pin stays.
-      {"u_cpu/a_reg/D", true, '/', "/u_cpu/$reg/D"},
+      {"u_cpu/a_reg/d", true, '/', "/u_cpu/$reg/d"},
       {"[get_cells u_cpu/a_reg]", true, '/', "[get_cells /u_cpu/$reg]"},
       {"data[3] u_cpu/a_reg[0]", true, '/', "data[3] /u_cpu/a_reg[0]"},
       {"\\u_cpu/a_reg ", true, '/', "\\/u_cpu/$reg "},
-      {"u_cpu.a_reg.D", true, '.', "/u_cpu/$reg.D"},
+      {"u_cpu.a_reg.d", true, '.', "/u_cpu/$reg.d"},
       {"U_CPU/A_REG xu_cpu/a_reg u_cpu/a_regx", true, '/',
        "U_CPU/A_REG xu_cpu/a_reg /u_cpu/a_regx"},
       {"u_cpu/a_b", true, '/', "/u_cpu/a\\/b"},
@@ -132,7 +137,7 @@ TEST_F(TranslatorTest, FollowsTheTokenRulesBothWays) {
       {"{/u_cpu/$reg}", false, '/', "{u_cpu/a_reg}"},
       {"u_cpu/$reg/Q", false, '/', "u_cpu/a_reg/Q"},
       {"\"/u_cpu/a\\/b\"", false, '/', "\"u_cpu/a_b\""},
-      {"/u_cpu/a/b", false, '/', "u_cpu/a/b"},
+      {"/u_cpu/a/b", false, '/', "/u_cpu/a/b"},
       {"/u_cpu/$reg", false, '|', "u_cpu|a_reg"},
       // An instance and its atom's made-up name share /PAD: the instance.
       {"/PAD io_ibuf_apad", false, '/', "apad io_ibuf_apad"},

@@ -1,0 +1,118 @@
+// TCL_SCANNER: finds the names in a Tcl script (SDC and XDC constraints) as
+// a Tcl interpreter reads its words, and write_tcl() writes a new name back
+// as a Tcl word that evaluates to it.
+//
+// Words are read as Tcl reads them: bare (backslash escapes undone), in
+// double quotes, or in braces; a word with a variable or a command
+// substitution in it is no name, but the commands in brackets are read as
+// scripts of their own, and so are the braced bodies of control commands
+// (if, foreach, proc, ...). A word in braces, and the argument of a query,
+// is a list: each element is a name of its own. Comments are left as they
+// are.
+//
+// Which words are names:
+// - the arguments of an object query (get_cells, get_pins, get_nets,
+//   current_instance) and the value of its -of_objects, at any level; with
+//   original names as keys, an argument holding "*" or "?" is a pattern,
+//   and under -hierarchical every argument is matched against the last
+//   levels of names at any depth (the -hierarchical word is dropped once
+//   its arguments are full names). With converted names as keys, patterns
+//   and -hierarchical arguments stay as they are, and so do -regexp ones;
+// - never: the command's own name, options, the arguments of port, clock
+//   and library queries (get_ports, get_clocks, get_lib_cells, ...), and
+//   the values of -name, -clock, -filter and the like;
+// - the elements of [list ...] take the part of the word they stand in;
+// - any other word: when it has --levels levels.
+//
+// The scanner streams: it reads a piece up to its last complete word, and
+// keeps its state (the nested scripts and lists it is in, and where in its
+// command each is) for the next. Nesting deeper than kMaxDepth is skipped
+// over, not followed, so memory stays bounded.
+#ifndef TOOLS_NAMES_TCL_SYNTAX_H
+#define TOOLS_NAMES_TCL_SYNTAX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/names/name_spots.h"
+#include "tools/support/output_buffer.h"
+
+namespace zema_tool {
+
+class TCL_SCANNER {
+ public:
+  // `keys`: the side the texts write names on; `separator` joins the levels
+  // of converted names.
+  TCL_SCANNER(NAME_SIDE keys, char separator);
+
+  // Starts a new script.
+  void reset();
+  // Appends the spots of `piece` (their keys copied into *keys) up to the
+  // end of the last word it completes, and gives that end; all of the
+  // piece when `last`.
+  std::size_t scan(std::string_view piece, bool last, std::vector<NAME_SPOT>* spots,
+                   std::string* keys);
+
+  static constexpr std::size_t kMaxDepth = 1000;
+
+ private:
+  enum class ROLE : std::uint8_t { DEFAULT, NONE, WORDS, QUERY, OBJECTS, BODY };
+  enum class COMMAND : std::uint8_t { START, QUERY, NEVER, LIST, CONTROL, OTHER };
+  enum class KIND : std::uint8_t { SCRIPT, LIST, QUOTE_REST, BARE_REST };
+  // The part a word plays in its command, with the query's flags.
+  struct PART {
+    ROLE m_role = ROLE::NONE;
+    bool m_hierarchical = false;
+    bool m_regexp = false;
+  };
+  // A script, a list in braces, or a word that a command substitution
+  // interrupted.
+  struct FRAME {
+    KIND m_kind = KIND::SCRIPT;
+    char m_close = 0;  // SCRIPT: the byte that ends it, 0 for the text's end
+    COMMAND m_command = COMMAND::START;
+    ROLE m_next = ROLE::DEFAULT;  // SCRIPT: the part an option gave the next word
+    PART m_part;                  // of the word (SCRIPT: of the word it stands in)
+    bool m_hierarchical = false;
+    bool m_regexp = false;
+  };
+  enum class STEP { DONE, STOP };
+
+  STEP step_script(std::string_view piece, bool last, std::size_t* at);
+  STEP step_list(std::string_view piece, bool last, std::size_t* at);
+  STEP step_rest(std::string_view piece, bool last, std::size_t* at);
+  PART part_of_next(bool braced) const;
+  void push(FRAME frame);
+  void pop();
+  // The word just read in m_top: a literal value, or none.
+  void word_done(std::string_view const* value);
+  // `raw` with its backslash escapes undone (in m_value where it had any).
+  std::string_view value_of(std::string_view raw, bool escaped);
+  // A name at [start, start + size) of the piece, whose value is `value`.
+  void add_spot(std::size_t start, std::size_t size, std::string_view value, SPOT_FORM form,
+                PART const& part);
+  bool closes_word(char c) const;
+
+  NAME_SIDE const m_keys_side;
+  char const m_separator;
+  FRAME m_top;
+  std::vector<FRAME> m_stack;
+  std::size_t m_skipped = 0;  // the depth of nesting past kMaxDepth being skipped
+  std::vector<NAME_SPOT>* m_spots = nullptr;
+  std::string* m_keys = nullptr;
+  std::string m_value;
+};
+
+// Writes `value` where a name was written in `form`, as a Tcl word or list
+// element that evaluates to it: as it is where it can be, else in braces,
+// else with backslashes.
+void write_tcl(std::string_view value, SPOT_FORM form, OUTPUT_BUFFER& out);
+// Appends `value` to the Tcl list *list as one element.
+void append_tcl_element(std::string_view value, std::string* list);
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_NAMES_TCL_SYNTAX_H
