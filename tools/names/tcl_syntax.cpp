@@ -95,22 +95,22 @@ bool brace_safe(std::string_view value) {
   return depth == 0;
 }
 
-// `value` with a backslash before each of `specials` and control bytes
+// `value` with a backslash before each of `specials`, and control bytes
 // written as escapes.
-void put_escaped(std::string_view value, char const* specials, OUTPUT_BUFFER& out) {
+void append_escaped(std::string_view value, char const* specials, std::string* out) {
   for (char const c : value) {
     unsigned char const byte = static_cast<unsigned char>(c);
     if (c == '\n') {
-      out.put("\\n");
+      out->append("\\n");
     } else if (c == '\t') {
-      out.put("\\t");
+      out->append("\\t");
     } else if (byte < 0x20 || byte == 0x7F) {
       static char const kHex[] = "0123456789abcdef";
       char const escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-      out.put(std::string_view(escape, 4));
+      out->append(escape, 4);
     } else {
-      if (std::strchr(specials, c) != nullptr) out.put('\\');
-      out.put(c);
+      if (std::strchr(specials, c) != nullptr) out->push_back('\\');
+      out->push_back(c);
     }
   }
 }
@@ -305,10 +305,10 @@ void TCL_SCANNER::word_done(std::string_view const* value) {
 }
 
 void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view value,
-                           SPOT_FORM form, PART const& part) {
+                           SPOT_FORM form, PART const& part, bool in_list) {
   ROLE const role = part.m_role;
   if (role != ROLE::WORDS && role != ROLE::QUERY && role != ROLE::OBJECTS) return;
-  if (value.empty() || is_option(value) || has_any(value, " \t\n\r\v\f")) return;
+  if (value.empty() || is_option(value) || (!in_list && has_any(value, " \t\n\r\v\f"))) return;
   SPOT_ROLE spot_role = role == ROLE::WORDS ? SPOT_ROLE::WORD : SPOT_ROLE::NAME;
   PATTERN_SCOPE scope = PATTERN_SCOPE::PATH;
   if (role == ROLE::QUERY || role == ROLE::OBJECTS) {
@@ -339,6 +339,53 @@ void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view
                  m_separator, '/');
   }
   m_spots->push_back(spot);
+}
+
+// The end of the braced word at `start` when it holds one element, with
+// the element's value in [*value_start, *value_end); kSeveral when it holds
+// none or more than one; kUndecided when the piece ends first.
+std::size_t TCL_SCANNER::single_element(std::string_view piece, std::size_t start,
+                                        std::size_t* value_start, std::size_t* value_end) {
+  std::size_t const n = piece.size();
+  std::size_t i = start + 1;
+  while (i < n && is_space(piece[i])) ++i;
+  if (i >= n) return kUndecided;
+  char const c = piece[i];
+  if (c == '}') return kSeveral;
+  std::size_t element_end = i;
+  if (c == '{' || c == '"') {
+    std::size_t depth = 0;
+    std::size_t j = i + 1;
+    for (; j < n; ++j) {
+      if (piece[j] == '\\') {
+        ++j;
+      } else if (c == '"' && piece[j] == '"') {
+        break;
+      } else if (piece[j] == '{') {
+        ++depth;
+      } else if (piece[j] == '}') {
+        if (depth == 0 && c == '{') break;
+        if (depth == 0) return kSeveral;  // the list ends inside the quotes
+        --depth;
+      }
+    }
+    if (j >= n) return kUndecided;
+    *value_start = i + 1;
+    *value_end = j;
+    element_end = j + 1;
+  } else {
+    while (element_end < n && !is_space(piece[element_end]) && piece[element_end] != '{' &&
+           piece[element_end] != '}') {
+      element_end += piece[element_end] == '\\' ? 2 : 1;
+    }
+    if (element_end >= n) return kUndecided;
+    *value_start = i;
+    *value_end = element_end;
+  }
+  std::size_t k = element_end;
+  while (k < n && is_space(piece[k])) ++k;
+  if (k >= n) return kUndecided;
+  return piece[k] == '}' ? k + 1 : kSeveral;
 }
 
 TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, std::size_t* at) {
@@ -381,6 +428,21 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
   }
   if (c == '{') {
     PART const part = part_of_next(true);
+    if (part.m_role == ROLE::WORDS || part.m_role == ROLE::QUERY || part.m_role == ROLE::OBJECTS) {
+      // A list of one element is that element's word, written back with no
+      // more quoting than it needs; a longer list is read element by element.
+      std::size_t value_start = 0;
+      std::size_t value_end = 0;
+      std::size_t const end = single_element(piece, start, &value_start, &value_end);
+      if (end == kUndecided && !last) return STEP::STOP;
+      if (end != kUndecided && end != kSeveral) {
+        std::string_view const value = piece.substr(value_start, value_end - value_start);
+        add_spot(start, end - start, value, SPOT_FORM::TCL_WORD, part, true);
+        word_done(&value);
+        *at = end;
+        return STEP::DONE;
+      }
+    }
     FRAME frame;
     if (part.m_role == ROLE::BODY) {
       frame.m_close = '}';
@@ -420,7 +482,7 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     }
     if (literal) {
       std::string_view const value = value_of(piece.substr(start + 1, i - start - 1), true);
-      add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED, part);
+      add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED, part, false);
       word_done(&value);
     } else {
       word_done(nullptr);
@@ -478,7 +540,7 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     *at = j;
     return STEP::DONE;
   }
-  add_spot(start, i - start, value, SPOT_FORM::TCL_BARE, part);
+  add_spot(start, i - start, value, SPOT_FORM::TCL_WORD, part, false);
   word_done(&value);
   *at = i;
   return STEP::DONE;
@@ -517,8 +579,8 @@ TCL_SCANNER::STEP TCL_SCANNER::step_list(std::string_view piece, bool last, std:
       return STEP::DONE;
     }
     if (part.m_role != ROLE::NONE) {
-      add_spot(start, i + 1 - start, piece.substr(start + 1, i - start - 1),
-               SPOT_FORM::TCL_BRACED_ELEMENT, part);
+      add_spot(start, i + 1 - start, piece.substr(start + 1, i - start - 1), SPOT_FORM::TCL_ELEMENT,
+               part, true);
     }
     *at = i + 1;
     return STEP::DONE;
@@ -544,26 +606,20 @@ TCL_SCANNER::STEP TCL_SCANNER::step_list(std::string_view piece, bool last, std:
       return STEP::DONE;
     }
     if (part.m_role != ROLE::NONE) {
-      add_spot(start, i + 1 - start, value_of(piece.substr(start + 1, i - start - 1), true),
-               SPOT_FORM::TCL_QUOTED_ELEMENT, part);
+      add_spot(start, i + 1 - start, piece.substr(start + 1, i - start - 1), SPOT_FORM::TCL_ELEMENT,
+               part, true);
     }
     *at = i + 1;
     return STEP::DONE;
   }
-  bool escaped = false;
   std::size_t i = start;
   while (i < n && !is_space(piece[i]) && piece[i] != '{' && piece[i] != '}') {
-    if (piece[i] == '\\') {
-      escaped = true;
-      ++i;
-    }
-    ++i;
+    i += piece[i] == '\\' ? 2 : 1;
   }
   if (i >= n && !last) return STEP::STOP;
   i = std::min(i, n);
   if (part.m_role != ROLE::NONE) {
-    add_spot(start, i - start, value_of(piece.substr(start, i - start), escaped),
-             SPOT_FORM::TCL_ELEMENT, part);
+    add_spot(start, i - start, piece.substr(start, i - start), SPOT_FORM::TCL_ELEMENT, part, false);
   }
   *at = i;
   return STEP::DONE;
@@ -602,56 +658,53 @@ TCL_SCANNER::STEP TCL_SCANNER::step_rest(std::string_view piece, bool last, std:
   return STEP::DONE;
 }
 
-void write_tcl(std::string_view value, SPOT_FORM form, OUTPUT_BUFFER& out) {
-  switch (form) {
-    case SPOT_FORM::TCL_QUOTED:
-      out.put('"');
-      put_escaped(value, "$[]\\\"", out);
-      out.put('"');
-      return;
-    case SPOT_FORM::TCL_QUOTED_ELEMENT:
-      out.put('"');
-      put_escaped(value, "\\\"{}", out);
-      out.put('"');
-      return;
-    case SPOT_FORM::TCL_ELEMENT:
-      if (!value.empty() && !has_any(value, kElementSpecials)) {
-        out.put(value);
-        return;
-      }
-      break;
-    case SPOT_FORM::TCL_BRACED_ELEMENT:
-      break;
-    default:
-      if (!value.empty() && !has_any(value, kWordSpecials)) {
-        out.put(value);
-        return;
-      }
-      break;
-  }
-  if (brace_safe(value)) {
-    out.put('{');
-    out.put(value);
-    out.put('}');
-  } else {
-    put_escaped(value, form == SPOT_FORM::TCL_BARE ? kWordSpecials : kElementSpecials, out);
-  }
+void TCL_LIST::start(SPOT_FORM form) {
+  m_form = form;
+  m_list.clear();
+  m_count = 0;
 }
 
-void append_tcl_element(std::string_view value, std::string* list) {
-  if (!list->empty()) list->push_back(' ');
-  if (!value.empty() && !has_any(value, kElementSpecials)) {
-    list->append(value);
-  } else if (brace_safe(value)) {
-    list->push_back('{');
-    list->append(value);
-    list->push_back('}');
-  } else {
-    for (char const c : value) {
-      if (std::strchr(kElementSpecials, c) != nullptr) list->push_back('\\');
-      list->push_back(c == '\n' ? 'n' : c);
-    }
+bool TCL_LIST::add(std::string_view name) {
+  bool const in_braces = m_form == SPOT_FORM::TCL_ELEMENT;
+  // An element is split off as object queries split their lists: white
+  // space and braces group, backslashes stay.
+  bool const plain = !name.empty() && !has_any(name, " \t\n\r\v\f") && name[0] != '{' &&
+                     name[0] != '"' && !(in_braces && (has_any(name, "{}") || name.back() == '\\'));
+  if (!plain && !brace_safe(name)) return false;
+  if (m_count != 0) m_list.push_back(' ');
+  if (!plain) m_list.push_back('{');
+  m_list.append(name);
+  if (!plain) m_list.push_back('}');
+  ++m_count;
+  return true;
+}
+
+void TCL_LIST::write(OUTPUT_BUFFER& out) {
+  std::string_view const list = m_list;
+  switch (m_form) {
+    case SPOT_FORM::TCL_WORD:
+      if (!has_any(list, kWordSpecials)) {
+        out.put(list);
+      } else if (brace_safe(list)) {
+        out.put('{');
+        out.put(list);
+        out.put('}');
+      } else {
+        m_word.clear();
+        append_escaped(list, kWordSpecials, &m_word);
+        out.put(m_word);
+      }
+      return;
+    case SPOT_FORM::TCL_QUOTED:
+      m_word.assign(1, '"');
+      append_escaped(list, "$[]\\\"", &m_word);
+      m_word.push_back('"');
+      out.put(m_word);
+      return;
+    default:
+      break;
   }
+  out.put(list);
 }
 
 }  // namespace zema_tool

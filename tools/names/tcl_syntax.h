@@ -1,14 +1,14 @@
 // TCL_SCANNER: finds the names in a Tcl script (SDC and XDC constraints) as
-// a Tcl interpreter reads its words, and write_tcl() writes a new name back
-// as a Tcl word that evaluates to it.
+// a Tcl interpreter reads its words, and TCL_LIST writes new names back as
+// Tcl words that evaluate to them.
 //
 // Words are read as Tcl reads them: bare (backslash escapes undone), in
 // double quotes, or in braces; a word with a variable or a command
 // substitution in it is no name, but the commands in brackets are read as
 // scripts of their own, and so are the braced bodies of control commands
 // (if, foreach, proc, ...). A word in braces, and the argument of a query,
-// is a list: each element is a name of its own. Comments are left as they
-// are.
+// is a list: each element is a name of its own, its backslashes kept, as
+// object queries read their lists. Comments are left as they are.
 //
 // Which words are names:
 // - the arguments of an object query (get_cells, get_pins, get_nets,
@@ -92,8 +92,13 @@ class TCL_SCANNER {
   // `raw` with its backslash escapes undone (in m_value where it had any).
   std::string_view value_of(std::string_view raw, bool escaped);
   // A name at [start, start + size) of the piece, whose value is `value`.
+  // `in_list`: an element in braces or quotes, which may hold white space.
   void add_spot(std::size_t start, std::size_t size, std::string_view value, SPOT_FORM form,
-                PART const& part);
+                PART const& part, bool in_list);
+  static constexpr std::size_t kSeveral = ~std::size_t{0};
+  static constexpr std::size_t kUndecided = kSeveral - 1;
+  std::size_t single_element(std::string_view piece, std::size_t start, std::size_t* value_start,
+                             std::size_t* value_end);
   bool closes_word(char c) const;
 
   NAME_SIDE const m_keys_side;
@@ -106,12 +111,27 @@ class TCL_SCANNER {
   std::string m_value;
 };
 
-// Writes `value` where a name was written in `form`, as a Tcl word or list
-// element that evaluates to it: as it is where it can be, else in braces,
-// else with backslashes.
-void write_tcl(std::string_view value, SPOT_FORM form, OUTPUT_BUFFER& out);
-// Appends `value` to the Tcl list *list as one element.
-void append_tcl_element(std::string_view value, std::string* list);
+// The names that take the place of one name of a Tcl script, written as
+// the object queries of timing tools read them: the word's value is split
+// into a list (white space and braces group elements, and backslashes stay,
+// so the map's escapes pass). One name is written as a name, several as a
+// list, spliced into the list in braces that the name was an element of.
+// Where quoting is needed, braces are preferred, then backslashes.
+class TCL_LIST {
+ public:
+  // Starts the names of a spot written in `form`.
+  void start(SPOT_FORM form);
+  // Adds a name; false when it cannot be written there (unbalanced braces
+  // inside a list in braces).
+  bool add(std::string_view name);
+  void write(OUTPUT_BUFFER& out);
+
+ private:
+  SPOT_FORM m_form = SPOT_FORM::TCL_WORD;
+  std::string m_list;
+  std::string m_word;
+  std::size_t m_count = 0;
+};
 
 }  // namespace zema_tool
 

@@ -414,8 +414,9 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
     return;
   }
   if (spot.m_role == SPOT_ROLE::PATTERN) {
-    if (!write_pattern(spot, key_of(spot, piece), out)) {
-      report(spot, piece, UNKNOWN_PROBLEM::NO_MATCH);
+    UNKNOWN_PROBLEM problem = UNKNOWN_PROBLEM::NO_MATCH;
+    if (!write_pattern(spot, key_of(spot, piece), out, &problem)) {
+      report(spot, piece, problem);
       out.put(bytes);
     }
     return;
@@ -516,14 +517,16 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
     m_word.push_back(m_keys_converted ? m_options.m_separator : '/');
     m_word.append(rest.substr(1));
   }
-  write_tcl(m_word, spot.m_form, out);
+  m_tcl_list.start(spot.m_form);
+  if (!m_tcl_list.add(m_word)) return false;
+  m_tcl_list.write(out);
   return true;
 }
 
 // A pattern becomes its matches: one name as a name, several as a Tcl list,
 // spliced into the list it stands in. False when it matches nothing.
-bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
-                                    OUTPUT_BUFFER& out) {
+bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out,
+                                    UNKNOWN_PROBLEM* problem) {
   m_lookup.match(key, spot.m_scope, &m_matches);
   // A pin behind a pattern of instances ("u/r_*/D"): the instances' names,
   // each with the pin.
@@ -540,37 +543,27 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   }
   if (m_matches.empty()) {
     flush_held(out);
+    *problem = UNKNOWN_PROBLEM::NO_MATCH;
     return false;
   }
-  // Full names need no -hierarchical, which would look for them as last levels.
-  m_held.clear();
-  NAME_SIDE const values = m_lookup.values();
-  char const separator = m_options.m_separator;
-  auto const value_of = [&](INDEX_ENTRY const* entry, std::string* value) {
-    value->clear();
-    append_tcl_value(entry->value(), values, separator, value);
-    if (!pin.empty()) {
-      value->push_back(m_keys_converted ? separator : '/');
-      value->append(pin);
-    }
-  };
-  if (m_matches.size() == 1) {
-    value_of(m_matches[0], &m_word);
-    write_tcl(m_word, spot.m_form, out);
-    return true;
-  }
-  bool const spliced = spot.m_form != SPOT_FORM::TCL_BARE && spot.m_form != SPOT_FORM::TCL_QUOTED;
-  m_word.clear();
+  m_tcl_list.start(spot.m_form);
   for (INDEX_ENTRY const* const entry : m_matches) {
-    value_of(entry, &m_value);
-    if (spliced) {
-      if (entry != m_matches.front()) out.put(' ');
-      write_tcl(m_value, SPOT_FORM::TCL_ELEMENT, out);
-    } else {
-      append_tcl_element(m_value, &m_word);
+    m_value.clear();
+    append_tcl_value(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
+    if (!pin.empty()) {
+      m_value.push_back(m_keys_converted ? m_options.m_separator : '/');
+      m_value.append(pin);
+    }
+    if (!m_tcl_list.add(m_value)) {
+      flush_held(out);
+      *problem = UNKNOWN_PROBLEM::UNWRITABLE;
+      return false;
     }
   }
-  if (!spliced) write_tcl(m_word, spot.m_form, out);
+  // Full names need no -hierarchical, which would look for them as last
+  // levels: it goes.
+  m_held.clear();
+  m_tcl_list.write(out);
   return true;
 }
 

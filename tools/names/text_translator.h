@@ -38,12 +38,12 @@
 
 #include "tools/names/name_lookup.h"
 #include "tools/names/name_spots.h"
+#include "tools/names/tcl_syntax.h"
 #include "tools/support/output_buffer.h"
 #include "tools/support/words.h"
 
 namespace zema_tool {
 
-class TCL_SCANNER;
 class SPEF_SCANNER;
 
 // A text's syntax; AUTO: by its file name.
@@ -145,7 +145,10 @@ class TEXT_TRANSLATOR {
   void translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out);
   bool write_found(NAME_SPOT const& spot, std::string_view piece, RESULT const& result,
                    OUTPUT_BUFFER& out);
-  bool write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out);
+  // Writes what a pattern becomes; gives false, having written nothing,
+  // with the problem in *problem.
+  bool write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out,
+                     UNKNOWN_PROBLEM* problem);
   // The value of `entry` as the text writes names of its side.
   std::string_view value_text(INDEX_ENTRY const* entry);
   bool looks_like_name(std::string_view key) const;
@@ -167,6 +170,7 @@ class TEXT_TRANSLATOR {
   std::string m_value;             // a value with the text's separator
   std::string m_word;              // a new word, before its syntax writes it
   std::string m_held;              // a -hierarchical flag whose fate its arguments decide
+  TCL_LIST m_tcl_list;
   std::vector<std::size_t> m_ends;
   std::vector<INDEX_ENTRY const*> m_matches;
   // Line counting, for reports only: the current piece, and how far into it
