@@ -348,6 +348,7 @@ bool write_spef_path(std::string_view name, NAME_SIDE side, char const* delimite
                      std::string* out) {
   std::size_t const kept = out->size();
   if (!name.empty() && name[0] == '/' && side == NAME_SIDE::ORIGINAL) name.remove_prefix(1);
+  if (name.empty()) return false;  // the root has no path
   std::size_t start = 0;
   for (std::size_t i = 0; i <= name.size(); ++i) {
     if (i < name.size() && name[i] != '/') {

@@ -84,8 +84,8 @@ std::size_t spef_pin_delimiter(std::string_view node, char delimiter);
 // Appends `name`, a name of `side` (converted with "/" between levels, or
 // original in the map's form), to *out as a SPEF path with the delimiters
 // of `delimiters` (as NAME_SPOT::m_spef holds them). Gives false, with *out
-// as it was, for a name that SPEF cannot write: one with white space or a
-// control byte.
+// as it was, for a name that SPEF cannot write: the root, or one with white
+// space or a control byte.
 bool write_spef_path(std::string_view name, NAME_SIDE side, char const* delimiters,
                      std::string* out);
 

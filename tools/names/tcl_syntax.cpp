@@ -679,6 +679,11 @@ bool TCL_LIST::add(std::string_view name) {
   return true;
 }
 
+bool TCL_LIST::writable() const {
+  // A word of its own that starts like an option would be read as one.
+  return m_form == SPOT_FORM::TCL_ELEMENT || m_count != 1 || !is_option(m_list);
+}
+
 void TCL_LIST::write(OUTPUT_BUFFER& out) {
   std::string_view const list = m_list;
   switch (m_form) {

@@ -124,6 +124,9 @@ class TCL_LIST {
   // Adds a name; false when it cannot be written there (unbalanced braces
   // inside a list in braces).
   bool add(std::string_view name);
+  // Whether the names can stand where they go: one name that starts like
+  // an option cannot be a word of its own.
+  bool writable() const;
   void write(OUTPUT_BUFFER& out);
 
  private:

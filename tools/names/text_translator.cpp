@@ -38,7 +38,9 @@ bool is_space(char c) { return std::strchr(" \t\n\r\v\f", c) != nullptr && c != 
 // original paths without their leading "/", as constraints write them.
 void append_tcl_value(std::string_view value, NAME_SIDE side, char separator, std::string* out) {
   if (side == NAME_SIDE::ORIGINAL) {
-    out->append(value.size() > 1 && value[0] == '/' ? value.substr(1) : value);
+    // A path that would start like an option keeps its "/".
+    bool const root = value.size() > 1 && value[0] == '/' && value[1] != '-';
+    out->append(root ? value.substr(1) : value);
     return;
   }
   std::size_t const start = out->size();
@@ -330,15 +332,24 @@ void TEXT_TRANSLATOR::prefetch_texts(NAME_SPOT const& spot) const {
 INDEX_ENTRY const* TEXT_TRANSLATOR::find(NAME_SPOT const& spot, std::string_view key,
                                          std::size_t length, int hash) const {
   TEXT_MAP const& table = m_lookup.table();
-  if (spot.m_hashes[hash] != 0) {
-    if (INDEX_ENTRY const* const entry = table.find(spot.m_hashes[hash], key.substr(0, length))) {
-      return entry;
-    }
+  auto const plain = [&]() -> INDEX_ENTRY const* {
+    return spot.m_hashes[hash] != 0 ? table.find(spot.m_hashes[hash], key.substr(0, length))
+                                    : nullptr;
+  };
+  auto const rooted = [&]() -> INDEX_ENTRY const* {
+    return spot.m_hashes[hash + 2] != 0
+               ? table.find(spot.m_hashes[hash + 2], std::string_view(key.data() - 1, length + 1))
+               : nullptr;
+  };
+  // Constraints and parasitics write paths of the hierarchy without their
+  // leading "/": there a path comes before a name outside the hierarchy
+  // that reads the same, as it does in a netlist.
+  if (spot.m_form != SPOT_FORM::TEXT) {
+    INDEX_ENTRY const* const entry = rooted();
+    return entry != nullptr ? entry : plain();
   }
-  if (spot.m_hashes[hash + 2] != 0) {
-    return table.find(spot.m_hashes[hash + 2], std::string_view(key.data() - 1, length + 1));
-  }
-  return nullptr;
+  INDEX_ENTRY const* const entry = plain();
+  return entry != nullptr ? entry : rooted();
 }
 
 TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::string_view piece) {
@@ -518,7 +529,7 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
     m_word.append(rest.substr(1));
   }
   m_tcl_list.start(spot.m_form);
-  if (!m_tcl_list.add(m_word)) return false;
+  if (!m_tcl_list.add(m_word) || !m_tcl_list.writable()) return false;
   m_tcl_list.write(out);
   return true;
 }
@@ -559,6 +570,11 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
       *problem = UNKNOWN_PROBLEM::UNWRITABLE;
       return false;
     }
+  }
+  if (!m_tcl_list.writable()) {
+    flush_held(out);
+    *problem = UNKNOWN_PROBLEM::UNWRITABLE;
+    return false;
   }
   // Full names need no -hierarchical, which would look for them as last
   // levels: it goes.
