@@ -120,7 +120,6 @@ bool has_any(std::string_view value, char const* bytes) {
 }
 
 constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
-constexpr char kElementSpecials[] = " \t\n\r\v\f{}\\\"";
 
 struct COMMAND_WORD {
   char const* m_name;
@@ -426,71 +425,91 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     *at = std::min(i, n);
     return STEP::DONE;
   }
-  if (c == '{') {
-    PART const part = part_of_next(true);
-    if (part.m_role == ROLE::WORDS || part.m_role == ROLE::QUERY || part.m_role == ROLE::OBJECTS) {
-      // A list of one element is that element's word, written back with no
-      // more quoting than it needs; a longer list is read element by element.
-      std::size_t value_start = 0;
-      std::size_t value_end = 0;
-      std::size_t const end = single_element(piece, start, &value_start, &value_end);
-      if (end == kUndecided && !last) return STEP::STOP;
-      if (end != kUndecided && end != kSeveral) {
-        std::string_view const value = piece.substr(value_start, value_end - value_start);
-        add_spot(start, end - start, value, SPOT_FORM::TCL_WORD, part, true);
-        word_done(&value);
-        *at = end;
-        return STEP::DONE;
-      }
-    }
-    FRAME frame;
-    if (part.m_role == ROLE::BODY) {
-      frame.m_close = '}';
-    } else {
-      frame.m_kind = KIND::LIST;
-      frame.m_part = part;
-    }
-    push(frame);
-    ++*at;
-    return STEP::DONE;
-  }
-  PART const part = part_of_next(false);
-  if (c == '"') {
-    bool literal = true;
-    std::size_t i = start + 1;
-    while (i < n && piece[i] != '"' && piece[i] != '[') {
-      if (piece[i] == '$') literal = false;
-      i += piece[i] == '\\' ? 2 : 1;
-    }
-    if (i >= n) {
-      if (!last) return STEP::STOP;
-      word_done(nullptr);
-      *at = n;
-      return STEP::DONE;
-    }
-    if (piece[i] == '[') {
-      FRAME rest;
-      rest.m_kind = KIND::QUOTE_REST;
-      rest.m_part = part;
-      push(rest);
-      FRAME script;
-      script.m_close = ']';
-      script.m_part = part;
-      push(script);
-      *at = i + 1;
-      return STEP::DONE;
-    }
-    if (literal) {
-      std::string_view const value = value_of(piece.substr(start + 1, i - start - 1), true);
-      add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED, part, false);
+  if (c == '{') return step_braced(piece, last, at);
+  if (c == '"') return step_quoted(piece, last, at);
+  return step_bare(piece, last, at);
+}
+
+TCL_SCANNER::STEP TCL_SCANNER::step_braced(std::string_view piece, bool last, std::size_t* at) {
+  std::size_t const start = *at;
+  PART const part = part_of_next(true);
+  if (part.m_role == ROLE::WORDS || part.m_role == ROLE::QUERY || part.m_role == ROLE::OBJECTS) {
+    // A list of one element is that element's word, written back with no
+    // more quoting than it needs; a longer list is read element by element.
+    std::size_t value_start = 0;
+    std::size_t value_end = 0;
+    std::size_t const end = single_element(piece, start, &value_start, &value_end);
+    if (end == kUndecided && !last) return STEP::STOP;
+    if (end != kUndecided && end != kSeveral) {
+      std::string_view const value = piece.substr(value_start, value_end - value_start);
+      add_spot(start, end - start, value, SPOT_FORM::TCL_WORD, part, true);
       word_done(&value);
-    } else {
-      word_done(nullptr);
+      *at = end;
+      return STEP::DONE;
     }
-    *at = i + 1;
+  }
+  FRAME frame;
+  if (part.m_role == ROLE::BODY) {
+    frame.m_close = '}';
+  } else {
+    frame.m_kind = KIND::LIST;
+    frame.m_part = part;
+  }
+  push(frame);
+  ++*at;
+  return STEP::DONE;
+}
+
+// A word that a command substitution at `open` interrupts: the rest of
+// the word is read once the substitution's script ends.
+void TCL_SCANNER::substitute(KIND rest_kind, PART const& part, std::size_t open, std::size_t* at) {
+  FRAME rest;
+  rest.m_kind = rest_kind;
+  rest.m_part = part;
+  push(rest);
+  FRAME script;
+  script.m_close = ']';
+  script.m_part = part;
+  push(script);
+  *at = open + 1;
+}
+
+TCL_SCANNER::STEP TCL_SCANNER::step_quoted(std::string_view piece, bool last, std::size_t* at) {
+  std::size_t const n = piece.size();
+  std::size_t const start = *at;
+  PART const part = part_of_next(false);
+  bool literal = true;
+  std::size_t i = start + 1;
+  while (i < n && piece[i] != '"' && piece[i] != '[') {
+    if (piece[i] == '$') literal = false;
+    i += piece[i] == '\\' ? 2 : 1;
+  }
+  if (i >= n) {
+    if (!last) return STEP::STOP;
+    word_done(nullptr);
+    *at = n;
     return STEP::DONE;
   }
-  // A bare word: to a separator, or to a command substitution in it.
+  if (piece[i] == '[') {
+    substitute(KIND::QUOTE_REST, part, i, at);
+    return STEP::DONE;
+  }
+  if (literal) {
+    std::string_view const value = value_of(piece.substr(start + 1, i - start - 1), true);
+    add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED, part, false);
+    word_done(&value);
+  } else {
+    word_done(nullptr);
+  }
+  *at = i + 1;
+  return STEP::DONE;
+}
+
+// A bare word: to a separator, or to a command substitution in it.
+TCL_SCANNER::STEP TCL_SCANNER::step_bare(std::string_view piece, bool last, std::size_t* at) {
+  std::size_t const n = piece.size();
+  std::size_t const start = *at;
+  PART const part = part_of_next(false);
   bool literal = true;
   bool escaped = false;
   std::size_t i = start;
@@ -505,26 +524,17 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     ++i;
   }
   if (i < n && piece[i] == '[') {
-    FRAME rest;
-    rest.m_kind = KIND::BARE_REST;
-    rest.m_part = part;
-    push(rest);
-    FRAME script;
-    script.m_close = ']';
-    script.m_part = part;
-    push(script);
-    *at = i + 1;
+    substitute(KIND::BARE_REST, part, i, at);
     return STEP::DONE;
   }
   if (i >= n && !last) return STEP::STOP;
   i = std::min(i, n);
-  std::string_view const raw = piece.substr(start, i - start);
   if (!literal) {
     word_done(nullptr);
     *at = i;
     return STEP::DONE;
   }
-  std::string_view const value = value_of(raw, escaped);
+  std::string_view const value = value_of(piece.substr(start, i - start), escaped);
   if (m_top.m_command == COMMAND::QUERY && m_keys_side == NAME_SIDE::ORIGINAL &&
       m_top.m_next == ROLE::DEFAULT && abbreviates(value, "-hierarchical", 3)) {
     // The flag and the blanks behind it, which go with it if it goes.

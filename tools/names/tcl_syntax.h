@@ -82,6 +82,10 @@ class TCL_SCANNER {
   enum class STEP { DONE, STOP };
 
   STEP step_script(std::string_view piece, bool last, std::size_t* at);
+  STEP step_braced(std::string_view piece, bool last, std::size_t* at);
+  STEP step_quoted(std::string_view piece, bool last, std::size_t* at);
+  STEP step_bare(std::string_view piece, bool last, std::size_t* at);
+  void substitute(KIND rest_kind, PART const& part, std::size_t open, std::size_t* at);
   STEP step_list(std::string_view piece, bool last, std::size_t* at);
   STEP step_rest(std::string_view piece, bool last, std::size_t* at);
   PART part_of_next(bool braced) const;
