@@ -99,8 +99,8 @@ class TRANSLATE final : public COMMAND {
     options.choice("--separator", &m_separator, kSeparatorWords,
                    "The text's separator between the levels of converted names");
     options.choice("--unknown", &m_unknown, kUnknownNamesWords,
-                   "Name-like words that name nothing: leave them (ignore), report them on "
-                   "standard error (warn), or report them and exit 1 (error)");
+                   "Words left as they are because they name nothing: leave them (ignore), "
+                   "report them on standard error (warn), or report them and exit 1 (error)");
     options.choice("--syntax", &m_syntax, kSyntaxWords,
                    "The texts' syntax: auto (by file name: .sdc, .tcl, .xdc are tcl; .spef, "
                    ".spf spef; others and standard input text), text, tcl or spef");
