@@ -115,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
   if (size == 0) return 0;
   std::size_t const piece = data[0] % 16;
   static SYNTAX const kSyntaxes[] = {SYNTAX::TEXT, SYNTAX::TCL, SYNTAX::SPEF};
-  SETTINGS const settings{kSyntaxes[data[0] / 48 % 3], "/.|"[data[0] / 16 % 3],
-                          std::size_t{1} + data[0] / 144};
+  SETTINGS const settings{kSyntaxes[data[0] / 48 % 3], "/.|" [data[0] / 16 % 3],
+                          std::size_t { 1 } + data[0] / 144};
   std::string_view const text(reinterpret_cast<char const*>(data) + 1, size - 1);
   for (bool const to_original : {true, false}) {
     std::string whole_reports;
