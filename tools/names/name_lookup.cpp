@@ -134,9 +134,9 @@ void NAME_LOOKUP::match(std::string_view pattern, PATTERN_SCOPE scope,
   }
   bool const rooted = !pattern.empty() && pattern[0] == '/' && m_keys == NAME_SIDE::ORIGINAL;
   std::string_view const bare = rooted ? pattern.substr(1) : pattern;
-  std::vector<std::size_t> ends;
-  std::vector<std::string_view> wanted;
-  std::vector<std::string_view> levels;
+  std::vector<std::size_t>& ends = m_scratch.m_ends;
+  std::vector<std::string_view>& wanted = m_scratch.m_wanted;
+  std::vector<std::string_view>& levels = m_scratch.m_levels;
   split_levels(bare, m_keys, ends, &wanted);
   auto const matches_levels = [&](std::string_view key) {
     split_levels(key, m_keys, ends, &levels);

@@ -93,6 +93,13 @@ class NAME_LOOKUP {
   // The unambiguous entries in the byte order of their keys without a
   // leading "/": built on the first pattern.
   mutable std::vector<INDEX_ENTRY const*> m_sorted;
+  // Kept between patterns, so that matching allocates only as patterns grow.
+  struct SCRATCH {
+    std::vector<std::size_t> m_ends;
+    std::vector<std::string_view> m_wanted;
+    std::vector<std::string_view> m_levels;
+  };
+  mutable SCRATCH m_scratch;
 };
 
 }  // namespace zema_tool

@@ -251,6 +251,44 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
   }
 }
 
+// A lookup of a table of its own, as a command that rewrites one
+// revision's converted names into another's would build: converted names
+// on both sides, every syntax.
+TEST(NameLookupTest, TranslatesThroughATableOfItsOwn) {
+  TEXT_MAP table;
+  std::string const names[][2] = {{"u_a/r_0", "u_b/r_0_1"}, {"u_a/data[3]", "u_a/data_q[3]"}};
+  std::size_t longest = 0;
+  for (auto const& name : names) {
+    bool inserted = false;
+    INDEX_ENTRY* const entry = table.insert(NAME_INDEX::hash(name[0]), name[0], &inserted);
+    entry->m_key = name[0].data();
+    entry->m_key_size = static_cast<std::uint32_t>(name[0].size());
+    entry->m_value = name[1].data();
+    entry->m_value_size = static_cast<std::uint32_t>(name[1].size());
+    longest = std::max(longest, name[0].size());
+  }
+  NAME_LOOKUP const lookup(table, NAME_SIDE::CONVERTED, NAME_SIDE::CONVERTED, longest, 2);
+  struct {
+    SYNTAX syntax;
+    char const* text;
+    char const* expected;
+  } const cases[] = {
+      {SYNTAX::TEXT, "u_a/r_0/d u_a/r_1", "u_b/r_0_1/d u_a/r_1"},
+      {SYNTAX::TCL, "get_cells {u_a/r_0 u_a/data[3]} u_a/r_*\n",
+       "get_cells {u_b/r_0_1 u_a/data_q[3]} u_a/r_*\n"},
+      {SYNTAX::SPEF, "*D_NET u_a/data[3] 1\n*CONN\n*I u_a/r_0:d I\n",
+       "*D_NET u_a/data_q[3] 1\n*CONN\n*I u_b/r_0_1:d I\n"},
+  };
+  for (auto const& c : cases) {
+    std::string const got = written_text([&](OUTPUT_BUFFER& out) {
+      TEXT_TRANSLATOR translator(lookup, TRANSLATION_OPTIONS(), TEXT_TRANSLATOR::UNKNOWN());
+      translator.set_syntax(c.syntax);
+      translator.put(c.text, true, out);
+    });
+    EXPECT_EQ(got, c.expected) << c.text;
+  }
+}
+
 TEST_F(TranslatorTest, GivesTheSameTextWhateverThePieces) {
   std::string text;
   for (int i = 0; i < 50; ++i) text += "  u_cpu/a_reg/d [get_pins {u_cpu/a_b}] \\apad x\n";
