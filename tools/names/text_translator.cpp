@@ -588,6 +588,8 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
 // original paths with a "/".
 bool TEXT_TRANSLATOR::looks_like_name(std::string_view key) const {
   if (!m_keys_converted) return key.find('/') != std::string_view::npos;
+  // Converted names start with a letter: "10/2" is arithmetic.
+  if (key.empty() || key[0] < 'a' || key[0] > 'z') return false;
   bool separated = false;
   for (char const c : key) {
     separated = separated || c == '/';
