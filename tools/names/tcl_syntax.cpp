@@ -689,6 +689,20 @@ bool TCL_LIST::add(std::string_view name) {
   return true;
 }
 
+void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std::string* out) {
+  if (side == NAME_SIDE::ORIGINAL) {
+    // A path that would start like an option keeps its "/".
+    bool const root = name.size() > 1 && name[0] == '/' && name[1] != '-';
+    out->append(root ? name.substr(1) : name);
+    return;
+  }
+  std::size_t const start = out->size();
+  out->append(name);
+  if (separator != '/') {
+    std::replace(out->begin() + static_cast<std::ptrdiff_t>(start), out->end(), '/', separator);
+  }
+}
+
 bool TCL_LIST::writable() const {
   // A word of its own that starts like an option would be read as one.
   return m_form == SPOT_FORM::TCL_ELEMENT || m_count != 1 || !is_option(m_list);

@@ -115,6 +115,12 @@ class TCL_SCANNER {
   std::string m_value;
 };
 
+// Appends `name`, of `side`, as a Tcl script writes it, before quoting:
+// converted names with `separator` between levels, original paths without
+// their leading "/" as constraints write them (but where the rest would
+// start like an option).
+void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std::string* out);
+
 // The names that take the place of one name of a Tcl script, written as
 // the object queries of timing tools read them: the word's value is split
 // into a list (white space and braces group elements, and backslashes stay,

@@ -22,6 +22,7 @@ namespace {
 constexpr std::size_t kPrepareAhead = 16;
 constexpr std::size_t kTextsAhead = 8;
 
+// Whether `text` ends in `end` (lower case), whatever the case of `text`.
 bool ends_with(std::string_view text, std::string_view end) {
   if (text.size() < end.size()) return false;
   for (std::size_t i = 0; i < end.size(); ++i) {
@@ -33,22 +34,6 @@ bool ends_with(std::string_view text, std::string_view end) {
 }
 
 bool is_space(char c) { return std::strchr(" \t\n\r\v\f", c) != nullptr && c != '\0'; }
-
-// A value as a Tcl script writes it: converted names with the separator,
-// original paths without their leading "/", as constraints write them.
-void append_tcl_value(std::string_view value, NAME_SIDE side, char separator, std::string* out) {
-  if (side == NAME_SIDE::ORIGINAL) {
-    // A path that would start like an option keeps its "/".
-    bool const root = value.size() > 1 && value[0] == '/' && value[1] != '-';
-    out->append(root ? value.substr(1) : value);
-    return;
-  }
-  std::size_t const start = out->size();
-  out->append(value);
-  if (separator != '/')
-    std::replace(out->begin() + static_cast<std::ptrdiff_t>(start), out->end(), '/', separator);
-}
-
 }  // namespace
 
 SYNTAX syntax_of(std::string_view path, SYNTAX chosen) {
@@ -523,7 +508,7 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
       break;
   }
   m_word.clear();
-  append_tcl_value(result.m_entry->value(), values, m_options.m_separator, &m_word);
+  append_tcl_name(result.m_entry->value(), values, m_options.m_separator, &m_word);
   if (!rest.empty()) {
     m_word.push_back(m_keys_converted ? m_options.m_separator : '/');
     m_word.append(rest.substr(1));
@@ -560,7 +545,7 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   m_tcl_list.start(spot.m_form);
   for (INDEX_ENTRY const* const entry : m_matches) {
     m_value.clear();
-    append_tcl_value(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
+    append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
     if (!pin.empty()) {
       m_value.push_back(m_keys_converted ? m_options.m_separator : '/');
       m_value.append(pin);
