@@ -1,10 +1,13 @@
 // Fuzzes translate and explain over a fixed design whose names clash in
 // every way (tests/tool/golden/clash.json): the bytes are a text to
-// translate both ways and, line by line, names to explain, all with one
-// explainer, as a long-lived program keeps it. Besides no crash,
-// no hang and no sanitizer report, the translation must not depend on how
-// the text is cut into pieces: a text fed in pieces of the size the first
-// byte picks translates exactly as the whole text does.
+// translate both ways, in the syntax (text, Tcl or SPEF), separator and
+// --levels that the first byte picks, and, line by line, names to explain,
+// all with one explainer, as a long-lived program keeps it. Besides no
+// crash, no hang and no sanitizer report, the translation must not depend
+// on how the text is cut into pieces: a text fed in pieces of the size the
+// first byte picks translates exactly as the whole text does, with the
+// same words reported; and every reported word is the text's bytes at the
+// line and column reported.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -65,17 +68,36 @@ struct WORLD {
   std::unique_ptr<EXPLAINER> explainer;
 };
 
+// How the first byte says to translate.
+struct SETTINGS {
+  SYNTAX m_syntax;
+  char m_separator;
+  std::size_t m_levels;
+};
+
 // `text` translated in pieces of `piece` bytes (0: whole), as translate
-// feeds a file through its buffer.
-std::string translated(WORLD const& world, std::string_view text, bool to_original, char separator,
-                       std::size_t piece) {
+// feeds a file through its buffer; the words it leaves alone, with their
+// places, go to *reports.
+std::string translated(WORLD const& world, std::string_view text, bool to_original,
+                       SETTINGS const& settings, std::size_t piece, std::string* reports) {
+  // Where each line starts, to find a reported word at its line and column.
+  std::vector<std::size_t> lines{0};
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') lines.push_back(i + 1);
+  }
   return written_text([&](OUTPUT_BUFFER& out) {
-    std::uint64_t reports = 0;
-    TEXT_TRANSLATOR translator(*world.index, to_original, separator,
-                               [&](std::string_view, std::uint64_t line, std::uint64_t column) {
-                                 if (line == 0 || column == 0) std::abort();
-                                 ++reports;
-                               });
+    NAME_LOOKUP const lookup = NAME_LOOKUP::of_index(
+        *world.index, to_original ? NAME_SIDE::ORIGINAL : NAME_SIDE::CONVERTED);
+    TRANSLATION_OPTIONS options;
+    options.m_separator = settings.m_separator;
+    options.m_levels = settings.m_levels;
+    TEXT_TRANSLATOR translator(lookup, options, [&](UNKNOWN_WORD const& word) {
+      if (word.m_line == 0 || word.m_column == 0 || word.m_line > lines.size()) std::abort();
+      std::size_t const at = lines[word.m_line - 1] + word.m_column - 1;
+      if (text.substr(at, word.m_word.size()) != word.m_word) std::abort();
+      *reports += std::to_string(at) + ":" + std::to_string(static_cast<int>(word.m_problem)) + " ";
+    });
+    translator.set_syntax(settings.m_syntax);
     std::string pending;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -95,11 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
   static WORLD world;
   if (size == 0) return 0;
   std::size_t const piece = data[0] % 16;
-  char const separator = "/.|"[data[0] / 16 % 3];
+  static SYNTAX const kSyntaxes[] = {SYNTAX::TEXT, SYNTAX::TCL, SYNTAX::SPEF};
+  SETTINGS const settings{kSyntaxes[data[0] / 48 % 3], "/.|" [data[0] / 16 % 3],
+                          std::size_t { 1 } + data[0] / 144};
   std::string_view const text(reinterpret_cast<char const*>(data) + 1, size - 1);
   for (bool const to_original : {true, false}) {
-    std::string const whole = translated(world, text, to_original, separator, 0);
-    if (piece != 0 && translated(world, text, to_original, separator, piece) != whole) {
+    std::string whole_reports;
+    std::string const whole = translated(world, text, to_original, settings, 0, &whole_reports);
+    std::string reports;
+    if (piece != 0 && (translated(world, text, to_original, settings, piece, &reports) != whole ||
+                       reports != whole_reports)) {
       std::abort();
     }
   }

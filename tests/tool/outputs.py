@@ -100,10 +100,11 @@ case('success', {'out.txt': OLD, 'r.txt': REPORT}, ['translate', 'd.json', 'r.tx
 case('a gzip report', {'r.txt.gz': gzip.compress(REPORT), 'out.txt': b''},
      ['translate', 'd.json', 'r.txt.gz', '-o', 'out.txt'], translated={'out.txt': ORIGINAL})
 # A word longer than the buffer passes whole, even where it ends in a name.
-LONG = b'x' * (1 << 20) + b'u_lane_1'
-case('a word longer than the buffer', {'r.txt': LONG + b' u_lane_1\n', 'out.txt': b''},
+LONG = b'x' * (1 << 20) + b'u_lane_1/a_auto_ff_cc_266_slice_80'
+case('a word longer than the buffer',
+     {'r.txt': LONG + b' u_lane_1/a_auto_ff_cc_266_slice_80\n', 'out.txt': b''},
      ['translate', 'd.json', 'r.txt', '-o', 'out.txt'],
-     translated={'out.txt': LONG + b' /u_lane\n'})
+     translated={'out.txt': LONG + b' /u_lane/$auto$ff.cc:266:slice$80\n'})
 
 # A full disk: the error names the output.
 if os.path.exists('/dev/full'):

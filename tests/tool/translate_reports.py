@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Translates report-like texts written around a design's converted names,
-both ways, and checks every name against `zema map`.
+both ways, and checks every name against `zema map`; then Tcl constraints
+and SPEF parasitics around every name go to original names and back.
 
 For each design and strategy the map's rows that name something give the
 expected translation of every converted name. Reports hold each name in the
@@ -11,11 +12,22 @@ equal the same report written with the map's original names, and the
 translation back must give the report again, byte for byte, where the
 original names one converted name only (docs/cli.md says which do not).
 
+In Tcl and SPEF every name sits where the syntax says a name is: in object
+queries (bare, in braces, in double quotes, in a list) and in the name map,
+nets and nodes of a SPEF file, each written with the quoting or escapes the
+syntax needs. Translated to original names and back, with no word left
+alone (--unknown error), the text must come back byte for byte, but for
+names whose original goes back to another converted name (docs/cli.md,
+"Exactness"), which come back as that name; there a path of the hierarchy,
+written without its leading "/", also stands for a name outside the
+hierarchy that reads the same.
+
 usage: translate_reports.py ZEMA GENERATOR [--random N] DESIGN...
   a DESIGN that does not exist is skipped, with a line that says so.
 """
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -66,8 +78,8 @@ def report(names, pins, converted):
     lines = []
     for i, (name, word) in enumerate(zip(names, converted)):
         if pins:
-            lines.append(b'  %s/D (DFF_X1)   0.%02d r' % (name, i % 100))
-            lines.append(b'set_false_path -from [get_cells {%s}] -to [get_pins %s/CK]' % (name, name))
+            lines.append(b'  %s/d (DFF_X1)   0.%02d r' % (name, i % 100))
+            lines.append(b'set_false_path -from [get_cells {%s}] -to [get_pins %s/ck]' % (name, name))
             lines.append(b'  \\%s  0.1' % name)
         lines.append(name)
         lines.append(b'NOTANAME/%s' % word)
@@ -85,18 +97,90 @@ def check(zema, design, strategy, pins):
     with tempfile.NamedTemporaryFile(suffix='.rpt') as file:
         file.write(text)
         file.flush()
-        forward = run(zema, 'translate', '--strategy', strategy, design, file.name)
+        forward = run(zema, 'translate', '--levels', '1', '--strategy', strategy, design,
+                      file.name)
     expected = report(original, pins, converted)
     if forward != expected:
         fail(design, strategy, 'to original', forward, expected)
     reverse = reverse_of(rows)
-    back = run(zema, 'translate', '--strategy', strategy, '--to', 'converted', design, '-',
-               stdin=forward)
+    back = run(zema, 'translate', '--levels', '1', '--strategy', strategy, '--to', 'converted',
+               design, '-', stdin=forward)
     expected_back = report([reverse.get(o, o) for o in original], pins, converted)
     if back != expected_back:
         fail(design, strategy, 'back to converted', back, expected_back)
     exact = sum(1 for c, o in zip(converted, original) if reverse.get(o) == c)
     return len(rows), exact
+
+
+def tcl_word(name):
+    """A converted name as a Tcl word: in braces where it has brackets."""
+    return b'{%s}' % name if b'[' in name else name
+
+
+def tcl_text(names):
+    lines = []
+    for i, name in enumerate(names):
+        quoted = name.replace(b'[', b'\\[').replace(b']', b'\\]')
+        lines.append(b'set_false_path -from [get_cells %s] -to [get_pins %s]'
+                     % (tcl_word(name), tcl_word(name + b'/d')))
+        lines.append(b'set_max_delay %d -through [get_nets "%s"] -to [get_cells {%s %s}]'
+                     % (i, quoted, name, names[i - 1]))
+    return b'\n'.join(lines) + b'\n'
+
+
+def spef_path(name):
+    """A converted name as a SPEF path: every byte but letters, digits and
+    "_" escaped, but for a bit index at the end of a level."""
+    levels = []
+    for level in name.split(b'/'):
+        bit = b''
+        if level.endswith(b']') and b'[' in level:
+            start = level.rindex(b'[')
+            if level[start + 1:-1].isdigit() and start > 0:
+                level, bit = level[:start], level[start:]
+        levels.append(b''.join(bytes([c]) if chr(c).isalnum() or c == ord('_') else b'\\' + bytes([c])
+                               for c in level) + bit)
+    return b'/'.join(levels)
+
+
+def spef_text(names):
+    lines = [b'*SPEF "IEEE 1481-1998"', b'*DIVIDER /', b'*DELIMITER :', b'*BUS_DELIMITER [ ]',
+             b'*NAME_MAP']
+    lines += [b'*%d %s' % (i + 1, spef_path(name)) for i, name in enumerate(names)]
+    for i, name in enumerate(names):
+        path = spef_path(name)
+        lines += [b'*D_NET %s 0.1' % path, b'*CONN', b'*I %s:d I *D DFF' % path, b'*CAP',
+                  b'1 %s:d *%d:1 0.01' % (path, i + 1), b'*END']
+    return b'\n'.join(lines) + b'\n'
+
+
+def check_syntax(zema, design, strategy, syntax):
+    """Every name of the map in Tcl or SPEF, to original names and back."""
+    rows = map_rows(zema, design, strategy)
+    reverse = reverse_of(rows)
+    # An ambiguous original stays an original, and one that SPEF or a list
+    # in braces cannot hold (the root among them) is left as the converted
+    # name: both are words of the other side, which a round cannot give back.
+    unwritable = set(range(0, 33)) | {0x7F, ord('{'), ord('}'), ord('"')}
+    # A name that starts like an option cannot be a Tcl word of its own.
+    names = [c for c, o, _ in rows if o in reverse and o != b'/' and not set(o) & unwritable
+             and not (syntax == 'tcl' and re.match(rb'-[A-Za-z]', o))]
+    make = tcl_text if syntax == 'tcl' else spef_text
+    with tempfile.NamedTemporaryFile(suffix='.' + ('sdc' if syntax == 'tcl' else 'spef')) as file:
+        file.write(make(names))
+        file.flush()
+        forward = run(zema, 'translate', '--unknown', 'error', '--strategy', strategy, design,
+                      file.name)
+    back = run(zema, 'translate', '--unknown', 'error', '--syntax', syntax, '--strategy',
+               strategy, '--to', 'converted', design, '-', stdin=forward)
+    # Written without its leading "/", a path of the hierarchy reads back
+    # before a name outside it that reads the same.
+    original = {c: o for c, o, _ in rows}
+    expected = make([reverse.get(b'/' + original[c].lstrip(b'/'), reverse[original[c]])
+                     for c in names])
+    if back != expected:
+        fail(design, strategy, syntax + ' back to converted', back, expected)
+    return len(names)
 
 
 def fail(design, strategy, what, got, expected):
@@ -127,7 +211,10 @@ def main():
             names, exact = check(zema, design, strategy, pins=True)
             print(f'{design} ({strategy}): {names} names translated both ways, '
                   f'{exact} back to themselves')
-    totals = [0, 0]
+            for syntax in ('tcl', 'spef'):
+                names = check_syntax(zema, design, strategy, syntax)
+                print(f'{design} ({strategy}): {names} names in {syntax} translated both ways')
+    totals = [0, 0, 0]
     with tempfile.TemporaryDirectory() as scratch:
         for seed in range(1, random_count + 1):
             design = os.path.join(scratch, 'design.json')
@@ -135,12 +222,17 @@ def main():
             size = str(20 + seed % 200)
             subprocess.run([generator, '--seed', str(seed), '--instances', size, '--atoms', size,
                             '--names', '5', '--alphabet', alphabet, '-o', design], check=True)
-            names, exact = check(zema, design, ('fusion', 'reversible')[seed % 2], pins=False)
+            strategy = ('fusion', 'reversible')[seed % 2]
+            names, exact = check(zema, design, strategy, pins=False)
+            # Tcl or SPEF for a third of the designs each, every alphabet.
+            syntax = ('tcl', 'spef', None)[seed // 3 % 3]
+            if syntax:
+                totals[2] += check_syntax(zema, design, strategy, syntax)
             totals[0] += names
             totals[1] += exact
     if random_count:
         print(f'{random_count} random designs: {totals[0]} names translated both ways, '
-              f'{totals[1]} back to themselves')
+              f'{totals[1]} back to themselves, {totals[2]} in Tcl or SPEF')
 
 
 if __name__ == '__main__':

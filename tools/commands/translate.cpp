@@ -72,13 +72,20 @@ class TRANSLATE final : public COMMAND {
     options.choice("--separator", &m_separator, kSeparatorWords,
                    "The text's separator between the levels of converted names");
     options.choice("--unknown", &m_unknown, kUnknownNamesWords,
-                   "Name-like words that name nothing: leave them (ignore), report them on "
-                   "standard error (warn), or report them and exit 1 (error)");
+                   "Words left as they are because they name nothing: leave them (ignore), "
+                   "report them on standard error (warn), or report them and exit 1 (error)");
+    options.choice("--syntax", &m_syntax, kSyntaxWords,
+                   "The texts' syntax: auto (by file name: .sdc, .tcl, .xdc are tcl; .spef, "
+                   ".spf spef; others and standard input text), text, tcl or spef");
+    options.count("--levels", &m_levels,
+                  "The fewest levels a word needs to be looked up where the syntax does not "
+                  "say a name is there (at least 1)");
     declare_strategy(options, &m_strategy);
     declare_output(options, "File to write, - for standard output");
   }
   std::optional<std::string> check_arguments() override {
     if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
+    if (m_levels == 0) return std::string("translate: --levels must be at least 1");
     if (m_design.from_stdin() &&
         (m_positionals.empty() ||
          std::find(m_positionals.begin(), m_positionals.end(), "-") != m_positionals.end())) {
@@ -104,16 +111,23 @@ class TRANSLATE final : public COMMAND {
     std::string const* current = nullptr;
     TEXT_TRANSLATOR::UNKNOWN report;
     if (m_unknown != UNKNOWN_NAMES::IGNORE) {
-      report = [&](std::string_view token, std::uint64_t line, std::uint64_t column) {
+      report = [&](UNKNOWN_WORD const& word) {
         if (++unknown > kMaxReported) return;
-        run.m_diagnostics.report("translate", *current + ":" + decimal(line) + ":" +
-                                                  decimal(column) + ": " + quoted_text(token) +
-                                                  " names nothing in the design");
+        run.m_diagnostics.report("translate", *current + ":" + decimal(word.m_line) + ":" +
+                                                  decimal(word.m_column) + ": " +
+                                                  quoted_text(word.m_word) + " " +
+                                                  word_of(kUnknownProblemWords, word.m_problem));
       };
     }
-    TEXT_TRANSLATOR translator(index, m_direction == DIRECTION::TO_ORIGINAL, m_separator, report);
+    NAME_LOOKUP const lookup = NAME_LOOKUP::of_index(
+        index, m_direction == DIRECTION::TO_ORIGINAL ? NAME_SIDE::ORIGINAL : NAME_SIDE::CONVERTED);
+    TRANSLATION_OPTIONS options;
+    options.m_separator = m_separator;
+    options.m_levels = static_cast<std::size_t>(m_levels);
+    TEXT_TRANSLATOR translator(lookup, options, report);
     for (std::unique_ptr<INPUT_STREAM> const& text : texts) {
       current = &text->name();
+      translator.set_syntax(syntax_of(text->name(), m_syntax));
       translate_text(*text, translator, run.m_out);
     }
     if (unknown == 0) return EXIT_OK;
@@ -129,6 +143,8 @@ class TRANSLATE final : public COMMAND {
   DIRECTION m_direction = DIRECTION::TO_ORIGINAL;
   char m_separator = '/';
   UNKNOWN_NAMES m_unknown = UNKNOWN_NAMES::IGNORE;
+  SYNTAX m_syntax = SYNTAX::AUTO;
+  std::uint64_t m_levels = 2;
   ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
 };
 

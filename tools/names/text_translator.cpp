@@ -10,77 +10,223 @@
 
 #include "atm/zema/zema_naming_rules.h"
 #include "host/text_hash.h"
+#include "tools/names/spef_syntax.h"
+#include "tools/names/tcl_syntax.h"
 
 namespace zema_tool {
 namespace {
 
-// A token's lookups are prepared (hashed, their slots fetched) this many
-// tokens ahead, and the texts in those slots fetched half as far ahead, so
-// that each has arrived from memory when the token is translated.
+// A name's lookups are prepared (hashed, their slots fetched) this many
+// names ahead, and the texts in those slots fetched half as far ahead, so
+// that each has arrived from memory when the name is translated.
 constexpr std::size_t kPrepareAhead = 16;
 constexpr std::size_t kTextsAhead = 8;
 
+// Whether `text` ends in `end` (lower case), whatever the case of `text`.
+bool ends_with(std::string_view text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  for (std::size_t i = 0; i < end.size(); ++i) {
+    char c = text[text.size() - end.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != end[i]) return false;
+  }
+  return true;
+}
+
+bool is_space(char c) { return std::strchr(" \t\n\r\v\f", c) != nullptr && c != '\0'; }
 }  // namespace
 
-TEXT_TRANSLATOR::TEXT_TRANSLATOR(NAME_INDEX const& index, bool to_original, char separator,
+SYNTAX syntax_of(std::string_view path, SYNTAX chosen) {
+  if (chosen != SYNTAX::AUTO) return chosen;
+  if (path == "-" || path == "<stdin>") return SYNTAX::TEXT;
+  for (std::string_view const packed : {".gz", ".xz"}) {
+    if (ends_with(path, packed)) path.remove_suffix(packed.size());
+  }
+  for (std::string_view const tcl : {".sdc", ".tcl", ".xdc"}) {
+    if (ends_with(path, tcl)) return SYNTAX::TCL;
+  }
+  for (std::string_view const spef : {".spef", ".spf"}) {
+    if (ends_with(path, spef)) return SYNTAX::SPEF;
+  }
+  return SYNTAX::TEXT;
+}
+
+TEXT_TRANSLATOR::TEXT_TRANSLATOR(NAME_LOOKUP const& lookup, TRANSLATION_OPTIONS const& options,
                                  UNKNOWN unknown)
-    : m_index(index),
-      m_to_original(to_original),
-      m_separator(separator),
-      m_unknown(std::move(unknown)) {
+    : m_lookup(lookup),
+      m_options(options),
+      m_unknown(std::move(unknown)),
+      m_keys_converted(lookup.keys() == NAME_SIDE::CONVERTED),
+      m_tcl(std::make_unique<TCL_SCANNER>(lookup.keys(), options.m_separator)),
+      m_spef(std::make_unique<SPEF_SCANNER>(lookup.keys())) {
   for (int c = 0; c < 256; ++c) {
     char const byte = static_cast<char>(c);
-    if (to_original) {
+    if (m_keys_converted) {
       m_in_token[c] = zema_is_legal_name_char(byte) || (byte >= 'A' && byte <= 'Z') ||
-                      byte == '$' || byte == separator;
+                      byte == '$' || byte == options.m_separator;
     } else {
       m_in_token[c] = std::strchr(" \t\n\r\v\f{}\"',;()", c) == nullptr;
     }
   }
 }
 
+TEXT_TRANSLATOR::~TEXT_TRANSLATOR() = default;
+
+void TEXT_TRANSLATOR::set_syntax(SYNTAX syntax) {
+  m_syntax = syntax == SYNTAX::AUTO ? SYNTAX::TEXT : syntax;
+}
+
 std::size_t TEXT_TRANSLATOR::put(std::string_view text, bool last, OUTPUT_BUFFER& out) {
-  auto const in_token = [this](char c) { return m_in_token[static_cast<unsigned char>(c)]; };
   if (m_passing) {
     // The rest of a word too long to be a name goes out as it is.
     std::size_t rest = 0;
-    while (rest < text.size() && in_token(text[rest])) ++rest;
+    while (rest < text.size() &&
+           (m_syntax == SYNTAX::TEXT ? m_in_token[static_cast<unsigned char>(text[rest])]
+                                     : !is_space(text[rest]))) {
+      ++rest;
+    }
     out.put(text.substr(0, rest));
     m_piece_offset += rest;
     if (rest == text.size() && !last) return rest;
     m_passing = false;
     return rest + put(text.substr(rest), last, out);
   }
-  std::size_t end = text.size();
-  if (!last) {
-    while (end > 0 && in_token(text[end - 1])) --end;
-  }
   m_piece = text.data();
   m_counted = text.data();
-  m_tokens.clear();
-  for (std::size_t at = 0; at < end;) {
-    while (at < end && !in_token(text[at])) ++at;
-    std::size_t const start = at;
-    at = token_end(text, at, end);
-    if (at > start) m_tokens.push_back(TOKEN{start, at - start, 0, 0, 0, 0, 0});
+  m_spots.clear();
+  m_keys.clear();
+  std::size_t end = 0;
+  switch (m_syntax) {
+    case SYNTAX::AUTO:
+    case SYNTAX::TEXT:
+      end = scan_text(text, last);
+      break;
+    case SYNTAX::TCL:
+      end = m_tcl->scan(text, last, &m_spots, &m_keys);
+      break;
+    case SYNTAX::SPEF:
+      end = m_spef->scan(text, last, &m_spots, &m_keys);
+      break;
   }
-  std::size_t const count = m_tokens.size();
-  for (std::size_t i = 0; i < std::min(kPrepareAhead, count); ++i) {
-    prepare(m_tokens[i], text.data());
-  }
+  std::size_t const count = m_spots.size();
+  for (std::size_t i = 0; i < std::min(kPrepareAhead, count); ++i) prepare(m_spots[i], text);
   std::size_t written = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    if (i + kPrepareAhead < count) prepare(m_tokens[i + kPrepareAhead], text.data());
-    if (i + kTextsAhead < count) prefetch_texts(m_tokens[i + kTextsAhead]);
-    TOKEN const& token = m_tokens[i];
-    out.put(text.substr(written, token.m_start - written));
-    translate(token, text.substr(token.m_start, token.m_size), out);
-    written = token.m_start + token.m_size;
+    if (i + kPrepareAhead < count) prepare(m_spots[i + kPrepareAhead], text);
+    if (i + kTextsAhead < count) prefetch_texts(m_spots[i + kTextsAhead]);
+    NAME_SPOT const& spot = m_spots[i];
+    write_gap(text.substr(written, spot.m_start - written), out);
+    translate(spot, text, out);
+    written = spot.m_start + spot.m_size;
   }
-  out.put(text.substr(written, end - written));
+  write_gap(text.substr(written, end - written), out);
+  if (last) flush_held(out);
   if (m_unknown) count_lines_to(text.data() + end);
   m_piece_offset += end;
   return end;
+}
+
+std::size_t TEXT_TRANSLATOR::pass(std::string_view word, OUTPUT_BUFFER& out) {
+  flush_held(out);
+  out.put(word);
+  m_piece_offset += word.size();
+  m_passing = true;
+  return word.size();
+}
+
+void TEXT_TRANSLATOR::end_text() {
+  m_passing = false;
+  m_piece_offset = 0;
+  m_line = 1;
+  m_line_start = 0;
+  m_held.clear();
+  m_tcl->reset();
+  m_spef->reset();
+}
+
+// Bytes between names, as they are; a held -hierarchical goes out first.
+void TEXT_TRANSLATOR::write_gap(std::string_view bytes, OUTPUT_BUFFER& out) {
+  if (!bytes.empty()) flush_held(out);
+  out.put(bytes);
+}
+
+void TEXT_TRANSLATOR::flush_held(OUTPUT_BUFFER& out) {
+  if (m_held.empty()) return;
+  out.put(m_held);
+  m_held.clear();
+}
+
+std::string_view TEXT_TRANSLATOR::key_of(NAME_SPOT const& spot, std::string_view piece) const {
+  return (spot.m_copied ? std::string_view(m_keys) : piece).substr(spot.m_key, spot.m_key_size);
+}
+
+std::size_t TEXT_TRANSLATOR::scan_text(std::string_view text, bool last) {
+  std::size_t end = text.size();
+  if (!last) {
+    while (end > 0 && m_in_token[static_cast<unsigned char>(text[end - 1])]) --end;
+  }
+  for (std::size_t at = 0; at < end;) {
+    while (at < end && !m_in_token[static_cast<unsigned char>(text[at])]) ++at;
+    std::size_t const start = at;
+    at = token_end(text, at, end);
+    if (at > start) add_text_spot(text, start, at - start);
+  }
+  return end;
+}
+
+// Brackets that a token does not balance quote it ("[get_cells a/b]"): the
+// name lies between them, behind a leading backslash if there is one.
+void TEXT_TRANSLATOR::add_text_spot(std::string_view piece, std::size_t start, std::size_t size) {
+  std::string_view const text = piece.substr(start, size);
+  std::size_t opens = 0;
+  std::size_t closes = 0;
+  if (text.front() == '[' || text.back() == ']') {
+    opens = static_cast<std::size_t>(std::count(text.begin(), text.end(), '['));
+    closes = static_cast<std::size_t>(std::count(text.begin(), text.end(), ']'));
+  }
+  std::size_t front = 0;
+  std::size_t back = text.size();
+  for (std::size_t extra = closes > opens ? closes - opens : 0;
+       extra > 0 && back > front && text[back - 1] == ']'; --extra) {
+    --back;
+  }
+  for (std::size_t extra = opens > closes ? opens - closes : 0;
+       extra > 0 && front < back && text[front] == '['; --extra) {
+    ++front;
+  }
+  // A backslash in front quotes a converted name (a Verilog escaped
+  // identifier); an original may start with one of its own, so there it is
+  // tried both ways.
+  bool backslashed = false;
+  if (back - front > 1 && text[front] == '\\') {
+    if (m_keys_converted) {
+      ++front;
+    } else {
+      backslashed = true;
+    }
+  }
+  if (front == back) return;
+  NAME_SPOT spot{};
+  spot.m_start = start + front;
+  spot.m_size = back - front;
+  spot.m_form = SPOT_FORM::TEXT;
+  spot.m_role = SPOT_ROLE::WORD;
+  spot.m_backslashed = backslashed;
+  std::string_view const name = piece.substr(spot.m_start, spot.m_size);
+  if (m_keys_converted && m_options.m_separator == '/') {
+    spot.m_key = spot.m_start;
+  } else {
+    spot.m_copied = true;
+    if (!m_keys_converted) m_keys.push_back('/');
+    spot.m_key = m_keys.size();
+    m_keys.append(name);
+    if (m_keys_converted) {
+      std::replace(m_keys.begin() + static_cast<std::ptrdiff_t>(spot.m_key), m_keys.end(),
+                   m_options.m_separator, '/');
+    }
+  }
+  spot.m_key_size = spot.m_size;
+  m_spots.push_back(spot);
 }
 
 // Tokens of converted names are long and their bytes few: sixteen bytes are
@@ -88,9 +234,9 @@ std::size_t TEXT_TRANSLATOR::put(std::string_view text, bool last, OUTPUT_BUFFER
 std::size_t TEXT_TRANSLATOR::token_end(std::string_view text, std::size_t at,
                                        std::size_t end) const {
 #ifdef __SSE2__
-  if (m_to_original) {
+  if (m_keys_converted) {
     auto const bytes = [](char c) { return _mm_set1_epi8(c); };
-    __m128i const separator = bytes(m_separator);
+    __m128i const separator = bytes(m_options.m_separator);
     for (; at + 16 <= end; at += 16) {
       __m128i const x = _mm_loadu_si128(reinterpret_cast<__m128i const*>(text.data() + at));
       __m128i const lower = _mm_or_si128(x, bytes(0x20));
@@ -112,228 +258,339 @@ std::size_t TEXT_TRANSLATOR::token_end(std::string_view text, std::size_t at,
   return at;
 }
 
-std::size_t TEXT_TRANSLATOR::pass(std::string_view word, OUTPUT_BUFFER& out) {
-  out.put(word);
-  m_piece_offset += word.size();
-  m_passing = true;
-  return word.size();
-}
-
-void TEXT_TRANSLATOR::end_text() {
-  m_passing = false;
-  m_piece_offset = 0;
-  m_line = 1;
-  m_line_start = 0;
-}
-
-// Brackets that a token does not balance quote it ("[get_cells a/b]"): the
-// name lies between them. Then the hashes of the whole name and of the name
-// up to its last level boundary, and their slots fetched.
-void TEXT_TRANSLATOR::prepare(TOKEN& token, char const* piece) {
-  std::string_view const text(piece + token.m_start, token.m_size);
-  std::size_t opens = 0;
-  std::size_t closes = 0;
-  if (text.front() == '[' || text.back() == ']') {
-    opens = static_cast<std::size_t>(std::count(text.begin(), text.end(), '['));
-    closes = static_cast<std::size_t>(std::count(text.begin(), text.end(), ']'));
-  }
-  std::size_t front = 0;
-  std::size_t back = text.size();
-  for (std::size_t extra = closes > opens ? closes - opens : 0;
-       extra > 0 && back > front && text[back - 1] == ']'; --extra) {
-    --back;
-  }
-  for (std::size_t extra = opens > closes ? opens - closes : 0;
-       extra > 0 && front < back && text[front] == '['; --extra) {
-    ++front;
-  }
-  token.m_front = front;
-  token.m_back = back;
-  std::string_view const name = text.substr(front, back - front);
-  std::size_t const longest =
-      m_to_original ? m_index.longest_converted() : m_index.longest_original();
-  if (name.empty() || name.size() > longest + 1) return;
-  std::string_view key = name;
-  if (m_to_original) {
-    key = key_of(name);
-    std::size_t const cut = name.rfind(m_separator);
-    token.m_cut = cut == std::string_view::npos ? 0 : cut;
-  } else {
-    level_ends(name);
-    token.m_cut = m_ends.size() >= 2 ? m_ends[m_ends.size() - 2] : 0;
-  }
-  if (token.m_cut != 0) {
-    NAME_INDEX::hash_with_prefix(key, token.m_cut, &token.m_whole_hash, &token.m_cut_hash);
-    table().prefetch(token.m_cut_hash);
-  } else {
-    token.m_whole_hash = NAME_INDEX::hash(key);
-  }
-  table().prefetch(token.m_whole_hash);
-}
-
-void TEXT_TRANSLATOR::prefetch_texts(TOKEN const& token) const {
-  prefetch_entry_texts(table(), token.m_whole_hash);
-  if (token.m_cut != 0) prefetch_entry_texts(table(), token.m_cut_hash);
-}
-
-void TEXT_TRANSLATOR::translate(TOKEN const& token, std::string_view text, OUTPUT_BUFFER& out) {
-  std::size_t front = token.m_front;
-  std::string_view name = text.substr(front, token.m_back - front);
-  if (name.empty()) {
-    out.put(text);
-    return;
-  }
-  std::string_view to;
-  std::size_t length = find(name, &token, &to);
-  if (length == 0 && name.size() > 1 && name[0] == '\\') {
-    // A backslashed name: the backslash stays, the name behind it is translated.
-    ++front;
-    name.remove_prefix(1);
-    length = find(name, nullptr, &to);
-  }
-  if (length == 0) {
-    if (m_unknown && looks_like_name(name)) {
-      count_lines_to(name.data());
-      m_unknown(
-          name, m_line,
-          m_piece_offset + static_cast<std::uint64_t>(name.data() - m_piece) - m_line_start + 1);
+// The key's levels decide whether it is looked up; then the hashes of the
+// whole key and of the key up to its last level boundary (a name with a pin
+// behind it), each also with "/" in front for an original written without
+// it, and their slots fetched.
+void TEXT_TRANSLATOR::prepare(NAME_SPOT& spot, std::string_view piece) {
+  if (spot.m_role == SPOT_ROLE::PATTERN || spot.m_form == SPOT_FORM::TCL_FLAG) return;
+  std::string_view const key = key_of(spot, piece);
+  std::size_t levels = 1;
+  if (m_keys_converted) {
+    std::size_t const cut = key.rfind('/');
+    spot.m_cut = cut == std::string_view::npos ? 0 : cut;
+    if (spot.m_cut != 0 && m_options.m_levels > 2) {
+      levels += static_cast<std::size_t>(std::count(key.begin() + 1, key.end(), '/'));
+    } else if (spot.m_cut != 0) {
+      levels = 2;
     }
-    out.put(text);
+  } else {
+    levels = level_boundaries(key, NAME_SIDE::ORIGINAL, &m_ends, key.size());
+    spot.m_cut = m_ends.empty() ? 0 : m_ends.back();
+  }
+  if (spot.m_form == SPOT_FORM::SPEF_NODE) spot.m_cut = spot.m_node;
+  if (key.empty() || (spot.m_role == SPOT_ROLE::WORD && levels < m_options.m_levels)) {
+    spot.m_skipped = true;
     return;
   }
-  out.put(text.substr(0, front));
-  out.put(to);
-  out.put(text.substr(front + length));
+  std::size_t const longest = m_lookup.longest_key();
+  TEXT_MAP const& table = m_lookup.table();
+  auto const hash_both = [&](std::string_view text, std::size_t cut, std::uint64_t* whole,
+                             std::uint64_t* of_cut) {
+    if (text.size() <= longest && cut != 0) {
+      NAME_INDEX::hash_with_prefix(text, cut, whole, of_cut);
+    } else if (text.size() <= longest) {
+      *whole = NAME_INDEX::hash(text);
+    } else if (cut != 0 && cut <= longest) {
+      *of_cut = NAME_INDEX::hash(text.substr(0, cut));
+    }
+  };
+  hash_both(key, spot.m_cut, &spot.m_hashes[kWhole], &spot.m_hashes[kCut]);
+  if (!m_keys_converted && spot.m_copied && key[0] != '/') {
+    hash_both(std::string_view(key.data() - 1, key.size() + 1), spot.m_cut + 1,
+              &spot.m_hashes[kRootedWhole], &spot.m_hashes[kRootedCut]);
+    if (spot.m_cut == 0) spot.m_hashes[kRootedCut] = 0;
+  }
+  for (std::uint64_t const hash : spot.m_hashes) {
+    if (hash != 0) table.prefetch(hash);
+  }
 }
 
-std::string_view TEXT_TRANSLATOR::key_of(std::string_view name) {
-  if (m_separator == '/') return name;
-  m_scratch.assign(name);
-  std::replace(m_scratch.begin(), m_scratch.end(), m_separator, '/');
-  return m_scratch;
+void TEXT_TRANSLATOR::prefetch_texts(NAME_SPOT const& spot) const {
+  for (std::uint64_t const hash : spot.m_hashes) {
+    if (hash != 0) prefetch_entry_texts(m_lookup.table(), hash);
+  }
 }
 
-// The hashes of the prefixes of `text` that end at m_ends (ascending), each
-// `shift` bytes longer, into m_hashes, in one pass over the text: a name of
-// many levels costs its length, not its length times its levels.
-void TEXT_TRANSLATOR::prefix_hashes(std::string_view text, std::size_t shift) {
+// The entry of the key's first `length` bytes, with "/" in front where the
+// plain key is not one (hash: kWhole or kCut).
+INDEX_ENTRY const* TEXT_TRANSLATOR::find(NAME_SPOT const& spot, std::string_view key,
+                                         std::size_t length, int hash) const {
+  TEXT_MAP const& table = m_lookup.table();
+  auto const plain = [&]() -> INDEX_ENTRY const* {
+    return spot.m_hashes[hash] != 0 ? table.find(spot.m_hashes[hash], key.substr(0, length))
+                                    : nullptr;
+  };
+  auto const rooted = [&]() -> INDEX_ENTRY const* {
+    return spot.m_hashes[hash + 2] != 0
+               ? table.find(spot.m_hashes[hash + 2], std::string_view(key.data() - 1, length + 1))
+               : nullptr;
+  };
+  // Constraints and parasitics write paths of the hierarchy without their
+  // leading "/": there a path comes before a name outside the hierarchy
+  // that reads the same, as it does in a netlist.
+  if (spot.m_form != SPOT_FORM::TEXT) {
+    INDEX_ENTRY const* const entry = rooted();
+    return entry != nullptr ? entry : plain();
+  }
+  INDEX_ENTRY const* const entry = plain();
+  return entry != nullptr ? entry : rooted();
+}
+
+TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::string_view piece) {
+  if (spot.m_skipped) return RESULT{FOUND::SKIPPED, nullptr, 0};
+  std::string_view const key = key_of(spot, piece);
+  INDEX_ENTRY const* const whole = find(spot, key, key.size(), kWhole);
+  if (spot.m_form == SPOT_FORM::SPEF_NODE) {
+    // The instance and the pin as one name where the pin is a level of the
+    // instance's own name, as an output terminal's is.
+    INDEX_ENTRY const* const instance =
+        spot.m_node != 0 ? find(spot, key, spot.m_node, kCut) : nullptr;
+    if (whole != nullptr && instance != nullptr && !whole->m_ambiguous && !instance->m_ambiguous) {
+      std::string_view const name = whole->value();
+      std::string_view const base = instance->value();
+      if (name.size() > base.size() + 1 && name.substr(0, base.size()) == base &&
+          name[base.size()] == '/' &&
+          level_boundaries(name.substr(base.size() + 1), m_lookup.values(), &m_ends, 1) == 1) {
+        return RESULT{FOUND::NAME, whole, key.size()};
+      }
+    }
+    if (instance != nullptr) {
+      return RESULT{instance->m_ambiguous ? FOUND::AMBIGUOUS : FOUND::NAME_AND_PIN, instance,
+                    spot.m_node};
+    }
+  } else if (whole != nullptr) {
+    return RESULT{whole->m_ambiguous ? FOUND::AMBIGUOUS : FOUND::NAME, whole, key.size()};
+  } else if (spot.m_cut != 0) {
+    if (INDEX_ENTRY const* const entry = find(spot, key, spot.m_cut, kCut)) {
+      if (entry->m_ambiguous) return RESULT{FOUND::AMBIGUOUS, entry, 0};
+      bool const pin = fits_pin(key.substr(spot.m_cut + 1), m_lookup.keys());
+      return RESULT{pin ? FOUND::NAME_AND_PIN : FOUND::PARTIAL, entry, spot.m_cut};
+    }
+  }
+  if (m_unknown && has_shorter_name(spot, key)) return RESULT{FOUND::PARTIAL, nullptr, 0};
+  return RESULT{FOUND::NOTHING, nullptr, 0};
+}
+
+// Whether a start of `key` shorter than its last level boundary is a name,
+// for reports only. The prefixes are hashed in one pass over the key: a
+// name of many levels costs its length, not its length times its levels.
+bool TEXT_TRANSLATOR::has_shorter_name(NAME_SPOT const& spot, std::string_view key) {
+  std::size_t const cut = spot.m_form == SPOT_FORM::SPEF_NODE ? spot.m_node : spot.m_cut;
+  level_boundaries(key.substr(0, cut), m_lookup.keys(), &m_ends, m_lookup.deepest_key());
+  while (!m_ends.empty() && m_ends.back() > m_lookup.longest_key()) m_ends.pop_back();
+  if (m_ends.empty()) return false;
+  bool const rooted = !m_keys_converted && spot.m_copied && key[0] != '/';
   typedef zema_host::TEXT_HASH HASH;
-  m_hashes.clear();
-  HASH state;
-  std::size_t blocks = 0;
-  for (std::size_t const end : m_ends) {
-    std::size_t const length = end + shift;
-    state.blocks(text.data() + blocks * HASH::kBlock, length / HASH::kBlock - blocks);
-    blocks = length / HASH::kBlock;
-    m_hashes.push_back(state.finish(text.data() + blocks * HASH::kBlock, length));
-  }
-}
-
-// Levels of an original name end at a "/" that no backslash escapes; a
-// leading "/" starts the hierarchy's form and ends nothing. m_ends gets each
-// level's end, the name's size last.
-void TEXT_TRANSLATOR::level_ends(std::string_view name) {
-  m_ends.clear();
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '\\') {
-      ++i;
-    } else if (name[i] == '/' && i > 0) {
-      m_ends.push_back(i);
-    }
-  }
-  m_ends.push_back(name.size());
-}
-
-// Keeps the first ends that a name of the index could end at: no longer than
-// the longest name, and no more levels than the deepest.
-void TEXT_TRANSLATOR::bound_ends(std::size_t longest, std::size_t deepest) {
-  std::size_t kept = 0;
-  while (kept < m_ends.size() && kept < deepest && m_ends[kept] <= longest) ++kept;
-  m_ends.resize(kept);
-}
-
-std::size_t TEXT_TRANSLATOR::find(std::string_view name, TOKEN const* prepared,
-                                  std::string_view* to) {
-  TEXT_MAP const& map = table();
-  std::string_view const key = m_to_original ? key_of(name) : name;
-  // The prepared lookups first: most names are found whole or with a pin.
-  // An original that is not found whole may still be a path without its
-  // leading "/", which comes before its prefixes: only the whole name here.
-  if (prepared != nullptr && prepared->m_whole_hash != 0) {
-    std::size_t const lengths[2] = {name.size(), m_to_original ? prepared->m_cut : 0};
-    std::uint64_t const hashes[2] = {prepared->m_whole_hash, prepared->m_cut_hash};
-    for (int i = 0; i < 2 && lengths[i] != 0; ++i) {
-      INDEX_ENTRY const* const entry = map.find(hashes[i], key.substr(0, lengths[i]));
-      if (entry == nullptr) continue;
-      if (m_to_original) {
-        *to = entry->value();
-        return lengths[i];
-      }
-      if (entry->m_ambiguous) break;  // decided below, as for any name
-      return found_converted(entry, lengths[i], to);
-    }
-  }
-  if (m_to_original) {
-    // The whole token first, then shorter prefixes, each up to a separator.
-    m_ends.clear();
-    for (std::size_t i = 1; i < name.size(); ++i) {
-      if (name[i] == m_separator) m_ends.push_back(i);
-    }
-    m_ends.push_back(name.size());
-    bound_ends(m_index.longest_converted(), m_index.deepest_converted() + 1);
-    prefix_hashes(key, 0);
-    for (std::size_t k = m_ends.size(); k-- > 0;) {
-      if (INDEX_ENTRY const* const entry = map.find(m_hashes[k], key.substr(0, m_ends[k]))) {
-        *to = entry->value();
-        return m_ends[k];
+  TEXT_MAP const& table = m_lookup.table();
+  for (std::size_t const shift : {std::size_t{0}, std::size_t{1}}) {
+    if (shift == 1 && !rooted) break;
+    std::string_view const text(key.data() - shift, key.size() + shift);
+    HASH state;
+    std::size_t blocks = 0;
+    for (std::size_t const end : m_ends) {
+      std::size_t const length = end + shift;
+      state.blocks(text.data() + blocks * HASH::kBlock, length / HASH::kBlock - blocks);
+      blocks = length / HASH::kBlock;
+      if (table.find(state.finish(text.data() + blocks * HASH::kBlock, length),
+                     text.substr(0, length)) != nullptr) {
+        return true;
       }
     }
-    return 0;
   }
-  level_ends(name);
-  bound_ends(m_index.longest_original(), m_index.deepest_original() + 1);
-  bool const rooted = name[0] == '/';
-  prefix_hashes(name, 0);
-  m_plain_hashes.swap(m_hashes);
-  if (!rooted) {
-    // A path of the hierarchy written without its leading "/".
-    m_scratch.assign(1, '/');
-    m_scratch.append(name.substr(0, m_ends.empty() ? 0 : m_ends.back()));
-    prefix_hashes(m_scratch, 1);
+  return false;
+}
+
+void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out) {
+  std::string_view const bytes = piece.substr(spot.m_start, spot.m_size);
+  if (spot.m_form == SPOT_FORM::TCL_FLAG) {
+    // Held until its first argument says whether it stays.
+    flush_held(out);
+    m_held.assign(bytes);
+    return;
   }
-  for (std::size_t k = m_ends.size(); k-- > 0;) {
-    std::size_t const length = m_ends[k];
-    INDEX_ENTRY const* found = map.find(m_plain_hashes[k], name.substr(0, length));
-    // An ambiguous name is a name: it stays as it is, whole.
-    if (found != nullptr && found->m_ambiguous) return 0;
-    if (found == nullptr && !rooted) {
-      found = map.find(m_hashes[k], std::string_view(m_scratch).substr(0, length + 1));
-      if (found != nullptr && found->m_ambiguous) found = nullptr;
+  if (spot.m_role == SPOT_ROLE::PATTERN) {
+    UNKNOWN_PROBLEM problem = UNKNOWN_PROBLEM::NO_MATCH;
+    if (!write_pattern(spot, key_of(spot, piece), out, &problem)) {
+      report(spot, piece, problem);
+      out.put(bytes);
     }
-    if (found != nullptr) return found_converted(found, length, to);
+    return;
   }
-  return 0;
+  flush_held(out);
+  RESULT result = resolve(spot, piece);
+  if (spot.m_backslashed && result.m_found == FOUND::NOTHING) {
+    // The name behind the backslash, which stays.
+    NAME_SPOT behind = spot;
+    behind.m_backslashed = false;
+    ++behind.m_start;
+    --behind.m_size;
+    behind.m_key = m_keys.size() + 1;
+    behind.m_key_size = behind.m_size;
+    behind.m_skipped = false;
+    std::fill(std::begin(behind.m_hashes), std::end(behind.m_hashes), 0);
+    m_keys.push_back('/');
+    m_keys.append(piece.substr(behind.m_start, behind.m_size));
+    prepare(behind, piece);
+    RESULT const found = resolve(behind, piece);
+    if (found.m_found == FOUND::NAME || found.m_found == FOUND::NAME_AND_PIN) {
+      out.put('\\');
+      if (write_found(behind, piece, found, out)) return;
+      out.put(bytes.substr(1));
+      return;
+    }
+  }
+  switch (result.m_found) {
+    case FOUND::NAME:
+    case FOUND::NAME_AND_PIN:
+      if (write_found(spot, piece, result, out)) return;
+      report(spot, piece, UNKNOWN_PROBLEM::UNWRITABLE);
+      break;
+    case FOUND::PARTIAL:
+      report(spot, piece, UNKNOWN_PROBLEM::PARTIAL);
+      break;
+    case FOUND::NOTHING:
+      if (spot.m_role == SPOT_ROLE::NAME || looks_like_name(key_of(spot, piece))) {
+        report(spot, piece, UNKNOWN_PROBLEM::NOTHING);
+      }
+      break;
+    case FOUND::AMBIGUOUS:
+    case FOUND::SKIPPED:
+      break;
+  }
+  out.put(bytes);
 }
 
-// The converted name of `entry`, with the text's separator.
-std::size_t TEXT_TRANSLATOR::found_converted(INDEX_ENTRY const* entry, std::size_t length,
-                                             std::string_view* to) {
-  m_output.assign(entry->value());
-  if (m_separator != '/') std::replace(m_output.begin(), m_output.end(), '/', m_separator);
-  *to = m_output;
-  return length;
+std::string_view TEXT_TRANSLATOR::value_text(INDEX_ENTRY const* entry) {
+  std::string_view const value = entry->value();
+  if (m_lookup.values() == NAME_SIDE::ORIGINAL || m_options.m_separator == '/') return value;
+  m_value.assign(value);
+  std::replace(m_value.begin(), m_value.end(), '/', m_options.m_separator);
+  return m_value;
 }
 
-// Names whose absence --unknown reports: converted names of the legal
-// alphabet with a level below the top, original paths with a "/".
-bool TEXT_TRANSLATOR::looks_like_name(std::string_view name) const {
-  if (!m_to_original) return name.find('/') != std::string_view::npos;
+bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
+                                  RESULT const& result, OUTPUT_BUFFER& out) {
+  std::string_view const key = key_of(spot, piece);
+  std::string_view const rest = key.substr(result.m_length);  // "/" and a pin, or nothing
+  NAME_SIDE const values = m_lookup.values();
+  switch (spot.m_form) {
+    case SPOT_FORM::TEXT:
+      out.put(value_text(result.m_entry));
+      out.put(piece.substr(spot.m_start + result.m_length, spot.m_size - result.m_length));
+      return true;
+    case SPOT_FORM::SPEF_NAME:
+    case SPOT_FORM::SPEF_NODE: {
+      m_word.clear();
+      std::string_view name = result.m_entry->value();
+      std::string_view pin;
+      if (spot.m_form == SPOT_FORM::SPEF_NODE && rest.empty()) {
+        // A pin of the name's own: its last level.
+        level_boundaries(name, values, &m_ends, name.size());
+        pin = name.substr(m_ends.back() + 1);
+        name = name.substr(0, m_ends.back());
+      }
+      if (!write_spef_path(name, values, spot.m_spef, &m_word)) return false;
+      if (!pin.empty()) {
+        m_word.push_back(spot.m_spef[1]);
+        if (!write_spef_path(pin, values, spot.m_spef, &m_word)) return false;
+      } else if (spot.m_form == SPOT_FORM::SPEF_NODE) {
+        std::string_view const bytes = piece.substr(spot.m_start, spot.m_size);
+        m_word.append(bytes.substr(spef_pin_delimiter(bytes, spot.m_spef[1])));
+      } else if (!rest.empty()) {
+        m_word.push_back(spot.m_spef[0]);
+        if (!write_spef_path(rest.substr(1), m_lookup.keys(), spot.m_spef, &m_word)) return false;
+      }
+      out.put(m_word);
+      return true;
+    }
+    default:
+      break;
+  }
+  m_word.clear();
+  append_tcl_name(result.m_entry->value(), values, m_options.m_separator, &m_word);
+  if (!rest.empty()) {
+    m_word.push_back(m_keys_converted ? m_options.m_separator : '/');
+    m_word.append(rest.substr(1));
+  }
+  m_tcl_list.start(spot.m_form);
+  if (!m_tcl_list.add(m_word) || !m_tcl_list.writable()) return false;
+  m_tcl_list.write(out);
+  return true;
+}
+
+// A pattern becomes its matches: one name as a name, several as a Tcl list,
+// spliced into the list it stands in. False when it matches nothing.
+bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out,
+                                    UNKNOWN_PROBLEM* problem) {
+  m_lookup.match(key, spot.m_scope, &m_matches);
+  // A pin behind a pattern of instances ("u/r_*/D"): the instances' names,
+  // each with the pin.
+  std::string_view pin;
+  if (m_matches.empty()) {
+    level_boundaries(key, m_lookup.keys(), &m_ends, key.size());
+    if (!m_ends.empty()) {
+      std::string_view const last = key.substr(m_ends.back() + 1);
+      if (fits_pin(last, m_lookup.keys())) {
+        pin = last;
+        m_lookup.match(key.substr(0, m_ends.back()), spot.m_scope, &m_matches);
+      }
+    }
+  }
+  if (m_matches.empty()) {
+    flush_held(out);
+    *problem = UNKNOWN_PROBLEM::NO_MATCH;
+    return false;
+  }
+  m_tcl_list.start(spot.m_form);
+  for (INDEX_ENTRY const* const entry : m_matches) {
+    m_value.clear();
+    append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
+    if (!pin.empty()) {
+      m_value.push_back(m_keys_converted ? m_options.m_separator : '/');
+      m_value.append(pin);
+    }
+    if (!m_tcl_list.add(m_value)) {
+      flush_held(out);
+      *problem = UNKNOWN_PROBLEM::UNWRITABLE;
+      return false;
+    }
+  }
+  if (!m_tcl_list.writable()) {
+    flush_held(out);
+    *problem = UNKNOWN_PROBLEM::UNWRITABLE;
+    return false;
+  }
+  // Full names need no -hierarchical, which would look for them as last
+  // levels: it goes.
+  m_held.clear();
+  m_tcl_list.write(out);
+  return true;
+}
+
+// Names whose absence is reported where the syntax does not say a name is
+// there: converted names of the legal alphabet with a level below the top,
+// original paths with a "/".
+bool TEXT_TRANSLATOR::looks_like_name(std::string_view key) const {
+  if (!m_keys_converted) return key.find('/') != std::string_view::npos;
+  // Converted names start with a letter: "10/2" is arithmetic.
+  if (key.empty() || key[0] < 'a' || key[0] > 'z') return false;
   bool separated = false;
-  for (char const c : name) {
-    separated = separated || c == m_separator;
-    if (c != m_separator && !zema_is_legal_name_char(c)) return false;
+  for (char const c : key) {
+    separated = separated || c == '/';
+    if (c != '/' && !zema_is_legal_name_char(c)) return false;
   }
   return separated;
+}
+
+void TEXT_TRANSLATOR::report(NAME_SPOT const& spot, std::string_view piece,
+                             UNKNOWN_PROBLEM problem) {
+  if (!m_unknown) return;
+  char const* const at = piece.data() + spot.m_start;
+  count_lines_to(at);
+  m_unknown(
+      UNKNOWN_WORD{piece.substr(spot.m_start, spot.m_size), problem, m_line,
+                   m_piece_offset + static_cast<std::uint64_t>(at - m_piece) - m_line_start + 1});
 }
 
 void TEXT_TRANSLATOR::count_lines_to(char const* at) {

@@ -1,22 +1,29 @@
-// TEXT_TRANSLATOR: rewrites the names in a text between their converted and
-// original forms and leaves every other byte as it was (docs/cli.md,
-// "translate").
+// TEXT_TRANSLATOR: rewrites the names in a text through a NAME_LOOKUP and
+// leaves every other byte as it was (docs/cli.md, "translate").
 //
-// The text is cut into tokens that no name crosses:
-// - converted names (--to original) are runs of letters, digits, "_", "[",
-//   "]", "$" and the separator;
-// - original names (--to converted) are runs of anything but white space
-//   and the quoting and list characters { } " ' , ; ( ).
-// Unbalanced "[" in front of a token and "]" behind it are quoting, not
-// name. A token's longest prefix that ends at a level boundary (the
-// separator; an unescaped "/" in an original) and is a name is replaced; the
-// rest, a pin for instance, stays. A token that starts with "\" (a
-// backslashed full name, a Verilog escaped identifier) keeps the backslash
-// and has the name behind it translated.
+// Each text has a syntax, which says where its names are and how a name is
+// written there:
+// - text (reports, logs): the text is cut into tokens that no name crosses
+//   (converted names: runs of letters, digits, "_", "[", "]", "$" and the
+//   separator; original names: runs of anything but white space and
+//   { } " ' , ; ( )); unbalanced "[" in front and "]" behind are quoting,
+//   and a leading "\" stays. A token is looked up when it has at least
+//   --levels levels;
+// - tcl (SDC, XDC): Tcl words, their quoting and escapes undone, and
+//   written back as Tcl words that evaluate to the new name (tcl_syntax.h);
+// - spef: the names of a SPEF file, in its divider, delimiter and escapes
+//   (spef_syntax.h).
+//
+// A name is found whole, or as a name and one level more that fits a pin
+// (fits_pin). A word of which only a shorter start is a name, or that has
+// more than a pin behind one, names nothing: it is left as it is and
+// reported. In tcl, with original names as keys, an object query's pattern
+// becomes the list of the names of every key it matches.
 //
 // The translator streams: it is given the text piece by piece, and leaves
-// the last, unfinished token of a piece for the next; its memory does not
-// grow with the text.
+// the last, unfinished word of a piece for the next; its memory does not
+// grow with the text. The lookups of a piece's names are prepared (hashed,
+// their slots fetched) some names ahead of their use.
 #ifndef TOOLS_NAMES_TEXT_TRANSLATOR_H
 #define TOOLS_NAMES_TEXT_TRANSLATOR_H
 
@@ -24,15 +31,31 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "tools/names/name_index.h"
+#include "tools/names/name_lookup.h"
+#include "tools/names/name_spots.h"
+#include "tools/names/tcl_syntax.h"
 #include "tools/support/output_buffer.h"
 #include "tools/support/words.h"
 
 namespace zema_tool {
+
+class SPEF_SCANNER;
+
+// A text's syntax; AUTO: by its file name.
+enum class SYNTAX { AUTO, TEXT, TCL, SPEF };
+inline constexpr WORD<SYNTAX> kSyntaxWords[] = {
+    {SYNTAX::AUTO, "auto"}, {SYNTAX::TEXT, "text"}, {SYNTAX::TCL, "tcl"}, {SYNTAX::SPEF, "spef"}};
+
+// The syntax of the text at `path`: `chosen`, unless AUTO; then by its file
+// name: .sdc, .tcl and .xdc are tcl, .spef and .spf spef, anything else
+// text; a .gz or .xz behind the name is looked through. Standard input
+// ("-" or "<stdin>") is text.
+SYNTAX syntax_of(std::string_view path, SYNTAX chosen);
 
 // What a translation does with a name-like word that names nothing: leave
 // it, report it, or report it and fail.
@@ -41,18 +64,51 @@ inline constexpr WORD<UNKNOWN_NAMES> kUnknownNamesWords[] = {{UNKNOWN_NAMES::IGN
                                                              {UNKNOWN_NAMES::WARN, "warn"},
                                                              {UNKNOWN_NAMES::ERROR, "error"}};
 
+// Why a word was left as it is.
+enum class UNKNOWN_PROBLEM {
+  NOTHING,    // no start of it is a name
+  PARTIAL,    // a start of it is a name, and the rest is more than a pin
+  NO_MATCH,   // a pattern that matches no name
+  UNWRITABLE  // its new name cannot be written in the text's syntax
+};
+inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
+    {UNKNOWN_PROBLEM::NOTHING, "names nothing in the design"},
+    {UNKNOWN_PROBLEM::PARTIAL, "names nothing in the design (only a start of it is a name)"},
+    {UNKNOWN_PROBLEM::NO_MATCH, "matches no name in the design"},
+    {UNKNOWN_PROBLEM::UNWRITABLE, "has a name that this syntax cannot write"}};
+
+// A word left as it is, with its line and column (from 1, in bytes) in the
+// current text.
+struct UNKNOWN_WORD {
+  std::string_view m_word;
+  UNKNOWN_PROBLEM m_problem;
+  std::uint64_t m_line;
+  std::uint64_t m_column;
+};
+
+struct TRANSLATION_OPTIONS {
+  // Joins the levels of converted names in text and tcl: '/', '.' or '|'.
+  // Original names always use "/"; SPEF says its own.
+  char m_separator = '/';
+  // The fewest levels a word needs to be looked up where the syntax does
+  // not say that a name is there.
+  std::size_t m_levels = 2;
+};
+
 class TEXT_TRANSLATOR {
  public:
-  // Called for a name-like token that names nothing, with its line and
-  // column (from 1, in bytes) in the current text.
-  typedef std::function<void(std::string_view token, std::uint64_t line, std::uint64_t column)>
-      UNKNOWN;
+  // Called for a word that is left as it is (UNKNOWN_PROBLEM).
+  typedef std::function<void(UNKNOWN_WORD const&)> UNKNOWN;
 
-  // `separator` joins the levels of converted names in the text: '/', '.'
-  // or '|'. Original names always use "/". `unknown` may be empty.
-  TEXT_TRANSLATOR(NAME_INDEX const& index, bool to_original, char separator, UNKNOWN unknown);
+  // `lookup` outlives the translator. `unknown` may be empty.
+  TEXT_TRANSLATOR(NAME_LOOKUP const& lookup, TRANSLATION_OPTIONS const& options, UNKNOWN unknown);
+  ~TEXT_TRANSLATOR();
+  TEXT_TRANSLATOR(TEXT_TRANSLATOR const&) = delete;
+  TEXT_TRANSLATOR& operator=(TEXT_TRANSLATOR const&) = delete;
 
-  // Translates `text`, the next bytes of the current text: every token that
+  // The syntax of the texts from now on (text until said; AUTO is text).
+  void set_syntax(SYNTAX syntax);
+  // Translates `text`, the next bytes of the current text: every word that
   // ends before the end of `text`, or all of it when `last`. Gives how many
   // bytes it consumed; the caller gives the rest again, with more behind.
   std::size_t put(std::string_view text, bool last, OUTPUT_BUFFER& out);
@@ -61,55 +117,62 @@ class TEXT_TRANSLATOR {
   // put() is given it: a word longer than any buffer is never cut, so never
   // partly translated. Gives word.size().
   std::size_t pass(std::string_view word, OUTPUT_BUFFER& out);
-  // Starts the next text at line 1.
+  // Ends the current text: the next starts at line 1, in a fresh state of
+  // its syntax.
   void end_text();
 
  private:
-  // One token of a piece, and its two likeliest lookups, prepared ahead:
-  // the whole name, and the name up to its last level boundary (a name
-  // with a pin behind it).
-  struct TOKEN {
-    std::size_t m_start;  // in the piece
-    std::size_t m_size;
-    std::size_t m_front;  // the name within the token, quoting brackets aside
-    std::size_t m_back;
-    std::size_t m_cut;  // the length of the second lookup's name, 0 for none
-    std::uint64_t m_whole_hash;
-    std::uint64_t m_cut_hash;
+  // What a spot's lookup found.
+  enum class FOUND { NAME, NAME_AND_PIN, AMBIGUOUS, NOTHING, PARTIAL, SKIPPED };
+  struct RESULT {
+    FOUND m_found;
+    INDEX_ENTRY const* m_entry;  // NAME, NAME_AND_PIN
+    std::size_t m_length;        // of the key that m_entry replaces; the rest stays
   };
+  enum { kWhole, kCut, kRootedWhole, kRootedCut };
 
-  TEXT_MAP const& table() const {
-    return m_to_original ? m_index.to_original() : m_index.to_converted();
-  }
-  // The end of the token that starts at `at`: the first byte before `end`
-  // that is not a token byte, else `end`.
+  std::string_view key_of(NAME_SPOT const& spot, std::string_view piece) const;
+  // The tokens of plain text, as spots.
+  std::size_t scan_text(std::string_view text, bool last);
+  void add_text_spot(std::string_view piece, std::size_t start, std::size_t size);
   std::size_t token_end(std::string_view text, std::size_t at, std::size_t end) const;
-  void prepare(TOKEN& token, char const* piece);
-  void prefetch_texts(TOKEN const& token) const;
-  void translate(TOKEN const& token, std::string_view text, OUTPUT_BUFFER& out);
-  // The length of the longest prefix of `name` that is a name, 0 if none;
-  // *to is what it translates to.
-  std::size_t find(std::string_view name, TOKEN const* prepared, std::string_view* to);
-  // The lookup key of a converted name: its separators as "/".
-  std::string_view key_of(std::string_view name);
-  void prefix_hashes(std::string_view text, std::size_t shift);
-  void level_ends(std::string_view name);
-  void bound_ends(std::size_t longest, std::size_t deepest);
-  std::size_t found_converted(INDEX_ENTRY const* entry, std::size_t length, std::string_view* to);
-  bool looks_like_name(std::string_view name) const;
+  void prepare(NAME_SPOT& spot, std::string_view piece);
+  void prefetch_texts(NAME_SPOT const& spot) const;
+  RESULT resolve(NAME_SPOT const& spot, std::string_view piece);
+  INDEX_ENTRY const* find(NAME_SPOT const& spot, std::string_view key, std::size_t length,
+                          int hash) const;
+  bool has_shorter_name(NAME_SPOT const& spot, std::string_view key);
+  void translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out);
+  bool write_found(NAME_SPOT const& spot, std::string_view piece, RESULT const& result,
+                   OUTPUT_BUFFER& out);
+  // Writes what a pattern becomes; gives false, having written nothing,
+  // with the problem in *problem.
+  bool write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out,
+                     UNKNOWN_PROBLEM* problem);
+  // The value of `entry` as the text writes names of its side.
+  std::string_view value_text(INDEX_ENTRY const* entry);
+  bool looks_like_name(std::string_view key) const;
+  void report(NAME_SPOT const& spot, std::string_view piece, UNKNOWN_PROBLEM problem);
+  void write_gap(std::string_view bytes, OUTPUT_BUFFER& out);
+  void flush_held(OUTPUT_BUFFER& out);
   void count_lines_to(char const* at);
 
-  NAME_INDEX const& m_index;
-  bool const m_to_original;
-  char const m_separator;
+  NAME_LOOKUP const& m_lookup;
+  TRANSLATION_OPTIONS const m_options;
   UNKNOWN const m_unknown;
+  bool const m_keys_converted;
+  SYNTAX m_syntax = SYNTAX::TEXT;
+  std::unique_ptr<TCL_SCANNER> m_tcl;
+  std::unique_ptr<SPEF_SCANNER> m_spef;
   std::array<bool, 256> m_in_token{};
-  std::vector<TOKEN> m_tokens;          // the tokens of the current piece
-  std::string m_scratch;                // a name with its separators as "/", or with "/" in front
-  std::string m_output;                 // a converted name with the text's separator
-  std::vector<std::size_t> m_ends;      // where a name's candidate prefixes end
-  std::vector<std::uint64_t> m_hashes;  // the hashes of those prefixes
-  std::vector<std::uint64_t> m_plain_hashes;  // of an original's, before "/" is put in front
+  std::vector<NAME_SPOT> m_spots;  // the spots of the current piece
+  std::string m_keys;              // the keys they hold copies of
+  std::string m_value;             // a value with the text's separator
+  std::string m_word;              // a new word, before its syntax writes it
+  std::string m_held;              // a -hierarchical flag whose fate its arguments decide
+  TCL_LIST m_tcl_list;
+  std::vector<std::size_t> m_ends;
+  std::vector<INDEX_ENTRY const*> m_matches;
   // Line counting, for reports only: the current piece, and how far into it
   // lines are counted, at which line, and where that line started (offsets
   // from the start of the text).
@@ -117,8 +180,8 @@ class TEXT_TRANSLATOR {
   std::uint64_t m_piece_offset = 0;
   char const* m_counted = nullptr;
   std::uint64_t m_line = 1;
-  bool m_passing = false;  // inside a word that pass() began
   std::uint64_t m_line_start = 0;
+  bool m_passing = false;  // inside a word that pass() began
 };
 
 }  // namespace zema_tool

@@ -1,6 +1,7 @@
-// translate's index and tokens: the hash that lookups prepared ahead rely
-// on, the table, and the rules of docs/cli.md on a small design, both ways
-// and whatever the pieces the text comes in.
+// translate's index and syntaxes: the hash that lookups prepared ahead rely
+// on, the table, pattern matching, and the rules of docs/cli.md for text,
+// Tcl and SPEF on a small design, both ways and whatever the pieces the
+// text comes in.
 #include "tools/names/text_translator.h"
 
 #include <gtest/gtest.h>
@@ -70,13 +71,15 @@ TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
   EXPECT_FALSE(ids.emplace(7, 0).second);
 }
 
-// u_cpu/$reg (a register), its clock pin as a level, a name with a "/" of
-// its own, and a made-up atom name that shares an instance's original.
+// u_cpu/$reg (a register) with its output Q, a name with a "/" of its own,
+// a bus bit, and a made-up atom name that shares an instance's original.
 std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
-    {"name": "u_cpu", "id": 2, "children": [{"name": "$reg", "id": 3}, {"name": "a/b", "id": 4}]},
+    {"name": "u_cpu", "id": 2, "children": [
+      {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4},
+      {"name": "data_q[3]", "id": 7}]},
     {"name": "PAD", "id": 5}]},
-  "netlist": [{"type": "COMB", "name": 3}, {"type": "IO_IBUF", "name": 5}]})";
+  "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5}]})";
 
 class TranslatorTest : public ::testing::Test {
  protected:
@@ -89,17 +92,34 @@ class TranslatorTest : public ::testing::Test {
     m_index = std::make_unique<NAME_INDEX>(*m_conversion, *m_originals);
   }
 
-  // `text` translated, fed in pieces of `piece` bytes (0: whole).
-  std::string translate(std::string const& text, bool to_original, char separator = '/',
-                        std::size_t piece = 0) {
+  // `text` translated in `syntax`, fed in pieces of `piece` bytes (0:
+  // whole); the words left alone go to *reports as "PROBLEM word", each
+  // PROBLEM the first letter of its UNKNOWN_PROBLEM.
+  std::string translate(std::string const& text, bool to_original, SYNTAX syntax = SYNTAX::TEXT,
+                        std::size_t levels = 1, char separator = '/', std::size_t piece = 0,
+                        std::string* reports = nullptr) {
     return written_text([&](OUTPUT_BUFFER& out) {
-      TEXT_TRANSLATOR translator(*m_index, to_original, separator, TEXT_TRANSLATOR::UNKNOWN());
+      NAME_LOOKUP const lookup =
+          NAME_LOOKUP::of_index(*m_index, to_original ? NAME_SIDE::ORIGINAL : NAME_SIDE::CONVERTED);
+      TRANSLATION_OPTIONS options;
+      options.m_separator = separator;
+      options.m_levels = levels;
+      TEXT_TRANSLATOR::UNKNOWN report;
+      if (reports != nullptr) {
+        report = [reports](UNKNOWN_WORD const& word) {
+          *reports += std::string(reports->empty() ? "" : " ") +
+                      "NPMU"[static_cast<int>(word.m_problem)] + std::string(word.m_word);
+        };
+      }
+      TEXT_TRANSLATOR translator(lookup, options, report);
+      translator.set_syntax(syntax);
       std::string pending;
       for (std::size_t at = 0; at < text.size(); at += piece == 0 ? text.size() : piece) {
         pending += text.substr(at, piece == 0 ? text.size() : piece);
         pending.erase(0, translator.put(pending, false, out));
       }
       translator.put(pending, true, out);
+      translator.end_text();
     });
   }
 
@@ -110,7 +130,15 @@ class TranslatorTest : public ::testing::Test {
   std::unique_ptr<NAME_INDEX> m_index;
 };
 
-TEST_F(TranslatorTest, FollowsTheTokenRulesBothWays) {
+struct TRANSLATION_CASE {
+  SYNTAX syntax;
+  bool to_original;
+  char const* text;
+  char const* expected;
+  char const* reports;  // "PROBLEM word ...", see translate()
+};
+
+TEST_F(TranslatorTest, TextFollowsTheTokenRulesBothWays) {
   struct {
     char const* text;
     bool to_original;
@@ -119,40 +147,225 @@ TEST_F(TranslatorTest, FollowsTheTokenRulesBothWays) {
   } const cases[] = {
       // A name ends where a byte outside converted names touches it.
       {"(u_cpu/a_reg:", true, '/', "(/u_cpu/$reg:"},
-      // The longest prefix at a level boundary; the pin stays.
-      {"u_cpu/a_reg/D", true, '/', "/u_cpu/$reg/D"},
+      // A name with a pin of its side's alphabet; the pin stays.
+      {"u_cpu/a_reg/d", true, '/', "/u_cpu/$reg/d"},
       {"[get_cells u_cpu/a_reg]", true, '/', "[get_cells /u_cpu/$reg]"},
       {"data[3] u_cpu/a_reg[0]", true, '/', "data[3] /u_cpu/a_reg[0]"},
       {"\\u_cpu/a_reg ", true, '/', "\\/u_cpu/$reg "},
-      {"u_cpu.a_reg.D", true, '.', "/u_cpu/$reg.D"},
+      {"u_cpu.a_reg.d", true, '.', "/u_cpu/$reg.d"},
       {"U_CPU/A_REG xu_cpu/a_reg u_cpu/a_regx", true, '/',
        "U_CPU/A_REG xu_cpu/a_reg /u_cpu/a_regx"},
-      {"u_cpu/a_b", true, '/', "/u_cpu/a\\/b"},
+      {"u_cpu/a_b u_cpu/a_reg/aq", true, '/', "/u_cpu/a\\/b /u_cpu/$reg/Q"},
       // Original names: anything but white space and quoting; escapes kept.
       {"{/u_cpu/$reg}", false, '/', "{u_cpu/a_reg}"},
-      {"u_cpu/$reg/Q", false, '/', "u_cpu/a_reg/Q"},
+      {"u_cpu/$reg/D", false, '/', "u_cpu/a_reg/D"},
       {"\"/u_cpu/a\\/b\"", false, '/', "\"u_cpu/a_b\""},
-      {"/u_cpu/a/b", false, '/', "u_cpu/a/b"},
       {"/u_cpu/$reg", false, '|', "u_cpu|a_reg"},
       // An instance and its atom's made-up name share /PAD: the instance.
       {"/PAD io_ibuf_apad", false, '/', "apad io_ibuf_apad"},
       {"io_ibuf_apad apad", true, '/', "/PAD /PAD"},
   };
   for (auto const& c : cases) {
-    EXPECT_EQ(translate(c.text, c.to_original, c.separator), c.expected) << c.text;
+    EXPECT_EQ(translate(c.text, c.to_original, SYNTAX::TEXT, 1, c.separator), c.expected) << c.text;
+  }
+}
+
+// What is a name, in every syntax, and what is left alone and reported.
+TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
+  SYNTAX const T = SYNTAX::TEXT;
+  SYNTAX const TCL = SYNTAX::TCL;
+  SYNTAX const SPEF = SYNTAX::SPEF;
+  TRANSLATION_CASE const cases[] = {
+      // Text: words of two levels or more; more than a pin behind a name,
+      // or a pin outside the side's alphabet, is reported.
+      {T, true, "u_cpu is slow, apad too", "u_cpu is slow, apad too", ""},
+      {T, true, "u_cpu/a_reg/D u_cpu/a_reg/x/y u_cpu/nothing",
+       "u_cpu/a_reg/D u_cpu/a_reg/x/y /u_cpu/nothing", "Pu_cpu/a_reg/D Pu_cpu/a_reg/x/y"},
+      {T, true, "acpu/x NOTANAME/x 10/2", "acpu/x NOTANAME/x 10/2", "Nacpu/x"},
+      {T, false, "u_cpu/$reg/D* /u_cpu/x/y PAD", "u_cpu/$reg/D* /u_cpu/x/y PAD",
+       "Pu_cpu/$reg/D* P/u_cpu/x/y"},
+      // Tcl: object queries take names at any level, and patterns.
+      {TCL, false, "get_cells PAD\n", "get_cells apad\n", ""},
+      {TCL, false, "create_clock -name PAD -period 1 [get_ports PAD]\n",
+       "create_clock -name PAD -period 1 [get_ports PAD]\n", ""},
+      {TCL, false, "set_false_path -from PAD -to u_cpu/$reg\n",
+       "set_false_path -from PAD -to u_cpu/$reg\n", ""},
+      {TCL, false, "set_false_path -from PAD -to u_cpu/\\$reg/D\n",
+       "set_false_path -from PAD -to u_cpu/a_reg/D\n", ""},
+      {TCL, false, "get_cells {u_cpu/$reg PAD x}; get_nets \"u_cpu/\\$reg\"\n",
+       "get_cells {u_cpu/a_reg apad x}; get_nets \"u_cpu/a_reg\"\n", "Nx"},
+      {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
+      {TCL, false, "get_cells u_cpu/*\n", "get_cells {u_cpu/a_reg u_cpu/a_b u_cpu/data_q[3]}\n",
+       ""},
+      {TCL, false, "get_cells {PAD u_cpu/?reg}\n", "get_cells {apad u_cpu/a_reg}\n", ""},
+      {TCL, false, "get_pins u_cpu/*/D\n",
+       "get_pins {u_cpu/a_reg/D u_cpu/a_b/D u_cpu/data_q[3]/D}\n", ""},
+      {TCL, false, "get_pins u_cpu/*/Q\n", "get_pins u_cpu/a_reg/aq\n", ""},
+      // -hierarchical matches last levels, and goes once they are full names.
+      {TCL, false, "get_cells -hierarchical *reg\n", "get_cells u_cpu/a_reg\n", ""},
+      {TCL, false, "get_cells -hier nothing*\n", "get_cells -hier nothing*\n", "Mnothing*"},
+      {TCL, false, "get_cells -regexp {u_cpu/.*}\n", "get_cells -regexp {u_cpu/.*}\n", ""},
+      {TCL, false, "get_cells [list PAD u_cpu/\\$reg]\n", "get_cells [list apad u_cpu/a_reg]\n",
+       ""},
+      {TCL, false, "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n",
+       "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n", ""},
+      {TCL, false, "foreach c {1} { get_cells PAD }\n", "foreach c {1} { get_cells apad }\n", ""},
+      {TCL, false, "get_cells u_cpu/nothing/x\n", "get_cells u_cpu/nothing/x\n",
+       "Pu_cpu/nothing/x"},
+      // Names back to originals: quoting where the original needs it;
+      // patterns stay.
+      {TCL, true, "get_cells {u_cpu/a_reg apad}\n", "get_cells {u_cpu/$reg PAD}\n", ""},
+      {TCL, true, "get_cells u_cpu/a_reg; get_cells u_cpu/a_b\n",
+       "get_cells {u_cpu/$reg}; get_cells {u_cpu/a\\/b}\n", ""},
+      {TCL, true, "get_nets \"u_cpu/a_reg/aq\"\n", "get_nets \"u_cpu/\\$reg/Q\"\n", ""},
+      {TCL, true, "get_cells u_cpu/a_*\n", "get_cells u_cpu/a_*\n", ""},
+      {TCL, true, "get_cells u_cpu/A_REG\n", "get_cells u_cpu/A_REG\n", "Pu_cpu/A_REG"},
+      // SPEF: the name map, nets and nodes; a pin that is a name of its own
+      // goes with its instance.
+      {SPEF, true, "*NAME_MAP\n*1 u_cpu/a_reg\n*2 u_cpu/a_b\n\n*PORTS\napad I\n",
+       "*NAME_MAP\n*1 u_cpu/\\$reg\n*2 u_cpu/a\\/b\n\n*PORTS\napad I\n", ""},
+      {SPEF, true,
+       "*D_NET u_cpu/a_reg/aq 1.0\n*CONN\n*I u_cpu/a_reg:aq O *D DFF\n*I apad:d I\n*CAP\n"
+       "1 u_cpu/a_reg/aq:2 apad:d 0.5\n*END\n",
+       "*D_NET u_cpu/\\$reg/Q 1.0\n*CONN\n*I u_cpu/\\$reg:Q O *D DFF\n*I PAD:d I\n*CAP\n"
+       "1 u_cpu/\\$reg/Q:2 PAD:d 0.5\n*END\n",
+       ""},
+      {SPEF, false,
+       "*DIVIDER .\n*DELIMITER |\n*D_NET u_cpu.\\$reg.Q 1\n*CONN\n*I u_cpu.\\$reg|Q O\n",
+       "*DIVIDER .\n*DELIMITER |\n*D_NET u_cpu.a_reg.aq 1\n*CONN\n*I u_cpu.a_reg|aq O\n", ""},
+      {SPEF, true, "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n",
+       "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n", "Nnothing/x Pu_cpu/x/y:a"},
+  };
+  for (TRANSLATION_CASE const& c : cases) {
+    std::string reports;
+    EXPECT_EQ(translate(c.text, c.to_original, c.syntax, 2, '/', 0, &reports), c.expected)
+        << c.text;
+    EXPECT_EQ(reports, c.reports) << c.text;
+    // Whatever the pieces, the same text and the same reports.
+    for (std::size_t const piece : {1, 2, 3, 7}) {
+      std::string pieced;
+      ASSERT_EQ(translate(c.text, c.to_original, c.syntax, 2, '/', piece, &pieced), c.expected)
+          << c.text << " in pieces of " << piece;
+      EXPECT_EQ(pieced, c.reports) << c.text << " in pieces of " << piece;
+    }
+  }
+}
+
+// A lookup of a table of its own, as a command that rewrites one
+// revision's converted names into another's would build: converted names
+// on both sides, every syntax.
+TEST(NameLookupTest, TranslatesThroughATableOfItsOwn) {
+  TEXT_MAP table;
+  std::string const names[][2] = {{"u_a/r_0", "u_b/r_0_1"}, {"u_a/data[3]", "u_a/data_q[3]"}};
+  std::size_t longest = 0;
+  for (auto const& name : names) {
+    bool inserted = false;
+    INDEX_ENTRY* const entry = table.insert(NAME_INDEX::hash(name[0]), name[0], &inserted);
+    entry->m_key = name[0].data();
+    entry->m_key_size = static_cast<std::uint32_t>(name[0].size());
+    entry->m_value = name[1].data();
+    entry->m_value_size = static_cast<std::uint32_t>(name[1].size());
+    longest = std::max(longest, name[0].size());
+  }
+  NAME_LOOKUP const lookup(table, NAME_SIDE::CONVERTED, NAME_SIDE::CONVERTED, longest, 2);
+  struct {
+    SYNTAX syntax;
+    char const* text;
+    char const* expected;
+  } const cases[] = {
+      {SYNTAX::TEXT, "u_a/r_0/d u_a/r_1", "u_b/r_0_1/d u_a/r_1"},
+      {SYNTAX::TCL, "get_cells {u_a/r_0 u_a/data[3]} u_a/r_*\n",
+       "get_cells {u_b/r_0_1 u_a/data_q[3]} u_a/r_*\n"},
+      {SYNTAX::SPEF, "*D_NET u_a/data[3] 1\n*CONN\n*I u_a/r_0:d I\n",
+       "*D_NET u_a/data_q[3] 1\n*CONN\n*I u_b/r_0_1:d I\n"},
+  };
+  for (auto const& c : cases) {
+    std::string const got = written_text([&](OUTPUT_BUFFER& out) {
+      TEXT_TRANSLATOR translator(lookup, TRANSLATION_OPTIONS(), TEXT_TRANSLATOR::UNKNOWN());
+      translator.set_syntax(c.syntax);
+      translator.put(c.text, true, out);
+    });
+    EXPECT_EQ(got, c.expected) << c.text;
   }
 }
 
 TEST_F(TranslatorTest, GivesTheSameTextWhateverThePieces) {
   std::string text;
-  for (int i = 0; i < 50; ++i) text += "  u_cpu/a_reg/D [get_pins {u_cpu/a_b}] \\apad x\n";
+  for (int i = 0; i < 50; ++i) text += "  u_cpu/a_reg/d [get_pins {u_cpu/a_b}] \\apad x\n";
   std::string const whole = translate(text, true);
   for (std::size_t const piece : {1, 2, 3, 7, 64}) {
-    EXPECT_EQ(translate(text, true, '/', piece), whole) << piece;
+    EXPECT_EQ(translate(text, true, SYNTAX::TEXT, 1, '/', piece), whole) << piece;
   }
   std::string const back = translate(whole, false);
-  for (std::size_t const piece : {1, 5, 13}) EXPECT_EQ(translate(whole, false, '/', piece), back);
+  for (std::size_t const piece : {1, 5, 13}) {
+    EXPECT_EQ(translate(whole, false, SYNTAX::TEXT, 1, '/', piece), back);
+  }
   EXPECT_EQ(back, text);
+}
+
+// Patterns as object queries take them: "*" and "?" within one level, a
+// path from the top unless -hierarchical, which matches last levels.
+TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
+  NAME_LOOKUP const lookup = NAME_LOOKUP::of_index(*m_index, NAME_SIDE::CONVERTED);
+  struct {
+    char const* pattern;
+    PATTERN_SCOPE scope;
+    char const* expected;  // the keys matched, in order
+  } const cases[] = {
+      {"*", PATTERN_SCOPE::PATH, "/PAD /u_cpu"},
+      {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
+      {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
+      {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q"},
+      {"u_cpu/a?b", PATTERN_SCOPE::PATH, "/u_cpu/a\\/b"},
+      {"u_cpu/data_q[?]", PATTERN_SCOPE::PATH, "/u_cpu/data_q[3]"},
+      {"u_cpu/*reg*", PATTERN_SCOPE::PATH, "/u_cpu/$reg"},
+      {"U_CPU/*", PATTERN_SCOPE::PATH, ""},
+      {"Q", PATTERN_SCOPE::ANY_DEPTH, "/u_cpu/$reg/Q"},
+      {"*/Q", PATTERN_SCOPE::ANY_DEPTH, "/u_cpu/$reg/Q"},
+      {"*a*", PATTERN_SCOPE::ANY_DEPTH, "/u_cpu/a\\/b /u_cpu/data_q[3]"},  // case counts
+      {"***x*****", PATTERN_SCOPE::PATH, ""},
+  };
+  std::vector<INDEX_ENTRY const*> matches;
+  for (auto const& c : cases) {
+    lookup.match(c.pattern, c.scope, &matches);
+    std::string keys;
+    for (INDEX_ENTRY const* const entry : matches) {
+      keys += (keys.empty() ? "" : " ") + std::string(entry->key());
+    }
+    EXPECT_EQ(keys, c.expected) << c.pattern;
+  }
+}
+
+TEST(NameSidesTest, PinsFitTheAlphabetOfTheirSide) {
+  struct {
+    char const* level;
+    NAME_SIDE side;
+    bool fits;
+  } const cases[] = {
+      {"d", NAME_SIDE::CONVERTED, true},     {"a_q[3]", NAME_SIDE::CONVERTED, true},
+      {"D", NAME_SIDE::CONVERTED, false},    {"x.y", NAME_SIDE::CONVERTED, false},
+      {"*", NAME_SIDE::CONVERTED, false},    {"", NAME_SIDE::CONVERTED, false},
+      {"D", NAME_SIDE::ORIGINAL, true},      {"A_1[12]", NAME_SIDE::ORIGINAL, true},
+      {"_q", NAME_SIDE::ORIGINAL, true},     {"1Q", NAME_SIDE::ORIGINAL, false},
+      {"OPT_*", NAME_SIDE::ORIGINAL, false}, {"mem.x", NAME_SIDE::ORIGINAL, false},
+      {"Q[x]", NAME_SIDE::ORIGINAL, false},  {"Q[]", NAME_SIDE::ORIGINAL, false},
+  };
+  for (auto const& c : cases) EXPECT_EQ(fits_pin(c.level, c.side), c.fits) << c.level;
+}
+
+TEST(SyntaxTest, ComesFromTheFileNameUnlessChosen) {
+  struct {
+    char const* path;
+    SYNTAX chosen;
+    SYNTAX syntax;
+  } const cases[] = {
+      {"top.sdc", SYNTAX::AUTO, SYNTAX::TCL},    {"x/TOP.XDC", SYNTAX::AUTO, SYNTAX::TCL},
+      {"run.tcl.gz", SYNTAX::AUTO, SYNTAX::TCL}, {"top.spef.xz", SYNTAX::AUTO, SYNTAX::SPEF},
+      {"top.spf", SYNTAX::AUTO, SYNTAX::SPEF},   {"timing.rpt", SYNTAX::AUTO, SYNTAX::TEXT},
+      {"<stdin>", SYNTAX::AUTO, SYNTAX::TEXT},   {"top.sdc", SYNTAX::TEXT, SYNTAX::TEXT},
+      {"sdc", SYNTAX::AUTO, SYNTAX::TEXT},       {"-", SYNTAX::SPEF, SYNTAX::SPEF},
+  };
+  for (auto const& c : cases) EXPECT_EQ(syntax_of(c.path, c.chosen), c.syntax) << c.path;
 }
 
 }  // namespace

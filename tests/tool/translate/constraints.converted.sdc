@@ -1,0 +1,33 @@
+# Constraints in the design's own names; comments stay as they are: CPU/r_0
+set inst CPU
+create_clock -name clk -period 10 [get_ports clk]
+create_generated_clock -name clk_div -source [get_ports clk] -divide_by 2 [get_pins acpu/adata_cache_mem/a_auto_ff_cc_266_slice_62046/aq]
+set_input_delay -clock clk 1.0 [get_ports {din[0] din[1]}]
+set_false_path -from [get_cells acpu/r_0] -to [get_cells {acpu/r_1 acpu/data_q[7]}]
+set_false_path -to [get_pins acpu/adata_cache_mem/a_auto_ff_cc_266_slice_62046/D]
+set_multicycle_path 2 -from [get_pins "acpu/g\[0\]_l/u/CK"] -to acpu/r_10/D
+set_max_delay 2 -from [get_cells {acpu/r_0 acpu/r_1}] -to [get_cells {acpu/r_1 acpu/r_10 acpu/adata_cache_mem/aopt_r}]
+set_max_delay 3 -through [get_pins {acpu/r_1/D acpu/r_10/D}]
+set_disable_timing [get_cells acpu/adata_cache_mem/a_auto_ff_cc_266_slice_62046]
+set_case_analysis 0 [get_pins -of_objects [get_cells a_b]]
+set_dont_touch [get_cells {thecpu p_q}]
+set_dont_touch [get_cells [list acpu/r_0 {acpu/g[0]_l/u}]]
+set_dont_touch [get_cells x_y]
+set_dont_touch [get_cells {dup dup_0}]
+set_load 0.5 [get_nets w0]
+set_dont_touch [get_cells lut1]
+set_false_path -from thecpu -to acpu/r_0
+set_clock_groups -asynchronous -group {clk} -group {clk_div}
+if {[llength [get_cells {acpu/r_0 acpu/r_1 acpu/r_10}]] > 0} {
+  set_false_path -through [get_pins acpu/r_0/Q]
+}
+puts "thecpu is slow"
+# Names that name nothing, each reported with --unknown warn:
+set_dont_touch [get_cells thecpu/DATA_CACHE.mem/OPT_*]
+set_dont_touch [get_cells CPU/DATA_CACHE.mem/OPT_x/y]
+set_dont_touch [get_cells CPU/data_cache.mem]
+set_dont_touch [get_cells CPU.DATA_CACHE.mem]
+set_false_path -to CPU/DATA_CACHE.mem.x
+# Left as they are, without a report: a regular expression, a variable.
+set_dont_touch [get_cells -regexp {CPU/r_[0-9]+}]
+set_dont_touch [get_cells $inst/r_0]
