@@ -133,6 +133,9 @@ class DESIGN_RECORDS {
   std::vector<ATOM_RECORD> m_atoms;
   std::vector<REF> m_oterms;
   std::vector<SCOPED_NAME> m_scoped;  // in no particular order
+  // What a reader has to say about an input it accepted, one line each,
+  // for the command to print ("zema: warning: ...").
+  std::vector<std::string> m_warnings;
   std::uint64_t m_largest_id = 0;
 
  private:

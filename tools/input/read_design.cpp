@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "tools/input/cell_library.h"
 #include "tools/input/design_file_reader.h"
 #include "tools/input/yosys_reader.h"
 #include "tools/output/text_format.h"
@@ -39,7 +40,11 @@ INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format) {
 
 void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RECORDS* records) {
   if (detect_format(text, options.m_format) == INPUT_FORMAT::YOSYS) {
-    read_yosys_netlist(text, options, records);
+    CELL_LIBRARY library;
+    for (std::string const& path : options.m_liberty) {
+      read_liberty(INPUT_TEXT::read(path, options.m_max_input_size, true), &library);
+    }
+    read_yosys_netlist(text, options, &library, records);
   } else {
     read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
   }

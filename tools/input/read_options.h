@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/input/input_file.h"
 #include "tools/output/text_format.h"
@@ -16,10 +17,23 @@ namespace zema_tool {
 // needs some 12 GB, half of a 24 GB machine (docs/cli.md).
 constexpr std::uint64_t kDefaultMaxInstances = std::uint64_t{1} << 24;
 
+// The default of --max-name-bytes: the bytes of all full paths that
+// expanding a netlist makes (docs/gate-level.md says what the real designs
+// need).
+constexpr std::uint64_t kDefaultMaxNameBytes = std::uint64_t{4} << 30;
+
 enum class INPUT_FORMAT {
-  AUTO,  // by content: a Yosys netlist starts with "creator" or "modules"
-  ZEMA,  // a design file
-  YOSYS  // a Yosys write_json netlist
+  AUTO,     // by content (read_design.h)
+  ZEMA,     // a design file
+  YOSYS,    // a Yosys write_json netlist
+  VERILOG,  // a structural Verilog netlist
+  NETLIST   // a netlist, Yosys JSON or Verilog by content (import-yosys)
+};
+
+// What becomes of a netlist's cells whose types have no known pins.
+enum class UNKNOWN_CELLS {
+  ERROR,  // the netlist is refused
+  ATOM    // each is a COMB atom without oterms, and one warning says how many
 };
 
 struct READ_OPTIONS {
@@ -31,6 +45,12 @@ struct READ_OPTIONS {
   // oterms (--max-instances). A Yosys hierarchy is counted before it is
   // expanded.
   std::uint64_t m_max_instances = kDefaultMaxInstances;
+  // Netlists: the most bytes of full paths the expansion may make
+  // (--max-name-bytes), counted before it is expanded.
+  std::uint64_t m_max_name_bytes = kDefaultMaxNameBytes;
+  // Netlists: the Liberty files that give cell types their pins (--liberty).
+  std::vector<std::string> m_liberty;
+  UNKNOWN_CELLS m_unknown_cells = UNKNOWN_CELLS::ERROR;
 };
 
 // "COUNT THINGS, more than --max-instances (LIMIT)", for the message that
