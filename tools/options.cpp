@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
@@ -43,8 +44,24 @@ void add_read_options(CLI::App* command, OPTIONS* options) {
   command
       ->add_option("--max-instances", options->m_read.m_max_instances,
                    "Refuse a design with more instance names than this, or as many atoms or "
-                   "oterms; a Yosys hierarchy is counted before it is expanded")
+                   "oterms; a netlist's hierarchy is counted before it is expanded")
       ->capture_default_str();
+  command
+      ->add_option("--max-name-bytes", options->m_read.m_max_name_bytes,
+                   "Netlists: refuse a hierarchy whose full names take more bytes than this, "
+                   "counted before it is expanded (suffixes K, M, G: powers of 1024)")
+      ->transform(CLI::AsSizeValue(false))
+      ->default_str("4G");
+  command->add_option("--liberty", options->m_read.m_liberty,
+                      "Netlists: a Liberty file whose cells give cell types their pins and atom "
+                      "types (repeatable)");
+  command
+      ->add_option("--unknown-cells", options->m_read.m_unknown_cells,
+                   "Netlists: cells of types with no known pins are an error, or COMB atoms "
+                   "without oterms (atom)")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, UNKNOWN_CELLS>{
+          {"error", UNKNOWN_CELLS::ERROR}, {"atom", UNKNOWN_CELLS::ATOM}}))
+      ->default_str("error");
   command->add_flag("--stats", options->m_stats,
                     "Print the wall time, CPU time and peak memory of each phase on standard "
                     "error");
@@ -58,9 +75,9 @@ void add_design_options(CLI::App* command, OPTIONS* options, PARSED* parsed, cha
                     "Read the bundled example design instead of a file");
   command
       ->add_option("--input-format", parsed->m_input_format,
-                   "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found "
-                   "from the content (auto)")
-      ->check(CLI::IsMember({"auto", "zema", "yosys"}))
+                   "Input format: a design file (zema), a Yosys JSON netlist (yosys), a "
+                   "structural Verilog netlist (verilog), or found from the content (auto)")
+      ->check(CLI::IsMember({"auto", "zema", "yosys", "verilog"}))
       ->capture_default_str();
   add_read_options(command, options);
 }
@@ -244,16 +261,17 @@ std::optional<int> parse_command_line(int argc, char const* const* argv, OPTIONS
   options->m_json = parsed.m_format == "json";
   options->m_strategy = parsed.m_strategy == "reversible" ? ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE
                                                           : ZEMA_NAME_CONVERTER_FUSION;
-  options->m_read.m_format = parsed.m_input_format == "yosys"  ? INPUT_FORMAT::YOSYS
-                             : parsed.m_input_format == "zema" ? INPUT_FORMAT::ZEMA
-                                                               : INPUT_FORMAT::AUTO;
+  options->m_read.m_format = parsed.m_input_format == "yosys"     ? INPUT_FORMAT::YOSYS
+                             : parsed.m_input_format == "zema"    ? INPUT_FORMAT::ZEMA
+                             : parsed.m_input_format == "verilog" ? INPUT_FORMAT::VERILOG
+                                                                  : INPUT_FORMAT::AUTO;
   options->m_to_original = parsed.m_to == "original";
   options->m_separator = parsed.m_separator[0];
   options->m_unknown = parsed.m_unknown == "warn"    ? UNKNOWN_NAMES::WARN
                        : parsed.m_unknown == "error" ? UNKNOWN_NAMES::ERROR
                                                      : UNKNOWN_NAMES::IGNORE;
-  // import-yosys reads Yosys netlists only.
-  if (options->m_command == COMMAND::IMPORT) options->m_read.m_format = INPUT_FORMAT::YOSYS;
+  // import-yosys reads netlists only, Yosys JSON or Verilog.
+  if (options->m_command == COMMAND::IMPORT) options->m_read.m_format = INPUT_FORMAT::NETLIST;
   if (auto const problem = sort_arguments(chosen->get_name(), parsed, options)) {
     return usage_error(*problem);
   }

@@ -155,6 +155,9 @@ int run_command(OPTIONS const& options) {
       INPUT_TEXT const text = INPUT_TEXT::read(path, options.m_read.m_max_input_size);
       read_records(text, options.m_read, &records);
     }
+    for (std::string const& warning : records.m_warnings) {
+      std::fprintf(stderr, "zema: warning: %s\n", warning.c_str());
+    }
     int code = EXIT_OK;
     if (options.m_command == COMMAND::IMPORT) {
       phases.start("write");

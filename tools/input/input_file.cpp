@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "tools/input/huge_pages.h"
+#include "tools/input/verilog_lexer.h"
 #include "tools/output/text_format.h"
 #include "tools/tool_error.h"
 
@@ -109,22 +110,23 @@ COMPRESSION compression_of(char const* data, std::size_t size) {
   return COMPRESSION::NONE;
 }
 
-// Where the first byte that no JSON text may start with lies in `text` (after
-// blanks), or npos when the text may be JSON or holds only blanks so far.
-std::size_t bad_start(std::string_view text) {
+// Where the first byte that no JSON text (nor, with `netlist`, a Verilog
+// netlist) may start with lies in `text` (after blanks), or npos when the
+// text may be one or holds only blanks so far.
+std::size_t bad_start(std::string_view text, bool netlist) {
   std::size_t i = 0;
   while (i < text.size() && is_json_blank(text[i])) ++i;
   if (i == text.size()) return std::string_view::npos;
   char const c = text[i];
   bool const may_start = c == '{' || c == '[' || c == '"' || c == '-' || (c >= '0' && c <= '9') ||
-                         c == 't' || c == 'f' || c == 'n';
+                         c == 't' || c == 'f' || c == 'n' || (netlist && verilog_may_start(c));
   return may_start ? std::string_view::npos : i;
 }
 
 // Refuses, before any more is read, an input whose (decompressed) text
-// cannot be JSON: a device like /dev/zero or /dev/urandom fails at once.
-void check_start(std::string_view text, std::string const& name) {
-  std::size_t const at = bad_start(text);
+// cannot be a design: a device like /dev/zero or /dev/urandom fails at once.
+void check_start(std::string_view text, std::string const& name, bool netlist = true) {
+  std::size_t const at = bad_start(text, netlist);
   if (at == std::string_view::npos) return;
   std::size_t line = 1;
   std::size_t line_start = 0;
@@ -330,6 +332,8 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
 }
 
 }  // namespace
+
+void refuse_unless_json(INPUT_TEXT const& text) { check_start(text.view(), text.name(), false); }
 
 INPUT_TEXT::~INPUT_TEXT() { unmap_text(m_data, m_capacity); }
 

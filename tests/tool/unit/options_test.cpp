@@ -21,7 +21,7 @@ std::optional<int> parse(std::vector<char const*> args, OPTIONS* options) {
 TEST(OptionsTest, ParsesEachOptionIntoItsType) {
   OPTIONS options;
   ASSERT_EQ(parse({"check", "d.json.xz", "--strategy", "reversible", "--format", "json",
-                   "--input-format", "yosys", "--top", "cpu", "--max-input-size", "2K",
+                   "--input-format", "verilog", "--top", "cpu", "--max-input-size", "2K",
                    "--max-instances", "100", "--max-violations", "3", "--stats"},
                   &options),
             std::nullopt);
@@ -29,7 +29,7 @@ TEST(OptionsTest, ParsesEachOptionIntoItsType) {
   EXPECT_EQ(options.m_design, "d.json.xz");
   EXPECT_EQ(options.m_strategy, ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE);
   EXPECT_TRUE(options.m_json);
-  EXPECT_EQ(options.m_read.m_format, INPUT_FORMAT::YOSYS);
+  EXPECT_EQ(options.m_read.m_format, INPUT_FORMAT::VERILOG);
   EXPECT_EQ(options.m_read.m_top, "cpu");
   EXPECT_EQ(options.m_read.m_max_input_size, 2048u);
   EXPECT_EQ(options.m_read.m_max_instances, 100u);
@@ -50,12 +50,18 @@ TEST(OptionsTest, LookupTakesTheDesignThenItsNames) {
   EXPECT_EQ(example.m_names, (std::vector<std::string>{"a/b"}));
 }
 
-TEST(OptionsTest, ImportReadsYosysNetlistsOnly) {
+TEST(OptionsTest, ImportReadsNetlistsOnly) {
   OPTIONS options;
-  ASSERT_EQ(parse({"import-yosys", "n.json", "-o", "d.json"}, &options), std::nullopt);
+  ASSERT_EQ(parse({"import-yosys", "n.v", "-o", "d.json", "--liberty", "a.lib", "--liberty",
+                   "b.lib", "--unknown-cells", "atom", "--max-name-bytes", "3M"},
+                  &options),
+            std::nullopt);
   EXPECT_EQ(options.m_command, COMMAND::IMPORT);
-  EXPECT_EQ(options.m_read.m_format, INPUT_FORMAT::YOSYS);
+  EXPECT_EQ(options.m_read.m_format, INPUT_FORMAT::NETLIST);
   EXPECT_EQ(options.m_output, "d.json");
+  EXPECT_EQ(options.m_read.m_liberty, (std::vector<std::string>{"a.lib", "b.lib"}));
+  EXPECT_EQ(options.m_read.m_unknown_cells, UNKNOWN_CELLS::ATOM);
+  EXPECT_EQ(options.m_read.m_max_name_bytes, 3u << 20);
 }
 
 TEST(OptionsTest, RefusesMisuseWithExitCodeTwo) {
@@ -66,7 +72,8 @@ TEST(OptionsTest, RefusesMisuseWithExitCodeTwo) {
       {"lookup", "a.json"},
       {"lookup", "-", "--names", "-"},
       {"convert", "a.json", "--strategy", "other"},
-      {"convert", "a.json", "--input-format", "verilog"},
+      {"convert", "a.json", "--input-format", "vhdl"},
+      {"convert", "a.v", "--unknown-cells", "skip"},
       {"convert", "a.json", "--max-instances", "many"},
       {"frobnicate"}};
   for (auto const& args : misuses) {
