@@ -390,17 +390,17 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, boo
   return input;
 }
 
-INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name,
-                                  std::uint64_t max_size) {
+INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size,
+                                  bool any_text) {
   max_size = std::min(max_size, kLargestInput);
   INPUT_TEXT input;
   input.m_name = std::move(name);
   SOURCE in(bytes);
 
   GROWING_BUFFER out(std::max<std::uint64_t>(max_size, bytes.size()));
-  read_all(in, -1, input.m_name, max_size, false, &out);
+  read_all(in, -1, input.m_name, max_size, any_text, &out);
   input.m_data = out.release(&input.m_size, &input.m_capacity);
-  input.finish(max_size, false);
+  input.finish(max_size, any_text);
   return input;
 }
 

@@ -42,7 +42,8 @@ class INPUT_TEXT {
   // nor a Verilog netlist is refused as soon as its first bytes are read.
   static INPUT_TEXT read(std::string const& path, std::uint64_t max_size, bool any_text = false);
   // A copy of `bytes` (for tests and fuzzing), decompressed like a file.
-  static INPUT_TEXT from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size);
+  static INPUT_TEXT from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size,
+                               bool any_text = false);
 
   char const* data() const { return m_data; }
   std::size_t size() const { return m_size; }

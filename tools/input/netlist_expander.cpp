@@ -291,11 +291,12 @@ void NETLIST_EXPANDER::refuse_cycle(std::vector<std::uint32_t> const& open, std:
 void NETLIST_EXPANDER::check_unknown_cells(std::uint32_t top, EXPANSION_COUNT const& total,
                                            std::vector<char> const& reached) {
   if (total.m_atoms == 0 && !m_netlist.m_cells.empty()) {
+    std::size_t const cells = m_netlist.m_cells.size();
     throw TOOL_ERROR(m_places.module_place(top),
                      "expanding module " + quoted_text(module(top).m_name) +
-                         " makes no atom, though the netlist has " +
-                         decimal(m_netlist.m_cells.size()) +
-                         " cells: are its cell types empty modules? give --top, or --liberty");
+                         " makes no atom, though the netlist has " + decimal(cells) +
+                         (cells == 1 ? " cell" : " cells") +
+                         " (are its cell types empty modules of the netlist?)");
   }
   if (total.m_unknown == 0) return;
   std::vector<std::string_view> types;

@@ -969,8 +969,9 @@ void VERILOG_READER::parse_terms() {
 void VERILOG_READER::add_gate(TOKEN const& keyword, GATE const& gate, std::string_view name,
                               std::uint32_t source, std::uint32_t at) {
   if (gate.m_three ? m_terms.size() != 3 : m_terms.size() < 2) {
-    fail(at, "a gate " + std::string(gate.m_keyword) + " needs " +
-                 (gate.m_three ? "three terminals" : "an output and an input"));
+    fail(at, quoted_text(gate.m_keyword) + " needs " +
+                 (gate.m_three ? "three terminals: an output, an input and a control"
+                               : "an output and an input"));
   }
   NETLIST_CELL cell{name.empty() ? made_up_name(gate.m_keyword, at) : name,
                     keyword.m_text,
@@ -1384,8 +1385,8 @@ std::pair<std::uint32_t, std::uint32_t> VERILOG_READER::keep_expression() {
 void VERILOG_READER::check_bits(std::uint64_t more, std::uint32_t at) const {
   std::uint64_t const used = m_netlist.m_bits.size() + m_expression.size();
   if (more > m_bits_limit - std::min(used, m_bits_limit)) {
-    fail(at, "the nets and connections hold more than " + decimal(m_bits_limit) +
-                 " bits (at most " + decimal(kBitsFloor) + " and " + decimal(kBitsPerByte) +
+    fail(at, "nets and connections of more than " + decimal(m_bits_limit) + " bits (the limit is " +
+                 decimal(kBitsFloor) + " bits and " + decimal(kBitsPerByte) +
                  " per byte of the netlist)");
   }
 }
