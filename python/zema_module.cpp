@@ -191,19 +191,42 @@ class DESIGN {
   std::shared_ptr<DESIGN_STATE> m_state;
 };
 
+// Says each of the reader's warnings as a Python UserWarning.
+void warn(DESIGN_RECORDS const& records) {
+  for (std::string const& warning : records.m_warnings) {
+    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 2) != 0) throw py::error_already_set();
+  }
+}
+
 DESIGN read_design(py::object const& source, std::optional<std::string> const& input_format,
-                   std::optional<std::string> const& top) {
+                   std::optional<std::string> const& top, py::object const& liberty,
+                   std::optional<std::string> const& unknown_cells) {
   READ_OPTIONS options;
   if (input_format) {
     if (*input_format == "zema") {
       options.m_format = INPUT_FORMAT::ZEMA;
     } else if (*input_format == "yosys") {
       options.m_format = INPUT_FORMAT::YOSYS;
+    } else if (*input_format == "verilog") {
+      options.m_format = INPUT_FORMAT::VERILOG;
     } else if (*input_format != "auto") {
-      throw py::value_error("input_format must be None, \"auto\", \"zema\" or \"yosys\"");
+      throw py::value_error(
+          "input_format must be None, \"auto\", \"zema\", \"yosys\" or \"verilog\"");
     }
   }
   if (top) options.m_top = *top;
+  // One path, or a sequence of them.
+  py::object const fspath = py::module_::import("os").attr("fspath");
+  if (py::isinstance<py::str>(liberty) || py::hasattr(liberty, "__fspath__")) {
+    options.m_liberty.push_back(py::str(fspath(liberty)));
+  } else if (!liberty.is_none()) {
+    for (py::handle const path : liberty) options.m_liberty.push_back(py::str(fspath(path)));
+  }
+  if (unknown_cells && *unknown_cells == "atom") {
+    options.m_unknown_cells = UNKNOWN_CELLS::ATOM;
+  } else if (unknown_cells && *unknown_cells != "error") {
+    throw py::value_error("unknown_cells must be None, \"error\" or \"atom\"");
+  }
   auto state = std::make_shared<DESIGN_STATE>();
   DESIGN_RECORDS records;
   if (py::isinstance<py::bytes>(source)) {
@@ -216,6 +239,10 @@ DESIGN read_design(py::object const& source, std::optional<std::string> const& i
     } catch (TOOL_ERROR const& error) {
       py::gil_scoped_acquire const acquire;
       raise_design_error(error);
+    }
+    {
+      py::gil_scoped_acquire const acquire;
+      warn(records);
     }
     state->adopt(std::move(records));
     return DESIGN(state);
@@ -235,8 +262,9 @@ DESIGN read_design(py::object const& source, std::optional<std::string> const& i
       py::gil_scoped_acquire const acquire;
       raise_design_error(error);
     }
-    state->adopt(std::move(records));
   }
+  warn(records);
+  state->adopt(std::move(records));
   return DESIGN(state);
 }
 
@@ -665,5 +693,7 @@ PYBIND11_MODULE(zema, module) {
   module.def(
       "read_design", &read_design, py::arg("source"), py::kw_only(),
       py::arg("input_format") = py::none(), py::arg("top") = py::none(),
-      "Reads a design file or a Yosys netlist (plain, .xz or .gz) from a path, or from bytes");
+      py::arg("liberty") = py::none(), py::arg("unknown_cells") = py::none(),
+      "Reads a design file, a Yosys netlist or a Verilog netlist (plain, .xz or .gz) from a "
+      "path, or from bytes; netlists with the cell libraries of `liberty` (a path or several)");
 }
