@@ -234,8 +234,9 @@ DESIGN read_design(py::object const& source, std::optional<std::string> const& i
     py::gil_scoped_release const release;
     std::lock_guard<std::mutex> const lock(g_library);
     try {
-      read_records(INPUT_TEXT::from_bytes(bytes, "<bytes>", options.m_max_input_size), options,
-                   &records);
+      read_records(INPUT_TEXT::from_bytes(bytes, "<bytes>", options.m_max_input_size,
+                                          options.m_format == INPUT_FORMAT::VERILOG),
+                   options, &records);
     } catch (TOOL_ERROR const& error) {
       py::gil_scoped_acquire const acquire;
       raise_design_error(error);
@@ -257,7 +258,9 @@ DESIGN read_design(py::object const& source, std::optional<std::string> const& i
     py::gil_scoped_release const release;
     std::lock_guard<std::mutex> const lock(g_library);
     try {
-      read_records(INPUT_TEXT::read(path, options.m_max_input_size), options, &records);
+      read_records(INPUT_TEXT::read(path, options.m_max_input_size,
+                                    options.m_format == INPUT_FORMAT::VERILOG),
+                   options, &records);
     } catch (TOOL_ERROR const& error) {
       py::gil_scoped_acquire const acquire;
       raise_design_error(error);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
@@ -56,11 +55,15 @@ void add_read_options(CLI::App* command, OPTIONS* options) {
                       "Netlists: a Liberty file whose cells give cell types their pins and atom "
                       "types (repeatable)");
   command
-      ->add_option("--unknown-cells", options->m_read.m_unknown_cells,
-                   "Netlists: cells of types with no known pins are an error, or COMB atoms "
-                   "without oterms (atom)")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, UNKNOWN_CELLS>{
-          {"error", UNKNOWN_CELLS::ERROR}, {"atom", UNKNOWN_CELLS::ATOM}}))
+      ->add_option_function<std::string>(
+          "--unknown-cells",
+          [options](std::string const& value) {
+            options->m_read.m_unknown_cells =
+                value == "atom" ? UNKNOWN_CELLS::ATOM : UNKNOWN_CELLS::ERROR;
+          },
+          "Netlists: cells of types with no known pins are an error, or COMB atoms without "
+          "oterms (atom)")
+      ->check(CLI::IsMember({"error", "atom"}))
       ->default_str("error");
   command->add_flag("--stats", options->m_stats,
                     "Print the wall time, CPU time and peak memory of each phase on standard "

@@ -152,7 +152,9 @@ int run_command(OPTIONS const& options) {
     phases.start("read");
     {
       std::string const path = options.m_example ? bundled_design_path() : options.m_design;
-      INPUT_TEXT const text = INPUT_TEXT::read(path, options.m_read.m_max_input_size);
+      // A netlist said to be Verilog may start with any text.
+      INPUT_TEXT const text = INPUT_TEXT::read(path, options.m_read.m_max_input_size,
+                                               options.m_read.m_format == INPUT_FORMAT::VERILOG);
       read_records(text, options.m_read, &records);
     }
     for (std::string const& warning : records.m_warnings) {
