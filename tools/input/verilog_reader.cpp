@@ -310,6 +310,8 @@ class VERILOG_READER final : public NETLIST_PLACES {
   void finish_module();
   void check_ports() const;
   void sort_module();
+  template <class ITERATOR, class ITEM>
+  void sort_by_name(ITERATOR begin, ITERATOR end, std::vector<ITEM>* scratch);
   void settle_cells();
 
   // --- Cells
@@ -404,6 +406,13 @@ class VERILOG_READER final : public NETLIST_PLACES {
   std::vector<std::uint32_t> m_pin_seen;  // per pin: the serial of the cell that set it
   std::uint32_t m_serial = 0;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> m_terms;
+  struct SORT_KEY {
+    std::uint64_t m_prefix;
+    std::uint32_t m_index;
+  };
+  std::vector<SORT_KEY> m_sort_keys;
+  std::vector<NETLIST_CELL> m_cell_scratch;
+  std::vector<NETLIST_NET> m_net_scratch;
   std::vector<std::uint32_t> m_path;
   std::string m_text;
   // Lines counted up to m_line_at, for the names of unnamed gates.
@@ -714,14 +723,9 @@ void VERILOG_READER::finish_module() {
 // a netlist depends on the order of atoms, and the names of COMB outputs on
 // the order of nets. Two instances of one name are found side by side.
 void VERILOG_READER::sort_module() {
-  auto const by_name = [](auto const& a, auto const& b) {
-    return yosys_before(a.m_name, b.m_name);
-  };
   auto const cells_begin = m_netlist.m_cells.begin() + m_module.m_cells_begin;
   auto const cells_end = m_netlist.m_cells.begin() + m_module.m_cells_end;
-  if (!std::is_sorted(cells_begin, cells_end, by_name)) {
-    std::stable_sort(cells_begin, cells_end, by_name);
-  }
+  sort_by_name(cells_begin, cells_end, &m_cell_scratch);
   auto const twin = std::adjacent_find(
       cells_begin, cells_end, [](auto const& a, auto const& b) { return a.m_name == b.m_name; });
   if (twin != cells_end) {
@@ -729,9 +733,37 @@ void VERILOG_READER::sort_module() {
                                    " in module " + quoted_text(m_module.m_name));
   }
   if (!m_has_comb_outputs) return;
-  auto const nets_begin = m_netlist.m_nets.begin() + m_module.m_nets_begin;
-  auto const nets_end = m_netlist.m_nets.begin() + m_module.m_nets_end;
-  if (!std::is_sorted(nets_begin, nets_end, by_name)) std::sort(nets_begin, nets_end, by_name);
+  sort_by_name(m_netlist.m_nets.begin() + m_module.m_nets_begin,
+               m_netlist.m_nets.begin() + m_module.m_nets_end, &m_net_scratch);
+}
+
+// Sorts [begin, end) stably by the names' Yosys order. Most comparisons
+// are of one integer: each name's first bytes, kept beside its index.
+template <class ITERATOR, class ITEM>
+void VERILOG_READER::sort_by_name(ITERATOR begin, ITERATOR end, std::vector<ITEM>* scratch) {
+  auto const by_name = [](ITEM const& a, ITEM const& b) {
+    return yosys_before(a.m_name, b.m_name);
+  };
+  if (std::is_sorted(begin, end, by_name)) return;
+  m_sort_keys.clear();
+  for (ITERATOR item = begin; item != end; ++item) {
+    std::string_view key = item->m_name;
+    // Made-up names ("$...") first; a kept backslash does not count.
+    std::uint64_t prefix = key[0] == '$' ? 0 : 1;
+    if (key[0] == '\\') key.remove_prefix(1);
+    for (std::size_t b = 0; b < 7; ++b) {
+      prefix = prefix << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+    }
+    m_sort_keys.push_back({prefix, static_cast<std::uint32_t>(item - begin)});
+  }
+  std::stable_sort(m_sort_keys.begin(), m_sort_keys.end(),
+                   [&](SORT_KEY const& a, SORT_KEY const& b) {
+                     if (a.m_prefix != b.m_prefix) return a.m_prefix < b.m_prefix;
+                     return by_name(begin[a.m_index], begin[b.m_index]);
+                   });
+  scratch->assign(begin, end);
+  for (std::size_t i = 0; i < m_sort_keys.size(); ++i)
+    begin[i] = (*scratch)[m_sort_keys[i].m_index];
 }
 
 // Once the file is read: a cell whose type was not settled where it was met
