@@ -51,9 +51,12 @@ void add_read_options(CLI::App* command, OPTIONS* options) {
                    "counted before it is expanded (suffixes K, M, G: powers of 1024)")
       ->transform(CLI::AsSizeValue(false))
       ->default_str("4G");
-  command->add_option("--liberty", options->m_read.m_liberty,
-                      "Netlists: a Liberty file whose cells give cell types their pins and atom "
-                      "types (repeatable)");
+  // One file a --liberty, so that a design's other arguments stay its own.
+  command
+      ->add_option("--liberty", options->m_read.m_liberty,
+                   "Netlists: a Liberty file whose cells give cell types their pins and atom "
+                   "types (repeatable)")
+      ->allow_extra_args(false);
   command
       ->add_option_function<std::string>(
           "--unknown-cells",

@@ -64,6 +64,16 @@ TEST(OptionsTest, ImportReadsNetlistsOnly) {
   EXPECT_EQ(options.m_read.m_max_name_bytes, 3u << 20);
 }
 
+TEST(OptionsTest, TakesOneFileALibertyOption) {
+  OPTIONS options;
+  ASSERT_EQ(parse({"translate", "chip.v", "--liberty", "a.lib", "report.txt", "--liberty", "b.lib"},
+                  &options),
+            std::nullopt);
+  EXPECT_EQ(options.m_design, "chip.v");
+  EXPECT_EQ(options.m_names, std::vector<std::string>{"report.txt"});
+  EXPECT_EQ(options.m_read.m_liberty, (std::vector<std::string>{"a.lib", "b.lib"}));
+}
+
 TEST(OptionsTest, RefusesMisuseWithExitCodeTwo) {
   std::vector<std::vector<char const*>> const misuses = {
       {"convert"},
