@@ -776,7 +776,13 @@ void VERILOG_READER::settle_cells() {
     cell.m_kind = CELL_KIND::INSTANCE;
     cell.m_module = type.m_module;
   }
-  for (PENDING_PORT const& pending : m_pending) check_connection(pending);
+  // The connections of cells of types settled only now; those of cells of
+  // unknown types name nothing.
+  for (PENDING_PORT const& pending : m_pending) {
+    if (m_type_entries[pending.m_type].m_kind == TYPE_ENTRY::KIND::MODULE) {
+      check_connection(pending);
+    }
+  }
 }
 
 // --- Cells -------------------------------------------------------------------------------
