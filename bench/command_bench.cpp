@@ -129,8 +129,7 @@ std::string generated_design(std::size_t instances) {
 std::string gate_netlist(std::string const& format, std::size_t cells, std::string* liberty) {
   std::string const count = std::to_string(cells);
   *liberty = bench_data_path("gate.lib");
-  std::string const path =
-      bench_data_path("gate-" + count + (format == "verilog" ? ".v" : ".json"));
+  std::string path = bench_data_path("gate-" + count + (format == "verilog" ? ".v" : ".json"));
   if (!bench_file_exists(path) || !bench_file_exists(*liberty)) {
     run_timed({ZEMA_GEN_DESIGN_PATH, "--netlist", format, "--atoms", count, "--instances", "1000",
                "--seed", "42", "--liberty", *liberty, "-o", path});

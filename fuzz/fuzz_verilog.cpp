@@ -125,8 +125,8 @@ class NETLIST_WRITER {
       case 2:
         return "w[" + std::to_string(m_bytes.next() % 6) + "]";
       case 3:
-        return "w[" + std::to_string(m_bytes.next() % 6) + ":" + std::to_string(m_bytes.next() % 6) +
-               "]";
+        return "w[" + std::to_string(m_bytes.next() % 6) + ":" +
+               std::to_string(m_bytes.next() % 6) + "]";
       case 5:
         return "{" + expression(depth + 1) + ", " + expression(depth + 1) + "}";
       case 6:
@@ -154,7 +154,8 @@ class NETLIST_WRITER {
                 (kind & 64 ? ".p(" + expression() + ")" : expression()) + ");\n";
     } else if (kind % 4 == 1) {
       m_text += "  " + std::string(kGates[kind / 4 % 7]) + " " + (kind & 128 ? name() : "") + " (" +
-                expression() + ", " + expression() + (kind & 64 ? ", " + expression() : "") + ");\n";
+                expression() + ", " + expression() + (kind & 64 ? ", " + expression() : "") +
+                ");\n";
     } else if (kind % 4 == 2) {
       m_text += "  assign " + name() + " = " + expression() + ";\n";
     } else {
@@ -197,8 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
   options.m_max_instances = 100000;
   options.m_max_name_bytes = std::uint64_t{16} << 20;
   options.m_top = raw ? "" : "m0";
-  options.m_unknown_cells = data[0] & 2 ? zema_tool::UNKNOWN_CELLS::ATOM
-                                        : zema_tool::UNKNOWN_CELLS::ERROR;
+  options.m_unknown_cells =
+      data[0] & 2 ? zema_tool::UNKNOWN_CELLS::ATOM : zema_tool::UNKNOWN_CELLS::ERROR;
   try {
     zema_tool::CELL_LIBRARY library;
     zema_tool::read_liberty(

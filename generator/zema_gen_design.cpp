@@ -628,8 +628,16 @@ void NETLIST_GENERATOR::write_top(WRITER& out, std::uint64_t blocks) {
     for (std::uint64_t b = 0; b < blocks; ++b) {
       std::string const from = b == 0 ? "in" : "chain_" + std::to_string(b - 1);
       std::string const to = b + 1 == blocks ? "out" : "chain_" + std::to_string(b);
-      out.put("  block_" + std::to_string(b) + " u_block_" + std::to_string(b) +
-              " (.clk(clk), .in(" + from + "), .out(" + to + "));\n");
+      std::string const block = std::to_string(b);
+      out.put("  block_");
+      out.put(block);
+      out.put(" u_block_");
+      out.put(block);
+      out.put(" (.clk(clk), .in(");
+      out.put(from);
+      out.put("), .out(");
+      out.put(to);
+      out.put("));\n");
     }
     out.put("endmodule\n");
     return;

@@ -104,8 +104,9 @@ struct RANDOM_NETLIST {
         }
         std::string const port = cell.m_module == -1 ? "Y" : "Q";
         std::string const bits = cell.m_bit < 0 ? "" : std::to_string(2 + cell.m_bit);
-        text += (cell.m_module == -1 ? "\"ND2\"" : "\"DFF\"") +
-                std::string(", \"connections\": {\"") + port + "\": [" + bits + "]}}";
+        text += cell.m_module == -1 ? "\"ND2\"" : "\"DFF\"";
+        text.append(", \"connections\": {\"").append(port).append("\": [").append(bits);
+        text += "]}}";
       }
       text += "}, \"netnames\": {\"bus\": {\"bits\": [";
       for (int b = 0; b < module.m_width; ++b) text += (b != 0 ? ", " : "") + std::to_string(2 + b);
