@@ -12,7 +12,7 @@
 #include "bench/bench_support.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_bench {
 namespace {

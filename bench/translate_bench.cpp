@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_index.h"
-#include "tools/commands/name_map.h"
-#include "tools/commands/original_names.h"
-#include "tools/commands/text_translator.h"
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
+#include "tools/names/conversion.h"
+#include "tools/names/name_index.h"
+#include "tools/names/name_map.h"
+#include "tools/names/original_names.h"
+#include "tools/names/text_translator.h"
 
 namespace zema_bench {
 namespace {

@@ -15,9 +15,9 @@
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
-#include "tools/output/output_buffer.h"
-#include "tools/phases.h"
-#include "tools/tool_error.h"
+#include "tools/support/output_buffer.h"
+#include "tools/support/phases.h"
+#include "tools/support/tool_error.h"
 
 namespace {
 

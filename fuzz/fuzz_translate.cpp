@@ -1,6 +1,7 @@
 // Fuzzes translate and explain over a fixed design whose names clash in
 // every way (tests/tool/golden/clash.json): the bytes are a text to
-// translate both ways and, line by line, names to explain. Besides no crash,
+// translate both ways and, line by line, names to explain, all with one
+// explainer, as a long-lived program keeps it. Besides no crash,
 // no hang and no sanitizer report, the translation must not depend on how
 // the text is cut into pieces: a text fed in pieces of the size the first
 // byte picks translates exactly as the whole text does.
@@ -13,15 +14,15 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_index.h"
-#include "tools/commands/original_names.h"
-#include "tools/commands/text_translator.h"
-#include "tools/exit_policy.h"
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
+#include "tools/names/conversion.h"
+#include "tools/names/explainer.h"
+#include "tools/names/name_index.h"
+#include "tools/names/original_names.h"
+#include "tools/names/text_translator.h"
+#include "tools/support/exit_policy.h"
 
 namespace {
 
@@ -51,12 +52,16 @@ struct WORLD {
     conversion = std::make_unique<CONVERSION>(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
     originals = std::make_unique<ORIGINAL_NAMES>(*design);
     index = std::make_unique<NAME_INDEX>(*conversion, *originals);
+    source = conversion_source(*conversion, *originals, *index);
+    explainer = std::make_unique<EXPLAINER>(*source);
   }
   PHASES phases;
   std::unique_ptr<LOADED_DESIGN> design;
   std::unique_ptr<CONVERSION> conversion;
   std::unique_ptr<ORIGINAL_NAMES> originals;
   std::unique_ptr<NAME_INDEX> index;
+  std::unique_ptr<NAME_SOURCE> source;
+  std::unique_ptr<EXPLAINER> explainer;
 };
 
 // `text` translated in pieces of `piece` bytes (0: whole), as translate
@@ -86,7 +91,7 @@ std::string translated(WORLD const& world, std::string_view text, bool to_origin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
-  static WORLD const world;
+  static WORLD world;
   if (size == 0) return 0;
   std::size_t const piece = data[0] % 16;
   char const separator = "/.|"[data[0] / 16 % 3];
@@ -105,15 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, std::size_t size) {
     names.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  std::FILE* const sink = std::fopen("/dev/null", "w");
-  {
-    OUTPUT_BUFFER out(sink);
-    PHASES phases(false, false);
-    COMMAND_OPTIONS options;
-    options.m_json = (data[0] & 1) != 0;
-    run_explain(*world.design, options, names, phases, out, sink);
-    out.finish();
+  // An explanation names a level for every level of a name that names
+  // something, and nothing else.
+  for (std::string_view const name : names) {
+    std::optional<EXPLANATION> const explanation = world.explainer->explain(name);
+    if (explanation && explanation->m_levels.empty()) std::abort();
   }
-  std::fclose(sink);
   return 0;
 }

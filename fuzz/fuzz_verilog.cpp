@@ -13,7 +13,7 @@
 // Liberty pin's, or one it makes up for an unnamed gate ("$...").
 //
 // Run it for a while (docs/fuzzing.md):
-//   build/fuzz/fuzz/fuzz_verilog -dict=fuzz/verilog.dict CORPUS fuzz/corpus/fuzz_verilog
+//   build/fuzz/fuzz/fuzz_verilog -dict=fuzz/fuzz_verilog.dict CORPUS fuzz/corpus/fuzz_verilog
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,8 +25,8 @@
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/verilog_reader.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace {
 

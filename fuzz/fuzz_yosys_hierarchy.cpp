@@ -20,8 +20,8 @@
 #include "tools/input/design_builder.h"
 #include "tools/input/input_file.h"
 #include "tools/input/read_design.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 
 #include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
-#include "tools/output/output_buffer.h"
+#include "tools/support/output_buffer.h"
 
 namespace {
 

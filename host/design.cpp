@@ -316,10 +316,10 @@ void append_twin_suffix(STRING* out, unsigned rank) {
   out->append(p, static_cast<std::size_t>(end - p));
 }
 
-// Reads one level of an unambiguous path starting at *pos, leaving *pos on the
-// separating "/" or at the end. Gives false for a malformed level.
-bool parse_unambiguous_level(GEN_STRING const& path, std::size_t* pos, std::string* name,
-                             unsigned* rank) {
+}  // namespace
+
+bool zema_host::parse_unambiguous_level(std::string_view path, std::size_t* pos, std::string* name,
+                                        unsigned* rank) {
   std::size_t i = *pos;
   std::size_t n = path.size();
   bool has_text = false;
@@ -367,6 +367,8 @@ bool parse_unambiguous_level(GEN_STRING const& path, std::size_t* pos, std::stri
   return has_text || empty_marker;
 }
 
+namespace {
+
 HOST_INAME const* find_unambiguous(HOST_INAME const* from, GEN_STRING const& path) {
   if (path.empty()) return nullptr;
   std::string name;
@@ -374,7 +376,7 @@ HOST_INAME const* find_unambiguous(HOST_INAME const* from, GEN_STRING const& pat
   std::size_t pos = 0;
   for (;;) {
     unsigned rank;
-    if (!parse_unambiguous_level(path, &pos, &name, &rank)) return nullptr;
+    if (!zema_host::parse_unambiguous_level(path, &pos, &name, &rank)) return nullptr;
     current = lookup_child(current, name.c_str(), rank);
     if (current == nullptr) return nullptr;
     if (pos == path.size()) return current;

@@ -10,6 +10,7 @@
 
 #include "h/dbs_translator_sys.h"
 #include "h/orb_sys.h"
+#include "host/text_hash.h"
 #include "host/zema_host.h"
 
 // --- Integer to text and lower-casing ------------------------------------------
@@ -29,54 +30,11 @@ void gen_tolower(GEN_STRING& text) {
 
 // --- Content hash ------------------------------------------------------------
 
-namespace {
-
-std::uint64_t rotl64(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
-
-std::uint64_t fmix64(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  h ^= h >> 33;
-  return h;
-}
-
-std::uint64_t mix_word(std::uint64_t h, std::uint64_t word) {
-  word *= 0x87c37b91114253d5ULL;
-  word = rotl64(word, 31);
-  word *= 0x4cf5ad432745937fULL;
-  h ^= word;
-  return rotl64(h, 27) * 5 + 0x52dce729;
-}
-
-}  // namespace
-
-// The tables that use this hash take the bucket as hash mod a prime count, and
-// names in a design differ mostly in their last few characters ("reg_17",
-// "reg_18"), so every input bit must reach every output bit: a byte-wise
-// shift-add-xor hash leaves such names clustered. The text is consumed eight
-// bytes at a time, each word mixed by multiply-rotate-multiply, and the state
-// ends in a full-avalanche 64-bit finalizer whose halves are folded to 32 bits.
-// Words are read with memcpy, so the text needs no alignment, and the 64-bit
-// arithmetic gives the same hash on the 32-bit and the 64-bit build.
+// The host's one text hash (text_hash.h), its halves folded to the 32 bits
+// the tables take.
 unsigned ORB_CSTR_OPS::hash(char const* text) const {
   if (text == nullptr) text = "";
-  std::size_t length = std::strlen(text);
-  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ static_cast<std::uint64_t>(length);
-  char const* p = text;
-  std::size_t left = length;
-  for (; left >= 8; left -= 8, p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = mix_word(h, word);
-  }
-  if (left != 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, p, left);
-    h = mix_word(h, word);
-  }
-  h = fmix64(h ^ static_cast<std::uint64_t>(length));
+  std::uint64_t const h = zema_host::TEXT_HASH::of(text, std::strlen(text));
   return static_cast<unsigned>(h ^ (h >> 32));
 }
 

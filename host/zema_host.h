@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "h/cdb_net_sys.h"
@@ -89,6 +90,13 @@ HDB_INSTANCE_NAME const* parent_of(HDB_INSTANCE_NAME const* name);
 // format of get_short_hpath (HDB_HPATH_FORMAT_UNAMBIGUOUS): "/" and "\"
 // escaped, the empty name as "\.", a repeat among siblings with "\#k".
 void append_unambiguous_level(std::string* out, HDB_INSTANCE_NAME const* name);
+
+// Reads one level of a path in that format starting at *pos, leaving *pos on
+// the separating "/" or at the end: the unit name into *name and its repeat
+// number (0 for the first of its name) into *rank. Gives false for a
+// malformed level.
+bool parse_unambiguous_level(std::string_view path, std::size_t* pos, std::string* name,
+                             unsigned* rank);
 
 // --- Memory manager inspection --------------------------------------------
 

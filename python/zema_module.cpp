@@ -1,19 +1,30 @@
 // The Python module `zema`: designs read by the command's own readers or
-// built by hand, converted by the library exactly as `zema convert` does.
+// built by hand, converted by the library exactly as `zema convert` does,
+// with the map, checks and explanations of the names engine as Python
+// objects.
 //
 // A Design is records while it is built and a host design once it is first
 // used (converted or iterated); from then on it cannot change. A Converter
-// keeps its Design alive, and a row iterator its Converter, so no Python
-// object can outlive what it reads. The library and the reference host are
-// not thread-safe: every call into them holds one lock, and init runs with
-// the GIL released so that other Python threads go on meanwhile.
+// keeps its Design alive, and an iterator its Converter, so no Python object
+// can outlive what it reads; a Converter keeps what it computed (the
+// original names, the name index, the explainer) for the calls after.
+//
+// The library and the reference host are not thread-safe: every call into
+// them holds one lock. Work that can take long (reading, init, the map,
+// checks, explanations) runs with the GIL released, and nothing ever waits
+// for the GIL while it holds that lock: errors are carried out of the locked
+// part and raised after it, so two threads can never wait on each other.
+#include <pybind11/eval.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 #include <structmember.h>
 
 #include <sys/stat.h>
-#include <cstdio>
-#include <cstdlib>
+
+#include <climits>
+#include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,15 +35,14 @@
 
 #include "atm/zema/zema_version.h"
 #include "host/zema_host.h"
-#include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_map.h"
-#include "tools/commands/original_names.h"
-#include "tools/exit_policy.h"
-#include "tools/input/design_builder.h"
-#include "tools/input/input_file.h"
-#include "tools/input/read_design.h"
-#include "tools/tool_error.h"
+#include "tools/names/checker.h"
+#include "tools/names/conversion.h"
+#include "tools/names/design_source.h"
+#include "tools/names/explainer.h"
+#include "tools/names/name_index.h"
+#include "tools/names/name_map.h"
+#include "tools/names/original_names.h"
+#include "tools/support/tool_error.h"
 
 namespace py = pybind11;
 using namespace zema_tool;
@@ -45,44 +55,104 @@ std::mutex g_library;
 // zema.DesignError, set when the module is made.
 PyObject* g_design_error = nullptr;
 
-// A DESIGN_RECORDS problem as zema.DesignError with the command's line.
-[[noreturn]] void raise_design_error(TOOL_ERROR const& error) {
-  PyErr_SetString(g_design_error, error.text().c_str());
-  throw py::error_already_set();
+// Runs `work` without the GIL and under the library lock. Whatever it
+// throws is rethrown once both are given back, with the GIL held, for the
+// module's translator to raise.
+template <class WORK>
+void run_unlocked(WORK&& work) {
+  std::exception_ptr failure;
+  {
+    py::gil_scoped_release const release;
+    std::lock_guard<std::mutex> const lock(g_library);
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+// --- Arguments ---------------------------------------------------------------
+
+// A text that becomes a name, a type, a path or a lookup: U+0000 would end
+// it early wherever it is kept as a C string.
+std::string text_argument(py::handle value, char const* what) {
+  std::string text = value.cast<std::string>();
+  if (text.find('\0') != std::string::npos) {
+    throw py::value_error(std::string(what) + " must not contain the character U+0000");
+  }
+  return text;
+}
+
+// An integer argument in [least, most]: ValueError outside, TypeError for a
+// value that is no integer.
+std::uint64_t integer_argument(py::handle value, char const* what, std::uint64_t least,
+                               std::uint64_t most) {
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value)) {
+    throw py::type_error(std::string(what) + " must be an integer");
+  }
+  int overflow = 0;
+  long long const number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0 || number < 0 || static_cast<std::uint64_t>(number) < least ||
+      static_cast<std::uint64_t>(number) > most) {
+    throw py::value_error(std::string(what) + " must be from " + std::to_string(least) + " to " +
+                          std::to_string(most) + ", got " + py::repr(value).cast<std::string>());
+  }
+  return static_cast<std::uint64_t>(number);
+}
+
+// A position in a sequence of `size`: IndexError outside it.
+std::size_t index_argument(py::handle value, char const* what, std::size_t size) {
+  if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value)) {
+    throw py::type_error(std::string(what) + " must be an integer");
+  }
+  int overflow = 0;
+  long long const number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0 || number < 0 || static_cast<unsigned long long>(number) >= size) {
+    throw py::index_error(std::string(what) + " out of range");
+  }
+  return static_cast<std::size_t>(number);
 }
 
 // --- Designs ---------------------------------------------------------------
 
 struct DESIGN_STATE {
-  DESIGN_RECORDS m_records;                  // while the design is built
-  std::vector<std::uint32_t> m_child_count;  // per record: children added so far
-  std::vector<std::uint32_t> m_ids;          // per record, once built
-  std::unique_ptr<LOADED_DESIGN> m_loaded;   // once built
-  std::vector<CDB_ATOM_NODE*> m_atoms;       // netlist order, once built
+  DESIGN_RECORDS m_records;                     // while the design is built
+  std::vector<std::uint32_t> m_child_count;     // per record: children added so far
+  std::vector<std::uint32_t> m_ids;             // per record, once built
+  KEPT_PTR<LOADED_DESIGN> m_loaded;             // once built
+  std::vector<CDB_ATOM_NODE*> m_atoms;          // netlist order, once built
+  std::unique_ptr<ORIGINAL_NAMES> m_originals;  // made on first need
 
   bool built() const { return m_loaded != nullptr; }
 
   // Checks and builds the host design; the records' ids stay readable.
   void build() {
     if (built()) return;
-    std::lock_guard<std::mutex> const lock(g_library);
-    try {
+    run_unlocked([&] {
       m_records.resolve();
-    } catch (TOOL_ERROR const& error) {
-      raise_design_error(error);
-    }
-    adopt(std::move(m_records));
+      adopt(std::move(m_records));
+    });
   }
 
+  // Under the library lock.
   void adopt(DESIGN_RECORDS&& records) {
     m_ids.clear();
     for (NAME_RECORD const& name : records.m_names) m_ids.push_back(name.m_id);
-    m_loaded = build_design(std::move(records));
+    PHASES phases(false, false);
+    m_loaded = build_loaded(std::move(records), phases, false);
     CDB_ATOM_NETLIST* const netlist = m_loaded->m_design.netlist();
     for (CDB_ATOM_NODE_LINK* link = netlist->begin_node_list(); link != netlist->end_node_list();
          link = link->m_next) {
       m_atoms.push_back(link->m_node);
     }
+  }
+
+  // Under the library lock.
+  ORIGINAL_NAMES& originals() {
+    if (!m_originals) m_originals = std::make_unique<ORIGINAL_NAMES>(*m_loaded);
+    return *m_originals;
   }
 
   void expect_building() const {
@@ -108,42 +178,52 @@ struct ATOM {
 class DESIGN {
  public:
   DESIGN() : m_state(std::make_shared<DESIGN_STATE>()) {
-    DESIGN_RECORDS& records = m_state->m_records;
-    records.add_name(NAME_HIERARCHY, kNoRecord, 0, 0, 0, false);
+    m_state->m_records.add_name(NAME_HIERARCHY, kNoRecord, 0, 0, 0, false);
     m_state->m_child_count.push_back(0);
   }
   explicit DESIGN(std::shared_ptr<DESIGN_STATE> state) : m_state(std::move(state)) {}
 
   INSTANCE root() const { return INSTANCE{m_state, 0}; }
 
-  INSTANCE add_instance(INSTANCE const& parent, std::string const& unit_name,
-                        std::optional<std::uint32_t> id) {
+  INSTANCE add_instance(INSTANCE const& parent, py::handle unit_name, py::handle id) {
     m_state->expect_building();
-    check_name(unit_name);
+    std::string const text = text_argument(unit_name, "a name");
     if (parent.m_design != m_state) throw py::value_error("the parent belongs to another design");
+    std::optional<std::uint64_t> declared;
+    if (!id.is_none()) {
+      declared = integer_argument(id, "an id", 0, kMaxId);
+      if (*declared == 0) {
+        PyErr_SetString(g_design_error, "a declared id must not be 0");
+        throw py::error_already_set();
+      }
+    }
     DESIGN_RECORDS& records = m_state->m_records;
     if (records.m_names.size() >= kMaxId) throw py::value_error("too many instance names");
     std::uint32_t const position = m_state->m_child_count[parent.m_record]++;
     std::uint32_t const record =
-        records.add_name(NAME_HIERARCHY, parent.m_record, position, records.add_text(unit_name),
-                         id.value_or(0), id.has_value());
+        records.add_name(NAME_HIERARCHY, parent.m_record, position, records.add_text(text),
+                         declared.value_or(0), declared.has_value());
     m_state->m_child_count.push_back(0);
     return INSTANCE{m_state, record};
   }
 
   // An atom named by an instance, a new name outside the hierarchy (text) or
   // nothing; its oterms likewise, None for a null oterm entry.
-  typedef std::variant<INSTANCE, std::string> NAME;
-  std::size_t add_atom(std::optional<NAME> const& name, py::object const& atom_type,
-                       std::vector<std::optional<NAME>> const& oterms) {
+  std::size_t add_atom(py::handle name, py::handle atom_type, py::sequence const& oterms) {
     m_state->expect_building();
+    int const type = type_of(atom_type);
     DESIGN_RECORDS& records = m_state->m_records;
     std::uint32_t const index = static_cast<std::uint32_t>(records.m_atoms.size());
+    // The references are checked before any record is added, so that a
+    // refused atom leaves the design as it was.
+    std::vector<py::handle> const given(oterms.begin(), oterms.end());
+    check_reference(name);
+    for (py::handle oterm : given) check_reference(oterm);
     ATOM_RECORD atom{reference(name, index, kNoRecord, false),
-                     static_cast<std::uint32_t>(records.m_oterms.size()), type_of(atom_type)};
-    for (std::size_t position = 0; position < oterms.size(); ++position) {
+                     static_cast<std::uint32_t>(records.m_oterms.size()), type};
+    for (std::size_t position = 0; position < given.size(); ++position) {
       records.m_oterms.push_back(
-          reference(oterms[position], index, static_cast<std::uint32_t>(position), true));
+          reference(given[position], index, static_cast<std::uint32_t>(position), true));
     }
     records.m_atoms.push_back(atom);
     return index;
@@ -152,18 +232,12 @@ class DESIGN {
   std::shared_ptr<DESIGN_STATE> const& state() const { return m_state; }
 
  private:
-  static void check_name(std::string const& text) {
-    if (text.find('\0') != std::string::npos) {
-      throw py::value_error("a name must not contain the character U+0000");
-    }
-  }
-
-  static int type_of(py::object const& type) {
+  static int type_of(py::handle type) {
     int number = -1;
-    if (py::isinstance<py::int_>(type)) {
-      number = type.cast<int>();
+    if (py::isinstance<py::int_>(type) && !py::isinstance<py::bool_>(type)) {
+      number = static_cast<int>(integer_argument(type, "an atom type", 0, 49));
     } else if (py::isinstance<py::str>(type)) {
-      number = zema_host::atom_type_from_name(type.cast<std::string>().c_str());
+      number = zema_host::atom_type_from_name(text_argument(type, "an atom type").c_str());
     }
     if (number < 0 || number >= 50) {
       throw py::value_error("unknown atom type " + py::repr(type).cast<std::string>());
@@ -171,16 +245,25 @@ class DESIGN {
     return number;
   }
 
-  REF reference(std::optional<NAME> const& name, std::uint32_t atom, std::uint32_t oterm,
-                bool null_oterm) {
-    if (!name) return REF{0, null_oterm ? REF_NULL_OTERM : REF_NONE};
-    if (INSTANCE const* const instance = std::get_if<INSTANCE>(&*name)) {
-      if (instance->m_design != m_state)
+  void check_reference(py::handle name) const {
+    if (name.is_none()) return;
+    if (py::isinstance<INSTANCE>(name)) {
+      if (name.cast<INSTANCE const&>().m_design != m_state) {
         throw py::value_error("the name belongs to another design");
-      return REF{instance->m_record, REF_RECORD};
+      }
+      return;
     }
-    std::string const& text = std::get<std::string>(*name);
-    check_name(text);
+    if (!py::isinstance<py::str>(name)) {
+      throw py::type_error("a name must be an Instance, a str or None");
+    }
+    text_argument(name, "a name");
+  }
+
+  REF reference(py::handle name, std::uint32_t atom, std::uint32_t oterm, bool null_oterm) {
+    if (name.is_none()) return REF{0, null_oterm ? REF_NULL_OTERM : REF_NONE};
+    if (py::isinstance<INSTANCE>(name))
+      return REF{name.cast<INSTANCE const&>().m_record, REF_RECORD};
+    std::string const text = name.cast<std::string>();
     DESIGN_RECORDS& records = m_state->m_records;
     std::uint32_t const record =
         records.add_name(NAME_NETLIST, oterm, atom, records.add_text(text), 0, false);
@@ -191,97 +274,88 @@ class DESIGN {
   std::shared_ptr<DESIGN_STATE> m_state;
 };
 
-// Says each of the reader's warnings as a Python UserWarning.
-void warn(DESIGN_RECORDS const& records) {
-  for (std::string const& warning : records.m_warnings) {
+READ_OPTIONS read_options(py::handle input_format, py::handle top, py::handle liberty,
+                          py::handle unknown_cells) {
+  READ_OPTIONS options;
+  if (!input_format.is_none()) {
+    std::optional<INPUT_FORMAT> const format =
+        value_of(kInputFormatWords, text_argument(input_format, "input_format"));
+    if (!format) {
+      throw py::value_error("input_format must be None or " + word_choices(kInputFormatWords));
+    }
+    options.m_format = *format;
+  }
+  if (!top.is_none()) options.m_top = text_argument(top, "top");
+  // One path, or a sequence of them.
+  if (!liberty.is_none()) {
+    py::object const fspath = py::module_::import("os").attr("fspath");
+    if (py::isinstance<py::str>(liberty) || py::hasattr(liberty, "__fspath__")) {
+      options.m_liberty.push_back(text_argument(fspath(liberty), "a path"));
+    } else {
+      for (py::handle const path : liberty) {
+        options.m_liberty.push_back(text_argument(fspath(path), "a path"));
+      }
+    }
+  }
+  if (!unknown_cells.is_none()) {
+    std::optional<UNKNOWN_CELLS> const policy =
+        value_of(kUnknownCellsWords, text_argument(unknown_cells, "unknown_cells"));
+    if (!policy) {
+      throw py::value_error("unknown_cells must be None or " + word_choices(kUnknownCellsWords));
+    }
+    options.m_unknown_cells = *policy;
+  }
+  return options;
+}
+
+// Says each of a reader's warnings as a Python UserWarning, as the command
+// prints its warning line.
+void warn(std::vector<std::string> const& warnings) {
+  for (std::string const& warning : warnings) {
     if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 2) != 0) throw py::error_already_set();
   }
 }
 
-DESIGN read_design(py::object const& source, std::optional<std::string> const& input_format,
-                   std::optional<std::string> const& top, py::object const& liberty,
-                   std::optional<std::string> const& unknown_cells) {
-  READ_OPTIONS options;
-  if (input_format) {
-    if (*input_format == "zema") {
-      options.m_format = INPUT_FORMAT::ZEMA;
-    } else if (*input_format == "yosys") {
-      options.m_format = INPUT_FORMAT::YOSYS;
-    } else if (*input_format == "verilog") {
-      options.m_format = INPUT_FORMAT::VERILOG;
-    } else if (*input_format != "auto") {
-      throw py::value_error(
-          "input_format must be None, \"auto\", \"zema\", \"yosys\" or \"verilog\"");
-    }
-  }
-  if (top) options.m_top = *top;
-  // One path, or a sequence of them.
-  py::object const fspath = py::module_::import("os").attr("fspath");
-  if (py::isinstance<py::str>(liberty) || py::hasattr(liberty, "__fspath__")) {
-    options.m_liberty.push_back(py::str(fspath(liberty)));
-  } else if (!liberty.is_none()) {
-    for (py::handle const path : liberty) options.m_liberty.push_back(py::str(fspath(path)));
-  }
-  if (unknown_cells && *unknown_cells == "atom") {
-    options.m_unknown_cells = UNKNOWN_CELLS::ATOM;
-  } else if (unknown_cells && *unknown_cells != "error") {
-    throw py::value_error("unknown_cells must be None, \"error\" or \"atom\"");
-  }
+DESIGN read_design(py::object const& source, py::handle input_format, py::handle top,
+                   py::handle liberty, py::handle unknown_cells) {
+  READ_OPTIONS const options = read_options(input_format, top, liberty, unknown_cells);
+  // A netlist said to be Verilog may start with any text.
+  bool const any_text = options.m_format == INPUT_FORMAT::VERILOG;
   auto state = std::make_shared<DESIGN_STATE>();
-  DESIGN_RECORDS records;
+  std::vector<std::string> warnings;
   if (py::isinstance<py::bytes>(source)) {
     std::string const bytes = source.cast<std::string>();
-    py::gil_scoped_release const release;
-    std::lock_guard<std::mutex> const lock(g_library);
-    try {
-      read_records(INPUT_TEXT::from_bytes(bytes, "<bytes>", options.m_max_input_size,
-                                          options.m_format == INPUT_FORMAT::VERILOG),
+    run_unlocked([&] {
+      DESIGN_RECORDS records;
+      read_records(INPUT_TEXT::from_bytes(bytes, "<bytes>", options.m_max_input_size, any_text),
                    options, &records);
-    } catch (TOOL_ERROR const& error) {
-      py::gil_scoped_acquire const acquire;
-      raise_design_error(error);
-    }
-    {
-      py::gil_scoped_acquire const acquire;
-      warn(records);
-    }
-    state->adopt(std::move(records));
+      warnings = std::move(records.m_warnings);
+      state->adopt(std::move(records));
+    });
+    warn(warnings);
     return DESIGN(state);
   }
-  std::string const path = py::str(py::module_::import("os").attr("fspath")(source));
+  std::string const path =
+      text_argument(py::module_::import("os").attr("fspath")(source), "a path");
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) {
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
     throw py::error_already_set();
   }
-  {
-    py::gil_scoped_release const release;
-    std::lock_guard<std::mutex> const lock(g_library);
-    try {
-      read_records(INPUT_TEXT::read(path, options.m_max_input_size,
-                                    options.m_format == INPUT_FORMAT::VERILOG),
-                   options, &records);
-    } catch (TOOL_ERROR const& error) {
-      py::gil_scoped_acquire const acquire;
-      raise_design_error(error);
-    }
-  }
-  warn(records);
-  state->adopt(std::move(records));
+  run_unlocked([&] {
+    DESIGN_RECORDS records;
+    read_records(INPUT_TEXT::read(path, options.m_max_input_size, any_text), options, &records);
+    warnings = std::move(records.m_warnings);
+    state->adopt(std::move(records));
+  });
+  warn(warnings);
   return DESIGN(state);
 }
 
-// --- Converters --------------------------------------------------------------
+// --- Rows ------------------------------------------------------------------
 
-struct CONVERTER_STATE {
-  std::shared_ptr<DESIGN_STATE> m_design;
-  PHASES m_phases{false, false};
-  std::unique_ptr<CONVERSION> m_conversion;
-  ZEMA_NAME_CONVERTER_ENUM m_strategy;
-  GEN_STRING m_text;
-};
-
-// Struct sequences (named tuples made in C): the rows of convert and map.
+// Struct sequences (named tuples made in C) with namedtuple's _fields and
+// _asdict, so that pandas and csv take them as they take namedtuples.
 PyTypeObject* g_row_type = nullptr;
 PyTypeObject* g_map_row_type = nullptr;
 
@@ -297,202 +371,345 @@ PyTypeObject* make_row_type(char const* name, char const* doc,
       PyStructSequence_Desc{name, doc, list.data(), static_cast<int>(fields.size())}));
   PyTypeObject* const type = PyStructSequence_NewType(descs.back().get());
   if (type == nullptr) throw py::error_already_set();
+  py::tuple names(fields.size());
+  for (std::size_t i = 0; i < fields.size(); ++i) names[i] = py::str(fields[i]);
+  py::setattr(reinterpret_cast<PyObject*>(type), "_fields", names);
   return type;
 }
 
-py::object text_or_none(bool present, GEN_STRING const& text) {
-  if (!present) return py::none();
-  return py::str(text.data(), text.size());
+// A struct sequence of `type` holding `items`.
+py::object make_row(PyTypeObject* type, std::initializer_list<py::object> items) {
+  PyObject* const tuple = PyStructSequence_New(type);
+  if (tuple == nullptr) throw py::error_already_set();
+  Py_ssize_t position = 0;
+  for (py::object const& item : items) {
+    PyStructSequence_SetItem(tuple, position++, item.inc_ref().ptr());
+  }
+  return py::reinterpret_steal<py::object>(tuple);
 }
 
-class CONVERTER;
+py::object text_or_none(std::optional<std::string> const& text) {
+  return text ? py::object(py::str(*text)) : py::none();
+}
 
-// The rows of `zema convert`, in netlist order. They are made a batch of
-// atoms at a time, through the walk that lets the converter prefetch what
-// the rows ahead will query, as the command's does.
-class ROW_ITERATOR {
+// One row of `zema convert`, as data.
+struct CONVERT_ROW {
+  bool m_oterm;
+  std::string m_index;
+  std::optional<unsigned> m_id;
+  std::optional<std::string> m_unit;
+  std::optional<std::string> m_full;
+};
+
+// One row of `zema map`, as data.
+struct MAP_ROW_DATA {
+  unsigned m_id;
+  std::string m_converted;
+  MAP_KIND m_kind;
+  ORIGIN m_origin;
+  std::optional<std::string> m_original;
+};
+
+// --- Converters --------------------------------------------------------------
+
+struct CONVERTER_STATE {
+  std::shared_ptr<DESIGN_STATE> m_design;
+  PHASES m_phases{false, false};
+  std::unique_ptr<CONVERSION> m_conversion;
+  ZEMA_NAME_CONVERTER_ENUM m_strategy;
+  GEN_STRING m_text;
+  std::unique_ptr<NAME_INDEX> m_index;  // made on first need, with the explainer
+  std::unique_ptr<NAME_SOURCE> m_source;
+  std::unique_ptr<EXPLAINER> m_explainer;
+  std::size_t m_rows = SIZE_MAX;  // counted on first need
+
+  // Under the library lock.
+  EXPLAINER& explainer() {
+    if (!m_explainer) {
+      m_index = std::make_unique<NAME_INDEX>(*m_conversion, m_design->originals());
+      m_source = conversion_source(*m_conversion, m_design->originals(), *m_index);
+      m_explainer = std::make_unique<EXPLAINER>(*m_source);
+    }
+    return *m_explainer;
+  }
+};
+
+// Rows made a batch at a time without the GIL, then turned into Python
+// objects with it: the iterators of rows() and map().
+template <class DATA>
+class BATCH_ITERATOR {
  public:
-  explicit ROW_ITERATOR(std::shared_ptr<CONVERTER_STATE> state)
-      : m_state(std::move(state)),
-        m_link(m_state->m_design->m_loaded->m_design.netlist()->begin_node_list()) {}
+  typedef std::function<bool(std::vector<DATA>*)> FILL;  // false once exhausted
+  typedef py::object (*MAKE)(DATA const&);
+
+  BATCH_ITERATOR(std::shared_ptr<CONVERTER_STATE> state, FILL fill, MAKE make)
+      : m_state(std::move(state)), m_fill(std::move(fill)), m_make(make) {}
 
   py::object next() {
-    if (m_next == m_batch.size()) refill();
+    if (m_next == m_batch.size()) {
+      m_batch.clear();
+      m_next = 0;
+      if (!m_done) run_unlocked([&] { m_done = !m_fill(&m_batch); });
+    }
     if (m_next == m_batch.size()) throw py::stop_iteration();
-    return std::move(m_batch[m_next++]);
+    return m_make(m_batch[m_next++]);
   }
 
  private:
-  static constexpr std::size_t kBatchAtoms = 1024;
-
-  void refill() {
-    m_batch.clear();
-    m_next = 0;
-    std::lock_guard<std::mutex> const lock(g_library);
-    CDB_ATOM_NETLIST* const netlist = m_state->m_design->m_loaded->m_design.netlist();
-    if (m_link == netlist->end_node_list()) return;
-    m_link = m_state->m_conversion->for_each_row_from(
-        m_link, m_atom, kBatchAtoms, [&](ROW const& row) { m_batch.push_back(make_row(row)); },
-        true);
-    m_atom += kBatchAtoms;
-  }
-
-  py::object make_row(ROW const& row) {
-    static py::str const kAtom("atom");
-    static py::str const kOterm("oterm");
-    ZEMA_NAME_CONVERTER& converter = m_state->m_conversion->converter();
-    HDB_INSTANCE_NAME const* const name = row.name();
-    char index[48];
-    int const length = row.is_oterm() ? std::snprintf(index, sizeof index, "%zu.%ld",
-                                                      row.m_atom_index, row.m_position)
-                                      : std::snprintf(index, sizeof index, "%zu", row.m_atom_index);
-    bool const has_unit = row.unit(converter, &m_state->m_text);
-    py::object unit = text_or_none(has_unit, m_state->m_text);
-    bool const has_full = row.full(converter, &m_state->m_text);
-    py::object full = text_or_none(has_full, m_state->m_text);
-    PyObject* const tuple = PyStructSequence_New(g_row_type);
-    if (tuple == nullptr) throw py::error_already_set();
-    py::object kind = row.is_oterm() ? kOterm : kAtom;
-    py::object id = name != nullptr ? py::object(py::int_(id_of(name))) : py::none();
-    PyStructSequence_SetItem(tuple, 0, kind.release().ptr());
-    PyStructSequence_SetItem(tuple, 1,
-                             py::str(index, static_cast<std::size_t>(length)).release().ptr());
-    PyStructSequence_SetItem(tuple, 2, id.release().ptr());
-    PyStructSequence_SetItem(tuple, 3, unit.release().ptr());
-    PyStructSequence_SetItem(tuple, 4, full.release().ptr());
-    return py::reinterpret_steal<py::object>(tuple);
-  }
-
-  std::shared_ptr<CONVERTER_STATE> m_state;
-  CDB_ATOM_NODE_LINK* m_link;  // the next batch's first atom
-  std::size_t m_atom = 0;      // its index
-  std::vector<py::object> m_batch;
+  std::shared_ptr<CONVERTER_STATE> m_state;  // keeps the converter alive
+  FILL m_fill;
+  MAKE m_make;
+  std::vector<DATA> m_batch;
   std::size_t m_next = 0;
+  bool m_done = false;
 };
 
-// The violations and counts of `zema check`.
-struct CHECK_RESULT {
+typedef BATCH_ITERATOR<CONVERT_ROW> ROW_ITERATOR;
+typedef BATCH_ITERATOR<MAP_ROW_DATA> MAP_ITERATOR;
+
+constexpr std::size_t kBatchAtoms = 1024;
+constexpr std::size_t kBatchMapRows = 4096;
+
+py::object make_convert_row(CONVERT_ROW const& row) {
+  static py::str const kAtom("atom");
+  static py::str const kOterm("oterm");
+  py::object id = row.m_id ? py::object(py::int_(*row.m_id)) : py::none();
+  return make_row(g_row_type, {row.m_oterm ? kOterm : kAtom, py::str(row.m_index), id,
+                               text_or_none(row.m_unit), text_or_none(row.m_full)});
+}
+
+py::object make_map_row(MAP_ROW_DATA const& row) {
+  // Kinds and origins are a few words: one object each, shared by every row.
+  static std::vector<py::str> const kKinds = [] {
+    std::vector<py::str> words;
+    for (auto const& word : kMapKindWords) words.emplace_back(word.m_text);
+    return words;
+  }();
+  static std::vector<py::str> const kOrigins = [] {
+    std::vector<py::str> words;
+    for (auto const& word : kOriginWords) words.emplace_back(word.m_text);
+    return words;
+  }();
+  return make_row(
+      g_map_row_type,
+      {py::int_(row.m_id), py::str(row.m_converted), kKinds[static_cast<std::size_t>(row.m_kind)],
+       kOrigins[static_cast<std::size_t>(row.m_origin)], text_or_none(row.m_original)});
+}
+
+// The violations of a check as the objects of `zema check --format json`.
+py::dict violation_object(VIOLATION const& v) {
+  py::dict object;
+  object["kind"] = word_of(kViolationWords, v.m_kind);
+  object[v.m_kind == VIOLATION_KIND::UNNAMED ? "row" : "name"] = v.m_name;
+  if (v.m_kind == VIOLATION_KIND::ILLEGAL) object["id"] = v.m_id;
+  if (v.m_kind == VIOLATION_KIND::DUPLICATE) {
+    object["ids"] = py::make_tuple(v.m_id, v.m_other);
+    object["among_siblings"] = v.m_among_siblings;
+  }
+  if (v.m_kind == VIOLATION_KIND::MISMATCH) {
+    object["expected"] = v.m_id;
+    object["found"] = v.m_other;
+  }
+  return object;
+}
+
+// What `zema check` finds.
+struct CHECK_ANSWER {
   std::string m_strategy;
-  std::size_t m_checked = 0;
-  std::size_t m_illegal = 0;
-  std::size_t m_duplicate = 0;
-  std::size_t m_mismatches = 0;
-  py::list m_violations;
-
-  bool ok() const { return m_illegal + m_duplicate + m_mismatches == 0; }
+  CHECK_RESULT m_result;
+  py::list violations() const {
+    py::list list;
+    for (VIOLATION const& v : m_result.m_violations) list.append(violation_object(v));
+    return list;
+  }
 };
+
+py::dict level_object(EXPLAINED_LEVEL const& level) {
+  py::dict object;
+  object["segment"] = level.m_segment;
+  object["origin"] = level.m_hierarchy ? "hierarchy" : "made-up";
+  if (level.m_hierarchy) {
+    object["unit"] = level.m_unit;
+    py::list changes;
+    for (LEGAL_CHANGE const& change : level.m_changes) {
+      py::dict entry;
+      entry["rule"] = word_of(kLegalRuleWords, change.m_rule);
+      entry["at"] = change.m_at;
+      entry["from"] = change.m_from;
+      changes.append(entry);
+    }
+    object["changes"] = changes;
+  } else {
+    object["rule"] = word_of(kMadeUpRuleWords, level.m_rule);
+    if (level.m_rule != MADE_UP_RULE::SUPERSEDED) {
+      object["stem"] = level.m_stem;
+      object["from"] = level.m_from;
+    }
+  }
+  object["base"] = level.m_base;
+  object["suffix"] = level.m_suffix < 0 ? py::object(py::none()) : py::int_(level.m_suffix);
+  py::list held;
+  for (HOLDER const& holder : level.m_holders) {
+    py::dict entry;
+    entry["segment"] = holder.m_segment;
+    entry["id"] = holder.m_id;
+    entry["original"] = holder.m_original;
+    entry["origin"] = holder.m_hierarchy ? "hierarchy" : "made-up";
+    held.append(entry);
+  }
+  object["held_by"] = held;
+  return object;
+}
+
+// An explanation as the object of `zema explain --format json`.
+py::dict explanation_object(std::string const& name, EXPLANATION const& explanation) {
+  py::dict object;
+  object["name"] = name;
+  object["found"] = true;
+  object["converted"] = explanation.m_converted;
+  object["id"] = explanation.m_id;
+  object["original"] = explanation.m_original;
+  py::list levels;
+  for (EXPLAINED_LEVEL const& level : explanation.m_levels) levels.append(level_object(level));
+  object["levels"] = levels;
+  return object;
+}
 
 class CONVERTER {
  public:
-  CONVERTER(DESIGN const& design, std::string const& strategy)
+  CONVERTER(DESIGN const& design, py::handle strategy)
       : m_state(std::make_shared<CONVERTER_STATE>()) {
-    if (strategy != "fusion" && strategy != "reversible") {
-      throw py::value_error("strategy must be \"fusion\" or \"reversible\"");
-    }
-    m_state->m_strategy =
-        strategy == "fusion" ? ZEMA_NAME_CONVERTER_FUSION : ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE;
+    std::optional<ZEMA_NAME_CONVERTER_ENUM> const chosen =
+        value_of(kStrategyWords, text_argument(strategy, "strategy"));
+    if (!chosen) throw py::value_error("strategy must be " + word_choices(kStrategyWords));
+    m_state->m_strategy = *chosen;
     m_state->m_design = design.state();
     m_state->m_design->build();
-    py::gil_scoped_release const release;
-    std::lock_guard<std::mutex> const lock(g_library);
-    zema_host::clear_internal_errors();
-    m_state->m_conversion = std::make_unique<CONVERSION>(*m_state->m_design->m_loaded,
-                                                         m_state->m_strategy, m_state->m_phases);
+    run_unlocked([&] {
+      zema_host::clear_internal_errors();
+      m_state->m_conversion = std::make_unique<CONVERSION>(*m_state->m_design->m_loaded,
+                                                           m_state->m_strategy, m_state->m_phases);
+    });
   }
 
-  ROW_ITERATOR rows() const { return ROW_ITERATOR(m_state); }
+  ROW_ITERATOR rows() const {
+    CDB_ATOM_NODE_LINK* link = m_state->m_design->m_loaded->m_design.netlist()->begin_node_list();
+    std::size_t atom = 0;
+    CONVERTER_STATE* const state = m_state.get();
+    return ROW_ITERATOR(
+        m_state,
+        [state, link, atom](std::vector<CONVERT_ROW>* batch) mutable {
+          CDB_ATOM_NETLIST* const netlist = state->m_design->m_loaded->m_design.netlist();
+          if (link == netlist->end_node_list()) return false;
+          ZEMA_NAME_CONVERTER& converter = state->m_conversion->converter();
+          link = state->m_conversion->for_each_row_from(
+              link, atom, kBatchAtoms,
+              [&](ROW const& row) {
+                HDB_INSTANCE_NAME const* const name = row.name();
+                CONVERT_ROW data{row.is_oterm(), row_index(row.m_atom_index, row.m_position),
+                                 std::nullopt, std::nullopt, std::nullopt};
+                if (name != nullptr) data.m_id = id_of(name);
+                if (row.unit(converter, &state->m_text)) data.m_unit.emplace(state->m_text.c_str());
+                if (row.full(converter, &state->m_text)) data.m_full.emplace(state->m_text.c_str());
+                batch->push_back(std::move(data));
+              },
+              true);
+          atom += kBatchAtoms;
+          return true;
+        },
+        &make_convert_row);
+  }
 
-  py::object unit_name(py::object const& atom, std::optional<long> oterm) {
+  MAP_ITERATOR map() const {
+    auto cursor = std::make_shared<std::unique_ptr<NAME_MAP_CURSOR>>();
+    CONVERTER_STATE* const state = m_state.get();
+    return MAP_ITERATOR(
+        m_state,
+        [state, cursor](std::vector<MAP_ROW_DATA>* batch) {
+          if (!*cursor) {
+            *cursor = std::make_unique<NAME_MAP_CURSOR>(*state->m_conversion,
+                                                        state->m_design->originals());
+          }
+          for (std::size_t i = 0; i < kBatchMapRows; ++i) {
+            MAP_ROW const* const row = (*cursor)->next();
+            if (row == nullptr) return false;
+            batch->push_back({row->m_id, std::string(row->m_converted), row->m_kind, row->m_origin,
+                              row->m_original != nullptr
+                                  ? std::optional<std::string>(std::string(*row->m_original))
+                                  : std::nullopt});
+          }
+          return true;
+        },
+        &make_map_row);
+  }
+
+  py::object unit_name(py::handle atom, py::handle oterm) {
     std::lock_guard<std::mutex> const lock(g_library);
     ROW const row = row_of(atom, oterm);
-    return text_or_none(row.unit(converter(), &m_state->m_text), m_state->m_text);
+    return text_or_none(row.unit(converter(), &m_state->m_text)
+                            ? std::optional<std::string>(m_state->m_text.c_str())
+                            : std::nullopt);
   }
 
-  py::object full_name(py::object const& atom, std::optional<long> oterm) {
+  py::object full_name(py::handle atom, py::handle oterm) {
     std::lock_guard<std::mutex> const lock(g_library);
     ROW const row = row_of(atom, oterm);
-    return text_or_none(row.full(converter(), &m_state->m_text), m_state->m_text);
+    return text_or_none(row.full(converter(), &m_state->m_text)
+                            ? std::optional<std::string>(m_state->m_text.c_str())
+                            : std::nullopt);
   }
 
-  std::optional<unsigned> lookup(std::string const& name) {
+  std::optional<unsigned> lookup(py::handle name) {
+    std::string const text = text_argument(name, "a name");
     std::lock_guard<std::mutex> const lock(g_library);
-    unsigned const id = converter().get_original_name_id(name.c_str());
+    unsigned const id = converter().get_original_name_id(text.c_str());
     if (id == 0) return std::nullopt;
     return id;
   }
 
-  py::list map() {
-    std::lock_guard<std::mutex> const lock(g_library);
-    ORIGINAL_NAMES originals(*m_state->m_design->m_loaded);
-    py::list rows;
-    for_each_map_row(*m_state->m_conversion, originals, [&](MAP_ROW const& row) {
-      PyObject* const tuple = PyStructSequence_New(g_map_row_type);
-      if (tuple == nullptr) throw py::error_already_set();
-      py::object original =
-          row.m_original != nullptr
-              ? py::object(py::str(row.m_original->data(), row.m_original->size()))
-              : py::none();
-      PyStructSequence_SetItem(tuple, 0, py::int_(row.m_id).release().ptr());
-      PyStructSequence_SetItem(
-          tuple, 1, py::str(row.m_converted.data(), row.m_converted.size()).release().ptr());
-      PyStructSequence_SetItem(tuple, 2, py::str(row.m_kind).release().ptr());
-      PyStructSequence_SetItem(tuple, 3, py::str(row.m_origin).release().ptr());
-      PyStructSequence_SetItem(tuple, 4, original.release().ptr());
-      rows.append(py::reinterpret_steal<py::object>(tuple));
-    });
-    return rows;
+  CHECK_ANSWER check() {
+    CHECK_ANSWER answer;
+    answer.m_strategy = word_of(kStrategyWords, m_state->m_strategy);
+    run_unlocked([&] { answer.m_result = check_names(*m_state->m_conversion); });
+    return answer;
   }
 
-  CHECK_RESULT check() {
-    std::string const json = run_command(
-        [&](COMMAND_OPTIONS const& options, PHASES& phases, OUTPUT_BUFFER& out, std::FILE* errors) {
-          run_check(*m_state->m_design->m_loaded, options, phases, out, errors);
-        });
-    py::dict const parsed = py::module_::import("json").attr("loads")(json);
-    CHECK_RESULT result;
-    result.m_strategy = parsed["strategy"].cast<std::string>();
-    result.m_checked = parsed["checked"].cast<std::size_t>();
-    result.m_illegal = parsed["illegal"].cast<std::size_t>();
-    result.m_duplicate = parsed["duplicate"].cast<std::size_t>();
-    result.m_mismatches = parsed["mismatches"].cast<std::size_t>();
-    result.m_violations = parsed["violations"];
-    return result;
-  }
-
-  py::object explain(std::string const& name) {
+  py::object explain(py::handle name) {
     if (m_state->m_strategy != ZEMA_NAME_CONVERTER_FUSION) {
       throw py::value_error("explain needs the fusion strategy");
     }
-    std::vector<std::string_view> const names{name};
-    std::string const json = run_command(
-        [&](COMMAND_OPTIONS const& options, PHASES& phases, OUTPUT_BUFFER& out, std::FILE* errors) {
-          run_explain(*m_state->m_design->m_loaded, options, names, phases, out, errors);
-        });
-    py::object answer = py::module_::import("json").attr("loads")(json)[py::int_(0)];
-    if (!answer["found"].cast<bool>()) return py::none();
-    return answer;
+    std::string const text = text_argument(name, "a name");
+    std::optional<EXPLANATION> explanation;
+    run_unlocked([&] { explanation = m_state->explainer().explain(text); });
+    if (!explanation) return py::none();
+    return explanation_object(text, *explanation);
+  }
+
+  // The rows of `zema convert`: atoms and their non-null oterms.
+  std::size_t size() {
+    if (m_state->m_rows == SIZE_MAX) {
+      std::size_t rows = 0;
+      for (CDB_ATOM_NODE* atom : m_state->m_design->m_atoms) {
+        ++rows;
+        for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
+          rows += *it != nullptr;
+        }
+      }
+      m_state->m_rows = rows;
+    }
+    return m_state->m_rows;
+  }
+
+  std::string repr() {
+    return "<zema.Converter " + std::string(word_of(kStrategyWords, m_state->m_strategy)) + ", " +
+           std::to_string(size()) + " rows>";
   }
 
  private:
   ZEMA_NAME_CONVERTER& converter() const { return m_state->m_conversion->converter(); }
 
-  // A command of the tool, in JSON, on this converter's design: it converts
-  // the design again with its own converter, so that this one is untouched.
-  template <class RUN>
-  std::string run_command(RUN&& run) {
-    COMMAND_OPTIONS options;
-    options.m_strategy = m_state->m_strategy;
-    options.m_json = true;
-    py::gil_scoped_release const release;
-    std::lock_guard<std::mutex> const lock(g_library);
-    zema_host::clear_internal_errors();
-    return written_text([&](OUTPUT_BUFFER& out) {
-      PHASES phases(false, false);
-      run(options, phases, out, stderr);
-    });
-  }
-
-  ROW row_of(py::object const& atom, std::optional<long> oterm) const {
+  ROW row_of(py::handle atom, py::handle oterm) const {
+    std::vector<CDB_ATOM_NODE*> const& atoms = m_state->m_design->m_atoms;
     std::size_t index;
     if (py::isinstance<ATOM>(atom)) {
       ATOM const& given = atom.cast<ATOM const&>();
@@ -501,22 +718,20 @@ class CONVERTER {
       }
       index = given.m_index;
     } else {
-      long const number = atom.cast<long>();
-      if (number < 0) throw py::index_error("atom index out of range");
-      index = static_cast<std::size_t>(number);
+      index = index_argument(atom, "atom index", atoms.size());
     }
-    std::vector<CDB_ATOM_NODE*> const& atoms = m_state->m_design->m_atoms;
-    if (index >= atoms.size()) throw py::index_error("atom index out of range");
     CDB_ATOM_NODE* const node = atoms[index];
-    if (!oterm) return ROW{node, index, nullptr, -1};
-    long position = 0;
-    for (CDB_ATOM_OTERM_ITERATOR it = node->begin_oterm(); it != node->end_oterm();
-         ++it, ++position) {
-      if (position != *oterm) continue;
-      if (*it == nullptr) throw py::value_error("oterm " + std::to_string(position) + " is null");
-      return ROW{node, index, *it, position};
-    }
-    throw py::index_error("oterm index out of range");
+    if (oterm.is_none()) return ROW{node, index, nullptr, -1};
+    std::size_t const count =
+        static_cast<std::size_t>(node->end_oterm() == node->begin_oterm() ? 0 : -1);
+    (void)count;
+    std::size_t size = 0;
+    for (CDB_ATOM_OTERM_ITERATOR it = node->begin_oterm(); it != node->end_oterm(); ++it) ++size;
+    std::size_t const position = index_argument(oterm, "oterm index", size);
+    CDB_ATOM_OTERM_ITERATOR it = node->begin_oterm();
+    for (std::size_t p = 0; p < position; ++p) ++it;
+    if (*it == nullptr) throw py::value_error("oterm " + std::to_string(position) + " is null");
+    return ROW{node, index, *it, static_cast<long>(position)};
   }
 
   std::shared_ptr<CONVERTER_STATE> m_state;
@@ -529,27 +744,35 @@ class CONVERTER {
 py::list instances_of(DESIGN const& design) {
   std::shared_ptr<DESIGN_STATE> const& state = design.state();
   state->build();
-  std::lock_guard<std::mutex> const lock(g_library);
-  ORIGINAL_NAMES originals(*state->m_loaded);
-  py::list result;
-  std::vector<HDB_INSTANCE_NAME const*> pending;
-  if (state->m_loaded->m_design.root() != nullptr) {
-    pending.push_back(state->m_loaded->m_design.root());
-  }
-  std::string path;
-  std::vector<HDB_INSTANCE_NAME const*> children;
-  while (!pending.empty()) {
-    HDB_INSTANCE_NAME const* const name = pending.back();
-    pending.pop_back();
-    path.clear();
-    originals.append(&path, name);
-    result.append(
-        py::make_tuple(id_of(name), py::str(name->get_unit_name().get_string()), py::str(path)));
-    children.clear();
-    for (HDB_CONST_NAME_ITERATOR it = name->begin_child(); it != name->end_child(); ++it) {
-      if (*it != nullptr) children.push_back(*it);
+  struct INSTANCE_DATA {
+    unsigned m_id;
+    std::string m_unit;
+    std::string m_path;
+  };
+  std::vector<INSTANCE_DATA> instances;
+  run_unlocked([&] {
+    ORIGINAL_NAMES& originals = state->originals();
+    std::vector<HDB_INSTANCE_NAME const*> pending;
+    if (state->m_loaded->m_design.root() != nullptr) {
+      pending.push_back(state->m_loaded->m_design.root());
     }
-    pending.insert(pending.end(), children.rbegin(), children.rend());
+    std::vector<HDB_INSTANCE_NAME const*> children;
+    while (!pending.empty()) {
+      HDB_INSTANCE_NAME const* const name = pending.back();
+      pending.pop_back();
+      INSTANCE_DATA data{id_of(name), name->get_unit_name().get_string(), std::string()};
+      originals.append(&data.m_path, name);
+      instances.push_back(std::move(data));
+      children.clear();
+      for (HDB_CONST_NAME_ITERATOR it = name->begin_child(); it != name->end_child(); ++it) {
+        if (*it != nullptr) children.push_back(*it);
+      }
+      pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+  });
+  py::list result;
+  for (INSTANCE_DATA const& data : instances) {
+    result.append(py::make_tuple(data.m_id, py::str(data.m_unit), py::str(data.m_path)));
   }
   return result;
 }
@@ -566,25 +789,32 @@ std::vector<ATOM> atoms_of(DESIGN const& design) {
 // The original name of an atom's own name or of one of its oterms, or None.
 py::object original_of(ATOM const& atom, HDB_INSTANCE_NAME const* name) {
   if (name == nullptr) return py::none();
-  std::lock_guard<std::mutex> const lock(g_library);
-  ORIGINAL_NAMES originals(*atom.m_design->m_loaded);
   std::string text;
-  originals.append(&text, name);
+  {
+    std::lock_guard<std::mutex> const lock(g_library);
+    atom.m_design->originals().append(&text, name);
+  }
   return py::str(text);
 }
 
-}  // namespace
+std::string design_repr(DESIGN const& design) {
+  DESIGN_STATE const& state = *design.state();
+  if (!state.built()) {
+    return "<zema.Design being built: " + std::to_string(state.m_records.m_names.size()) +
+           " names, " + std::to_string(state.m_records.m_atoms.size()) + " atoms>";
+  }
+  return "<zema.Design " + std::to_string(state.m_loaded->m_instance_count) + " names, " +
+         std::to_string(state.m_atoms.size()) + " atoms>";
+}
 
-PYBIND11_MODULE(zema, module) {
-  // Converters made in a session are freed when dropped, not left for the
-  // process's exit as the command leaves its one converter.
-  free_always();
-  zema_host::set_internal_error_echo(false);
-  module.doc() =
-      "Converted names of a design's atoms and oterms, with the ZEMA library and the reference "
-      "host: legal in the target scheme, unique among siblings, and reversible.";
-  module.attr("__version__") = zema_version();
+std::size_t design_size(DESIGN const& design) {
+  DESIGN_STATE const& state = *design.state();
+  return state.built() ? state.m_atoms.size() : state.m_records.m_atoms.size();
+}
 
+// --- The module ------------------------------------------------------------------
+
+void add_exceptions(py::module_& module) {
   g_design_error = PyErr_NewExceptionWithDoc(
       "zema.DesignError", "A design that cannot be read or built: the zema command's message.",
       PyExc_ValueError, nullptr);
@@ -600,14 +830,33 @@ PYBIND11_MODULE(zema, module) {
       PyErr_SetString(PyExc_RuntimeError, failure.m_message.c_str());
     }
   });
+}
 
+void add_rows(py::module_& module) {
   g_row_type = make_row_type("zema.Row", "One row of `zema convert`.",
                              {"kind", "index", "id", "unit", "full"});
   g_map_row_type = make_row_type("zema.MapRow", "One row of `zema map`.",
                                  {"id", "converted", "kind", "origin", "original"});
   module.attr("Row") = py::handle(reinterpret_cast<PyObject*>(g_row_type));
   module.attr("MapRow") = py::handle(reinterpret_cast<PyObject*>(g_map_row_type));
+  py::exec(R"(
+def _asdict(self):
+    """The row as a dict from field names to values."""
+    return dict(zip(self._fields, self))
+Row._asdict = _asdict
+MapRow._asdict = _asdict
+del _asdict
+)",
+           module.attr("__dict__"));
+  py::class_<ROW_ITERATOR>(module, "RowIterator")
+      .def("__iter__", [](ROW_ITERATOR& self) -> ROW_ITERATOR& { return self; })
+      .def("__next__", &ROW_ITERATOR::next);
+  py::class_<MAP_ITERATOR>(module, "MapIterator")
+      .def("__iter__", [](MAP_ITERATOR& self) -> MAP_ITERATOR& { return self; })
+      .def("__next__", &MAP_ITERATOR::next);
+}
 
+void add_designs(py::module_& module) {
   py::class_<INSTANCE>(module, "Instance", "An instance of a design built by hand.")
       .def_property_readonly(
           "id",
@@ -657,35 +906,59 @@ PYBIND11_MODULE(zema, module) {
       .def("add_instance", &DESIGN::add_instance, py::arg("parent"), py::arg("unit_name"),
            py::arg("id") = py::none())
       .def("add_atom", &DESIGN::add_atom, py::arg("name"), py::arg("atom_type"),
-           py::arg("oterms") = std::vector<std::optional<DESIGN::NAME>>())
+           py::arg("oterms") = py::list())
       .def("instances", &instances_of,
            "(id, unit name, original path) of every instance, depth first")
-      .def("atoms", &atoms_of, "Every atom, in netlist order");
+      .def("atoms", &atoms_of, "Every atom, in netlist order")
+      .def("__len__", &design_size, "The number of atoms")
+      .def("__repr__", &design_repr);
+}
 
-  py::class_<ROW_ITERATOR>(module, "RowIterator")
-      .def("__iter__", [](ROW_ITERATOR& self) -> ROW_ITERATOR& { return self; })
-      .def("__next__", &ROW_ITERATOR::next);
-
-  py::class_<CHECK_RESULT>(module, "CheckResult", "What `zema check` finds.")
-      .def_readonly("strategy", &CHECK_RESULT::m_strategy)
-      .def_readonly("checked", &CHECK_RESULT::m_checked)
-      .def_readonly("illegal", &CHECK_RESULT::m_illegal)
-      .def_readonly("duplicate", &CHECK_RESULT::m_duplicate)
-      .def_readonly("mismatches", &CHECK_RESULT::m_mismatches)
-      .def_readonly("violations", &CHECK_RESULT::m_violations)
-      .def_property_readonly("ok", &CHECK_RESULT::ok);
+void add_converters(py::module_& module) {
+  py::class_<CHECK_ANSWER>(module, "CheckResult", "What `zema check` finds.")
+      .def_readonly("strategy", &CHECK_ANSWER::m_strategy)
+      .def_property_readonly("checked", [](CHECK_ANSWER const& a) { return a.m_result.m_checked; })
+      .def_property_readonly("illegal", [](CHECK_ANSWER const& a) { return a.m_result.m_illegal; })
+      .def_property_readonly("duplicate",
+                             [](CHECK_ANSWER const& a) { return a.m_result.m_duplicate; })
+      .def_property_readonly("mismatches",
+                             [](CHECK_ANSWER const& a) { return a.m_result.m_mismatches; })
+      .def_property_readonly("violations", &CHECK_ANSWER::violations)
+      .def_property_readonly("ok", [](CHECK_ANSWER const& a) { return a.m_result.ok(); })
+      .def("__repr__", [](CHECK_ANSWER const& a) {
+        return "<zema.CheckResult " + a.m_strategy + ": " + std::to_string(a.m_result.m_checked) +
+               " names, " + std::to_string(a.m_result.m_violations.size()) + " violations>";
+      });
 
   py::class_<CONVERTER>(module, "Converter", "A converter of one strategy over a design.")
-      .def(py::init<DESIGN const&, std::string const&>(), py::arg("design"),
-           py::arg("strategy") = "fusion")
+      .def(py::init<DESIGN const&, py::handle>(), py::arg("design"),
+           py::arg("strategy") = py::str("fusion"))
       .def("rows", &CONVERTER::rows, "The rows of `zema convert`, in netlist order")
       .def("unit_name", &CONVERTER::unit_name, py::arg("atom"), py::arg("oterm") = py::none())
       .def("full_name", &CONVERTER::full_name, py::arg("atom"), py::arg("oterm") = py::none())
       .def("lookup", &CONVERTER::lookup, py::arg("name"))
-      .def("map", &CONVERTER::map, "The rows of `zema map`")
+      .def("map", &CONVERTER::map, "The rows of `zema map`, one at a time")
       .def("check", &CONVERTER::check)
-      .def("explain", &CONVERTER::explain, py::arg("name"));
+      .def("explain", &CONVERTER::explain, py::arg("name"))
+      .def("__len__", &CONVERTER::size, "The number of rows of `zema convert`")
+      .def("__repr__", &CONVERTER::repr);
+}
 
+}  // namespace
+
+PYBIND11_MODULE(zema, module) {
+  // Converters made in a session are freed when dropped, not left for the
+  // process's exit as the command leaves its one converter.
+  free_always();
+  zema_host::set_internal_error_echo(false);
+  module.doc() =
+      "Converted names of a design's atoms and oterms, with the ZEMA library and the reference "
+      "host: legal in the target scheme, unique among siblings, and reversible.";
+  module.attr("__version__") = zema_version();
+  add_exceptions(module);
+  add_rows(module);
+  add_designs(module);
+  add_converters(module);
   module.def(
       "_tracked_bytes",
       [] {
@@ -693,10 +966,10 @@ PYBIND11_MODULE(zema, module) {
                zema_host::mem_module_stats("ORB").live_bytes;
       },
       "The bytes the library holds through the host's memory manager (for leak tests)");
-  module.def(
-      "read_design", &read_design, py::arg("source"), py::kw_only(),
-      py::arg("input_format") = py::none(), py::arg("top") = py::none(),
-      py::arg("liberty") = py::none(), py::arg("unknown_cells") = py::none(),
-      "Reads a design file, a Yosys netlist or a Verilog netlist (plain, .xz or .gz) from a "
-      "path, or from bytes; netlists with the cell libraries of `liberty` (a path or several)");
+  module.def("read_design", &read_design, py::arg("source"), py::kw_only(),
+             py::arg("input_format") = py::none(), py::arg("top") = py::none(),
+             py::arg("liberty") = py::none(), py::arg("unknown_cells") = py::none(),
+             "Reads a design file or a netlist, Yosys JSON or structural Verilog (plain, .xz or "
+             ".gz), from a path or from bytes; a netlist with the Liberty files of `liberty` (a "
+             "path or several)");
 }

@@ -1,12 +1,12 @@
 // The zema command's global allocation functions: every C++ allocation comes
 // from malloc as usual, and the large blocks (the JSON parser's index, the
 // record arrays, the host's arenas) ask for transparent huge pages
-// (tools/huge_pages.h). Only the command has them; the library, its tests
+// (tools/support/huge_pages.h). Only the command has them; the library, its tests
 // and other hosts keep their own.
 #include <cstdlib>
 #include <new>
 
-#include "tools/input/huge_pages.h"
+#include "tools/support/huge_pages.h"
 
 void* operator new(std::size_t size) {
   void* const block = std::malloc(size != 0 ? size : 1);

@@ -15,12 +15,14 @@ def main() -> None:
     design = zema.read_design(EXAMPLE)
     converter = zema.Converter(design)
     map_path = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "lanes.map")
+    written = 0
     with map_path.open("w", encoding="utf-8") as out:
         out.write("id\tconverted\tkind\torigin\toriginal\n")
         for row in converter.map():
             original = "-" if row.original is None else row.original
             out.write(f"{row.id}\t{row.converted}\t{row.kind}\t{row.origin}\t{original}\n")
-    print(f"{len(converter.map())} names written to {map_path}")
+            written += 1
+    print(f"{written} names written to {map_path}")
     for name in ["u_lane", "u_lane_1/a_auto_ff_cc_266_slice_80/aq", "u_lane_2"]:
         print(f"lookup {name}: {converter.lookup(name)}")
     explained = converter.explain("u_lane_1")

@@ -184,3 +184,81 @@ def test_a_long_init_releases_the_gil_and_survives_an_interrupt(generator, tmp_p
         time.sleep(2)
     small = zema.Converter(design, "reversible")
     assert next(small.rows()).kind == "atom"
+
+
+def test_readers_of_bad_input_and_callers_in_other_threads_never_deadlock(source):
+    # A reader's error is raised after it gave the library back, so a thread
+    # that holds the GIL and waits for the library is never waited on.
+    converter = zema.Converter(zema.read_design(source / "examples/yosys/lanes.json"))
+    errors = []
+    stop = threading.Event()
+
+    def read_bad():
+        for _ in range(300):
+            try:
+                zema.read_design(b'{"root": {"name": "", "children": [3]}}')
+            except zema.DesignError:
+                pass
+            except Exception as error:  # pylint: disable=broad-except
+                errors.append(error)
+        stop.set()
+
+    def look_up():
+        while not stop.is_set():
+            converter.lookup("u_lane_1")
+            converter.explain("u_lane_1")
+
+    threads = [threading.Thread(target=read_bad) for _ in range(2)] + [
+        threading.Thread(target=look_up) for _ in range(3)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=60)
+    assert not any(thread.is_alive() for thread in threads), "deadlock"
+    assert errors == []
+
+
+def add_instance(**kwargs):
+    design = zema.Design()
+    return design.add_instance(design.root, "u", **kwargs)
+
+
+@pytest.mark.parametrize("call, error", [
+    (lambda c, d: c.lookup("u_lane_1\0junk"), ValueError),
+    (lambda c, d: c.explain("u_lane_1\0junk"), ValueError),
+    (lambda c, d: zema.read_design("lanes.json\0junk"), ValueError),
+    (lambda c, d: zema.read_design(b"{}", top="a\0b"), ValueError),
+    (lambda c, d: zema.Design().add_atom(None, "Ram\0junk"), ValueError),
+    (lambda c, d: zema.Design().add_atom("a\0b", "RAM"), ValueError),
+    (lambda c, d: zema.Design().add_atom(None, "RAM", oterms=["x", "a\0b"]), ValueError),
+    (lambda c, d: add_instance(id=0), zema.DesignError),
+    (lambda c, d: add_instance(id=-1), ValueError),
+    (lambda c, d: add_instance(id=1 << 32), ValueError),
+    (lambda c, d: zema.Design().add_atom(None, 50), ValueError),
+    (lambda c, d: zema.Design().add_atom(None, -1), ValueError),
+    (lambda c, d: c.full_name(1 << 70), IndexError),
+    (lambda c, d: c.full_name(-1), IndexError),
+    (lambda c, d: c.full_name(0, 1 << 64), IndexError),
+    (lambda c, d: c.unit_name(len(d)), IndexError),
+    (lambda c, d: zema.Converter(d, "fusion\0"), ValueError),
+])
+def test_bad_arguments_raise_value_and_index_errors(source, call, error):
+    design = zema.read_design(source / "examples/yosys/lanes.json")
+    converter = zema.Converter(design)
+    with pytest.raises(error):
+        call(converter, design)
+    if error is zema.DesignError:
+        assert isinstance(zema.DesignError("x"), ValueError)
+
+
+def test_rows_are_named_tuples_and_objects_say_what_they_are(source):
+    design = zema.read_design(source / "examples/yosys/lanes.json")
+    converter = zema.Converter(design)
+    row = next(converter.rows())
+    assert row._fields == ("kind", "index", "id", "unit", "full")
+    assert row._asdict() == dict(zip(row._fields, row))
+    map_row = next(iter(converter.map()))
+    assert map_row._asdict()["converted"] == map_row.converted
+    assert len(converter) == sum(1 for _ in converter.rows())
+    assert len(design) == len(design.atoms())
+    assert "fusion" in repr(converter) and "atoms" in repr(design)

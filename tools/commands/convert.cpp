@@ -2,38 +2,69 @@
 //
 // Rows are written as they are computed, through one reused GEN_STRING per
 // column, so converting a million atoms costs no allocation per row.
-#include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
+#include "tools/commands/command.h"
+#include "tools/commands/design_arguments.h"
+#include "tools/names/conversion.h"
 #include "tools/output/record_writer.h"
 
 namespace zema_tool {
+namespace {
 
-void run_convert(LOADED_DESIGN& design, COMMAND_OPTIONS const& options, PHASES& phases,
-                 OUTPUT_BUFFER& out) {
-  CONVERSION const conversion(design, options.m_strategy, phases);
-  phases.start("write");
-  ZEMA_NAME_CONVERTER& converter = conversion.converter();
-  GEN_STRING unit;
-  GEN_STRING full;
-  RECORD_WRITER writer(out, options.m_json, "kind\tindex\tid\tunit\tfull\n");
-  conversion.for_each_row(
-      [&](ROW const& row) {
-        HDB_INSTANCE_NAME const* const name = row.name();
-        bool const has_unit = row.unit(converter, &unit);
-        bool const has_full = row.full(converter, &full, !options.m_backslash);
-        std::string_view const unit_text(unit);
-        std::string_view const full_text(full);
-        writer.begin_row();
-        writer.word("kind", row.is_oterm() ? "oterm" : "atom");
-        writer.index("index", row.m_atom_index, row.m_position);
-        writer.number("id", name != nullptr ? id_of(name) : 0, name != nullptr);
-        writer.converted("unit", has_unit ? &unit_text : nullptr);
-        writer.converted("full", has_full ? &full_text : nullptr);
-        writer.end_row();
-      },
-      true);
-  writer.finish();
-  CONVERSION::expect_no_reports();
-}
+class CONVERT final : public COMMAND {
+ public:
+  CONVERT()
+      : COMMAND("convert", "Print the converted unit and full name of every atom and oterm") {}
 
+  void declare(OPTION_SET& options) override {
+    m_design.declare(options, &m_positionals, "DESIGN",
+                     "Design file or netlist, - for standard input");
+    declare_stats(options);
+    declare_strategy(options, &m_strategy);
+    options.choice("--format", &m_format, kRowFormatWords, "Output format");
+    options.flag("--backslash", &m_backslash, "Full names with their leading backslash");
+  }
+  std::optional<std::string> check_arguments() override {
+    return m_design.take_design(name(), &m_positionals, false);
+  }
+  std::vector<std::string> inputs() const override { return {m_design.path()}; }
+
+  int run(RUN& run) override {
+    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run);
+    CONVERSION const conversion(*design, m_strategy, run.m_phases);
+    run.m_phases.start("write");
+    ZEMA_NAME_CONVERTER& converter = conversion.converter();
+    GEN_STRING unit;
+    GEN_STRING full;
+    RECORD_WRITER writer(run.m_out, m_format, "kind\tindex\tid\tunit\tfull\n");
+    conversion.for_each_row(
+        [&](ROW const& row) {
+          HDB_INSTANCE_NAME const* const name = row.name();
+          bool const has_unit = row.unit(converter, &unit);
+          bool const has_full = row.full(converter, &full, !m_backslash);
+          std::string_view const unit_text(unit);
+          std::string_view const full_text(full);
+          writer.begin_row();
+          writer.word("kind", row.is_oterm() ? "oterm" : "atom");
+          writer.index("index", row.m_atom_index, row.m_position);
+          writer.number("id", name != nullptr ? id_of(name) : 0, name != nullptr);
+          writer.converted("unit", has_unit ? &unit_text : nullptr);
+          writer.converted("full", has_full ? &full_text : nullptr);
+          writer.end_row();
+        },
+        true);
+    writer.finish();
+    CONVERSION::expect_no_reports();
+    return EXIT_OK;
+  }
+
+ private:
+  DESIGN_ARGUMENTS m_design;
+  ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
+  ROW_FORMAT m_format = ROW_FORMAT::TSV;
+  bool m_backslash = false;
+};
+
+REGISTERED_COMMAND<CONVERT> const g_registered;
+
+}  // namespace
 }  // namespace zema_tool

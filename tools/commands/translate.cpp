@@ -1,19 +1,13 @@
 // translate: rewrites the names in texts (reports, constraints, logs)
-// between converted and original names.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// between converted and original names (names/text_translator.h).
 #include <cstring>
 #include <memory>
 
-#include "tools/commands/commands.h"
-#include "tools/commands/conversion.h"
-#include "tools/commands/name_index.h"
-#include "tools/commands/original_names.h"
-#include "tools/commands/text_translator.h"
-#include "tools/tool_error.h"
+#include "tools/commands/command.h"
+#include "tools/commands/design_arguments.h"
+#include "tools/input/input_file.h"
+#include "tools/names/name_index.h"
+#include "tools/names/text_translator.h"
 
 namespace zema_tool {
 namespace {
@@ -21,57 +15,39 @@ namespace {
 // Unknown names are reported one a line up to this many; the rest are counted.
 constexpr std::uint64_t kMaxReported = 100;
 
-// The texts to translate, opened before the design is converted, so that a
-// missing one fails before anything is written.
-class TEXTS {
- public:
-  explicit TEXTS(std::vector<std::string> const& paths) {
-    if (paths.empty()) m_texts.push_back({"<stdin>", STDIN_FILENO});
-    for (std::string const& path : paths) {
-      int const descriptor =
-          path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (descriptor < 0) {
-        throw TOOL_ERROR(path, std::string("cannot open: ") + std::strerror(errno));
-      }
-      m_texts.push_back({path == "-" ? "<stdin>" : path, descriptor});
-      struct stat status;
-      if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
-        throw TOOL_ERROR(path, "is a directory");
-      }
-    }
-  }
-  ~TEXTS() {
-    for (TEXT const& text : m_texts) {
-      if (text.m_descriptor != STDIN_FILENO) ::close(text.m_descriptor);
-    }
-  }
-  TEXTS(TEXTS const&) = delete;
-  TEXTS& operator=(TEXTS const&) = delete;
+enum class DIRECTION { TO_ORIGINAL, TO_CONVERTED };
+constexpr WORD<DIRECTION> kDirectionWords[] = {{DIRECTION::TO_ORIGINAL, "original"},
+                                               {DIRECTION::TO_CONVERTED, "converted"}};
+constexpr WORD<char> kSeparatorWords[] = {{'/', "/"}, {'.', "."}, {'|', "|"}};
 
-  struct TEXT {
-    std::string m_name;
-    int m_descriptor;
-  };
-  std::vector<TEXT> m_texts;
-};
+// The texts to translate (standard input when none is given), opened before
+// the design is converted, so that a missing one fails before anything is
+// written. Each is read through the input layer: plain, xz or gzip, within
+// the size limit.
+std::vector<std::unique_ptr<INPUT_STREAM>> open_texts(std::vector<std::string> const& paths,
+                                                      std::uint64_t max_size) {
+  std::vector<std::unique_ptr<INPUT_STREAM>> texts;
+  if (paths.empty()) texts.push_back(std::make_unique<INPUT_STREAM>("-", max_size));
+  for (std::string const& path : paths) {
+    texts.push_back(std::make_unique<INPUT_STREAM>(path, max_size));
+  }
+  return texts;
+}
 
 // Feeds one text through the translator in pieces of a fixed buffer.
-void translate_text(TEXTS::TEXT const& text, TEXT_TRANSLATOR& translator, OUTPUT_BUFFER& out) {
+void translate_text(INPUT_STREAM& text, TEXT_TRANSLATOR& translator, OUTPUT_BUFFER& out) {
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   std::unique_ptr<char[]> const buffer(new char[kPiece]);
   std::size_t filled = 0;
   for (;;) {
-    ssize_t const got = ::read(text.m_descriptor, buffer.get() + filled, kPiece - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw TOOL_ERROR(text.m_name, std::string("cannot read: ") + std::strerror(errno));
-    }
-    filled += static_cast<std::size_t>(got);
+    std::size_t const got = text.read(buffer.get() + filled, kPiece - filled);
+    filled += got;
     bool const last = got == 0;
     std::string_view const piece(buffer.get(), filled);
     std::size_t used = translator.put(piece, last, out);
-    // A token as long as the buffer names nothing whole: it passes as it is.
-    if (used == 0 && filled == kPiece) used = translator.put(piece, true, out);
+    // A word as long as the buffer is longer than any name: it passes as it
+    // is, to its end.
+    if (used == 0 && filled == kPiece) used = translator.pass(piece, out);
     std::memmove(buffer.get(), buffer.get() + used, filled - used);
     filled -= used;
     if (last) break;
@@ -79,40 +55,83 @@ void translate_text(TEXTS::TEXT const& text, TEXT_TRANSLATOR& translator, OUTPUT
   translator.end_text();
 }
 
+class TRANSLATE final : public COMMAND {
+ public:
+  TRANSLATE()
+      : COMMAND("translate",
+                "Rewrite the names in a text (a report, constraints) between converted and "
+                "original names") {}
+
+  void declare(OPTION_SET& options) override {
+    m_design.declare(options, &m_positionals, "DESIGN FILE",
+                     "The design, then the texts to translate (standard input when none); with "
+                     "--example, every argument is a text");
+    declare_stats(options);
+    m_design.declare_map(options);
+    options.choice("--to", &m_direction, kDirectionWords, "The names to write");
+    options.choice("--separator", &m_separator, kSeparatorWords,
+                   "The text's separator between the levels of converted names");
+    options.choice("--unknown", &m_unknown, kUnknownNamesWords,
+                   "Name-like words that name nothing: leave them (ignore), report them on "
+                   "standard error (warn), or report them and exit 1 (error)");
+    declare_strategy(options, &m_strategy);
+    declare_output(options, "File to write, - for standard output");
+  }
+  std::optional<std::string> check_arguments() override {
+    if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
+    if (m_design.from_stdin() &&
+        (m_positionals.empty() ||
+         std::find(m_positionals.begin(), m_positionals.end(), "-") != m_positionals.end())) {
+      return std::string("translate: the design and the text cannot both come from standard input");
+    }
+    return std::nullopt;
+  }
+  std::vector<std::string> inputs() const override {
+    std::vector<std::string> inputs{m_design.path()};
+    inputs.insert(inputs.end(), m_positionals.begin(), m_positionals.end());
+    if (m_positionals.empty()) inputs.emplace_back("-");
+    return inputs;
+  }
+
+  int run(RUN& run) override {
+    std::vector<std::unique_ptr<INPUT_STREAM>> const texts =
+        open_texts(m_positionals, m_design.m_read.m_max_input_size);
+    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run, m_strategy);
+    NAME_INDEX const& index = design->index(run.m_phases);
+    run.m_phases.start("translate");
+    std::uint64_t unknown = 0;
+    std::string const* current = nullptr;
+    TEXT_TRANSLATOR::UNKNOWN report;
+    if (m_unknown != UNKNOWN_NAMES::IGNORE) {
+      report = [&](std::string_view token, std::uint64_t line, std::uint64_t column) {
+        if (++unknown > kMaxReported) return;
+        run.m_diagnostics.report("translate", *current + ":" + decimal(line) + ":" +
+                                                  decimal(column) + ": " + quoted_text(token) +
+                                                  " names nothing in the design");
+      };
+    }
+    TEXT_TRANSLATOR translator(index, m_direction == DIRECTION::TO_ORIGINAL, m_separator, report);
+    for (std::unique_ptr<INPUT_STREAM> const& text : texts) {
+      current = &text->name();
+      translate_text(*text, translator, run.m_out);
+    }
+    if (unknown == 0) return EXIT_OK;
+    if (unknown > kMaxReported) {
+      run.m_diagnostics.report(
+          "translate", "and " + decimal(unknown - kMaxReported) + " more names that name nothing");
+    }
+    return m_unknown == UNKNOWN_NAMES::ERROR ? EXIT_NOT_FOUND : EXIT_OK;
+  }
+
+ private:
+  DESIGN_ARGUMENTS m_design;
+  DIRECTION m_direction = DIRECTION::TO_ORIGINAL;
+  char m_separator = '/';
+  UNKNOWN_NAMES m_unknown = UNKNOWN_NAMES::IGNORE;
+  ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
+};
+
+REGISTERED_COMMAND<TRANSLATE> const g_registered;
+
 }  // namespace
-
-int run_translate(LOADED_DESIGN& design, COMMAND_OPTIONS const& options,
-                  std::vector<std::string> const& paths, PHASES& phases, OUTPUT_BUFFER& out,
-                  std::FILE* errors) {
-  TEXTS const texts(paths);
-  CONVERSION const conversion(design, options.m_strategy, phases);
-  ORIGINAL_NAMES originals(design);
-  phases.start("index");
-  NAME_INDEX const index(conversion, originals);
-  CONVERSION::expect_no_reports();
-  phases.start("translate");
-  std::uint64_t unknown = 0;
-  std::string const* current = nullptr;
-  TEXT_TRANSLATOR::UNKNOWN report;
-  if (options.m_unknown != UNKNOWN_NAMES::IGNORE) {
-    report = [&](std::string_view token, std::uint64_t line, std::uint64_t column) {
-      if (++unknown > kMaxReported) return;
-      std::fprintf(errors, "zema: translate: %s:%llu:%llu: %s names nothing in the design\n",
-                   current->c_str(), static_cast<unsigned long long>(line),
-                   static_cast<unsigned long long>(column), quoted_text(token).c_str());
-    };
-  }
-  TEXT_TRANSLATOR translator(index, options.m_to_original, options.m_separator, report);
-  for (TEXTS::TEXT const& text : texts.m_texts) {
-    current = &text.m_name;
-    translate_text(text, translator, out);
-  }
-  if (unknown == 0) return EXIT_OK;
-  if (unknown > kMaxReported) {
-    std::fprintf(errors, "zema: translate: and %llu more names that name nothing\n",
-                 static_cast<unsigned long long>(unknown - kMaxReported));
-  }
-  return options.m_unknown == UNKNOWN_NAMES::ERROR ? EXIT_NOT_FOUND : EXIT_OK;
-}
-
 }  // namespace zema_tool

@@ -25,8 +25,8 @@ std::uint32_t CELL_PINS::find(std::string_view name) const {
     }
     return kNoPin;
   }
-  auto const found = m_index.find(name);
-  return found != m_index.end() ? found->second : kNoPin;
+  std::uint32_t const* const found = m_index.find(name);
+  return found != nullptr ? *found : kNoPin;
 }
 
 void CELL_PINS::append_outputs(std::pair<std::uint32_t, std::uint32_t> const* bits,
@@ -38,24 +38,30 @@ void CELL_PINS::append_outputs(std::pair<std::uint32_t, std::uint32_t> const* bi
 }
 
 CELL_PINS const* CELL_TYPES::find(std::string_view name) {
-  auto const found = m_types.find(name);
-  if (found != m_types.end()) return found->second.get();
-  std::unique_ptr<CELL_PINS> pins;
-  if (CELL_TYPE const* const type = m_library != nullptr ? m_library->find(name) : nullptr) {
-    std::vector<TYPE_PIN> list;
-    for (CELL_PIN const* pin = m_library->pins_begin(*type); pin != m_library->pins_end(*type);
-         ++pin) {
-      list.push_back({pin->m_name, pin->m_direction});
-    }
-    pins = std::make_unique<CELL_PINS>(type->m_atom_type, std::move(list));
+  if (std::uint32_t const* const found = m_types.find(name)) {
+    return *found != kNoPin ? &m_pins[*found] : nullptr;
   }
-  return m_types.emplace(name, std::move(pins)).first->second.get();
+  CELL_TYPE const* const type = m_library != nullptr ? m_library->find(name) : nullptr;
+  if (type == nullptr) {
+    m_types.emplace(name, kNoPin);
+    return nullptr;
+  }
+  std::vector<TYPE_PIN> list;
+  for (CELL_PIN const* pin = m_library->pins_begin(*type); pin != m_library->pins_end(*type);
+       ++pin) {
+    list.push_back({pin->m_name, pin->m_direction});
+  }
+  m_pins.emplace_back(type->m_atom_type, std::move(list));
+  m_types.emplace(name, static_cast<std::uint32_t>(m_pins.size() - 1));
+  return &m_pins.back();
 }
 
 CELL_PINS const* CELL_TYPES::add(std::string_view name, int atom_type, std::vector<TYPE_PIN> pins) {
-  std::unique_ptr<CELL_PINS>& slot = m_types[name];
-  slot = std::make_unique<CELL_PINS>(atom_type, std::move(pins));
-  return slot.get();
+  m_pins.emplace_back(atom_type, std::move(pins));
+  std::uint32_t const index = static_cast<std::uint32_t>(m_pins.size() - 1);
+  auto const [entry, added] = m_types.emplace(name, index);
+  if (!added) *entry = index;
+  return &m_pins.back();
 }
 
 }  // namespace zema_tool

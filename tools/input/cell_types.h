@@ -12,14 +12,14 @@
 #define TOOLS_INPUT_CELL_TYPES_H
 
 #include <cstdint>
-#include <memory>
+#include <deque>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "tools/input/cell_library.h"
 #include "tools/input/netlist_model.h"
+#include "tools/support/hash_table.h"
 
 namespace zema_tool {
 
@@ -49,7 +49,7 @@ class CELL_PINS {
   int m_atom_type;
   std::vector<TYPE_PIN> m_pins;
   // Pins by name, for types wider than a short scan; empty otherwise.
-  std::unordered_map<std::string_view, std::uint32_t> m_index;
+  HASH_MAP<std::string_view, std::uint32_t> m_index;
 };
 
 class CELL_TYPES {
@@ -66,8 +66,10 @@ class CELL_TYPES {
 
  private:
   CELL_LIBRARY const* m_library;
-  // Null for a name looked up and found nowhere.
-  std::unordered_map<std::string_view, std::unique_ptr<CELL_PINS>> m_types;
+  // Each name looked up or added: its type in m_pins, kNoPin when none has
+  // it. A deque, so that a type's address never moves.
+  HASH_MAP<std::string_view, std::uint32_t> m_types;
+  std::deque<CELL_PINS> m_pins;
 };
 
 }  // namespace zema_tool

@@ -9,12 +9,13 @@
 
 #include <cstddef>
 #include <memory>
-
-#include <boost/unordered/unordered_flat_map.hpp>
+#include <string>
+#include <vector>
 
 #include "h/hdb_sys.h"
 #include "host/zema_host.h"
 #include "tools/input/design_records.h"
+#include "tools/support/hash_table.h"
 
 namespace zema_tool {
 
@@ -35,11 +36,13 @@ struct LOADED_DESIGN {
   // records' m_scoped), or null.
   HDB_INSTANCE_NAME const* scope_of(HDB_INSTANCE_NAME const* name) const {
     if (m_scopes.empty()) return nullptr;
-    auto const found = m_scopes.find(name);
-    return found != m_scopes.end() ? found->second : nullptr;
+    HDB_INSTANCE_NAME const* const* const found = m_scopes.find(name);
+    return found != nullptr ? *found : nullptr;
   }
 
-  boost::unordered_flat_map<HDB_INSTANCE_NAME const*, HDB_INSTANCE_NAME const*> m_scopes;
+  HASH_MAP<HDB_INSTANCE_NAME const*, HDB_INSTANCE_NAME const*> m_scopes;
+  // What the reader said of the input (DESIGN_RECORDS::m_warnings).
+  std::vector<std::string> m_warnings;
 };
 
 // Builds the design of `records`, which resolve() has checked; their memory

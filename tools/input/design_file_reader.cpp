@@ -16,8 +16,8 @@
 #include "h/cdb_net_sys.h"
 #include "host/zema_host.h"
 #include "tools/input/json_input.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -61,7 +61,8 @@ class DESIGN_FILE_READER {
     SEEN_OTERMS = 16,
     SEEN_ROOT = 32,
     SEEN_NAMES = 64,
-    SEEN_NETLIST = 128
+    SEEN_NETLIST = 128,
+    SEEN_SCOPE = 256
   };
 
   void check(simdjson::error_code error) { m_json.check(error); }
@@ -306,8 +307,13 @@ std::uint32_t DESIGN_FILE_READER::read_name_object(od::value& value, NAME_KIND k
       m_records.note_id(id);
       m_records.m_names[index].m_id = static_cast<std::uint32_t>(id);
       m_records.m_names[index].m_has_id = true;
+    } else if (key == "scope") {
+      mark_seen(&seen, SEEN_SCOPE, key);
+      std::uint64_t const id = read_id(field_value, key, true);
+      m_records.note_id(id);
+      m_records.m_scoped_by_id.push_back({index, static_cast<std::uint32_t>(id)});
     } else {
-      unknown_key(key, "\"name\" or \"id\"");
+      unknown_key(key, "\"name\", \"id\" or \"scope\"");
     }
   });
   if (!(seen & SEEN_NAME)) throw TOOL_ERROR(place(), "missing \"name\"");

@@ -3,11 +3,12 @@
 #include "tools/input/design_records.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "atm/zema/zema_naming_rules.h"
 #include "host/zema_host.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -56,6 +57,28 @@ std::string DESIGN_RECORDS::place_of(std::uint32_t record) const {
   return std::string();
 }
 
+std::uint64_t DESIGN_RECORDS::full_name_bytes() const {
+  auto const add = [](std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+  };
+  // Parents come before their children, so one pass gives every path's
+  // length from its parent's.
+  std::vector<std::uint64_t> path(m_names.size(), 0);
+  std::uint64_t total = 0;
+  for (std::size_t record = 0; record < m_names.size(); ++record) {
+    NAME_RECORD const& name = m_names[record];
+    std::uint64_t const own = std::strlen(&m_texts[name.m_text]);
+    if (name.m_kind == NAME_HIERARCHY && name.m_parent != kNoRecord) {
+      path[record] = add(path[name.m_parent], 1 + own);
+    } else if (name.m_kind != NAME_HIERARCHY) {
+      path[record] = own;
+    }
+    total = add(total, path[record]);
+  }
+  for (SCOPED_NAME const& scoped : m_scoped) total = add(total, add(path[scoped.m_scope], 1));
+  return total;
+}
+
 std::string DESIGN_RECORDS::atom_place(std::uint32_t atom, std::uint32_t oterm) {
   std::string where = "netlist[" + decimal(atom) + "]";
   if (oterm != kNoRecord) where += ".oterms[" + decimal(oterm) + "]";
@@ -66,6 +89,20 @@ void DESIGN_RECORDS::resolve() {
   assign_ids();
   check_declared_ids();
   check_netlist();
+  resolve_scopes();
+}
+
+// A scope must be an instance of the hierarchy, named by its id.
+void DESIGN_RECORDS::resolve_scopes() {
+  for (SCOPED_NAME const& scoped : m_scoped_by_id) {
+    std::uint32_t const entry = declared_entry(scoped.m_scope);
+    if (entry == kNoRecord || (entry & kInHierarchy) == 0) {
+      throw TOOL_ERROR(place_of(scoped.m_name) + ".scope",
+                       "id " + decimal(scoped.m_scope) + " is not an instance of the hierarchy");
+    }
+    m_scoped.push_back({scoped.m_name, entry & ~kInHierarchy});
+  }
+  m_scoped_by_id.clear();
 }
 
 // Missing ids follow the largest id given anywhere in the file, in document
@@ -84,8 +121,8 @@ void DESIGN_RECORDS::assign_ids() {
 }
 
 std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const {
-  auto const found = m_declared.find(id);
-  return found != m_declared.end() ? found->second : kNoRecord;
+  std::uint32_t const* const found = m_declared.find(id);
+  return found != nullptr ? *found : kNoRecord;
 }
 
 // Enters the declared names in file order, so the first clash found is the
@@ -96,7 +133,7 @@ void DESIGN_RECORDS::check_declared_ids() {
   if (m_names.size() >= kInHierarchy) {
     throw TOOL_ERROR(place_of(kInHierarchy), "more than 2147483647 instance names");
   }
-  m_declared.clear();
+  m_declared = ID_MAP<std::uint32_t>();
   m_declared.reserve(m_names.size());
   for (std::uint32_t record = 0; record < m_names.size(); ++record) {
     NAME_RECORD const& name = m_names[record];
@@ -106,7 +143,7 @@ void DESIGN_RECORDS::check_declared_ids() {
     if (!inserted.second) {
       throw TOOL_ERROR(place_of(record) + ".id",
                        "duplicate id " + decimal(name.m_id) + " (first declared at " +
-                           place_of(inserted.first->second & ~kInHierarchy) + ")");
+                           place_of(*inserted.first & ~kInHierarchy) + ")");
     }
   }
 }

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/input/id_map.h"
+#include "tools/support/hash_table.h"
 
 namespace zema_tool {
 
@@ -124,6 +124,12 @@ class DESIGN_RECORDS {
   // REF is REF_NONE, REF_NULL_OTERM or REF_RECORD.
   void resolve();
 
+  // The bytes of the full path of every name together: a name of the
+  // hierarchy takes its ancestors' unit names, its own and a "/" for each; a
+  // name outside it its own, after its scope's path when it has one.
+  // UINT64_MAX stands for that many or more.
+  std::uint64_t full_name_bytes() const;
+
   // Places in the design-file format, for messages.
   std::string place_of(std::uint32_t record) const;
   static std::string atom_place(std::uint32_t atom, std::uint32_t oterm);
@@ -133,6 +139,9 @@ class DESIGN_RECORDS {
   std::vector<ATOM_RECORD> m_atoms;
   std::vector<REF> m_oterms;
   std::vector<SCOPED_NAME> m_scoped;  // in no particular order
+  // Scopes given by id (a design file's "scope"): m_scope holds the id until
+  // resolve() moves the entry to m_scoped with the instance's record.
+  std::vector<SCOPED_NAME> m_scoped_by_id;
   // What a reader has to say about an input it accepted, one line each,
   // for the command to print ("zema: warning: ...").
   std::vector<std::string> m_warnings;
@@ -147,11 +156,12 @@ class DESIGN_RECORDS {
   // (false for a reference that was not an id: is_inside() tells then).
   bool resolve_ref(REF* ref, std::uint32_t atom, std::uint32_t oterm);
   void check_netlist();
+  void resolve_scopes();
 
   // Declared ids to their entries: the declaring record, with kInHierarchy
   // set when it is an instance of the hierarchy, so that the checks of a
-  // netlist reference need not fetch the record itself. Open addressing over
-  // a power-of-two table at most half full: a lookup is about one miss.
+  // netlist reference need not fetch the record itself: a lookup is about
+  // one miss.
   static constexpr std::uint32_t kInHierarchy = 0x80000000u;
   ID_MAP<std::uint32_t> m_declared;
   // The entry of `id`, kNoRecord when no name declares it.

@@ -15,10 +15,10 @@
 #include <new>
 #include <utility>
 
-#include "tools/input/huge_pages.h"
 #include "tools/input/verilog_lexer.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/huge_pages.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -143,6 +143,25 @@ void check_start(std::string_view text, std::string const& name, bool netlist = 
                    std::string("malformed JSON: expected a JSON value, got the byte ") + shown);
 }
 
+// Checks the first bytes of decompressed text as they come, so that a
+// compressed stream of bytes that cannot be JSON (a bomb of zeros, say) is
+// refused after its first chunk, not once it is all decompressed.
+class START_CHECK {
+ public:
+  START_CHECK(std::string const& name, bool any_text) : m_name(name), m_pending(!any_text) {}
+  void after(GROWING_BUFFER const& out) {
+    if (!m_pending || out.size() == 0) return;
+    std::string_view const text(out.data(), out.size());
+    check_start(text, m_name);
+    // Decided once a byte other than a blank has come.
+    m_pending = text.find_first_not_of(" \t\n\r") == std::string_view::npos;
+  }
+
+ private:
+  std::string const& m_name;
+  bool m_pending;
+};
+
 // The raw bytes of an input: a file descriptor read in chunks, or bytes in
 // memory. For a regular file, whose size is known, reading fewer or more
 // bytes than that size means the file changed while it was read.
@@ -207,128 +226,195 @@ class SOURCE {
   bool m_ended = false;
 };
 
-void decompress_xz(SOURCE& in, std::string const& name, std::uint64_t max_size,
-                   GROWING_BUFFER* out) {
-  // Files of several blocks (as `xz -T0` writes them) are decoded on every
-  // core; a file of one block is decoded on one.
-  lzma_mt mt{};
-  mt.flags = LZMA_CONCATENATED;
-  mt.threads = std::max(1u, lzma_cputhreads());
-  mt.memlimit_threading = std::uint64_t{1} << 30;
-  mt.memlimit_stop = UINT64_MAX;
-  lzma_stream stream = LZMA_STREAM_INIT;
-  if (lzma_stream_decoder_mt(&stream, &mt) != LZMA_OK) throw std::bad_alloc();
-  struct END {
-    lzma_stream* m_stream;
-    ~END() { lzma_end(m_stream); }
-  } const end{&stream};
-  for (;;) {
+// Decompressed bytes from a SOURCE, a piece at a time: xz, gzip, or the bytes
+// as they are. Every problem with the data is a TOOL_ERROR at the input's
+// name.
+class DECODER {
+ public:
+  virtual ~DECODER() = default;
+  // Writes up to `room` decoded bytes at `out`; gives how many. Sets *ended
+  // once the data has ended (no more bytes will come).
+  virtual std::size_t decode(SOURCE& in, char* out, std::size_t room, bool* ended) = 0;
+};
+
+class PLAIN_DECODER final : public DECODER {
+ public:
+  std::size_t decode(SOURCE& in, char* out, std::size_t room, bool* ended) override {
+    if (in.available() > 0) {
+      std::size_t const taken = std::min(room, in.available());
+      std::memcpy(out, in.next(), taken);
+      in.consume(taken);
+      return taken;
+    }
+    std::size_t const got = in.read_into(out, room);
+    *ended = got == 0;
+    return got;
+  }
+};
+
+class XZ_DECODER final : public DECODER {
+ public:
+  explicit XZ_DECODER(std::string const& name) : m_name(name) {
+    // Files of several blocks (as `xz -T0` writes them) are decoded on every
+    // core; a file of one block is decoded on one.
+    lzma_mt mt{};
+    mt.flags = LZMA_CONCATENATED;
+    mt.threads = std::max(1u, lzma_cputhreads());
+    mt.memlimit_threading = std::uint64_t{1} << 30;
+    mt.memlimit_stop = UINT64_MAX;
+    if (lzma_stream_decoder_mt(&m_stream, &mt) != LZMA_OK) throw std::bad_alloc();
+  }
+  ~XZ_DECODER() override { lzma_end(&m_stream); }
+  XZ_DECODER(XZ_DECODER const&) = delete;
+  XZ_DECODER& operator=(XZ_DECODER const&) = delete;
+
+  std::size_t decode(SOURCE& in, char* out, std::size_t room, bool* ended) override {
     if (in.available() == 0) in.fill();
-    stream.next_in = reinterpret_cast<std::uint8_t const*>(in.next());
-    stream.avail_in = in.available();
-    if (out->room_size() == 0) out->room(kChunk);
-    stream.next_out = reinterpret_cast<std::uint8_t*>(out->room(0));
-    stream.avail_out = out->room_size();
-    std::size_t const before = stream.avail_out;
-    lzma_ret const result = lzma_code(&stream, in.ended() ? LZMA_FINISH : LZMA_RUN);
-    in.consume(in.available() - stream.avail_in);
-    out->commit(before - stream.avail_out);
-    if (out->size() > max_size) too_large(name, max_size);
-    if (result == LZMA_STREAM_END) return;
-    if (result == LZMA_OK) continue;
+    m_stream.next_in = reinterpret_cast<std::uint8_t const*>(in.next());
+    m_stream.avail_in = in.available();
+    m_stream.next_out = reinterpret_cast<std::uint8_t*>(out);
+    m_stream.avail_out = room;
+    lzma_ret const result = lzma_code(&m_stream, in.ended() ? LZMA_FINISH : LZMA_RUN);
+    in.consume(in.available() - m_stream.avail_in);
+    std::size_t const made = room - m_stream.avail_out;
+    if (result == LZMA_STREAM_END) *ended = true;
+    if (result == LZMA_STREAM_END || result == LZMA_OK) return made;
     if (result == LZMA_MEM_ERROR) throw std::bad_alloc();
     char const* problem = "the data is corrupt";
     if (result == LZMA_BUF_ERROR) problem = "the data ends early";
     if (result == LZMA_FORMAT_ERROR || result == LZMA_OPTIONS_ERROR) {
       problem = "the data is not in a supported xz format";
     }
-    throw TOOL_ERROR(name, std::string("broken xz data: ") + problem);
+    throw TOOL_ERROR(m_name, std::string("broken xz data: ") + problem);
   }
-}
 
-void decompress_gzip(SOURCE& in, std::string const& name, std::uint64_t max_size,
-                     GROWING_BUFFER* out) {
-  z_stream stream{};
-  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
-  struct END {
-    z_stream* m_stream;
-    ~END() { inflateEnd(m_stream); }
-  } const end{&stream};
-  for (;;) {
+ private:
+  std::string const& m_name;
+  lzma_stream m_stream = LZMA_STREAM_INIT;
+};
+
+class GZIP_DECODER final : public DECODER {
+ public:
+  explicit GZIP_DECODER(std::string const& name) : m_name(name) {
+    if (inflateInit2(&m_stream, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+  }
+  ~GZIP_DECODER() override { inflateEnd(&m_stream); }
+  GZIP_DECODER(GZIP_DECODER const&) = delete;
+  GZIP_DECODER& operator=(GZIP_DECODER const&) = delete;
+
+  std::size_t decode(SOURCE& in, char* out, std::size_t room, bool* ended) override {
     if (in.available() == 0) in.fill();
     std::size_t const offered = std::min<std::size_t>(in.available(), std::size_t{1} << 30);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.next()));
-    stream.avail_in = static_cast<uInt>(offered);
-    std::size_t const room = kChunk;
-    stream.next_out = reinterpret_cast<Bytef*>(out->room(room));
-    stream.avail_out = static_cast<uInt>(room);
-    int const result = inflate(&stream, Z_NO_FLUSH);
-    in.consume(offered - stream.avail_in);
-    out->commit(room - stream.avail_out);
-    if (out->size() > max_size) too_large(name, max_size);
+    room = std::min<std::size_t>(room, std::size_t{1} << 30);
+    m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.next()));
+    m_stream.avail_in = static_cast<uInt>(offered);
+    m_stream.next_out = reinterpret_cast<Bytef*>(out);
+    m_stream.avail_out = static_cast<uInt>(room);
+    int const result = inflate(&m_stream, Z_NO_FLUSH);
+    in.consume(offered - m_stream.avail_in);
+    std::size_t const made = room - m_stream.avail_out;
     if (result == Z_STREAM_END) {
       // Another member may follow, as `cat a.gz b.gz` makes: its first two
       // bytes tell.
       while (in.available() < 2 && in.fill()) {
       }
-      if (in.available() == 0) return;
-      if (compression_of(in.next(), in.available()) != COMPRESSION::GZIP) {
-        throw TOOL_ERROR(name, "broken gzip data: unexpected bytes after the end of the data");
+      if (in.available() == 0) {
+        *ended = true;
+      } else if (compression_of(in.next(), in.available()) != COMPRESSION::GZIP) {
+        throw TOOL_ERROR(m_name, "broken gzip data: unexpected bytes after the end of the data");
+      } else {
+        inflateReset(&m_stream);
       }
-      inflateReset(&stream);
-      continue;
+      return made;
     }
-    if (result == Z_OK) continue;
+    if (result == Z_OK) return made;
     if (result == Z_MEM_ERROR) throw std::bad_alloc();
     if (result == Z_BUF_ERROR && in.available() == 0 && in.ended()) {
-      throw TOOL_ERROR(name, "broken gzip data: the data ends early");
+      throw TOOL_ERROR(m_name, "broken gzip data: the data ends early");
     }
-    if (result == Z_BUF_ERROR) continue;
-    throw TOOL_ERROR(name, std::string("broken gzip data: ") +
-                               (stream.msg != nullptr ? stream.msg : "the data is corrupt"));
+    if (result == Z_BUF_ERROR) return made;
+    throw TOOL_ERROR(m_name, std::string("broken gzip data: ") +
+                                 (m_stream.msg != nullptr ? m_stream.msg : "the data is corrupt"));
   }
+
+ private:
+  std::string const& m_name;
+  z_stream m_stream{};
+};
+
+// The decoder for what `in` starts with.
+std::unique_ptr<DECODER> decoder_for(SOURCE& in, std::string const& name) {
+  while (in.available() < 6 && in.fill()) {
+  }
+  switch (compression_of(in.next(), in.available())) {
+    case COMPRESSION::XZ:
+      return std::make_unique<XZ_DECODER>(name);
+    case COMPRESSION::GZIP:
+      return std::make_unique<GZIP_DECODER>(name);
+    case COMPRESSION::NONE:
+      break;
+  }
+  return std::make_unique<PLAIN_DECODER>();
 }
 
 // Reads all of `in` into `out`, decompressed when it is xz or gzip data.
 // `known_size` is a regular file's size, else -1.
 void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std::uint64_t max_size,
               bool any_text, GROWING_BUFFER* out) {
-  while (in.available() < 6 && in.fill()) {
-  }
-  COMPRESSION const compression = compression_of(in.next(), in.available());
-  if (compression == COMPRESSION::XZ) {
-    decompress_xz(in, name, max_size, out);
-    return;
-  }
-  if (compression == COMPRESSION::GZIP) {
-    decompress_gzip(in, name, max_size, out);
-    return;
-  }
-  // Plain text: refused by its size before it is read, when that is known,
-  // and by its first bytes when they cannot start JSON.
-  if (known_size >= 0 && static_cast<std::uint64_t>(known_size) > max_size) {
-    too_large(name, max_size);
-  }
-  if (!any_text) check_start(std::string_view(in.next(), in.available()), name);
-  std::size_t const first = in.available();
-  if (first > 0) std::memcpy(out->room(first), in.next(), first);
-  out->commit(first);
-  in.consume(first);
-  if (out->size() > max_size) too_large(name, max_size);
-  if (known_size >= 0) {
-    // The rest in one read, straight into its place; the end must follow.
+  std::unique_ptr<DECODER> const decoder = decoder_for(in, name);
+  bool const plain = dynamic_cast<PLAIN_DECODER*>(decoder.get()) != nullptr;
+  if (plain && known_size >= 0) {
+    // A plain regular file: refused by its size before it is read, and by
+    // its first bytes when they cannot start JSON; then read in one read,
+    // straight into its place. The end must follow.
+    if (static_cast<std::uint64_t>(known_size) > max_size) too_large(name, max_size);
+    if (!any_text) check_start(std::string_view(in.next(), in.available()), name);
+    std::size_t const first = in.available();
+    if (first > 0) std::memcpy(out->room(first), in.next(), first);
+    out->commit(first);
+    in.consume(first);
     std::size_t const rest = static_cast<std::size_t>(known_size) - std::min(first, out->size());
     out->commit(in.read_into(out->room(rest), rest));
     char extra;
     in.read_into(&extra, 1);
     return;
   }
-  for (;;) {
-    std::size_t const got = in.read_into(out->room(kChunk), kChunk);
-    if (got == 0) return;
-    out->commit(got);
+  START_CHECK start(name, any_text);
+  for (bool ended = false; !ended;) {
+    // At least a chunk of room, so that each step decodes a good piece.
+    char* const room = out->room(kChunk);
+    out->commit(decoder->decode(in, room, out->room_size(), &ended));
+    start.after(*out);
     if (out->size() > max_size) too_large(name, max_size);
   }
+}
+
+// Opens `path` for reading ("-": standard input, left open), refusing a
+// directory; gives the descriptor and, through *known_size, a regular
+// file's size (-1 for anything else).
+int open_input(std::string const& path, std::string const& name, struct stat* before,
+               std::int64_t* known_size) {
+  bool const from_stdin = path == "-";
+  int const fd = from_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw TOOL_ERROR(name, "cannot open: " + errno_text(errno));
+  if (::fstat(fd, before) != 0 || S_ISDIR(before->st_mode)) {
+    int const error = S_ISDIR(before->st_mode) ? EISDIR : errno;
+    if (!from_stdin) ::close(fd);
+    throw TOOL_ERROR(name, "cannot read: " + errno_text(error));
+  }
+  // Files of /proc say they are empty and are not: their size means nothing.
+  bool const regular = S_ISREG(before->st_mode) && before->st_size > 0;
+  *known_size = regular ? static_cast<std::int64_t>(before->st_size) : -1;
+  return fd;
+}
+
+// Whether a regular file's size and time are as they were before it was
+// read.
+bool unchanged(int fd, struct stat const& before) {
+  struct stat after;
+  return ::fstat(fd, &after) == 0 && after.st_size == before.st_size &&
+         after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+         after.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
 }
 
 }  // namespace
@@ -349,8 +435,9 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, boo
   INPUT_TEXT input;
   bool const from_stdin = path == "-";
   input.m_name = from_stdin ? std::string("<stdin>") : path;
-  int const fd = from_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw TOOL_ERROR(input.m_name, "cannot open: " + errno_text(errno));
+  struct stat before;
+  std::int64_t known_size;
+  int const fd = open_input(path, input.m_name, &before, &known_size);
   struct CLOSER {
     int m_fd;
     bool m_close;
@@ -358,33 +445,14 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, boo
       if (m_close) ::close(m_fd);
     }
   } const closer{fd, !from_stdin};
-
-  struct stat before;
-  if (::fstat(fd, &before) != 0) {
-    throw TOOL_ERROR(input.m_name, "cannot read: " + errno_text(errno));
-  }
-  if (S_ISDIR(before.st_mode)) {
-    throw TOOL_ERROR(input.m_name, "cannot read: " + errno_text(EISDIR));
-  }
   // A regular file is read, not mapped: a file that shrinks under a mapping
   // kills the reader with SIGBUS, where a read just ends early. Its size is
   // known, so reading more or fewer bytes, or a size or time that differs
   // afterwards, means it changed while it was read.
-  // Files of /proc say they are empty and are not: their size means nothing.
-  bool const regular = S_ISREG(before.st_mode) && before.st_size > 0;
-  std::int64_t const known_size = regular ? static_cast<std::int64_t>(before.st_size) : -1;
   SOURCE in(fd, input.m_name, known_size);
-
   GROWING_BUFFER out(max_size);
   read_all(in, known_size, input.m_name, max_size, any_text, &out);
-  if (regular) {
-    struct stat after;
-    if (::fstat(fd, &after) != 0 || after.st_size != before.st_size ||
-        after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
-      changed(input.m_name);
-    }
-  }
+  if (known_size >= 0 && !unchanged(fd, before)) changed(input.m_name);
   input.m_data = out.release(&input.m_size, &input.m_capacity);
   input.finish(max_size, any_text);
   return input;
@@ -407,6 +475,45 @@ INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name, std:
 void INPUT_TEXT::finish(std::uint64_t max_size, bool any_text) {
   if (m_size > max_size) too_large(m_name, max_size);
   if (!any_text) check_start(view(), m_name);
+}
+
+}  // namespace zema_tool
+
+namespace zema_tool {
+
+struct INPUT_STREAM::STATE {
+  STATE(int fd, std::string const& name, std::int64_t known_size)
+      : m_fd(fd), m_source(fd, name, known_size) {}
+  int m_fd;
+  SOURCE m_source;
+  std::unique_ptr<DECODER> m_decoder;
+};
+
+INPUT_STREAM::INPUT_STREAM(std::string const& path, std::uint64_t max_size)
+    : m_max_size(std::min(max_size, kLargestInput)) {
+  m_name = path == "-" ? std::string("<stdin>") : path;
+  std::int64_t known_size;
+  int const fd = open_input(path, m_name, &m_before, &known_size);
+  m_close = path != "-";
+  m_regular = known_size >= 0;
+  m_state = std::make_unique<STATE>(fd, m_name, known_size);
+}
+
+INPUT_STREAM::~INPUT_STREAM() {
+  if (m_state && m_close) ::close(m_state->m_fd);
+}
+
+std::size_t INPUT_STREAM::read(char* to, std::size_t size) {
+  if (m_ended || size == 0) return 0;
+  if (!m_state->m_decoder) m_state->m_decoder = decoder_for(m_state->m_source, m_name);
+  std::size_t made = 0;
+  while (made == 0 && !m_ended) {
+    made = m_state->m_decoder->decode(m_state->m_source, to, size, &m_ended);
+  }
+  m_total += made;
+  if (m_total > m_max_size) too_large(m_name, m_max_size);
+  if (m_ended && m_regular && !unchanged(m_state->m_fd, m_before)) changed(m_name);
+  return made;
 }
 
 }  // namespace zema_tool

@@ -12,8 +12,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include <sys/stat.h>
 
 namespace zema_tool {
 
@@ -68,6 +71,38 @@ class INPUT_TEXT {
 // value, got the byte 0xNN" when `text` cannot start a JSON value (for a
 // text that got past the first bytes as one that may be a netlist).
 void refuse_unless_json(INPUT_TEXT const& text);
+
+// INPUT_STREAM: the bytes of one input a piece at a time, decompressed as
+// they come, for texts that are processed as they stream (a report of
+// gigabytes is translated in a fixed buffer). The sources, the
+// decompression, the size limit (on decompressed bytes), the change
+// detection and the messages are INPUT_TEXT's.
+class INPUT_STREAM {
+ public:
+  // Opens `path` ("-" for standard input). Throws TOOL_ERROR "NAME: cannot
+  // open: ..." or "NAME: cannot read: Is a directory".
+  INPUT_STREAM(std::string const& path, std::uint64_t max_size);
+  ~INPUT_STREAM();
+  INPUT_STREAM(INPUT_STREAM const&) = delete;
+  INPUT_STREAM& operator=(INPUT_STREAM const&) = delete;
+
+  // Reads up to `size` bytes into `to`; gives how many, 0 at the end. Throws
+  // TOOL_ERROR as INPUT_TEXT::read does.
+  std::size_t read(char* to, std::size_t size);
+  // The input's name for messages: the path, or "<stdin>".
+  std::string const& name() const { return m_name; }
+
+ private:
+  struct STATE;
+  std::unique_ptr<STATE> m_state;
+  std::string m_name;
+  std::uint64_t m_max_size;
+  std::uint64_t m_total = 0;
+  struct stat m_before {};
+  bool m_regular = false;
+  bool m_close = false;
+  bool m_ended = false;
+};
 
 }  // namespace zema_tool
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -123,7 +123,8 @@ std::size_t end_of_first_value(std::string_view text) {
   return n;
 }
 
-JSON_INPUT::JSON_INPUT(INPUT_TEXT const& input, std::size_t max_depth) : m_input(input) {
+JSON_INPUT::JSON_INPUT(INPUT_TEXT const& input, std::size_t max_depth)
+    : m_input(input), m_max_depth(max_depth) {
   if (m_parser.allocate(std::max<std::size_t>(input.size(), 1), max_depth)) {
     throw std::bad_alloc();
   }
@@ -254,6 +255,7 @@ void JSON_INPUT::skip(od::value& value) {
   // was pushed.
   auto open = [this](od::value& item) {
     od::json_type const type = type_of(item);
+    if (type == od::json_type::object || type == od::json_type::array) check_depth(item);
     if (type == od::json_type::object) {
       od::object object;
       check(item.get_object().get(object));
@@ -310,6 +312,15 @@ void JSON_INPUT::skip(od::value& value) {
     }
     if (!opened) next();
   }
+}
+
+void JSON_INPUT::check_depth(od::value& value) {
+  // The value's own depth: 1 at the top level.
+  if (static_cast<std::size_t>(value.current_depth()) <= m_max_depth) return;
+  char const* location = nullptr;
+  bool const placed = !value.current_location().get(location);
+  throw TOOL_ERROR(placed ? position(location) : name(),
+                   "malformed JSON: values nest deeper than " + decimal(m_max_depth) + " levels");
 }
 
 void JSON_INPUT::wrong_type(od::value& value, od::json_type type, std::string const& place,

@@ -13,7 +13,7 @@
 #include <simdjson.h>
 
 #include "tools/input/input_file.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 
@@ -33,7 +33,9 @@ void check_name_text(std::string_view name, PLACE_TEXT&& place) {
 class JSON_INPUT {
  public:
   // Parses `input` (which must outlive this) with room for `max_depth`
-  // levels of nesting. Throws TOOL_ERROR when the text is not JSON at all.
+  // levels of nesting, the one limit of every value, read or skipped: a
+  // deeper object or array is refused with its place, in every build.
+  // Throws TOOL_ERROR when the text is not JSON at all.
   JSON_INPUT(INPUT_TEXT const& input, std::size_t max_depth);
   JSON_INPUT(JSON_INPUT const&) = delete;
   JSON_INPUT& operator=(JSON_INPUT const&) = delete;
@@ -124,7 +126,10 @@ class JSON_INPUT {
   void expect(od::value& value, od::json_type wanted, PLACE_TEXT&& place, char const* words) {
     od::json_type const type = type_of(value);
     if (type != wanted) wrong_type(value, type, place(), words);
+    if (wanted == od::json_type::object || wanted == od::json_type::array) check_depth(value);
   }
+  // Refuses an object or array nested deeper than the limit.
+  void check_depth(od::value& value);
   std::string position(char const* location) const;
   // Whether the string whose text starts at `raw` (just after its opening
   // quote) holds no escape; if so, *text is that text in the input.
@@ -134,6 +139,7 @@ class JSON_INPUT {
   bool is_well_formed(od::value& value, od::json_type type);
 
   INPUT_TEXT const& m_input;
+  std::size_t m_max_depth;
   od::parser m_parser;
   od::document m_document;
   bool m_started = false;  // whether m_document has a position to report

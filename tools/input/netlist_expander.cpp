@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "h/cdb_net_sys.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/hash_table.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -47,8 +47,9 @@ std::uint64_t label_bytes(LABEL const& label) {
 }
 
 // What expanding one instance of a module makes below that instance: names,
-// the bytes of their paths from the instance ("/a/b" counts 4), atoms, and
-// cells of unknown types. Counts saturate.
+// the bytes of their paths from the instance ("/a/b" counts 4, as
+// DESIGN_RECORDS::full_name_bytes counts a path), atoms, and cells of
+// unknown types. Counts saturate.
 struct EXPANSION_COUNT {
   std::uint64_t m_names = 0;
   std::uint64_t m_bytes = 0;
@@ -212,9 +213,10 @@ void NETLIST_EXPANDER::count(std::uint32_t top) {
     stack.push_back({cell.m_module, module(cell.m_module).m_cells_begin});
     open.push_back(cell.m_module);
   }
-  // The root, whose path is "/", and the top module's expansion below it.
+  // The root, whose path DESIGN_RECORDS::full_name_bytes counts empty, and
+  // the top module's expansion below it.
   EXPANSION_COUNT total = counts[top];
-  total.add_name(1);
+  total.add_name(0);
   if (total.m_names > m_options.m_max_instances) {
     throw TOOL_ERROR(
         m_places.module_place(top),
@@ -222,12 +224,9 @@ void NETLIST_EXPANDER::count(std::uint32_t top) {
             count_over_limit(total.m_names, "instance names", m_options.m_max_instances));
   }
   if (total.m_bytes > m_options.m_max_name_bytes) {
-    std::string shown = decimal(total.m_bytes);
-    if (total.m_bytes == UINT64_MAX) shown += " or more";
     throw TOOL_ERROR(m_places.module_place(top),
-                     "expanding the hierarchy makes " + shown +
-                         " bytes of full names, more than --max-name-bytes (" +
-                         decimal(m_options.m_max_name_bytes) + ")");
+                     "expanding the hierarchy makes " +
+                         bytes_over_limit(total.m_bytes, m_options.m_max_name_bytes));
   }
   check_unknown_cells(top, total, state);
 }
@@ -300,7 +299,7 @@ void NETLIST_EXPANDER::check_unknown_cells(std::uint32_t top, EXPANSION_COUNT co
   }
   if (total.m_unknown == 0) return;
   std::vector<std::string_view> types;
-  std::unordered_set<std::string_view> seen;
+  HASH_MAP<std::string_view, bool> seen;
   std::uint32_t first_module = kNoModule;
   std::uint32_t first_cell = 0;
   for (std::uint32_t m = 0; m < m_netlist.m_modules.size(); ++m) {
@@ -312,7 +311,7 @@ void NETLIST_EXPANDER::check_unknown_cells(std::uint32_t top, EXPANSION_COUNT co
         first_module = m;
         first_cell = c;
       }
-      if (seen.insert(cell.m_type).second) types.push_back(cell.m_type);
+      if (seen.emplace(cell.m_type, true).second) types.push_back(cell.m_type);
     }
   }
   std::sort(types.begin(), types.end());

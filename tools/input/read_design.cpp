@@ -8,8 +8,8 @@
 #include "tools/input/verilog_lexer.h"
 #include "tools/input/verilog_reader.h"
 #include "tools/input/yosys_reader.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -71,6 +71,11 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
       throw TOOL_ERROR(text.name(), "the design has " + count_over_limit(count.first, count.second,
                                                                          options.m_max_instances));
     }
+  }
+  std::uint64_t const bytes = records->full_name_bytes();
+  if (bytes > options.m_max_name_bytes) {
+    throw TOOL_ERROR(text.name(),
+                     "the design has " + bytes_over_limit(bytes, options.m_max_name_bytes));
   }
   records->resolve();
 }

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "tools/input/json_input.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

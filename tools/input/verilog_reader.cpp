@@ -27,17 +27,16 @@
 #include <utility>
 #include <vector>
 
-#include <boost/unordered/unordered_flat_map.hpp>
-#include <boost/unordered/unordered_flat_set.hpp>
-
 #include "h/cdb_net_sys.h"
 #include "tools/input/cell_types.h"
 #include "tools/input/netlist_expander.h"
 #include "tools/input/netlist_model.h"
 #include "tools/input/verilog_lexer.h"
 #include "tools/input/yosys_reader.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/hash_table.h"
+#include "tools/support/text_arena.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -93,8 +92,8 @@ GATE const kGates[] = {{"and", "AND", false, false},    {"nand", "NAND", false, 
 
 KEYWORD keyword_of(TOKEN const& token) {
   if (token.m_kind != KIND::NAME || token.m_escaped) return KEYWORD::NONE;
-  static boost::unordered_flat_map<std::string_view, KEYWORD> const kKeywords = [] {
-    boost::unordered_flat_map<std::string_view, KEYWORD> table;
+  static HASH_MAP<std::string_view, KEYWORD> const kKeywords = [] {
+    HASH_MAP<std::string_view, KEYWORD> table;
     auto add = [&](KEYWORD keyword, std::initializer_list<std::string_view> words) {
       for (std::string_view const word : words) table.emplace(word, keyword);
     };
@@ -125,8 +124,8 @@ KEYWORD keyword_of(TOKEN const& token) {
          "rtranif1",  "force",       "release",   "fork"});
     return table;
   }();
-  auto const found = kKeywords.find(token.m_text);
-  return found != kKeywords.end() ? found->second : KEYWORD::NONE;
+  KEYWORD const* const found = kKeywords.find(token.m_text);
+  return found != nullptr ? *found : KEYWORD::NONE;
 }
 
 bool is_strength(std::string_view word) {
@@ -201,27 +200,6 @@ struct RANGE {
                              : static_cast<std::uint64_t>(m_right - m_left)) +
            1;
   }
-};
-
-// Texts the reader makes up (names of unnamed gates, their ports), kept in
-// chunks whose addresses never move.
-class TEXT_STORE {
- public:
-  std::string_view keep(std::string_view text) {
-    if (m_chunks.empty() || m_used + text.size() > kChunk) {
-      m_chunks.push_back(std::make_unique<char[]>(std::max(kChunk, text.size())));
-      m_used = 0;
-    }
-    char* const at = m_chunks.back().get() + m_used;
-    std::memcpy(at, text.data(), text.size());
-    m_used += text.size();
-    return std::string_view(at, text.size());
-  }
-
- private:
-  static constexpr std::size_t kChunk = std::size_t{64} << 10;
-  std::vector<std::unique_ptr<char[]>> m_chunks;
-  std::size_t m_used = 0;
 };
 
 // What the parser knows of a net of the module it is reading.
@@ -370,23 +348,23 @@ class VERILOG_READER final : public NETLIST_PLACES {
   std::uint64_t m_bits_limit;
   TOKEN m_token;
   NETLIST m_netlist;
-  TEXT_STORE m_texts;
+  TEXT_ARENA m_texts;  // names made up for unnamed gates and their ports
 
-  boost::unordered_flat_map<std::string_view, std::uint32_t> m_module_index;
-  boost::unordered_flat_map<std::string_view, std::uint32_t> m_type_index;
+  HASH_MAP<std::string_view, std::uint32_t> m_module_index;
+  HASH_MAP<std::string_view, std::uint32_t> m_type_index;
   std::vector<TYPE_ENTRY> m_type_entries;
   std::vector<CELL_PINS> m_module_ports;  // per module, for its instances' connections
   std::vector<PENDING_PORT> m_pending;
   // The second reading: every module's name, which no Liberty cell may take.
-  boost::unordered_flat_set<std::string_view> m_file_modules;
+  HASH_MAP<std::string_view, bool> m_file_modules;
   bool m_read_again = false;
 
   // The module being read.
   NETLIST_MODULE m_module;
-  std::uint32_t m_module_bits = 0;  // its first bit in the model
-  boost::unordered_flat_map<std::string_view, std::uint32_t> m_net_index;  // into m_nets
+  std::uint32_t m_module_bits = 0;                        // its first bit in the model
+  HASH_MAP<std::string_view, std::uint32_t> m_net_index;  // into m_nets
   std::vector<NET_STATE> m_nets;
-  boost::unordered_flat_map<std::string_view, std::uint32_t> m_port_index;  // into the model's
+  HASH_MAP<std::string_view, std::uint32_t> m_port_index;  // into the model's
   NETLIST_BIT m_next_signal = 0;
   std::vector<NETLIST_BIT> m_joined;
   bool m_has_comb_outputs = false;
@@ -438,10 +416,11 @@ void VERILOG_READER::unexpected(std::string const& expected) const {
 void VERILOG_READER::read(DESIGN_RECORDS* records) {
   parse_file();
   if (m_read_again) {
-    for (NETLIST_MODULE const& module : m_netlist.m_modules) m_file_modules.insert(module.m_name);
+    for (NETLIST_MODULE const& module : m_netlist.m_modules)
+      m_file_modules.emplace(module.m_name, true);
     m_netlist = NETLIST();
-    m_module_index.clear();
-    m_type_index.clear();
+    m_module_index = HASH_MAP<std::string_view, std::uint32_t>();
+    m_type_index = HASH_MAP<std::string_view, std::uint32_t>();
     m_type_entries.clear();
     m_module_ports.clear();
     m_pending.clear();
@@ -470,16 +449,16 @@ void VERILOG_READER::parse_module() {
   m_module = NETLIST_MODULE();
   m_module.m_name = name_of(name);
   m_module.m_source = name.m_at;
-  if (m_module_index.count(m_module.m_name) != 0) {
+  if (m_module_index.find(m_module.m_name) != nullptr) {
     fail(name.m_at, "a second module named " + quoted_text(m_module.m_name));
   }
   m_module.m_cells_begin = static_cast<std::uint32_t>(m_netlist.m_cells.size());
   m_module.m_nets_begin = static_cast<std::uint32_t>(m_netlist.m_nets.size());
   m_module.m_ports_begin = static_cast<std::uint32_t>(m_netlist.m_ports.size());
   m_module_bits = static_cast<std::uint32_t>(m_netlist.m_bits.size());
-  m_net_index.clear();
+  m_net_index = HASH_MAP<std::string_view, std::uint32_t>();
   m_nets.clear();
-  m_port_index.clear();
+  m_port_index = HASH_MAP<std::string_view, std::uint32_t>();
   m_next_signal = 0;
   m_joined.clear();
   m_has_comb_outputs = false;
@@ -622,13 +601,13 @@ void VERILOG_READER::parse_declaration(KEYWORD keyword) {
 std::uint32_t VERILOG_READER::declare(TOKEN const& name, KEYWORD direction, KEYWORD net_type,
                                       RANGE const& range) {
   std::string_view const text = name_of(name);
-  auto const [entry, added] =
-      m_net_index.try_emplace(text, static_cast<std::uint32_t>(m_nets.size()));
+  auto const [entry, added] = m_net_index.emplace(text, static_cast<std::uint32_t>(m_nets.size()));
+  std::uint32_t const index = *entry;
   if (added) {
     m_nets.push_back({add_net(text, range, name.m_at), net_type != KEYWORD::NONE,
                       direction != KEYWORD::NONE, range.m_given, false});
   } else {
-    NET_STATE& state = m_nets[entry->second];
+    NET_STATE& state = m_nets[index];
     bool const implicit = !state.m_typed && !state.m_directed;
     if (!implicit && ((direction != KEYWORD::NONE && state.m_directed) ||
                       (net_type != KEYWORD::NONE && state.m_typed))) {
@@ -648,7 +627,7 @@ std::uint32_t VERILOG_READER::declare(TOKEN const& name, KEYWORD direction, KEYW
     state.m_typed |= net_type != KEYWORD::NONE;
     state.m_directed |= direction != KEYWORD::NONE;
   }
-  std::uint32_t const net = m_nets[entry->second].m_net;
+  std::uint32_t const net = m_nets[index].m_net;
   if (net_type == KEYWORD::SUPPLY0 || net_type == KEYWORD::SUPPLY1) {
     // A supply net is its constant, as if assigned it.
     NETLIST_NET const& model = m_netlist.m_nets[net];
@@ -657,15 +636,14 @@ std::uint32_t VERILOG_READER::declare(TOKEN const& name, KEYWORD direction, KEYW
     }
   }
   if (direction != KEYWORD::NONE) {
-    auto const port = m_port_index.find(text);
-    if (port == m_port_index.end()) {
+    std::uint32_t const* const port = m_port_index.find(text);
+    if (port == nullptr) {
       fail(name.m_at, quoted_text(text) + " is not in the port list of module " +
                           quoted_text(m_module.m_name));
     }
-    m_netlist.m_ports[port->second].m_direction = direction == KEYWORD::INPUT ? PIN_DIRECTION::INPUT
-                                                  : direction == KEYWORD::OUTPUT
-                                                      ? PIN_DIRECTION::OUTPUT
-                                                      : PIN_DIRECTION::INOUT;
+    m_netlist.m_ports[*port].m_direction = direction == KEYWORD::INPUT    ? PIN_DIRECTION::INPUT
+                                           : direction == KEYWORD::OUTPUT ? PIN_DIRECTION::OUTPUT
+                                                                          : PIN_DIRECTION::INOUT;
   }
   return net;
 }
@@ -709,9 +687,9 @@ void VERILOG_READER::finish_module() {
     pins.push_back({m_netlist.m_ports[p].m_name, m_netlist.m_ports[p].m_direction});
   }
   m_module_ports.emplace_back(CDB_ATOM_COMB, std::move(pins));
-  auto const used = m_type_index.find(m_module.m_name);
-  if (used == m_type_index.end()) return;
-  TYPE_ENTRY& type = m_type_entries[used->second];
+  std::uint32_t const* const used = m_type_index.find(m_module.m_name);
+  if (used == nullptr) return;
+  TYPE_ENTRY& type = m_type_entries[*used];
   // Cells above took the module's name for a Liberty cell: the file is read
   // again knowing that it is a module.
   if (type.m_kind == TYPE_ENTRY::KIND::LIBRARY) m_read_again = true;
@@ -771,7 +749,7 @@ void VERILOG_READER::sort_by_name(ITERATOR begin, ITERATOR end, std::vector<ITEM
 void VERILOG_READER::settle_cells() {
   for (NETLIST_CELL& cell : m_netlist.m_cells) {
     if (cell.m_kind != CELL_KIND::UNKNOWN) continue;
-    TYPE_ENTRY const& type = m_type_entries[m_type_index.find(cell.m_type)->second];
+    TYPE_ENTRY const& type = m_type_entries[*m_type_index.find(cell.m_type)];
     if (type.m_kind != TYPE_ENTRY::KIND::MODULE) continue;
     cell.m_kind = CELL_KIND::INSTANCE;
     cell.m_module = type.m_module;
@@ -793,15 +771,16 @@ void VERILOG_READER::settle_cells() {
 std::uint32_t VERILOG_READER::type_of(TOKEN const& token) {
   std::string_view const name = name_of(token);
   auto const [entry, added] =
-      m_type_index.try_emplace(name, static_cast<std::uint32_t>(m_type_entries.size()));
-  if (!added) return entry->second;
+      m_type_index.emplace(name, static_cast<std::uint32_t>(m_type_entries.size()));
+  std::uint32_t const index = *entry;
+  if (!added) return index;
   m_type_entries.emplace_back();
   TYPE_ENTRY& type = m_type_entries.back();
-  auto const module = m_module_index.find(name);
-  if (module != m_module_index.end()) {
+  std::uint32_t const* const module = m_module_index.find(name);
+  if (module != nullptr) {
     type.m_kind = TYPE_ENTRY::KIND::MODULE;
-    type.m_module = module->second;
-  } else if (m_file_modules.count(name) == 0) {
+    type.m_module = *module;
+  } else if (m_file_modules.find(name) == nullptr) {
     if (CELL_PINS const* const pins = m_types.find(token.m_text)) {
       type.m_kind = TYPE_ENTRY::KIND::LIBRARY;
       type.m_pins = pins;
@@ -814,7 +793,7 @@ std::uint32_t VERILOG_READER::type_of(TOKEN const& token) {
       }
     }
   }
-  return entry->second;
+  return index;
 }
 
 void VERILOG_READER::parse_instances(TOKEN const& type_token) {
@@ -1226,10 +1205,10 @@ void VERILOG_READER::parse_operand(bool assigned) {
 void VERILOG_READER::append_net(TOKEN const& name, bool assigned) {
   static_cast<void>(assigned);
   std::string_view const text = name_of(name);
-  auto const found = m_net_index.find(text);
+  std::uint32_t const* const found = m_net_index.find(text);
   std::uint32_t state = 0;
-  if (found != m_net_index.end()) {
-    state = found->second;
+  if (found != nullptr) {
+    state = *found;
   } else {
     if (at_symbol('[') || !m_lexer.implicit_nets()) {
       fail(name.m_at, "no net named " + quoted_text(text));

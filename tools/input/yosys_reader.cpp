@@ -24,8 +24,8 @@
 #include "tools/input/json_input.h"
 #include "tools/input/netlist_expander.h"
 #include "tools/input/netlist_model.h"
-#include "tools/output/text_format.h"
-#include "tools/tool_error.h"
+#include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -15,11 +15,18 @@ void put_name(DESIGN_RECORDS const& records, std::uint32_t record, OUTPUT_BUFFER
   out.put_uint(records.m_names[record].m_id);
 }
 
-void put_ref(DESIGN_RECORDS const& records, REF const& ref, OUTPUT_BUFFER& out) {
+// A reference of the netlist: an id, or a name object made for it, with the
+// id of the instance it lies in when it has one.
+void put_ref(DESIGN_RECORDS const& records, std::vector<std::uint32_t> const& scopes,
+             REF const& ref, OUTPUT_BUFFER& out) {
   if (ref.m_kind != REF_RECORD) {
     out.put("null");
   } else if (records.m_names[ref.m_value].m_kind == NAME_NETLIST) {
     put_name(records, ref.m_value, out);
+    if (scopes[ref.m_value] != kNoRecord) {
+      out.put(",\"scope\":");
+      out.put_uint(records.m_names[scopes[ref.m_value]].m_id);
+    }
     out.put('}');
   } else {
     out.put_uint(records.m_names[ref.m_value].m_id);
@@ -41,6 +48,8 @@ void write_design_file(DESIGN_RECORDS const& records, OUTPUT_BUFFER& out) {
     std::uint32_t m_written;
   };
   std::vector<OPEN> open;
+  std::vector<std::uint32_t> scopes(names.size(), kNoRecord);
+  for (SCOPED_NAME const& scoped : records.m_scoped) scopes[scoped.m_name] = scoped.m_scope;
   out.put("{\"root\":");
   for (std::uint32_t record = 0; record < names.size(); ++record) {
     NAME_RECORD const& name = names[record];
@@ -76,14 +85,14 @@ void write_design_file(DESIGN_RECORDS const& records, OUTPUT_BUFFER& out) {
     out.put_json(zema_host::atom_type_name(record.m_type));
     if (record.m_name.m_kind != REF_NONE) {
       out.put(",\"name\":");
-      put_ref(records, record.m_name, out);
+      put_ref(records, scopes, record.m_name, out);
     }
     std::uint32_t const end = records.oterm_end(atom);
     if (end > record.m_oterm_begin) {
       out.put(",\"oterms\":[");
       for (std::uint32_t entry = record.m_oterm_begin; entry < end; ++entry) {
         if (entry != record.m_oterm_begin) out.put(',');
-        put_ref(records, records.m_oterms[entry], out);
+        put_ref(records, scopes, records.m_oterms[entry], out);
       }
       out.put(']');
     }

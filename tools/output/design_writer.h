@@ -5,7 +5,7 @@
 #define TOOLS_OUTPUT_DESIGN_WRITER_H
 
 #include "tools/input/design_records.h"
-#include "tools/output/output_buffer.h"
+#include "tools/support/output_buffer.h"
 
 namespace zema_tool {
 

@@ -10,43 +10,62 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
-#include "tools/output/output_buffer.h"
+#include "tools/support/json_writer.h"
+#include "tools/support/output_buffer.h"
+#include "tools/support/words.h"
 
 namespace zema_tool {
 
+enum class ROW_FORMAT { TSV, JSON };
+inline constexpr WORD<ROW_FORMAT> kRowFormatWords[] = {{ROW_FORMAT::TSV, "tsv"},
+                                                       {ROW_FORMAT::JSON, "json"}};
+
 class RECORD_WRITER {
  public:
-  // Starts the output: `header` (a tab-separated line, newline included) in
-  // TSV; `json_open` in JSON, "[" for a bare array.
-  RECORD_WRITER(OUTPUT_BUFFER& out, bool json, std::string_view header,
-                std::string_view json_open = "[")
-      : m_out(out), m_json(json) {
-    m_out.put(m_json ? json_open : header);
+  // A document of rows: `header` (a tab-separated line, newline included)
+  // and the lines in TSV; a JSON array in JSON.
+  RECORD_WRITER(OUTPUT_BUFFER& out, ROW_FORMAT format, std::string_view header) : m_out(out) {
+    if (format == ROW_FORMAT::JSON) {
+      m_own_json.emplace(out, JSON_STYLE::SPACED);
+      m_json = &*m_own_json;
+      m_json->begin_array("  ");
+    } else {
+      m_out.put(header);
+    }
   }
+  // The rows as the array that `json` writes next, inside a document of
+  // the caller's.
+  explicit RECORD_WRITER(JSON_WRITER& json, OUTPUT_BUFFER& out) : m_out(out), m_json(&json) {
+    m_json->begin_array("  ");
+  }
+  RECORD_WRITER(RECORD_WRITER const&) = delete;
+  RECORD_WRITER& operator=(RECORD_WRITER const&) = delete;
 
   void begin_row() {
-    if (m_json) m_out.put(m_rows == 0 ? "\n  {" : ",\n  {");
+    if (m_json != nullptr) m_json->begin_object();
     m_fields = 0;
-    ++m_rows;
   }
-  void end_row() { m_out.put(m_json ? '}' : '\n'); }
+  void end_row() {
+    if (m_json != nullptr) {
+      m_json->end_object();
+    } else {
+      m_out.put('\n');
+    }
+  }
 
   // A word of the command's own ("atom", "hierarchy"), never escaped.
   void word(char const* key, std::string_view value) {
-    start(key);
-    if (m_json) m_out.put('"');
+    if (start(key)) return m_json->word(value);
     m_out.put(value);
-    if (m_json) m_out.put('"');
   }
   // A text from the design, or none (null).
   void text(char const* key, std::string_view const* value, std::string_view absent = "-") {
-    start(key);
+    if (start(key)) return value != nullptr ? m_json->string(*value) : m_json->null();
     if (value == nullptr) {
-      m_out.put(m_json ? std::string_view("null") : absent);
-    } else if (m_json) {
-      m_out.put_json(*value);
+      m_out.put(absent);
     } else {
       m_out.put_field(*value);
     }
@@ -55,65 +74,57 @@ class RECORD_WRITER {
   // A converted name, or none (null): legal bytes only, so TSV takes it as
   // it is, unscanned.
   void converted(char const* key, std::string_view const* value) {
-    if (m_json || value == nullptr) return text(key, value);
+    if (m_json != nullptr || value == nullptr) return text(key, value);
     start(key);
     m_out.put(*value);
   }
   // A count or an id; `present` false writes null, or `absent` in TSV.
   void number(char const* key, std::uint64_t value, bool present = true,
               std::string_view absent = "-") {
-    start(key);
+    if (start(key)) return present ? m_json->number(value) : m_json->null();
     if (present) {
       m_out.put_uint(value);
     } else {
-      m_out.put(m_json ? std::string_view("null") : absent);
+      m_out.put(absent);
     }
   }
   // An atom's place in the netlist, or an oterm's ("3.1"): a string in JSON.
   void index(char const* key, std::size_t atom, long oterm) {
-    start(key);
-    if (m_json) m_out.put('"');
-    m_out.put_uint(atom);
-    if (oterm >= 0) {
-      m_out.put('.');
-      m_out.put_uint(static_cast<std::uint64_t>(oterm));
-    }
-    if (m_json) m_out.put('"');
+    bool const json = start(key);
+    if (json) m_json->begin_raw_string();
+    put_row_index(m_out, atom, oterm);
+    if (json) m_json->end_raw_string();
   }
-  // A value already in JSON, written in JSON only: fields TSV leaves out.
-  void json_only(char const* key, std::string_view json) {
-    if (!m_json) return;
-    start(key);
-    m_out.put(json);
-  }
-  void json_only_number(char const* key, std::uint64_t value, bool present) {
-    if (m_json) number(key, value, present);
+  // The JSON writer when the rows are JSON, for fields that TSV leaves out;
+  // null in TSV.
+  JSON_WRITER* json_only(char const* key) {
+    if (m_json == nullptr) return nullptr;
+    m_json->key(key);
+    return m_json;
   }
 
-  // Ends the output: in JSON, the rows' last line end and `json_close`.
-  void finish(std::string_view json_close = "]\n") {
-    if (!m_json) return;
-    if (m_rows != 0) m_out.put('\n');
-    m_out.put(json_close);
+  // Ends the rows: the JSON array, and the document when it is this
+  // writer's own.
+  void finish() {
+    if (m_json == nullptr) return;
+    m_json->end_array();
+    if (m_own_json) m_json->end_document();
   }
-
-  std::size_t rows() const { return m_rows; }
 
  private:
-  void start(char const* key) {
-    if (m_json) {
-      m_out.put(m_fields == 0 ? "\"" : ", \"");
-      m_out.put(key);
-      m_out.put("\": ");
-    } else if (m_fields != 0) {
-      m_out.put('\t');
+  // Starts a field; gives whether it is JSON (and its key is written).
+  bool start(char const* key) {
+    if (m_json != nullptr) {
+      m_json->key(key);
+      return true;
     }
-    ++m_fields;
+    if (m_fields++ != 0) m_out.put('\t');
+    return false;
   }
 
   OUTPUT_BUFFER& m_out;
-  bool m_json;
-  std::size_t m_rows = 0;
+  std::optional<JSON_WRITER> m_own_json;
+  JSON_WRITER* m_json = nullptr;
   std::size_t m_fields = 0;
 };
 

@@ -11,7 +11,7 @@
 
 #include "h/cdb_net_sys.h"
 #include "tools/input/yosys_reader.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

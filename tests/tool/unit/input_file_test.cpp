@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

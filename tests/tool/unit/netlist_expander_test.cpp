@@ -1,7 +1,8 @@
 // The netlist expander against the expansion it counts: for random
 // hierarchies, written both as structural Verilog and as Yosys JSON, the
 // names counted before expanding are the names made and the bytes counted
-// are the bytes of their full paths, so that a limit of exactly either lets
+// are the bytes of their full paths as the records count them
+// (DESIGN_RECORDS::full_name_bytes), so that a limit of exactly either lets
 // the netlist through and one less refuses it; and every name outside the
 // hierarchy is recorded with the instance that holds its cell.
 #include "tools/input/netlist_expander.h"
@@ -17,7 +18,7 @@
 #include "tools/input/read_design.h"
 #include "tools/input/verilog_reader.h"
 #include "tools/input/yosys_reader.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -134,23 +135,6 @@ DESIGN_RECORDS read(std::string const& text, READ_OPTIONS const& options, std::s
   return records;
 }
 
-// The bytes of every full path the records hold: "/" for the root, the
-// path of each instance ("/a/b"), and of each name outside the hierarchy
-// its scope's path and its own ("/a/n").
-std::uint64_t path_bytes(DESIGN_RECORDS const& records) {
-  std::vector<std::uint64_t> path(records.m_names.size(), 0);
-  std::vector<std::uint32_t> scope(records.m_names.size(), kNoRecord);
-  for (SCOPED_NAME const& scoped : records.m_scoped) scope[scoped.m_name] = scoped.m_scope;
-  std::uint64_t total = 1;
-  for (std::uint32_t r = 1; r < records.m_names.size(); ++r) {
-    NAME_RECORD const& name = records.m_names[r];
-    std::uint32_t const above = name.m_kind == NAME_HIERARCHY ? name.m_parent : scope[r];
-    path[r] = path[above] + 1 + std::string(records.text_of(r)).size();
-    total += path[r];
-  }
-  return total;
-}
-
 TEST(NetlistExpanderTest, CountsExactlyWhatItExpandsByEitherReader) {
   int checked = 0;
   for (unsigned seed = 1; seed <= 150; ++seed) {
@@ -187,7 +171,7 @@ TEST(NetlistExpanderTest, CountsExactlyWhatItExpandsByEitherReader) {
           }
         }
       }
-      std::uint64_t const bytes = path_bytes(records);
+      std::uint64_t const bytes = records.full_name_bytes();
       std::uint64_t const names = records.m_names.size();
       options.m_max_name_bytes = bytes;
       options.m_max_instances = names;

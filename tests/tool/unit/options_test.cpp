@@ -1,95 +1,127 @@
-// The command line, parsed once into typed options: each command's
-// arguments sorted out, enumerated values turned into their types, and each
-// misuse refused with exit code 2 before anything runs.
-#include "tools/options.h"
+// The command line, parsed once per command: each command's arguments
+// sorted out, every value checked as it is parsed, and each misuse refused
+// with exit code 2 and one line before anything runs.
+#include "tools/commands/command.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
-
-#include "tools/tool_error.h"
 
 namespace zema_tool {
 namespace {
 
-// Parses "zema ARGS..."; the exit code when the command is not to run.
-std::optional<int> parse(std::vector<char const*> args, OPTIONS* options) {
+struct CASE {
+  std::vector<char const*> m_args;
+  char const* m_error;  // the line on standard error; empty when the command is to run
+};
+
+// Parses "zema ARGS..."; gives what it printed on standard error, and
+// whether a command was chosen.
+std::string parse(std::vector<char const*> args, bool* chosen) {
   args.insert(args.begin(), "zema");
-  return parse_command_line(static_cast<int>(args.size()), args.data(), options);
-}
-
-TEST(OptionsTest, ParsesEachOptionIntoItsType) {
-  OPTIONS options;
-  ASSERT_EQ(parse({"check", "d.json.xz", "--strategy", "reversible", "--format", "json",
-                   "--input-format", "verilog", "--top", "cpu", "--max-input-size", "2K",
-                   "--max-instances", "100", "--max-violations", "3", "--stats"},
-                  &options),
-            std::nullopt);
-  EXPECT_EQ(options.m_command, COMMAND::CHECK);
-  EXPECT_EQ(options.m_design, "d.json.xz");
-  EXPECT_EQ(options.m_strategy, ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE);
-  EXPECT_TRUE(options.m_json);
-  EXPECT_EQ(options.m_read.m_format, INPUT_FORMAT::VERILOG);
-  EXPECT_EQ(options.m_read.m_top, "cpu");
-  EXPECT_EQ(options.m_read.m_max_input_size, 2048u);
-  EXPECT_EQ(options.m_read.m_max_instances, 100u);
-  EXPECT_EQ(options.m_max_violations, 3u);
-  EXPECT_TRUE(options.m_stats);
-}
-
-TEST(OptionsTest, LookupTakesTheDesignThenItsNames) {
-  OPTIONS options;
-  ASSERT_EQ(parse({"lookup", "d.json", "a/b", "--format", "json", "--", "-odd", "--"}, &options),
-            std::nullopt);
-  EXPECT_EQ(options.m_design, "d.json");
-  EXPECT_EQ(options.m_names, (std::vector<std::string>{"a/b", "-odd", "--"}));
-  EXPECT_TRUE(options.m_json);
-  OPTIONS example;
-  ASSERT_EQ(parse({"lookup", "--example", "a/b"}, &example), std::nullopt);
-  EXPECT_TRUE(example.m_example);
-  EXPECT_EQ(example.m_names, (std::vector<std::string>{"a/b"}));
-}
-
-TEST(OptionsTest, ImportReadsNetlistsOnly) {
-  OPTIONS options;
-  ASSERT_EQ(parse({"import-yosys", "n.v", "-o", "d.json", "--liberty", "a.lib", "--liberty",
-                   "b.lib", "--unknown-cells", "atom", "--max-name-bytes", "3M"},
-                  &options),
-            std::nullopt);
-  EXPECT_EQ(options.m_command, COMMAND::IMPORT);
-  EXPECT_EQ(options.m_read.m_format, INPUT_FORMAT::NETLIST);
-  EXPECT_EQ(options.m_output, "d.json");
-  EXPECT_EQ(options.m_read.m_liberty, (std::vector<std::string>{"a.lib", "b.lib"}));
-  EXPECT_EQ(options.m_read.m_unknown_cells, UNKNOWN_CELLS::ATOM);
-  EXPECT_EQ(options.m_read.m_max_name_bytes, 3u << 20);
-}
-
-TEST(OptionsTest, TakesOneFileALibertyOption) {
-  OPTIONS options;
-  ASSERT_EQ(parse({"translate", "chip.v", "--liberty", "a.lib", "report.txt", "--liberty", "b.lib"},
-                  &options),
-            std::nullopt);
-  EXPECT_EQ(options.m_design, "chip.v");
-  EXPECT_EQ(options.m_names, std::vector<std::string>{"report.txt"});
-  EXPECT_EQ(options.m_read.m_liberty, (std::vector<std::string>{"a.lib", "b.lib"}));
-}
-
-TEST(OptionsTest, RefusesMisuseWithExitCodeTwo) {
-  std::vector<std::vector<char const*>> const misuses = {
-      {"convert"},
-      {"convert", "a.json", "b.json"},
-      {"map", "--example", "a.json"},
-      {"lookup", "a.json"},
-      {"lookup", "-", "--names", "-"},
-      {"convert", "a.json", "--strategy", "other"},
-      {"convert", "a.json", "--input-format", "vhdl"},
-      {"convert", "a.v", "--unknown-cells", "skip"},
-      {"convert", "a.json", "--max-instances", "many"},
-      {"frobnicate"}};
-  for (auto const& args : misuses) {
-    OPTIONS options;
-    EXPECT_EQ(parse(args, &options), std::optional<int>(EXIT_BAD_INPUT)) << args[0];
+  testing::internal::CaptureStderr();
+  std::unique_ptr<COMMAND> command;
+  std::optional<int> const done = parse_zema(static_cast<int>(args.size()), args.data(), &command);
+  std::string const error = testing::internal::GetCapturedStderr();
+  *chosen = !done && command != nullptr;
+  if (done) {
+    EXPECT_EQ(*done, EXIT_BAD_INPUT);
   }
+  return error;
+}
+
+TEST(OptionsTest, TakesWellFormedCommandLines) {
+  std::vector<std::vector<char const*>> const good = {
+      {"check", "d.json.xz", "--strategy", "reversible", "--format", "json", "--input-format",
+       "yosys", "--top", "cpu", "--max-input-size", "2K", "--max-instances", "100",
+       "--max-violations", "3", "--stats"},
+      {"lookup", "d.json", "a/b", "--format", "json", "--", "-odd", "--"},
+      {"lookup", "--example", "a/b"},
+      {"import-yosys", "n.json", "-o", "d.json"},
+      {"convert", "d.json", "--max-instances", "unlimited", "--max-input-size", "unlimited"},
+      {"convert", "d.json", "--max-instances", "010", "--max-input-size", "3G"},
+      {"translate", "d.json", "r.txt", "--to", "converted", "--separator", ".", "--unknown",
+       "error", "-o", "out.txt"},
+      {"explain", "--example", "u_lane_1", "--format", "json"},
+      {"convert", "chip.v.gz", "--input-format", "verilog", "--liberty", "a.lib", "--liberty",
+       "b.lib", "--unknown-cells", "atom", "--max-name-bytes", "3M"},
+      {"import-yosys", "chip.v", "--liberty", "a.lib", "-o", "d.json"}};
+  for (auto const& args : good) {
+    bool chosen;
+    EXPECT_EQ(parse(args, &chosen), "") << args[0];
+    EXPECT_TRUE(chosen) << args[0];
+  }
+}
+
+TEST(OptionsTest, RefusesMisuseWithOneLine) {
+  std::vector<CASE> const misuses = {
+      {{"convert"},
+       "zema: error: command line: convert: a design is required: give a file, - for standard "
+       "input, or --example\n"},
+      {{"convert", "a.json", "b.json"},
+       "zema: error: command line: convert: one design only, got 2\n"},
+      {{"map", "--example", "a.json"},
+       "zema: error: command line: map: --example takes no design file\n"},
+      {{"lookup", "a.json"},
+       "zema: error: command line: lookup: no names: give them as arguments or with --names "
+       "FILE\n"},
+      {{"lookup", "-", "--names", "-"},
+       "zema: error: command line: lookup: the design and the names cannot both come from "
+       "standard input\n"},
+      {{"translate", "-"},
+       "zema: error: command line: translate: the design and the text cannot both come from "
+       "standard input\n"},
+      {{"convert", "a.json", "--strategy", "other"},
+       "zema: error: command line: --strategy: other not in {fusion,reversible}\n"},
+      {{"convert", "a.json", "--input-format", "json"},
+       "zema: error: command line: --input-format: json not in {auto,zema,yosys,verilog}\n"},
+      {{"convert", "a.v", "--unknown-cells", "skip"},
+       "zema: error: command line: --unknown-cells: skip not in {error,atom}\n"},
+      {{"convert", "d.json", "--max-input-size", "4G"},
+       "zema: error: command line: --max-input-size: \"4G\" is more than the largest size, "
+       "4294967231 bytes\n"},
+      {{"frobnicate"}, "zema: error: command line: A subcommand is required\n"}};
+  for (CASE const& c : misuses) {
+    bool chosen;
+    EXPECT_EQ(parse(c.m_args, &chosen), c.m_error) << c.m_args[0];
+    EXPECT_FALSE(chosen);
+  }
+}
+
+// Numbers are plain decimal: no sign, no other base, no empty value, no
+// overflow; sizes take K, M or G and stay within the largest input; a limit
+// is lifted by "unlimited", never by a number that wraps.
+TEST(OptionsTest, RefusesNumbersThatAreNotPlainDecimal) {
+  std::vector<std::pair<char const*, char const*>> const bad = {
+      {"--max-instances", "-1"},   {"--max-instances", "-18446744073709551604"},
+      {"--max-instances", ""},     {"--max-instances", "0x10"},
+      {"--max-instances", "many"}, {"--max-instances", "18446744073709551616"},
+      {"--max-instances", "1e6"},  {"--max-input-size", "-1"},
+      {"--max-input-size", "1T"},  {"--max-input-size", "5G"},
+      {"--max-input-size", "G"},   {"--max-input-size", "1.5M"},
+      {"--max-violations", "-3"}};
+  for (auto const& option : bad) {
+    bool chosen;
+    std::string const error =
+        parse({option.first == std::string("--max-violations") ? "check" : "convert", "d.json",
+               option.first, option.second},
+              &chosen);
+    EXPECT_FALSE(chosen) << option.first << " " << option.second;
+    EXPECT_EQ(error.rfind(std::string("zema: error: command line: ") + option.first + ": ", 0), 0u)
+        << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+  }
+}
+
+// --liberty takes one file each time it is given: the arguments after it
+// stay the command's own.
+TEST(OptionsTest, TakesOneFileALibertyOption) {
+  std::vector<char const*> args = {"zema",  "translate",  "chip.v",    "--liberty",
+                                   "a.lib", "report.txt", "--liberty", "b.lib"};
+  std::unique_ptr<COMMAND> command;
+  ASSERT_EQ(parse_zema(static_cast<int>(args.size()), args.data(), &command), std::nullopt);
+  EXPECT_EQ(command->inputs(), (std::vector<std::string>{"chip.v", "report.txt"}));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // ORIGINAL_NAMES: every name of a design found by its id and written in the
 // one unambiguous form of the name map, whatever bytes the names hold.
-#include "tools/commands/original_names.h"
+#include "tools/names/original_names.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace zema_tool {
 namespace {
@@ -14,7 +17,7 @@ namespace {
 template <class WRITE>
 std::string written(bool json, WRITE&& write) {
   return written_text([&](OUTPUT_BUFFER& out) {
-    RECORD_WRITER writer(out, json, "kind\tid\tname\n");
+    RECORD_WRITER writer(out, json ? ROW_FORMAT::JSON : ROW_FORMAT::TSV, "kind\tid\tname\n");
     write(writer);
     writer.finish();
   });
@@ -26,13 +29,13 @@ void two_rows(RECORD_WRITER& writer) {
   writer.word("kind", "atom");
   writer.number("id", 7);
   writer.text("name", &name);
-  writer.json_only_number("atom", 3, true);
+  if (JSON_WRITER* const json = writer.json_only("atom")) json->number(3);
   writer.end_row();
   writer.begin_row();
   writer.word("kind", "oterm");
   writer.number("id", 0, false);
   writer.text("name", nullptr);
-  writer.json_only_number("atom", 0, false);
+  if (JSON_WRITER* const json = writer.json_only("atom")) json->null();
   writer.end_row();
 }
 
@@ -58,6 +61,72 @@ TEST(RecordWriterTest, IndexesAreNumbersInTsvAndStringsInJson) {
   };
   EXPECT_EQ(written(false, index), "kind\tid\tname\n12.3\t12\n");
   EXPECT_EQ(written(true, index), "[\n  {\"index\": \"12.3\", \"atom\": \"12\"}\n]\n");
+}
+
+// Rows inside a document of the caller's, as check writes them, and the
+// separators of both styles.
+TEST(RecordWriterTest, RowsNestInAnotherDocument) {
+  std::string const text = written_text([](OUTPUT_BUFFER& out) {
+    JSON_WRITER json(out, JSON_STYLE::SPACED);
+    json.begin_object();
+    json.key("checked");
+    json.number(2);
+    json.key("rows");
+    RECORD_WRITER rows(json, out);
+    rows.begin_row();
+    rows.word("kind", "x");
+    rows.end_row();
+    rows.finish();
+    json.end_object();
+    json.end_document();
+  });
+  EXPECT_EQ(text, "{\"checked\": 2, \"rows\": [\n  {\"kind\": \"x\"}\n]}\n");
+  std::string const compact = written_text([](OUTPUT_BUFFER& out) {
+    JSON_WRITER json(out, JSON_STYLE::COMPACT);
+    json.begin_object();
+    json.key("a");
+    json.begin_array();
+    json.number(1);
+    json.string("\n");
+    json.end_array();
+    json.end_object();
+    json.end_document();
+  });
+  EXPECT_EQ(compact, "{\"a\":[1,\"\\u000a\"]}\n");
+}
+
+// A document out of order is a bug of the caller's, caught where it happens.
+TEST(RecordWriterTest, JsonOutOfPlaceThrows) {
+  std::vector<std::function<void(JSON_WRITER&)>> const misuses = {
+      [](JSON_WRITER& json) { json.key("top"); },
+      [](JSON_WRITER& json) {
+        json.begin_object();
+        json.number(1);
+      },
+      [](JSON_WRITER& json) {
+        json.begin_object();
+        json.end_array();
+      },
+      [](JSON_WRITER& json) {
+        json.begin_array();
+        json.key("k");
+      },
+      [](JSON_WRITER& json) {
+        json.begin_object();
+        json.key("k");
+        json.end_object();
+      },
+      [](JSON_WRITER& json) {
+        json.begin_array();
+        json.end_document();
+      }};
+  for (auto const& misuse : misuses) {
+    EXPECT_THROW(written_text([&](OUTPUT_BUFFER& out) {
+                   JSON_WRITER json(out, JSON_STYLE::SPACED);
+                   misuse(json);
+                 }),
+                 std::logic_error);
+  }
 }
 
 }  // namespace

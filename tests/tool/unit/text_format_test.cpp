@@ -1,12 +1,12 @@
 // The command's one escaper, in its three modes, and the quoting of input in
 // messages: every result stays on one line, whatever bytes come in.
-#include "tools/output/text_format.h"
+#include "tools/support/text_format.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "tools/commands/full_path.h"
+#include "tools/names/full_path.h"
 
 namespace zema_tool {
 namespace {

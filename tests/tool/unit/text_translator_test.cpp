@@ -1,7 +1,7 @@
 // translate's index and tokens: the hash that lookups prepared ahead rely
 // on, the table, and the rules of docs/cli.md on a small design, both ways
 // and whatever the pieces the text comes in.
-#include "tools/commands/text_translator.h"
+#include "tools/names/text_translator.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "tools/commands/name_index.h"
 #include "tools/input/read_design.h"
+#include "tools/names/name_index.h"
 
 namespace zema_tool {
 namespace {
@@ -35,25 +35,39 @@ TEST(NameIndexHashTest, OnePassGivesTheHashesOfTheTextAndOfEveryPrefix) {
             NAME_INDEX::hash(std::string_view("ab\0", 3)));
 }
 
-TEST(TextMapTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
-  TEXT_MAP map;
+// The tools' one hash table: every key found again after the table grew,
+// also where keys share a hash and only their bytes tell them apart.
+TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
+  typedef MAP_ENTRY<std::string_view, char const*> ENTRY;
+  HASH_TABLE<ENTRY> table;
   std::set<std::string> keys;
   for (int i = 0; i < 5000; ++i) keys.insert("k" + std::to_string(i * 7919));
+  // Every fourth key shares its hash with the ones before it.
+  auto const shared_hash = [](std::string_view key) {
+    return (hash_of(key) & ~std::uint64_t{3}) | 4;
+  };
   bool inserted = false;
   for (std::string const& key : keys) {
-    // Every fourth key shares its hash with the one before: the bytes decide.
-    std::uint64_t const hash = NAME_INDEX::hash(key) & ~std::uint64_t{3};
-    map.insert(hash, key, &inserted)->m_value = key.c_str();
+    ENTRY* const entry = table.insert(shared_hash(key), std::string_view(key), &inserted);
     ASSERT_TRUE(inserted);
+    entry->m_key = key;
+    entry->m_value = key.c_str();
   }
   for (std::string const& key : keys) {
-    TEXT_MAP::ENTRY const* const entry = map.find(NAME_INDEX::hash(key) & ~std::uint64_t{3}, key);
+    ENTRY const* const entry = table.find(shared_hash(key), std::string_view(key));
     ASSERT_NE(entry, nullptr) << key;
     EXPECT_EQ(entry->m_value, key.c_str());
   }
-  EXPECT_EQ(map.find(NAME_INDEX::hash("k1") & ~std::uint64_t{3}, "k1"), nullptr);
-  map.insert(NAME_INDEX::hash("k0") & ~std::uint64_t{3}, "k0", &inserted);
+  EXPECT_EQ(table.find(shared_hash("k1"), std::string_view("k1")), nullptr);
+  table.insert(shared_hash("k0"), std::string_view("k0"), &inserted);
   EXPECT_FALSE(inserted);
+  EXPECT_EQ(table.size(), keys.size());
+  // Ids in runs, as designs number their names.
+  ID_MAP<std::uint32_t> ids;
+  for (std::uint32_t id = 1; id <= 100000; ++id) ids.emplace(id, id * 3);
+  for (std::uint32_t id = 1; id <= 100000; ++id) ASSERT_EQ(*ids.find(id), id * 3);
+  EXPECT_EQ(ids.find(0), nullptr);
+  EXPECT_FALSE(ids.emplace(7, 0).second);
 }
 
 // u_cpu/$reg (a register), its clock pin as a level, a name with a "/" of

@@ -12,7 +12,7 @@
 #include "h/cdb_net_sys.h"
 #include "tools/input/read_design.h"
 #include "tools/input/verilog_lexer.h"
-#include "tools/tool_error.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {

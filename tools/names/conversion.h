@@ -1,0 +1,201 @@
+// The path every command takes: a converter of one strategy set up on a
+// loaded design, then one query per row of the netlist.
+//
+// CONVERSION runs init and checks that the library reported nothing; ROW is
+// one atom or oterm and asks the converter for its names, so that the choice
+// between the atom's and the oterm's query is made in one place. For fusion,
+// FUSION_TREE (fusion_tree.h) is the one view of the converter's own tree.
+#ifndef TOOLS_NAMES_CONVERSION_H
+#define TOOLS_NAMES_CONVERSION_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "atm/zema/zema_name_converter.h"
+#include "tools/input/design_builder.h"
+#include "tools/names/fusion_tree.h"
+#include "tools/support/exit_policy.h"
+#include "tools/support/phases.h"
+#include "tools/support/words.h"
+
+namespace zema_tool {
+
+inline constexpr WORD<ZEMA_NAME_CONVERTER_ENUM> kStrategyWords[] = {
+    {ZEMA_NAME_CONVERTER_FUSION, "fusion"}, {ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE, "reversible"}};
+
+// One atom (m_oterm null, m_position -1) or one of its non-null oterms.
+struct ROW {
+  CDB_ATOM_NODE* m_atom;
+  std::size_t m_atom_index;
+  CDB_ATOM_OTERM* m_oterm;
+  long m_position;  // the oterm's position among the atom's, or -1
+
+  bool is_oterm() const { return m_oterm != nullptr; }
+  HDB_INSTANCE_NAME const* name() const {
+    return is_oterm() ? m_oterm->get_instance_name() : m_atom->get_instance_name();
+  }
+  bool unit(ZEMA_NAME_CONVERTER& converter, GEN_STRING* out) const {
+    return is_oterm() ? converter.get_converted_unit_name(out, m_oterm)
+                      : converter.get_converted_unit_name(out, m_atom);
+  }
+  bool full(ZEMA_NAME_CONVERTER& converter, GEN_STRING* out, bool no_backslash = true) const {
+    return is_oterm() ? converter.get_converted_full_name(out, m_oterm, no_backslash)
+                      : converter.get_converted_full_name(out, m_atom, no_backslash);
+  }
+  // "atom 3" or "oterm 3.1", for messages.
+  std::string label() const;
+};
+
+// The rows of a netlist one at a time, in the order of for_each_row.
+class ROW_CURSOR {
+ public:
+  explicit ROW_CURSOR(CDB_ATOM_NETLIST* netlist)
+      : m_netlist(netlist), m_link(netlist->begin_node_list()) {}
+
+  // The next row into *row; false after the last.
+  bool next(ROW* row) {
+    for (; m_link != m_netlist->end_node_list(); m_link = m_link->m_next, ++m_atom_index) {
+      CDB_ATOM_NODE* const atom = m_link->m_node;
+      if (m_position < 0) {
+        m_position = 0;
+        m_oterm = atom->begin_oterm();
+        *row = ROW{atom, m_atom_index, nullptr, -1};
+        return true;
+      }
+      for (; m_oterm != atom->end_oterm(); ++m_oterm, ++m_position) {
+        if (*m_oterm != nullptr) {
+          *row = ROW{atom, m_atom_index, *m_oterm, m_position};
+          ++m_oterm;
+          ++m_position;
+          return true;
+        }
+      }
+      m_position = -1;
+    }
+    return false;
+  }
+
+ private:
+  CDB_ATOM_NETLIST* m_netlist;
+  CDB_ATOM_NODE_LINK* m_link;
+  std::size_t m_atom_index = 0;
+  CDB_ATOM_OTERM_ITERATOR m_oterm{nullptr};
+  long m_position = -1;  // the next oterm's position; -1: the atom's own row is next
+};
+
+// The instance-name id of `name`.
+inline unsigned id_of(HDB_INSTANCE_NAME const* name) { return HDB_NAME_MGR::get_iname_id(name); }
+
+class CONVERSION {
+ public:
+  // Converts `design` with `strategy` (the "init" phase). Throws
+  // INTERNAL_FAILURE when the library reports a broken invariant.
+  CONVERSION(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases);
+  CONVERSION(CONVERSION const&) = delete;
+  CONVERSION& operator=(CONVERSION const&) = delete;
+
+  LOADED_DESIGN& design() const { return m_design; }
+  ZEMA_NAME_CONVERTER& converter() const { return *m_converter; }
+  // The converter's tree under fusion; null under reversible.
+  FUSION_TREE const* tree() const { return m_tree.get(); }
+
+  // Throws INTERNAL_FAILURE for the first broken invariant the library
+  // reported: the tool let through input that breaks one, or the library
+  // has a bug, and either way the output would be wrong.
+  static void expect_no_reports();
+
+  // Calls visit(ROW const&) for every atom and then each of its non-null
+  // oterms, in netlist order. With `ahead`, a fusion converter is asked to
+  // prefetch what the rows ahead will query.
+  template <class VISIT>
+  void for_each_row(VISIT&& visit, bool ahead = false) const {
+    CDB_ATOM_NETLIST* const netlist = m_design.m_design.netlist();
+    for_each_row_from(netlist->begin_node_list(), 0, static_cast<std::size_t>(-1), visit, ahead);
+  }
+
+  // As for_each_row, for at most `count` atoms from `first`, the link of
+  // atom `first_index`; gives the link after the last one visited (the end
+  // of the netlist when it was reached). A caller that wants its rows a
+  // batch at a time walks the netlist this way.
+  template <class VISIT>
+  CDB_ATOM_NODE_LINK* for_each_row_from(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
+                                        std::size_t count, VISIT&& visit, bool ahead) const {
+    if (ahead && m_tree) return for_each_row_ahead(first, first_index, count, visit);
+    return for_each_row_in_order(first, first_index, count, visit);
+  }
+
+ private:
+  template <class VISIT>
+  CDB_ATOM_NODE_LINK* for_each_row_in_order(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
+                                            std::size_t count, VISIT&& visit) const;
+  template <class VISIT>
+  CDB_ATOM_NODE_LINK* for_each_row_ahead(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
+                                         std::size_t count, VISIT&& visit) const;
+
+  LOADED_DESIGN& m_design;
+  KEPT_PTR<ZEMA_NAME_CONVERTER> m_converter;
+  std::unique_ptr<FUSION_TREE> m_tree;
+};
+
+template <class VISIT>
+CDB_ATOM_NODE_LINK* CONVERSION::for_each_row_in_order(CDB_ATOM_NODE_LINK* first,
+                                                      std::size_t first_index, std::size_t count,
+                                                      VISIT&& visit) const {
+  CDB_ATOM_NETLIST* const netlist = m_design.m_design.netlist();
+  std::size_t atom_index = first_index;
+  CDB_ATOM_NODE_LINK* link = first;
+  for (; link != netlist->end_node_list() && atom_index - first_index < count;
+       link = link->m_next, ++atom_index) {
+    CDB_ATOM_NODE* const atom = link->m_node;
+    visit(ROW{atom, atom_index, nullptr, -1});
+    long position = 0;
+    for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm();
+         ++it, ++position) {
+      if (*it != nullptr) visit(ROW{atom, atom_index, *it, position});
+    }
+  }
+  return link;
+}
+
+// Each row's queries take kSteps dependent steps; the tree is asked to
+// prefetch step s of the row kSpacing * (kSteps - s) rows ahead, so that
+// each step has arrived by the time the next needs it (two rows apart was
+// too close on long names).
+template <class VISIT>
+CDB_ATOM_NODE_LINK* CONVERSION::for_each_row_ahead(CDB_ATOM_NODE_LINK* first,
+                                                   std::size_t first_index, std::size_t count,
+                                                   VISIT&& visit) const {
+  struct PENDING {
+    ROW m_row;
+    FUSION_TREE::PREFETCH m_progress;
+  };
+  constexpr std::size_t kSteps = 7;
+  constexpr std::size_t kSpacing = 4;
+  constexpr std::size_t kRing = 32;  // a power of two above the furthest distance
+  PENDING ring[kRing];
+  std::size_t produced = 0;
+  std::size_t consumed = 0;
+  auto const consume = [&] {
+    for (std::size_t step = 0; step < kSteps; ++step) {
+      std::size_t const ahead = consumed + kSpacing * (kSteps - step);
+      if (ahead < produced) {
+        PENDING& pending = ring[ahead % kRing];
+        m_tree->prefetch(pending.m_row.m_atom, pending.m_row.m_oterm, &pending.m_progress);
+      }
+    }
+    visit(ring[consumed++ % kRing].m_row);
+  };
+  CDB_ATOM_NODE_LINK* const next =
+      for_each_row_in_order(first, first_index, count, [&](ROW const& row) {
+        ring[produced++ % kRing] = PENDING{row, {0, nullptr}};
+        if (produced - consumed > kSpacing * kSteps) consume();
+      });
+  // consume() advances `consumed`, through its capture.
+  while (consumed < produced) consume();  // NOLINT(bugprone-infinite-loop)
+  return next;
+}
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_NAMES_CONVERSION_H

@@ -1,0 +1,114 @@
+#include "tools/names/name_index.h"
+
+#include <algorithm>
+
+#include "tools/names/name_map.h"
+#include "tools/support/huge_pages.h"
+#include "tools/support/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+// Entries keep their texts' sizes in 30 bits.
+constexpr std::size_t kLongestName = std::size_t{1} << 30;
+
+// Every cache line of `size` bytes from `text`.
+void prefetch_text(char const* text, std::size_t size) {
+  constexpr std::size_t kLine = 64;
+  // From the line that holds the first byte to the one that holds the last.
+  std::size_t const into_line = reinterpret_cast<std::uintptr_t>(text) % kLine;
+  for (std::size_t at = 0; at < into_line + size; at += kLine) {
+    __builtin_prefetch(text - into_line + at);
+  }
+}
+
+}  // namespace
+
+void prefetch_entry_texts(TEXT_MAP const& map, std::uint64_t hash) {
+  INDEX_ENTRY const* const slot = map.first_slot(hash);
+  if (slot != nullptr && slot->m_hash == hash) {
+    prefetch_text(slot->m_key, slot->m_key_size);
+    prefetch_text(slot->m_value, slot->m_value_size);
+  }
+}
+
+std::uint64_t NAME_INDEX::hash(std::string_view text) { return hash_of(text); }
+
+void NAME_INDEX::hash_with_prefix(std::string_view text, std::size_t prefix, std::uint64_t* whole,
+                                  std::uint64_t* of_prefix) {
+  typedef zema_host::TEXT_HASH HASH;
+  HASH state;
+  std::size_t const shared = prefix / HASH::kBlock;
+  state.blocks(text.data(), shared);
+  *of_prefix = state.finish(text.data() + shared * HASH::kBlock, prefix);
+  state.blocks(text.data() + shared * HASH::kBlock, text.size() / HASH::kBlock - shared);
+  *whole = state.finish(text.data() + text.size() / HASH::kBlock * HASH::kBlock, text.size());
+}
+
+NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals) {
+  LOADED_DESIGN const& design = conversion.design();
+  // About one oterm an atom.
+  reserve(design.m_instance_count + 2 * design.m_atom_count);
+  for_each_map_row(conversion, originals, [&](MAP_ROW const& row) { add(row, true); });
+}
+
+NAME_INDEX::NAME_INDEX(std::vector<MAP_ROW> const& rows) {
+  reserve(rows.size());
+  for (MAP_ROW const& row : rows) add(row, false);
+}
+
+void NAME_INDEX::reserve(std::size_t rows) {
+  m_to_original.reserve(rows);
+  m_to_converted.reserve(rows);
+}
+
+// Enters a row of the map; its texts are copied when `keep`, else they must
+// outlive the index.
+void NAME_INDEX::add(MAP_ROW const& row, bool keep) {
+  // Under reversible, names outside the hierarchy have no full name.
+  if (!row.names_something() || row.m_original == nullptr || row.m_converted.empty()) return;
+  if (row.m_original->size() >= kLongestName || row.m_converted.size() >= kLongestName) {
+    throw TOOL_ERROR("id " + decimal(row.m_id), "a name of a gibibyte or more cannot be indexed");
+  }
+  bool inserted;
+  INDEX_ENTRY* const forward =
+      m_to_original.insert(hash(row.m_converted), row.m_converted, &inserted);
+  if (!inserted) return;  // reversible: an atom's name twice
+  std::string_view const converted = keep ? m_texts.keep(row.m_converted) : row.m_converted;
+  forward->m_key = converted.data();
+  forward->m_key_size = static_cast<std::uint32_t>(converted.size());
+  bool const hierarchy = row.m_origin == ORIGIN::HIERARCHY;
+  INDEX_ENTRY* const reverse =
+      m_to_converted.insert(hash(*row.m_original), *row.m_original, &inserted);
+  if (inserted) {
+    // A new original: its text is kept once, for both tables.
+    std::string_view const original = keep ? m_texts.keep(*row.m_original) : *row.m_original;
+    reverse->m_key = original.data();
+    reverse->m_key_size = static_cast<std::uint32_t>(original.size());
+  }
+  if (inserted || (hierarchy && !reverse->m_hierarchy)) {
+    reverse->m_value = converted.data();
+    reverse->m_value_size = static_cast<std::uint32_t>(converted.size());
+    reverse->m_hierarchy = hierarchy;
+    reverse->m_ambiguous = false;
+  } else if (!reverse->m_hierarchy) {
+    reverse->m_ambiguous = true;
+  }
+  forward->m_value = reverse->m_key;
+  forward->m_value_size = reverse->m_key_size;
+  m_longest_original = std::max(m_longest_original, row.m_original->size());
+  m_longest_converted = std::max(m_longest_converted, converted.size());
+  auto const levels = [](std::string_view name) {
+    return static_cast<std::size_t>(std::count(name.begin(), name.end(), '/')) + 1;
+  };
+  m_deepest_original = std::max(m_deepest_original, levels(*row.m_original));
+  m_deepest_converted = std::max(m_deepest_converted, levels(converted));
+}
+
+std::optional<std::string_view> NAME_INDEX::converted_of(std::string_view original) const {
+  INDEX_ENTRY const* const entry = m_to_converted.find(hash(original), original);
+  if (entry == nullptr || entry->m_ambiguous) return std::nullopt;
+  return entry->value();
+}
+
+}  // namespace zema_tool

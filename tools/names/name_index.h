@@ -1,0 +1,105 @@
+// NAME_INDEX: converted full names and original names, each to the other,
+// from the rows of the name map that name something. translate rewrites
+// text through it and explain resolves the names it is given.
+//
+// A report holds millions of names, each looked up at random in tables far
+// larger than the caches, so the index is built for lookups that are
+// prepared ahead: a caller hashes a text with hash(), prefetches its slot,
+// and looks it up some names later, when the slot has arrived.
+#ifndef TOOLS_NAMES_NAME_INDEX_H
+#define TOOLS_NAMES_NAME_INDEX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "tools/names/conversion.h"
+#include "tools/names/name_map.h"
+#include "tools/names/original_names.h"
+#include "tools/support/hash_table.h"
+#include "tools/support/text_arena.h"
+
+namespace zema_tool {
+
+// An entry of the index: a text and the text it translates to, both kept by
+// the index.
+struct INDEX_ENTRY {
+  std::uint64_t m_hash;
+  char const* m_key;
+  char const* m_value;
+  std::uint32_t m_key_size;
+  std::uint32_t m_value_size : 30;
+  std::uint32_t m_hierarchy : 1;  // the hierarchy named the value
+  std::uint32_t m_ambiguous : 1;  // several values, none from the hierarchy
+
+  std::string_view key() const { return std::string_view(m_key, m_key_size); }
+  std::string_view value() const { return std::string_view(m_value, m_value_size); }
+  bool has_key(std::string_view key) const {
+    return key.size() == m_key_size && std::memcmp(m_key, key.data(), key.size()) == 0;
+  }
+};
+
+typedef HASH_TABLE<INDEX_ENTRY> TEXT_MAP;
+
+// Once the slot of `hash` has arrived (TEXT_MAP::prefetch): fetches the key
+// and value texts of the entry there when its hash is `hash`, as it is for
+// most lookups.
+void prefetch_entry_texts(TEXT_MAP const& map, std::uint64_t hash);
+
+class NAME_INDEX {
+ public:
+  // The index of a conversion's map: its texts are copied into the index.
+  NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals);
+  // The index of the rows of a saved map, whose texts must outlive it.
+  explicit NAME_INDEX(std::vector<MAP_ROW> const& rows);
+  NAME_INDEX(NAME_INDEX const&) = delete;
+  NAME_INDEX& operator=(NAME_INDEX const&) = delete;
+
+  // The hash that the lookups below take with their text.
+  static std::uint64_t hash(std::string_view text);
+  // The hashes of `text` and of its first `prefix` bytes (prefix <=
+  // text.size()), as hash() gives them, in one pass.
+  static void hash_with_prefix(std::string_view text, std::size_t prefix, std::uint64_t* whole,
+                               std::uint64_t* of_prefix);
+
+  // Converted full names (levels joined by "/") to their original names in
+  // the map's form.
+  TEXT_MAP const& to_original() const { return m_to_original; }
+  // Original names to converted full names. Where several converted names
+  // share an original, the one the hierarchy named is the value: an
+  // instance over the made-up names of its atom and oterms, as a path from
+  // the root is what a designer writes. Made-up names that share an original
+  // outside the hierarchy (one cell name in two instances of a module) make
+  // the entry ambiguous.
+  TEXT_MAP const& to_converted() const { return m_to_converted; }
+
+  // The converted full name of an original that names one unambiguously.
+  std::optional<std::string_view> converted_of(std::string_view original) const;
+
+  // The longest name of each kind, in bytes, and the most levels a name of
+  // each kind has (at most its "/" and one).
+  std::size_t longest_original() const { return m_longest_original; }
+  std::size_t longest_converted() const { return m_longest_converted; }
+  std::size_t deepest_original() const { return m_deepest_original; }
+  std::size_t deepest_converted() const { return m_deepest_converted; }
+
+ private:
+  void reserve(std::size_t rows);
+  void add(MAP_ROW const& row, bool keep);
+
+  TEXT_MAP m_to_original;
+  TEXT_MAP m_to_converted;
+  TEXT_ARENA m_texts;
+  std::size_t m_longest_original = 0;
+  std::size_t m_longest_converted = 0;
+  std::size_t m_deepest_original = 0;
+  std::size_t m_deepest_converted = 0;
+};
+
+}  // namespace zema_tool
+
+#endif  // TOOLS_NAMES_NAME_INDEX_H

@@ -1,0 +1,149 @@
+#include "tools/output/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "tools/support/tool_error.h"
+
+namespace zema_tool {
+namespace {
+
+std::string errno_text(int error) { return std::strerror(error != 0 ? error : EIO); }
+
+// The temporary file being written, for the signal handler to remove: a
+// plain array, since a handler may only make async-signal-safe calls.
+char g_pending[4096];
+std::atomic<bool> g_has_pending{false};
+
+extern "C" void remove_pending_and_die(int signal) {
+  if (g_has_pending.load()) ::unlink(g_pending);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void watch_signals() {
+  static bool const installed = [] {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      struct sigaction action {};
+      action.sa_handler = remove_pending_and_die;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(signal, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+}
+
+// The file mode a new file gets from the process's umask.
+mode_t new_file_mode() {
+  mode_t const mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+OUTPUT_FILE::OUTPUT_FILE(std::string const& path) {
+  if (path == "-") {
+    m_name = "<stdout>";
+    m_stream = stdout;
+    return;
+  }
+  m_name = path;
+  struct stat target;
+  bool const exists = ::stat(path.c_str(), &target) == 0;
+  if (exists && !S_ISREG(target.st_mode)) {
+    if (S_ISDIR(target.st_mode)) throw TOOL_ERROR(path, "cannot open: " + errno_text(EISDIR));
+    m_stream = std::fopen(path.c_str(), "wb");
+    if (m_stream == nullptr) throw TOOL_ERROR(path, "cannot open: " + errno_text(errno));
+    return;
+  }
+  std::size_t const slash = path.rfind('/');
+  std::string const directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string const base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temporary = directory + "." + base + ".zema-XXXXXX";
+  if (temporary.size() >= sizeof g_pending) {
+    throw TOOL_ERROR(path, "cannot open: " + errno_text(ENAMETOOLONG));
+  }
+  watch_signals();
+  // Blocked while the name is made and published, so that a signal never
+  // finds a file the handler does not know of.
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  ::sigprocmask(SIG_BLOCK, &all, &before);
+  int const fd = ::mkstemp(&temporary[0]);
+  int const error = errno;
+  if (fd >= 0) {
+    std::memcpy(g_pending, temporary.c_str(), temporary.size() + 1);
+    g_has_pending = true;
+  }
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (fd < 0) throw TOOL_ERROR(path, "cannot open: " + errno_text(error));
+  m_temporary = temporary;
+  ::fchmod(fd, exists ? (target.st_mode & 07777) : new_file_mode());
+  m_stream = ::fdopen(fd, "wb");
+  if (m_stream == nullptr) {
+    int const open_error = errno;
+    ::close(fd);
+    discard();
+    throw TOOL_ERROR(path, "cannot open: " + errno_text(open_error));
+  }
+}
+
+OUTPUT_FILE::~OUTPUT_FILE() {
+  if (!m_committed) discard();
+}
+
+void OUTPUT_FILE::discard() {
+  if (m_stream != nullptr && m_stream != stdout) std::fclose(m_stream);
+  m_stream = nullptr;
+  if (!m_temporary.empty()) {
+    g_has_pending = false;
+    ::unlink(m_temporary.c_str());
+    m_temporary.clear();
+  }
+}
+
+void OUTPUT_FILE::commit() {
+  int error = 0;
+  if (std::fflush(m_stream) != 0) error = errno;
+  if (m_stream != stdout) {
+    if (std::ferror(m_stream) != 0 && error == 0) error = EIO;
+    if (std::fclose(m_stream) != 0 && error == 0) error = errno;
+    m_stream = nullptr;
+  }
+  if (error == 0 && !m_temporary.empty() && ::rename(m_temporary.c_str(), m_name.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    discard();
+    throw TOOL_ERROR(m_name, "cannot write: " + errno_text(error));
+  }
+  g_has_pending = false;
+  m_temporary.clear();
+  m_committed = true;
+}
+
+std::string const* same_file_as(std::string const& output, std::vector<std::string> const& inputs) {
+  if (output == "-") return nullptr;
+  struct stat written;
+  // Only a regular file can be emptied or replaced: /dev/null may be both.
+  if (::stat(output.c_str(), &written) != 0 || !S_ISREG(written.st_mode)) return nullptr;
+  for (std::string const& input : inputs) {
+    struct stat read;
+    int const status = input == "-" ? ::fstat(STDIN_FILENO, &read) : ::stat(input.c_str(), &read);
+    if (status == 0 && read.st_dev == written.st_dev && read.st_ino == written.st_ino) {
+      return &input;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace zema_tool
