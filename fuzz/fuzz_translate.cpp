@@ -52,7 +52,8 @@ struct WORLD {
     conversion = std::make_unique<CONVERSION>(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
     originals = std::make_unique<ORIGINAL_NAMES>(*design);
     index = std::make_unique<NAME_INDEX>(*conversion, *originals);
-    source = conversion_source(*conversion, *originals, *index);
+    source = conversion_source(*conversion, *originals,
+                               [this]() -> NAME_INDEX const& { return *index; });
     explainer = std::make_unique<EXPLAINER>(*source);
   }
   PHASES phases;

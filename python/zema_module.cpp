@@ -37,7 +37,9 @@
 #include "host/zema_host.h"
 #include "tools/names/checker.h"
 #include "tools/names/conversion.h"
+#include "tools/names/design_names.h"
 #include "tools/names/design_source.h"
+#include "tools/names/differ.h"
 #include "tools/names/explainer.h"
 #include "tools/names/name_index.h"
 #include "tools/names/name_map.h"
@@ -426,8 +428,14 @@ struct CONVERTER_STATE {
   // Under the library lock.
   EXPLAINER& explainer() {
     if (!m_explainer) {
-      m_index = std::make_unique<NAME_INDEX>(*m_conversion, m_design->originals());
-      m_source = conversion_source(*m_conversion, m_design->originals(), *m_index);
+      m_source = conversion_source(*m_conversion, m_design->originals(),
+                                   [this]() -> NAME_INDEX const& {
+                                     if (!m_index) {
+                                       m_index = std::make_unique<NAME_INDEX>(
+                                           *m_conversion, m_design->originals(), TO_CONVERTED);
+                                     }
+                                     return *m_index;
+                                   });
       m_explainer = std::make_unique<EXPLAINER>(*m_source);
     }
     return *m_explainer;
@@ -634,7 +642,7 @@ class CONVERTER {
             MAP_ROW const* const row = (*cursor)->next();
             if (row == nullptr) return false;
             batch->push_back({row->m_id, std::string(row->m_converted), row->m_kind, row->m_origin,
-                              row->m_original != nullptr
+                              row->m_original
                                   ? std::optional<std::string>(std::string(*row->m_original))
                                   : std::nullopt});
           }
@@ -705,6 +713,8 @@ class CONVERTER {
            std::to_string(size()) + " rows>";
   }
 
+  CONVERTER_STATE& state() const { return *m_state; }
+
  private:
   ZEMA_NAME_CONVERTER& converter() const { return m_state->m_conversion->converter(); }
 
@@ -736,6 +746,53 @@ class CONVERTER {
 
   std::shared_ptr<CONVERTER_STATE> m_state;
 };
+
+// --- Revisions ----------------------------------------------------------------------
+
+PyTypeObject* g_diff_row_type = nullptr;
+
+// The rows of `zema diff` between the designs of two converters of one
+// strategy.
+py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter) {
+  CONVERTER_STATE& before = old_converter.state();
+  CONVERTER_STATE& after = new_converter.state();
+  if (before.m_strategy != after.m_strategy) {
+    throw py::value_error("diff needs two converters of one strategy");
+  }
+  struct DIFF_DATA {
+    NAME_CHANGE m_change;
+    std::optional<std::string> m_old, m_new;
+    std::string m_original;
+    std::optional<std::string> m_new_original;
+  };
+  std::vector<DIFF_DATA> rows;
+  run_unlocked([&] {
+    DESIGN_NAMES old_names(*before.m_conversion, before.m_design->originals());
+    DESIGN_NAMES new_names(*after.m_conversion, after.m_design->originals());
+    NAME_DIFF const diff = diff_names(old_names, new_names);
+    for (DIFF_ROW const& row : diff.m_rows) {
+      rows.push_back({row.m_change,
+                      row.m_change != NAME_CHANGE::ADDED
+                          ? std::optional<std::string>(std::string(row.m_old))
+                          : std::nullopt,
+                      row.m_change != NAME_CHANGE::REMOVED
+                          ? std::optional<std::string>(std::string(row.m_new))
+                          : std::nullopt,
+                      std::string(row.m_original),
+                      row.m_change == NAME_CHANGE::REUSED
+                          ? std::optional<std::string>(std::string(row.m_new_original))
+                          : std::nullopt});
+    }
+  });
+  py::list list;
+  for (DIFF_DATA const& row : rows) {
+    list.append(make_row(g_diff_row_type,
+                         {py::str(word_of(kNameChangeWords, row.m_change)),
+                          text_or_none(row.m_old), text_or_none(row.m_new),
+                          py::str(row.m_original), text_or_none(row.m_new_original)}));
+  }
+  return list;
+}
 
 // --- Iteration over a design ------------------------------------------------------
 
@@ -837,7 +894,11 @@ void add_rows(py::module_& module) {
                              {"kind", "index", "id", "unit", "full"});
   g_map_row_type = make_row_type("zema.MapRow", "One row of `zema map`.",
                                  {"id", "converted", "kind", "origin", "original"});
+  g_diff_row_type =
+      make_row_type("zema.DiffRow", "One row of `zema diff`.",
+                    {"status", "old_converted", "new_converted", "original", "new_original"});
   module.attr("Row") = py::handle(reinterpret_cast<PyObject*>(g_row_type));
+  module.attr("DiffRow") = py::handle(reinterpret_cast<PyObject*>(g_diff_row_type));
   module.attr("MapRow") = py::handle(reinterpret_cast<PyObject*>(g_map_row_type));
   py::exec(R"(
 def _asdict(self):
@@ -845,6 +906,7 @@ def _asdict(self):
     return dict(zip(self._fields, self))
 Row._asdict = _asdict
 MapRow._asdict = _asdict
+DiffRow._asdict = _asdict
 del _asdict
 )",
            module.attr("__dict__"));
@@ -966,6 +1028,9 @@ PYBIND11_MODULE(zema, module) {
                zema_host::mem_module_stats("ORB").live_bytes;
       },
       "The bytes the library holds through the host's memory manager (for leak tests)");
+  module.def("diff", &diff_of, py::arg("old"), py::arg("new"),
+             "The rows of `zema diff` from the design of `old` to that of `new`: renamed, added, "
+             "removed, and reused names first");
   module.def("read_design", &read_design, py::arg("source"), py::kw_only(),
              py::arg("input_format") = py::none(), py::arg("top") = py::none(),
              py::arg("liberty") = py::none(), py::arg("unknown_cells") = py::none(),

@@ -27,6 +27,11 @@ std::string bundled_design_path() {
   return ZEMA_BUNDLED_DESIGN;
 }
 
+// A map has a row per name, atom and oterm of its design.
+std::uint64_t map_rows(READ_OPTIONS const& read) {
+  return read.m_max_instances > UINT64_MAX / 3 ? UINT64_MAX : 3 * read.m_max_instances;
+}
+
 }  // namespace
 
 void DESIGN_ARGUMENTS::declare(OPTION_SET& options, std::vector<std::string>* positionals,
@@ -56,11 +61,22 @@ std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
   PHASES& phases = run.m_phases;
   if (!saved()) return std::make_unique<DESIGN_NAMES>(load(run), strategy, phases);
   phases.start("read");
-  // A map has a row per name, atom and oterm of its design.
-  std::uint64_t const rows =
-      m_read.m_max_instances > UINT64_MAX / 3 ? UINT64_MAX : 3 * m_read.m_max_instances;
   return std::make_unique<DESIGN_NAMES>(
-      std::make_unique<SAVED_NAMES>(SAVED_MAP::read(m_map, m_read.m_max_input_size, rows)));
+      std::make_unique<SAVED_NAMES>(m_map, m_read.m_max_input_size, map_rows(m_read)));
+}
+
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases) {
+  phases.start("read");
+  INPUT_TEXT text = INPUT_TEXT::read(path, read.m_max_input_size, true);
+  if (is_saved_map(text)) {
+    return std::make_unique<DESIGN_NAMES>(
+        std::make_unique<SAVED_NAMES>(std::move(text), map_rows(read)));
+  }
+  DESIGN_RECORDS records;
+  read_records(text, read, &records);
+  return std::make_unique<DESIGN_NAMES>(build_loaded(std::move(records), phases), strategy,
+                                        phases);
 }
 
 std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,

@@ -57,6 +57,12 @@ class DESIGN_ARGUMENTS {
 // which every command that reads a design or a netlist takes.
 void declare_read_options(OPTION_SET& options, READ_OPTIONS* read);
 
+// The names of one revision at `path`: a saved map (TSV or JSON, told by
+// its first bytes) or a design or netlist, read, built and converted with
+// `strategy`.
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases);
+
 // --strategy: the converter's strategy, by its word.
 void declare_strategy(OPTION_SET& options, ZEMA_NAME_CONVERTER_ENUM* strategy);
 

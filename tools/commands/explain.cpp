@@ -3,6 +3,7 @@
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
 #include "tools/input/name_list.h"
+#include "tools/names/differ.h"
 #include "tools/names/explainer.h"
 #include "tools/output/record_writer.h"
 
@@ -207,6 +208,92 @@ void write_json(std::string_view given, EXPLANATION const* explanation, JSON_WRI
   json.end_object();
 }
 
+// A change as text: the name's fate, then each level's.
+void write_change_text(std::string_view name, CHANGE_EXPLANATION const& change,
+                       OUTPUT_BUFFER& out) {
+  out.put(name);
+  out.put(": ");
+  if (change.m_unchanged) {
+    out.put("unchanged (");
+    out.put(change.m_new);
+    out.put(")");
+  } else if (change.m_change == NAME_CHANGE::ADDED) {
+    out.put("added (");
+    out.put(change.m_new);
+    out.put(")");
+  } else if (change.m_change == NAME_CHANGE::REMOVED) {
+    out.put("removed (was ");
+    out.put(change.m_old);
+    out.put(")");
+  } else {
+    out.put("renamed ");
+    out.put(change.m_old);
+    out.put(" -> ");
+    out.put(change.m_new);
+  }
+  out.put(", original ");
+  out.put(change.m_original);
+  if (!change.m_now_names.empty()) {
+    out.put("; the old name now names ");
+    out.put(change.m_now_names);
+  }
+  out.put('\n');
+  for (std::size_t i = 0; i < change.m_levels.size(); ++i) {
+    LEVEL_CHANGE const& level = change.m_levels[i];
+    out.put("  level ");
+    out.put_uint(i + 1);
+    out.put(": ");
+    if (level.m_old == level.m_new) {
+      out.put(level.m_old);
+      out.put(" (unchanged)\n");
+      continue;
+    }
+    out.put(level.m_old.empty() ? "-" : level.m_old);
+    out.put(" -> ");
+    out.put(level.m_new.empty() ? "-" : level.m_new);
+    out.put(": ");
+    out.put(level.m_why);
+    out.put('\n');
+  }
+}
+
+void write_change_json(std::string_view name, CHANGE_EXPLANATION const* change,
+                       JSON_WRITER& json) {
+  json.begin_object();
+  json.key("name");
+  json.string(name);
+  json.key("found");
+  json.boolean(change != nullptr);
+  if (change != nullptr) {
+    json.key("change");
+    json.word(change->m_unchanged ? "unchanged" : word_of(kNameChangeWords, change->m_change));
+    for (auto const& field : {std::make_pair("old", &change->m_old), std::make_pair("new", &change->m_new),
+                              std::make_pair("original", &change->m_original),
+                              std::make_pair("now_names", &change->m_now_names)}) {
+      json.key(field.first);
+      if (field.second->empty()) {
+        json.null();
+      } else {
+        json.string(*field.second);
+      }
+    }
+    json.key("levels");
+    json.begin_array();
+    for (LEVEL_CHANGE const& level : change->m_levels) {
+      json.begin_object();
+      json.key("old");
+      json.string(level.m_old);
+      json.key("new");
+      json.string(level.m_new);
+      json.key("why");
+      json.string(level.m_why);
+      json.end_object();
+    }
+    json.end_array();
+  }
+  json.end_object();
+}
+
 class EXPLAIN final : public COMMAND {
  public:
   EXPLAIN()
@@ -218,6 +305,9 @@ class EXPLAIN final : public COMMAND {
                      "that start with -); with --example, every argument is a name");
     declare_stats(options);
     m_design.declare_map(options);
+    options.text("--against", &m_against,
+                 "Explain why each name changed from this older revision (a design, a netlist or "
+                 "a map) to the design given");
     options.text("--names", &m_names_file,
                  "Read the names from a file, one a line; - for standard input");
     options.choice("--format", &m_format, kRowFormatWords, "Output format");
@@ -236,6 +326,7 @@ class EXPLAIN final : public COMMAND {
   std::vector<std::string> inputs() const override {
     std::vector<std::string> inputs{m_design.path()};
     if (!m_names_file.empty()) inputs.push_back(m_names_file);
+    if (!m_against.empty()) inputs.push_back(m_against);
     return inputs;
   }
 
@@ -249,8 +340,13 @@ class EXPLAIN final : public COMMAND {
       names = split_names(names_text);
     }
     names.insert(names.end(), m_positionals.begin(), m_positionals.end());
+    std::unique_ptr<DESIGN_NAMES> const old_design =
+        m_against.empty() ? nullptr
+                          : load_revision(m_against, m_design.m_read, ZEMA_NAME_CONVERTER_FUSION,
+                                          run.m_phases);
     std::unique_ptr<DESIGN_NAMES> const design =
         m_design.load_names(run, ZEMA_NAME_CONVERTER_FUSION);
+    if (old_design) return explain_changes(*old_design, *design, names, run);
     EXPLAINER explainer(design->source(run.m_phases));
     run.m_phases.start("write");
     std::size_t missing = 0;
@@ -276,7 +372,35 @@ class EXPLAIN final : public COMMAND {
   }
 
  private:
+  // --against: why each name changed from the old revision to this one.
+  int explain_changes(DESIGN_NAMES& old_design, DESIGN_NAMES& design,
+                      std::vector<std::string_view> const& names, RUN& run) const {
+    CHANGE_EXPLAINER explainer(old_design, design, run.m_phases);
+    run.m_phases.start("write");
+    std::size_t missing = 0;
+    JSON_WRITER json(run.m_out, JSON_STYLE::SPACED);
+    if (m_format == ROW_FORMAT::JSON) json.begin_array("");
+    for (std::string_view const name : names) {
+      std::optional<CHANGE_EXPLANATION> const change = explainer.explain(name);
+      missing += !change;
+      if (m_format == ROW_FORMAT::JSON) {
+        write_change_json(name, change ? &*change : nullptr, json);
+      } else if (change) {
+        write_change_text(name, *change, run.m_out);
+      } else {
+        run.m_diagnostics.report("explain", quoted_text(name) + " names nothing in either revision");
+      }
+    }
+    if (m_format == ROW_FORMAT::JSON) {
+      json.end_array();
+      json.end_document();
+    }
+    CONVERSION::expect_no_reports();
+    return missing == 0 ? EXIT_OK : EXIT_NOT_FOUND;
+  }
+
   DESIGN_ARGUMENTS m_design;
+  std::string m_against;
   std::string m_names_file;
   ROW_FORMAT m_format = ROW_FORMAT::TSV;
 };

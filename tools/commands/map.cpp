@@ -37,7 +37,7 @@ class MAP final : public COMMAND {
       writer.text("converted", row.m_converted);
       writer.word("kind", word_of(kMapKindWords, row.m_kind));
       writer.word("origin", word_of(kOriginWords, row.m_origin));
-      writer.text("original", row.m_original);
+      writer.text("original", row.m_original ? &*row.m_original : nullptr);
       if (row.m_has_netlist_place) {
         if (JSON_WRITER* const json = writer.json_only("atom")) json->number(row.m_atom);
         if (JSON_WRITER* const json = writer.json_only("oterm")) {

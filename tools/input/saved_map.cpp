@@ -38,30 +38,42 @@ bool parse_id(std::string_view text, std::uint32_t* id) {
 
 }  // namespace
 
-SAVED_MAP SAVED_MAP::read(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows) {
-  return parse(INPUT_TEXT::read(path, max_size, true), max_rows);
+bool is_saved_map(INPUT_TEXT const& text) {
+  std::string_view const view = text.view();
+  std::size_t const first = view.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return false;
+  return view[first] == '[' || view.substr(0, kHeader.size()) == kHeader;
 }
 
-SAVED_MAP SAVED_MAP::parse(INPUT_TEXT text, std::uint64_t max_rows) {
-  SAVED_MAP map;
-  map.m_text = std::move(text);
-  std::string_view const view = map.m_text.view();
+std::string SAVED_MAP::place_of(SAVED_ROW const& row) const {
+  return m_json ? name() + ": [" + decimal(row.m_at) + "]" : name() + ":" + decimal(row.m_at);
+}
+
+void SAVED_MAP::read(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows,
+                     VISIT const& visit) {
+  parse(INPUT_TEXT::read(path, max_size, true), max_rows, visit);
+}
+
+void SAVED_MAP::parse(INPUT_TEXT text, std::uint64_t max_rows, VISIT const& visit) {
+  m_text = std::move(text);
+  std::string_view const view = m_text.view();
   std::size_t const first = view.find_first_not_of(" \t\r\n");
-  if (first != std::string_view::npos && view[first] == '[') {
-    map.parse_json(max_rows);
+  m_json = first != std::string_view::npos && view[first] == '[';
+  if (m_json) {
+    parse_json(max_rows, visit);
   } else {
-    map.parse_tsv(max_rows);
+    parse_tsv(max_rows, visit);
   }
-  return map;
 }
 
 // One row a line; the texts are views of the file but where the writer
 // escaped a byte (\xNN), which only control bytes and bytes that are not
 // UTF-8 need: a name of the map never holds "\x" otherwise.
-void SAVED_MAP::parse_tsv(std::uint64_t max_rows) {
+void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
   std::string_view rest = m_text.view();
   std::string const& name = m_text.name();
   std::size_t line = 0;
+  std::uint64_t rows = 0;
   std::string unescaped;
   while (!rest.empty()) {
     ++line;
@@ -72,9 +84,8 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows) {
     auto const place = [&] { return name + ":" + decimal(line); };
     if (line == 1) {
       if (text != kHeader) {
-        throw TOOL_ERROR(place(),
-                         "not a name map: the first line must be the header of "
-                         "`zema map` (id, converted, kind, origin, original)");
+        throw TOOL_ERROR(place(), "not a name map: the first line must be the header of "
+                                  "`zema map` (id, converted, kind, origin, original)");
       }
       continue;
     }
@@ -88,15 +99,14 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows) {
       if (count == 5) ++count;  // a sixth field
     }
     if (count != 5) {
-      throw TOOL_ERROR(place(),
-                       "expected 5 tab-separated fields (id, converted, kind, origin, "
-                       "original), got " +
-                           (count > 5 ? std::string("more") : decimal(count)));
+      throw TOOL_ERROR(place(), "expected 5 tab-separated fields (id, converted, kind, origin, "
+                                "original), got " +
+                                    (count > 5 ? std::string("more") : decimal(count)));
     }
-    SAVED_ROW row{0, fields[1], fields[2], fields[3], fields[4], fields[4] != "-"};
+    SAVED_ROW row{0, fields[1], fields[2], fields[3], fields[4], fields[4] != "-", line};
     if (!parse_id(fields[0], &row.m_id)) {
-      throw TOOL_ERROR(
-          place(), "the id " + quoted_text(fields[0]) + " is not a number from 0 to 4294967295");
+      throw TOOL_ERROR(place(), "the id " + quoted_text(fields[0]) +
+                                    " is not a number from 0 to 4294967295");
     }
     if (row.m_has_original && row.m_original.find("\\x") != std::string_view::npos) {
       unescaped.clear();
@@ -118,16 +128,16 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows) {
       }
       row.m_original = m_unescaped.keep(unescaped);
     }
-    if (m_rows.size() >= max_rows) {
-      throw TOOL_ERROR(
-          place(), "the map has more than " + decimal(max_rows) + " rows (see --max-instances)");
+    if (++rows > max_rows) {
+      throw TOOL_ERROR(place(), "the map has more than " + decimal(max_rows) +
+                                    " rows (see --max-instances)");
     }
-    m_rows.push_back(row);
+    visit(row);
   }
   if (line == 0) throw TOOL_ERROR(name, "not a name map: the file is empty");
 }
 
-void SAVED_MAP::parse_json(std::uint64_t max_rows) {
+void SAVED_MAP::parse_json(std::uint64_t max_rows, VISIT const& visit) {
   JSON_INPUT json(m_text, kMaxJsonDepth);
   od::array rows;
   json.check(json.document().get_array().get(rows));
@@ -138,8 +148,8 @@ void SAVED_MAP::parse_json(std::uint64_t max_rows) {
     json.check(std::move(result).get(value));
     auto const place = [&] { return name + ": [" + decimal(index) + "]"; };
     od::object object = json.object_at(value, place);
-    SAVED_ROW row{
-        0, std::string_view(), std::string_view(), std::string_view(), std::string_view(), false};
+    SAVED_ROW row{0, std::string_view(), std::string_view(), std::string_view(),
+                  std::string_view(), false, index};
     unsigned seen = 0;
     // A text of the row: a view of the file when it has no escape, else a
     // copy, since the parser's buffer of unescaped strings is reused.
@@ -184,15 +194,14 @@ void SAVED_MAP::parse_json(std::uint64_t max_rows) {
       }
     });
     if (seen != 31) {
-      throw TOOL_ERROR(place(),
-                       "a row of the map needs \"id\", \"converted\", \"kind\", "
-                       "\"origin\" and \"original\"");
+      throw TOOL_ERROR(place(), "a row of the map needs \"id\", \"converted\", \"kind\", "
+                                "\"origin\" and \"original\"");
     }
-    if (m_rows.size() >= max_rows) {
-      throw TOOL_ERROR(
-          place(), "the map has more than " + decimal(max_rows) + " rows (see --max-instances)");
+    if (index >= max_rows) {
+      throw TOOL_ERROR(place(), "the map has more than " + decimal(max_rows) +
+                                    " rows (see --max-instances)");
     }
-    m_rows.push_back(row);
+    visit(row);
     ++index;
   }
   json.expect_end();

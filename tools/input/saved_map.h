@@ -17,6 +17,7 @@
 #define TOOLS_INPUT_SAVED_MAP_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,26 +34,39 @@ struct SAVED_ROW {
   std::string_view m_origin;  // "hierarchy", "made-up" or "outside"
   std::string_view m_original;
   bool m_has_original;
+  std::uint64_t m_at;  // its line (TSV) or its position in the array (JSON)
 };
+
+// Whether `text` is a saved map, by its first bytes: the TSV header, or a
+// JSON array (designs and netlists are objects, or Verilog).
+bool is_saved_map(INPUT_TEXT const& text);
 
 class SAVED_MAP {
  public:
-  // Reads the map at `path` ("-" for standard input), refusing more than
-  // `max_rows` rows.
-  static SAVED_MAP read(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows);
-  // Reads a map from `text` (for tests).
-  static SAVED_MAP parse(INPUT_TEXT text, std::uint64_t max_rows);
+  typedef std::function<void(SAVED_ROW const&)> VISIT;
 
-  std::vector<SAVED_ROW> const& rows() const { return m_rows; }
+  // Reads the map at `path` ("-" for standard input) and calls visit(row)
+  // for each row in order, refusing more than `max_rows` rows. The rows are
+  // not kept: a map of millions of rows costs its text and what the visitor
+  // keeps.
+  void read(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows,
+            VISIT const& visit);
+  // As read(), from `text` (for tests).
+  void parse(INPUT_TEXT text, std::uint64_t max_rows, VISIT const& visit);
+
   std::string const& name() const { return m_text.name(); }
+  // Where `row` is, for a message: "FILE:LINE" or "FILE: [I]".
+  std::string place_of(SAVED_ROW const& row) const;
+  // The map's rows roughly, from its size, for reserving room ahead.
+  std::size_t expected_rows() const { return m_text.size() / 64 + 16; }
 
  private:
-  void parse_tsv(std::uint64_t max_rows);
-  void parse_json(std::uint64_t max_rows);
+  void parse_tsv(std::uint64_t max_rows, VISIT const& visit);
+  void parse_json(std::uint64_t max_rows, VISIT const& visit);
 
   INPUT_TEXT m_text;
   TEXT_ARENA m_unescaped;
-  std::vector<SAVED_ROW> m_rows;
+  bool m_json = false;
 };
 
 }  // namespace zema_tool

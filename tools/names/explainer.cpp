@@ -154,11 +154,11 @@ namespace {
 class CONVERSION_SOURCE final : public NAME_SOURCE {
  public:
   CONVERSION_SOURCE(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
-                    NAME_INDEX const& index)
+                    std::function<NAME_INDEX const&()> index)
       : m_conversion(conversion),
         m_tree(*conversion.tree()),
         m_originals(originals),
-        m_index(index) {}
+        m_index(std::move(index)) {}
 
   bool child(NAME_NODE const* parent, std::string_view segment, NAME_NODE* node) override {
     NODE const* const from =
@@ -166,13 +166,13 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
     m_segment.assign(segment);
     NODE const* const found = m_tree.child(from, m_segment);
     if (found == nullptr) return false;
-    *node = NAME_NODE{found->m_name,         std::string_view(),         found->m_id,
-                      m_tree.kind_of(found), m_tree.in_hierarchy(found), found};
+    *node = NAME_NODE{found->m_name, std::string_view(), found->m_id, m_tree.kind_of(found),
+                      m_tree.in_hierarchy(found), found};
     return true;
   }
 
   std::optional<std::string_view> converted_of(std::string_view original) const override {
-    return m_index.converted_of(original);
+    return m_index().converted_of(original);
   }
 
   std::string original_of(NAME_NODE const& node) override {
@@ -189,29 +189,27 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
     return true;
   }
 
-  // A made-up leaf names an atom or an oterm with its id; the last one whose
-  // converted unit name is the leaf's tells the rule.
+  // A made-up leaf that names an atom (or an oterm) bears the name of the
+  // last atom (oterm) with its id, as the converter indexes by id; that row
+  // tells the rule. A leaf that names neither is superseded.
   bool made_up_rule(NAME_NODE const& node, MADE_UP_RULE* rule, std::string* stem) override {
     if (!m_indexed) index_made_up_rows();
-    std::string_view const final_name = node.m_segment;
-    std::uint32_t const* const last = m_last_made_up.find(node.m_id);
-    for (std::uint32_t at = last != nullptr ? *last : kNone; at != kNone;
-         at = m_made_up[at].m_previous) {
-      ROW const& row = m_made_up[at].m_row;
-      if (!row.unit(m_conversion.converter(), &m_unit) || std::string_view(m_unit) != final_name) {
-        continue;
-      }
-      int const type = row.m_atom->get_basic_type();
-      if (type < 0 || type >= kZemaAtomTypeCount) continue;
-      std::string const prefix = row.is_oterm() ? "w" : std::string(m_tree.type_prefix(type));
-      if (final_name.substr(0, prefix.size()) != prefix) continue;
-      *stem = prefix;
-      *rule = row.is_oterm()                       ? MADE_UP_RULE::OTERM_NUMBER
-              : zema_is_node_named_atom_type(type) ? MADE_UP_RULE::ATOM_NODE
-                                                   : MADE_UP_RULE::ATOM_NUMBER;
-      return true;
+    bool const atom = node.m_kind == MAP_KIND::ATOM || node.m_kind == MAP_KIND::ATOM_AND_OTERM;
+    if (!atom && node.m_kind != MAP_KIND::OTERM) return false;
+    ROW const* const row = (atom ? m_last_atom : m_last_oterm).find(node.m_id);
+    if (row == nullptr || !row->unit(m_conversion.converter(), &m_unit) ||
+        std::string_view(m_unit) != node.m_segment) {
+      return false;
     }
-    return false;
+    int const type = row->m_atom->get_basic_type();
+    if (type < 0 || type >= kZemaAtomTypeCount) return false;
+    std::string const prefix = row->is_oterm() ? "w" : std::string(m_tree.type_prefix(type));
+    if (node.m_segment.substr(0, prefix.size()) != prefix) return false;
+    *stem = prefix;
+    *rule = row->is_oterm()                      ? MADE_UP_RULE::OTERM_NUMBER
+            : zema_is_node_named_atom_type(type) ? MADE_UP_RULE::ATOM_NODE
+                                                 : MADE_UP_RULE::ATOM_NUMBER;
+    return true;
   }
 
   std::string hierarchy_segment(unsigned id) override {
@@ -219,21 +217,12 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
     return own != nullptr ? own->m_name : "";
   }
 
-  std::string legal_form(std::string const& unit) override {
-    return m_tree.legal_form(unit.c_str());
-  }
+  std::string legal_form(std::string const& unit) override { return m_tree.legal_form(unit.c_str()); }
 
  private:
-  // A made-up atom's or oterm's row, chained to the previous one of its id.
-  struct MADE_UP_ROW {
-    ROW m_row;
-    std::uint32_t m_previous;  // the previous row of the same id, or kNone
-  };
-  static constexpr std::uint32_t kNone = 0xffffffffu;
-
-  // The rows whose names are made up (atoms of every type but COMB, and the
-  // oterms of COMB atoms), chained by id: a made-up leaf is explained by the
-  // last of them that has its id, not by a pass over the netlist.
+  // The last atom and the last oterm of each id whose names are made up
+  // (atoms of every type but COMB, oterms of COMB atoms): one pass over the
+  // netlist, so that a made-up leaf costs a lookup, not a pass.
   void index_made_up_rows() {
     m_indexed = true;
     m_conversion.for_each_row([&](ROW const& row) {
@@ -241,29 +230,29 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
       bool const made_up = row.is_oterm() ? zema_is_hierarchy_named_atom_type(type)
                                           : !zema_is_hierarchy_named_atom_type(type);
       if (!made_up) return;
-      std::uint32_t const index = static_cast<std::uint32_t>(m_made_up.size());
-      auto const last = m_last_made_up.emplace(id_of(row.name()), index);
-      m_made_up.push_back({row, last.second ? kNone : *last.first});
-      *last.first = index;
+      ID_MAP<ROW>& last = row.is_oterm() ? m_last_oterm : m_last_atom;
+      auto const entry = last.emplace(id_of(row.name()), row);
+      if (!entry.second) *entry.first = row;
     });
   }
 
   CONVERSION const& m_conversion;
   FUSION_TREE const& m_tree;
   ORIGINAL_NAMES& m_originals;
-  NAME_INDEX const& m_index;
+  std::function<NAME_INDEX const&()> const m_index;
   std::string m_segment;
   GEN_STRING m_unit;
   bool m_indexed = false;
-  std::vector<MADE_UP_ROW> m_made_up;
-  ID_MAP<std::uint32_t> m_last_made_up;  // id to its last row in m_made_up
+  ID_MAP<ROW> m_last_atom;
+  ID_MAP<ROW> m_last_oterm;
 };
 
 }  // namespace
 
 std::unique_ptr<NAME_SOURCE> conversion_source(CONVERSION const& conversion,
-                                               ORIGINAL_NAMES& originals, NAME_INDEX const& index) {
-  return std::make_unique<CONVERSION_SOURCE>(conversion, originals, index);
+                                               ORIGINAL_NAMES& originals,
+                                               std::function<NAME_INDEX const&()> index) {
+  return std::make_unique<CONVERSION_SOURCE>(conversion, originals, std::move(index));
 }
 
 }  // namespace zema_tool

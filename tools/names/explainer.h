@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,7 +92,7 @@ struct NAME_NODE {
   std::string_view m_path;     // its converted full name (kept by the source)
   unsigned m_id;
   MAP_KIND m_kind;
-  bool m_hierarchy;      // a node of the hierarchy, else a made-up name
+  bool m_hierarchy;  // a node of the hierarchy, else a made-up name
   void const* m_handle;  // the source's own
 };
 
@@ -117,9 +118,11 @@ class NAME_SOURCE {
 };
 
 // The source of a fusion conversion: its tree, the design's names, and the
-// netlist's made-up names indexed on first need.
+// netlist's made-up names indexed on first need. `index` gives the name
+// index, called only when an original name is to be resolved.
 std::unique_ptr<NAME_SOURCE> conversion_source(CONVERSION const& conversion,
-                                               ORIGINAL_NAMES& originals, NAME_INDEX const& index);
+                                               ORIGINAL_NAMES& originals,
+                                               std::function<NAME_INDEX const&()> index);
 
 class EXPLAINER {
  public:

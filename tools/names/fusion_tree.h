@@ -21,7 +21,7 @@ typedef ZEMA_NAME_CONVERTER_HIERARCHY NODE;
 // What a node of the tree names: an instance only, an atom, an oterm, both,
 // or nothing any more (a made-up name whose id a later atom or oterm took).
 // The name map's rows and explanations say it in these words.
-enum class MAP_KIND { INSTANCE, ATOM, OTERM, ATOM_AND_OTERM, SUPERSEDED };
+enum class MAP_KIND : std::uint8_t { INSTANCE, ATOM, OTERM, ATOM_AND_OTERM, SUPERSEDED };
 inline constexpr WORD<MAP_KIND> kMapKindWords[] = {{MAP_KIND::INSTANCE, "instance"},
                                                    {MAP_KIND::ATOM, "atom"},
                                                    {MAP_KIND::OTERM, "oterm"},

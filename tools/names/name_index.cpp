@@ -45,63 +45,72 @@ void NAME_INDEX::hash_with_prefix(std::string_view text, std::size_t prefix, std
   *whole = state.finish(text.data() + text.size() / HASH::kBlock * HASH::kBlock, text.size());
 }
 
-NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals) {
+NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
+                       INDEX_SIDES sides)
+    : m_sides(sides) {
   LOADED_DESIGN const& design = conversion.design();
   // About one oterm an atom.
   reserve(design.m_instance_count + 2 * design.m_atom_count);
   for_each_map_row(conversion, originals, [&](MAP_ROW const& row) { add(row, true); });
 }
 
-NAME_INDEX::NAME_INDEX(std::vector<MAP_ROW> const& rows) {
-  reserve(rows.size());
-  for (MAP_ROW const& row : rows) add(row, false);
-}
+NAME_INDEX::NAME_INDEX(INDEX_SIDES sides, std::size_t rows) : m_sides(sides) { reserve(rows); }
 
 void NAME_INDEX::reserve(std::size_t rows) {
-  m_to_original.reserve(rows);
-  m_to_converted.reserve(rows);
+  if ((m_sides & TO_ORIGINAL) != 0) m_to_original.reserve(rows);
+  if ((m_sides & TO_CONVERTED) != 0) m_to_converted.reserve(rows);
 }
 
-// Enters a row of the map; its texts are copied when `keep`, else they must
-// outlive the index.
-void NAME_INDEX::add(MAP_ROW const& row, bool keep) {
+void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   // Under reversible, names outside the hierarchy have no full name.
-  if (!row.names_something() || row.m_original == nullptr || row.m_converted.empty()) return;
-  if (row.m_original->size() >= kLongestName || row.m_converted.size() >= kLongestName) {
+  if (!row.names_something() || !row.m_original || row.m_converted.empty()) return;
+  std::string_view const original_given = *row.m_original;
+  if (original_given.size() >= kLongestName || row.m_converted.size() >= kLongestName) {
     throw TOOL_ERROR("id " + decimal(row.m_id), "a name of a gibibyte or more cannot be indexed");
   }
-  bool inserted;
-  INDEX_ENTRY* const forward =
-      m_to_original.insert(hash(row.m_converted), row.m_converted, &inserted);
-  if (!inserted) return;  // reversible: an atom's name twice
+  bool inserted = true;
+  INDEX_ENTRY* forward = nullptr;
+  if ((m_sides & TO_ORIGINAL) != 0) {
+    forward = m_to_original.insert(keys.m_converted, row.m_converted, &inserted);
+    if (!inserted) return;  // reversible: an atom's name twice
+  }
   std::string_view const converted = keep ? m_texts.keep(row.m_converted) : row.m_converted;
-  forward->m_key = converted.data();
-  forward->m_key_size = static_cast<std::uint32_t>(converted.size());
-  bool const hierarchy = row.m_origin == ORIGIN::HIERARCHY;
-  INDEX_ENTRY* const reverse =
-      m_to_converted.insert(hash(*row.m_original), *row.m_original, &inserted);
-  if (inserted) {
-    // A new original: its text is kept once, for both tables.
-    std::string_view const original = keep ? m_texts.keep(*row.m_original) : *row.m_original;
-    reverse->m_key = original.data();
-    reverse->m_key_size = static_cast<std::uint32_t>(original.size());
+  std::string_view original = original_given;
+  if ((m_sides & TO_CONVERTED) != 0) {
+    bool const hierarchy = row.m_origin == ORIGIN::HIERARCHY;
+    INDEX_ENTRY* const reverse =
+        m_to_converted.insert(keys.m_original, original_given, &inserted);
+    if (inserted) {
+      // A new original: its text is kept once, for both tables.
+      original = keep ? m_texts.keep(original_given) : original_given;
+      reverse->m_key = original.data();
+      reverse->m_key_size = static_cast<std::uint32_t>(original.size());
+    } else {
+      original = reverse->key();
+    }
+    if (inserted || (hierarchy && !reverse->m_hierarchy)) {
+      reverse->m_value = converted.data();
+      reverse->m_value_size = static_cast<std::uint32_t>(converted.size());
+      reverse->m_hierarchy = hierarchy;
+      reverse->m_ambiguous = false;
+    } else if (!reverse->m_hierarchy) {
+      reverse->m_ambiguous = true;
+    }
+  } else if (keep) {
+    original = m_texts.keep(original_given);
   }
-  if (inserted || (hierarchy && !reverse->m_hierarchy)) {
-    reverse->m_value = converted.data();
-    reverse->m_value_size = static_cast<std::uint32_t>(converted.size());
-    reverse->m_hierarchy = hierarchy;
-    reverse->m_ambiguous = false;
-  } else if (!reverse->m_hierarchy) {
-    reverse->m_ambiguous = true;
+  if (forward != nullptr) {
+    forward->m_key = converted.data();
+    forward->m_key_size = static_cast<std::uint32_t>(converted.size());
+    forward->m_value = original.data();
+    forward->m_value_size = static_cast<std::uint32_t>(original.size());
   }
-  forward->m_value = reverse->m_key;
-  forward->m_value_size = reverse->m_key_size;
-  m_longest_original = std::max(m_longest_original, row.m_original->size());
+  m_longest_original = std::max(m_longest_original, original.size());
   m_longest_converted = std::max(m_longest_converted, converted.size());
   auto const levels = [](std::string_view name) {
     return static_cast<std::size_t>(std::count(name.begin(), name.end(), '/')) + 1;
   };
-  m_deepest_original = std::max(m_deepest_original, levels(*row.m_original));
+  m_deepest_original = std::max(m_deepest_original, levels(original));
   m_deepest_converted = std::max(m_deepest_converted, levels(converted));
 }
 

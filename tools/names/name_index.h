@@ -50,12 +50,28 @@ typedef HASH_TABLE<INDEX_ENTRY> TEXT_MAP;
 // most lookups.
 void prefetch_entry_texts(TEXT_MAP const& map, std::uint64_t hash);
 
+// Which of the index's two tables to build: a translation needs one.
+enum INDEX_SIDES : unsigned { TO_ORIGINAL = 1, TO_CONVERTED = 2, BOTH_SIDES = 3 };
+
 class NAME_INDEX {
  public:
   // The index of a conversion's map: its texts are copied into the index.
-  NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals);
-  // The index of the rows of a saved map, whose texts must outlive it.
-  explicit NAME_INDEX(std::vector<MAP_ROW> const& rows);
+  NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
+             INDEX_SIDES sides = BOTH_SIDES);
+  // An empty index of `sides`, for add() to fill with the rows of a map
+  // whose texts outlive it.
+  NAME_INDEX(INDEX_SIDES sides, std::size_t rows);
+  // Enters a row of the map; its texts are copied when `keep`, else they
+  // must outlive the index.
+  void add(MAP_ROW const& row, bool keep) { add(row, keep, hash_keys(row)); }
+  // Enters all of `rows` (each gives a MAP_ROW through row()), whose texts
+  // outlive the index. The tables are far larger than the caches: each
+  // row's slots are fetched some rows ahead of its insertion.
+  template <class ROWS>
+  void add_all(ROWS const& rows);
+
+  // Whether the index has the table of `sides`.
+  bool has(INDEX_SIDES sides) const { return (m_sides & sides) == sides; }
   NAME_INDEX(NAME_INDEX const&) = delete;
   NAME_INDEX& operator=(NAME_INDEX const&) = delete;
 
@@ -88,9 +104,22 @@ class NAME_INDEX {
   std::size_t deepest_converted() const { return m_deepest_converted; }
 
  private:
+  // The hashes of a row's converted and original names.
+  struct KEYS {
+    std::uint64_t m_converted;
+    std::uint64_t m_original;
+  };
+  KEYS hash_keys(MAP_ROW const& row) const {
+    KEYS keys{0, 0};
+    if (!row.names_something() || !row.m_original || row.m_converted.empty()) return keys;
+    if ((m_sides & TO_ORIGINAL) != 0) keys.m_converted = hash(row.m_converted);
+    if ((m_sides & TO_CONVERTED) != 0) keys.m_original = hash(*row.m_original);
+    return keys;
+  }
+  void add(MAP_ROW const& row, bool keep, KEYS const& keys);
   void reserve(std::size_t rows);
-  void add(MAP_ROW const& row, bool keep);
 
+  unsigned m_sides;
   TEXT_MAP m_to_original;
   TEXT_MAP m_to_converted;
   TEXT_ARENA m_texts;
@@ -99,6 +128,25 @@ class NAME_INDEX {
   std::size_t m_deepest_original = 0;
   std::size_t m_deepest_converted = 0;
 };
+
+template <class ROWS>
+void NAME_INDEX::add_all(ROWS const& rows) {
+  constexpr std::size_t kAhead = 16;  // a power of two
+  KEYS ahead[kAhead];
+  std::size_t const count = rows.size();
+  auto const prepare = [&](std::size_t i) {
+    KEYS const keys = hash_keys(rows[i].row());
+    if (keys.m_converted != 0) m_to_original.prefetch(keys.m_converted);
+    if (keys.m_original != 0) m_to_converted.prefetch(keys.m_original);
+    ahead[i % kAhead] = keys;
+  };
+  for (std::size_t i = 0; i < count && i < kAhead; ++i) prepare(i);
+  for (std::size_t i = 0; i < count; ++i) {
+    KEYS const keys = ahead[i % kAhead];
+    if (i + kAhead < count) prepare(i + kAhead);
+    add(rows[i].row(), false, keys);
+  }
+}
 
 }  // namespace zema_tool
 

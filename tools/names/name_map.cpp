@@ -32,12 +32,11 @@ MAP_ROW const* NAME_MAP_CURSOR::next_fusion() {
   } else if (name != nullptr) {
     m_originals.append(&m_original, name);
   }
-  m_original_view = m_original;
   m_row = MAP_ROW{node->m_id,
                   m_walk->path(),
                   tree.kind_of(node),
                   in_hierarchy ? ORIGIN::HIERARCHY : ORIGIN::MADE_UP,
-                  name != nullptr ? &m_original_view : nullptr,
+                  name != nullptr ? std::optional<std::string_view>(m_original) : std::nullopt,
                   false,
                   0,
                   -1};
@@ -52,13 +51,12 @@ MAP_ROW const* NAME_MAP_CURSOR::next_reversible() {
     if (name == nullptr || !row.full(m_conversion.converter(), &m_full)) continue;
     m_original.clear();
     m_originals.append(&m_original, name);
-    m_original_view = m_original;
     m_row =
         MAP_ROW{id_of(name),
                 std::string_view(m_full),
                 row.is_oterm() ? MAP_KIND::OTERM : MAP_KIND::ATOM,
                 m_conversion.design().is_in_hierarchy(name) ? ORIGIN::HIERARCHY : ORIGIN::OUTSIDE,
-                &m_original_view,
+                std::string_view(m_original),
                 true,
                 row.m_atom_index,
                 row.m_position};

@@ -17,7 +17,7 @@ namespace zema_tool {
 // Where a row's converted name comes from: a node of the hierarchy, a name
 // the fusion converter made up, or (reversible) a name outside the
 // hierarchy.
-enum class ORIGIN { HIERARCHY, MADE_UP, OUTSIDE };
+enum class ORIGIN : std::uint8_t { HIERARCHY, MADE_UP, OUTSIDE };
 inline constexpr WORD<ORIGIN> kOriginWords[] = {
     {ORIGIN::HIERARCHY, "hierarchy"}, {ORIGIN::MADE_UP, "made-up"}, {ORIGIN::OUTSIDE, "outside"}};
 
@@ -26,7 +26,7 @@ struct MAP_ROW {
   std::string_view m_converted;
   MAP_KIND m_kind;
   ORIGIN m_origin;
-  std::string_view const* m_original;  // null when the id names nothing
+  std::optional<std::string_view> m_original;  // none when the id names nothing
   bool m_has_netlist_place;            // reversible rows: the next two are set
   std::size_t m_atom;
   long m_oterm;  // the oterm's position among its atom's, or -1
@@ -59,7 +59,6 @@ class NAME_MAP_CURSOR {
   ROW_CURSOR m_rows;                // reversible
   GEN_STRING m_full;
   std::string m_original;
-  std::string_view m_original_view;
   MAP_ROW m_row{};
 };
 

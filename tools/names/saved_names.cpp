@@ -17,7 +17,7 @@ class MAP_SOURCE final : public NAME_SOURCE {
  public:
   explicit MAP_SOURCE(SAVED_NAMES& names)
       : m_names(names), m_converter(ZEMA_NAME_CONVERTER_FUSION), m_tree(m_converter) {
-    for (MAP_ROW const& row : names.rows()) {
+    for (SAVED_NAME const& row : names.rows()) {
       if (row.m_origin == ORIGIN::HIERARCHY) m_hierarchy.emplace(row.m_id, &row);
     }
   }
@@ -29,12 +29,13 @@ class MAP_SOURCE final : public NAME_SOURCE {
       m_path.push_back('/');
     }
     m_path.append(segment);
-    MAP_ROW const* const row = m_names.find(m_path);
+    SAVED_NAME const* const row = m_names.find(m_path);
     if (row == nullptr) return false;
-    std::size_t const slash = row->m_converted.rfind('/');
+    std::string_view const converted(row->m_converted, row->m_converted_size);
+    std::size_t const slash = converted.rfind('/');
     *node = NAME_NODE{
-        slash == std::string_view::npos ? row->m_converted : row->m_converted.substr(slash + 1),
-        row->m_converted,
+        slash == std::string_view::npos ? converted : converted.substr(slash + 1),
+        converted,
         row->m_id,
         row->m_kind,
         row->m_origin == ORIGIN::HIERARCHY,
@@ -43,20 +44,20 @@ class MAP_SOURCE final : public NAME_SOURCE {
   }
 
   std::optional<std::string_view> converted_of(std::string_view original) const override {
-    return m_names.index().converted_of(original);
+    return m_names.index(TO_CONVERTED).converted_of(original);
   }
 
   std::string original_of(NAME_NODE const& node) override {
-    MAP_ROW const& row = *static_cast<MAP_ROW const*>(node.m_handle);
-    return row.m_original != nullptr ? std::string(*row.m_original) : std::string();
+    SAVED_NAME const& row = *static_cast<SAVED_NAME const*>(node.m_handle);
+    return row.m_has_original ? std::string(row.m_original, row.m_original_size) : std::string();
   }
 
   // The last level of the original path, its escapes undone and its repeat
   // number dropped.
   bool unit_of(NAME_NODE const& node, std::string* unit) override {
-    MAP_ROW const& row = *static_cast<MAP_ROW const*>(node.m_handle);
-    if (row.m_original == nullptr) return false;
-    std::string_view const original = *row.m_original;
+    SAVED_NAME const& row = *static_cast<SAVED_NAME const*>(node.m_handle);
+    if (!row.m_has_original) return false;
+    std::string_view const original(row.m_original, row.m_original_size);
     // The last "/" that no backslash escapes starts the last level.
     std::size_t start = 0;
     for (std::size_t i = 0; i < original.size(); ++i) {
@@ -97,15 +98,15 @@ class MAP_SOURCE final : public NAME_SOURCE {
     }
     if (best < 0) return false;
     *stem = std::string(m_tree.type_prefix(best));
-    *rule =
-        zema_is_node_named_atom_type(best) ? MADE_UP_RULE::ATOM_NODE : MADE_UP_RULE::ATOM_NUMBER;
+    *rule = zema_is_node_named_atom_type(best) ? MADE_UP_RULE::ATOM_NODE
+                                               : MADE_UP_RULE::ATOM_NUMBER;
     return true;
   }
 
   std::string hierarchy_segment(unsigned id) override {
-    MAP_ROW const* const* const row = m_hierarchy.find(id);
+    SAVED_NAME const* const* const row = m_hierarchy.find(id);
     if (row == nullptr) return std::string();
-    std::string_view const converted = (*row)->m_converted;
+    std::string_view const converted((*row)->m_converted, (*row)->m_converted_size);
     std::size_t const slash = converted.rfind('/');
     return std::string(slash == std::string_view::npos ? converted : converted.substr(slash + 1));
   }
@@ -120,60 +121,75 @@ class MAP_SOURCE final : public NAME_SOURCE {
   // are the converter's own.
   ZEMA_NAME_CONVERTER m_converter;
   FUSION_TREE m_tree;
-  ID_MAP<MAP_ROW const*> m_hierarchy;  // the hierarchy's rows by id
+  ID_MAP<SAVED_NAME const*> m_hierarchy;  // the hierarchy's rows by id
   std::string m_path;
 };
 
 }  // namespace
 
-SAVED_NAMES::SAVED_NAMES(SAVED_MAP map) : m_map(std::move(map)) {
-  std::vector<SAVED_ROW> const& saved = m_map.rows();
-  m_originals.reserve(saved.size());
-  m_rows.reserve(saved.size());
-  m_by_converted.reserve(saved.size());
-  for (std::size_t i = 0; i < saved.size(); ++i) {
-    SAVED_ROW const& row = saved[i];
-    auto const place = [&] { return m_map.name() + ": row " + decimal(i + 1); };
-    std::optional<MAP_KIND> const kind = value_of(kMapKindWords, row.m_kind);
-    std::optional<ORIGIN> const origin = value_of(kOriginWords, row.m_origin);
-    if (!kind) {
-      throw TOOL_ERROR(place(), "unknown kind " + quoted_text(row.m_kind) + " (expected " +
-                                    word_choices(kMapKindWords) + ")");
-    }
-    if (!origin) {
-      throw TOOL_ERROR(place(), "unknown origin " + quoted_text(row.m_origin) + " (expected " +
-                                    word_choices(kOriginWords) + ")");
-    }
-    m_reversible = m_reversible || *origin == ORIGIN::OUTSIDE;
-    m_originals.push_back(row.m_original);
-    m_rows.push_back(MAP_ROW{row.m_id, row.m_converted, *kind, *origin,
-                             row.m_has_original ? &m_originals.back() : nullptr, false, 0, -1});
-    if (!row.m_converted.empty()) {
-      // As the converters answer: a name of two rows names the later one.
-      auto const entry = m_by_converted.emplace(row.m_converted, static_cast<std::uint32_t>(i));
-      if (!entry.second) *entry.first = static_cast<std::uint32_t>(i);
-    }
-  }
+SAVED_NAMES::SAVED_NAMES(std::string const& path, std::uint64_t max_size,
+                         std::uint64_t max_rows) {
+  m_map.read(path, max_size, max_rows, [this](SAVED_ROW const& row) { add(row); });
+}
+
+SAVED_NAMES::SAVED_NAMES(INPUT_TEXT text, std::uint64_t max_rows) {
+  m_map.parse(std::move(text), max_rows, [this](SAVED_ROW const& row) { add(row); });
 }
 
 SAVED_NAMES::~SAVED_NAMES() = default;
 
-MAP_ROW const* SAVED_NAMES::find(std::string_view name) const {
+void SAVED_NAMES::add(SAVED_ROW const& row) {
+  if (m_rows.empty()) m_rows.reserve(m_map.expected_rows());
+  std::optional<MAP_KIND> const kind = value_of(kMapKindWords, row.m_kind);
+  std::optional<ORIGIN> const origin = value_of(kOriginWords, row.m_origin);
+  auto const place = [&] { return m_map.place_of(row); };
+  if (!kind) {
+    throw TOOL_ERROR(place(), "unknown kind " + quoted_text(row.m_kind) + " (expected " +
+                                  word_choices(kMapKindWords) + ")");
+  }
+  if (!origin) {
+    throw TOOL_ERROR(place(), "unknown origin " + quoted_text(row.m_origin) + " (expected " +
+                                  word_choices(kOriginWords) + ")");
+  }
+  if (row.m_converted.size() > UINT32_MAX || row.m_original.size() > UINT32_MAX) {
+    throw TOOL_ERROR(place(), "a name of four gibibytes or more");
+  }
+  m_reversible = m_reversible || *origin == ORIGIN::OUTSIDE;
+  m_rows.push_back(SAVED_NAME{row.m_converted.data(), row.m_original.data(),
+                              static_cast<std::uint32_t>(row.m_converted.size()),
+                              static_cast<std::uint32_t>(row.m_original.size()), row.m_id, *kind,
+                              *origin, row.m_has_original});
+}
+
+SAVED_NAME const* SAVED_NAMES::find(std::string_view name) {
+  if (m_by_converted.empty() && !m_rows.empty()) {
+    m_by_converted.reserve(m_rows.size());
+    for (std::uint32_t i = 0; i < m_rows.size(); ++i) {
+      std::string_view const converted(m_rows[i].m_converted, m_rows[i].m_converted_size);
+      if (converted.empty()) continue;
+      // As the converters answer: a name of two rows names the later one.
+      auto const entry = m_by_converted.emplace(converted, i);
+      if (!entry.second) *entry.first = i;
+    }
+  }
   if (!name.empty() && name[0] == '\\') name.remove_prefix(1);
   std::uint32_t const* const row = m_by_converted.find(name);
   return row != nullptr ? &m_rows[*row] : nullptr;
 }
 
-NAME_INDEX const& SAVED_NAMES::index() {
-  if (!m_index) m_index = std::make_unique<NAME_INDEX>(m_rows);
+NAME_INDEX const& SAVED_NAMES::index(INDEX_SIDES sides) {
+  if (!m_index || !m_index->has(sides)) {
+    INDEX_SIDES const all = m_index ? BOTH_SIDES : sides;
+    m_index = std::make_unique<NAME_INDEX>(all, m_rows.size());
+    m_index->add_all(m_rows);
+  }
   return *m_index;
 }
 
 NAME_SOURCE& SAVED_NAMES::source() {
   if (m_reversible) {
-    throw TOOL_ERROR(name(),
-                     "explain needs the map of the fusion strategy; this one is "
-                     "the reversible strategy's");
+    throw TOOL_ERROR(name(), "explain needs the map of the fusion strategy; this one is "
+                             "the reversible strategy's");
   }
   if (!m_source) m_source = std::make_unique<MAP_SOURCE>(*this);
   return *m_source;

@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""zema diff against an independent count from the two maps.
+
+Each Yosys netlist is edited the ways designers edit between revisions: a
+flip-flop added first and last in the top module, an instance renamed, an
+instance removed, and a sibling added whose legal form is an instance's and
+which sorts before it. For each edit, the rows of `zema diff OLD NEW` must
+be exactly those this script finds from `zema map` of both revisions:
+objects known by role and original (the k-th of a repeated one matched with
+the k-th), a row for each renamed, added and removed object, and a reused
+row for each converted name that both revisions have for different objects.
+
+usage: revisions.py ZEMA NETLIST...
+  a NETLIST that does not exist is skipped, with a line that says so.
+"""
+import collections
+import json
+import lzma
+import os
+import subprocess
+import sys
+import tempfile
+
+ZEMA = sys.argv[1]
+failures = []
+
+
+def run(*args, expect=(0,)):
+    result = subprocess.run([ZEMA, *args], capture_output=True)
+    if result.returncode not in expect:
+        sys.exit(f"zema {' '.join(args)}: exit {result.returncode}: {result.stderr.decode()}")
+    return result
+
+
+def objects(path):
+    """converted -> key and key -> converted of a revision's map."""
+    by_key, by_name = {}, {}
+    seen = collections.Counter()
+    for row in json.loads(run('map', '--format', 'json', path).stdout):
+        if row['kind'] == 'superseded' or row['original'] is None:
+            continue
+        role = 'h' if row['origin'] == 'hierarchy' else ('o' if row['kind'] == 'oterm' else 'a')
+        base = (role, row['original'])
+        key = base + (seen[base],)
+        seen[base] += 1
+        by_key[key] = row['converted']
+        if row['converted']:
+            by_name[row['converted']] = key
+    return by_key, by_name
+
+
+def expected_rows(old, new):
+    (old_keys, old_names), (new_keys, new_names) = objects(old), objects(new)
+    rows = set()
+    for key, name in old_keys.items():
+        if key not in new_keys:
+            rows.add(('removed', name, None, key[1], None))
+        elif new_keys[key] != name:
+            rows.add(('renamed', name, new_keys[key], key[1], None))
+    for key, name in new_keys.items():
+        if key not in old_keys:
+            rows.add(('added', None, name, key[1], None))
+    for name, key in new_names.items():
+        if name in old_names and old_names[name] != key:
+            rows.add(('reused', name, name, old_names[name][1], key[1]))
+    return rows
+
+
+def edits(netlist):
+    """(what, edited netlist) pairs."""
+    modules = netlist['modules']
+    top = next((m for m, v in modules.items() if str(v.get('attributes', {}).get('top', 0))
+                .lstrip('0') == '1'), next(iter(modules)))
+    cells = modules[top]['cells']
+    flop = {'hide_name': 1, 'type': '$_DFF_P_',
+            'port_directions': {'C': 'input', 'D': 'input', 'Q': 'output'},
+            'connections': {'C': ['0'], 'D': ['0'], 'Q': ['x']}}
+    instances = [name for name, cell in cells.items() if cell['type'] in modules]
+    target = instances[0] if instances else next(iter(cells))
+
+    def edited(change):
+        copy = json.loads(json.dumps(netlist))
+        change(copy['modules'][top])
+        return copy
+
+    def first(module):
+        module['cells'] = {'$edit$first': flop, **module['cells']}
+
+    def last(module):
+        module['cells']['$edit$last'] = flop
+
+    def rename(module):
+        module['cells'] = {(k + '_renamed' if k == target else k): v
+                           for k, v in module['cells'].items()}
+
+    def remove(module):
+        del module['cells'][target]
+
+    def sibling(module):
+        # Upper case sorts before lower case and legalises to it.
+        at = next((i for i, c in enumerate(target) if c.islower()), None)
+        twin = target[:at] + target[at].upper() + target[at + 1:] if at is not None else '-' + target
+        module['cells'][twin] = module['cells'][target]
+
+    return [(what, edited(change)) for what, change in
+            [('a flip-flop first', first), ('a flip-flop last', last),
+             ('an instance renamed', rename), ('an instance removed', remove),
+             ('a sibling that sorts first', sibling)]]
+
+
+def main():
+    scratch = tempfile.mkdtemp()
+    old_path = os.path.join(scratch, 'old.json')
+    new_path = os.path.join(scratch, 'new.json')
+    for path in sys.argv[2:]:
+        if not os.path.exists(path):
+            print(f'{path}: not found, skipped')
+            continue
+        opener = lzma.open if path.endswith('.xz') else open
+        with opener(path, 'rt') as read:
+            netlist = json.load(read)
+        with open(old_path, 'w') as out:
+            json.dump(netlist, out)
+        for what, edited in edits(netlist):
+            with open(new_path, 'w') as out:
+                json.dump(edited, out)
+            result = run('diff', '--format', 'json', old_path, new_path, expect=(0, 1))
+            got = {(r['status'], r['old_converted'], r['new_converted'], r['original'],
+                    r['new_original']) for r in json.loads(result.stdout)}
+            wanted = expected_rows(old_path, new_path)
+            if got != wanted:
+                failures.append(f'{path}, {what}: {len(got - wanted)} rows too many, '
+                                f'{len(wanted - got)} missing: {sorted(got ^ wanted)[:3]}')
+            holds = not any(r[0] in ('reused', 'removed') for r in wanted)
+            if result.returncode != (0 if holds else 1):
+                failures.append(f'{path}, {what}: exit {result.returncode}')
+            counts = collections.Counter(r[0] for r in wanted)
+            print(f'{os.path.basename(path)}, {what}: ' +
+                  ', '.join(f'{counts[s]} {s}' for s in ('renamed', 'added', 'removed', 'reused')))
+    for failure in failures:
+        print(failure)
+    sys.exit(1 if failures else 0)
+
+
+main()

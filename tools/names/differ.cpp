@@ -1,0 +1,363 @@
+#include "tools/names/differ.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "tools/names/explainer.h"
+#include "tools/support/hash_table.h"
+#include "tools/support/text_format.h"
+
+namespace zema_tool {
+namespace {
+
+constexpr std::uint32_t kNone = 0xffffffffu;
+
+// What a row's object is, besides its original.
+enum class ROLE : std::uint8_t { HIERARCHY, ATOM, OTERM };
+
+// The role of a row's object, or nothing for a row that names no object.
+std::optional<ROLE> role_of(MAP_ROW const& row) {
+  if (!row.names_something() || !row.m_original) return std::nullopt;
+  if (row.m_origin == ORIGIN::HIERARCHY) return ROLE::HIERARCHY;
+  return row.m_kind == MAP_KIND::OTERM ? ROLE::OTERM : ROLE::ATOM;
+}
+
+// An object of the old revision.
+struct OLD_OBJECT {
+  std::string_view m_converted;
+  std::string_view m_original;
+  std::string_view m_new;  // the converted name in the new revision, once matched and changed
+  std::uint32_t m_next;    // the next old object of the same role and original
+  bool m_matched;
+  bool m_renamed;
+};
+
+// The objects of one role and original, in map order, and the next one a
+// new object of that role and original takes.
+struct OBJECTS_ENTRY {
+  std::uint64_t m_hash;
+  std::string_view m_original;
+  ROLE m_role;
+  std::uint32_t m_first;
+  std::uint32_t m_last;
+  std::uint32_t m_cursor;
+
+  struct KEY {
+    std::string_view m_original;
+    ROLE m_role;
+  };
+  bool has_key(KEY const& key) const {
+    return m_role == key.m_role && m_original == key.m_original;
+  }
+};
+
+std::uint64_t hash_of_key(OBJECTS_ENTRY::KEY const& key) {
+  std::uint64_t const h = hash_of(key.m_original) ^ (static_cast<std::uint64_t>(key.m_role) << 61);
+  return h != 0 ? h : 1;
+}
+
+class DIFFER {
+ public:
+  explicit DIFFER(NAME_DIFF& diff) : m_diff(diff) {}
+
+  // The old revision's objects, their texts kept.
+  void take_old(DESIGN_NAMES& names) {
+    names.for_each_row([&](MAP_ROW const& row) {
+      std::optional<ROLE> const role = role_of(row);
+      if (!role) return;
+      std::uint32_t const index = static_cast<std::uint32_t>(m_old.size());
+      OLD_OBJECT object{m_diff.m_texts.keep(row.m_converted),
+                        m_diff.m_texts.keep(*row.m_original), std::string_view(), kNone, false,
+                        false};
+      OBJECTS_ENTRY::KEY const key{object.m_original, *role};
+      bool inserted;
+      OBJECTS_ENTRY* const entry = m_objects.insert(hash_of_key(key), key, &inserted);
+      if (inserted) {
+        entry->m_original = object.m_original;
+        entry->m_role = *role;
+        entry->m_first = entry->m_cursor = index;
+      } else {
+        m_old[entry->m_last].m_next = index;
+      }
+      entry->m_last = index;
+      m_old.push_back(object);
+      if (!object.m_converted.empty()) {
+        auto const named = m_by_converted.emplace(object.m_converted, index);
+        if (!named.second) *named.first = index;
+      }
+    });
+  }
+
+  // Matches each object of the new revision with the old one; gives the
+  // added and the reused as they come.
+  void take_new(DESIGN_NAMES& names) {
+    names.for_each_row([&](MAP_ROW const& row) {
+      std::optional<ROLE> const role = role_of(row);
+      if (!role) return;
+      OBJECTS_ENTRY::KEY const key{*row.m_original, *role};
+      OBJECTS_ENTRY* const entry = m_objects.find(hash_of_key(key), key);
+      std::uint32_t match = kNone;
+      if (entry != nullptr && entry->m_cursor != kNone) {
+        match = entry->m_cursor;
+        entry->m_cursor = m_old[match].m_next;
+        OLD_OBJECT& old = m_old[match];
+        old.m_matched = true;
+        if (old.m_converted != row.m_converted) {
+          old.m_new = m_diff.m_texts.keep(row.m_converted);
+          old.m_renamed = true;
+        }
+      }
+      if (row.m_converted.empty()) return;
+      std::uint32_t const* const named = m_by_converted.find(row.m_converted);
+      if (named != nullptr && *named != match) {
+        OLD_OBJECT const& before = m_old[*named];
+        m_reused.push_back({NAME_CHANGE::REUSED, before.m_converted, before.m_converted,
+                            before.m_original, m_diff.m_texts.keep(*row.m_original)});
+      }
+      if (match == kNone) {
+        m_added.push_back({NAME_CHANGE::ADDED, std::string_view(),
+                           m_diff.m_texts.keep(row.m_converted),
+                           m_diff.m_texts.keep(*row.m_original), std::string_view()});
+      }
+    });
+  }
+
+  // The rows: reused by name, then renamed and removed in the old map's
+  // order, then added in the new map's.
+  void finish() {
+    std::sort(m_reused.begin(), m_reused.end(),
+              [](DIFF_ROW const& a, DIFF_ROW const& b) { return a.m_old < b.m_old; });
+    std::vector<DIFF_ROW>& rows = m_diff.m_rows;
+    rows = std::move(m_reused);
+    for (OLD_OBJECT const& old : m_old) {
+      if (!old.m_matched) {
+        rows.push_back({NAME_CHANGE::REMOVED, old.m_converted, std::string_view(),
+                        old.m_original, std::string_view()});
+      } else if (old.m_renamed) {
+        rows.push_back({NAME_CHANGE::RENAMED, old.m_converted, old.m_new, old.m_original,
+                        std::string_view()});
+      }
+    }
+    rows.insert(rows.end(), m_added.begin(), m_added.end());
+    for (DIFF_ROW const& row : rows) ++m_diff.m_counts[static_cast<std::size_t>(row.m_change)];
+  }
+
+ private:
+  NAME_DIFF& m_diff;
+  std::vector<OLD_OBJECT> m_old;
+  HASH_TABLE<OBJECTS_ENTRY> m_objects;
+  HASH_MAP<std::string_view, std::uint32_t> m_by_converted;  // the old names
+  std::vector<DIFF_ROW> m_reused;
+  std::vector<DIFF_ROW> m_added;
+};
+
+}  // namespace
+
+NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names) {
+  NAME_DIFF diff;
+  DIFFER differ(diff);
+  differ.take_old(old_names);
+  differ.take_new(new_names);
+  differ.finish();
+  return diff;
+}
+
+}  // namespace zema_tool
+
+namespace zema_tool {
+namespace {
+
+// The objects of one revision, found by converted name or by what they are.
+class REVISION_OBJECTS {
+ public:
+  explicit REVISION_OBJECTS(DESIGN_NAMES& names) {
+    HASH_MAP<std::string_view, std::uint32_t> seen;  // role + original: the next occurrence
+    std::string key;
+    names.for_each_row([&](MAP_ROW const& row) {
+      std::optional<ROLE> const role = role_of(row);
+      if (!role) return;
+      key.assign(1, static_cast<char>(*role));
+      key.append(*row.m_original);
+      std::string_view const kept_key = m_texts.keep(key);
+      auto const counted = seen.emplace(kept_key, 0);
+      std::uint32_t const occurrence = (*counted.first)++;
+      std::uint32_t const index = static_cast<std::uint32_t>(m_objects.size());
+      m_objects.push_back({kept_key, occurrence, m_texts.keep(row.m_converted)});
+      if (!row.m_converted.empty()) {
+        auto const named = m_by_converted.emplace(m_objects.back().m_converted, index);
+        if (!named.second) *named.first = index;
+      }
+      key.append(1, '\0').append(decimal(occurrence));
+      m_by_key.emplace(m_texts.keep(key), index);
+    });
+  }
+
+  struct OBJECT {
+    std::string_view m_key;  // the role's byte, then the original
+    std::uint32_t m_occurrence;
+    std::string_view m_converted;
+
+    std::string_view original() const { return m_key.substr(1); }
+  };
+
+  // The object a converted name names (one leading backslash allowed).
+  OBJECT const* by_converted(std::string_view name) const {
+    if (!name.empty() && name[0] == '\\') name.remove_prefix(1);
+    std::uint32_t const* const index = m_by_converted.find(name);
+    return index != nullptr ? &m_objects[*index] : nullptr;
+  }
+  // The object of an original name, with or without its leading "/": the
+  // node of the hierarchy first, then a made-up atom, then an oterm.
+  OBJECT const* by_original(std::string_view original) const {
+    for (std::string const& form : {std::string(original), "/" + std::string(original)}) {
+      for (ROLE const role : {ROLE::HIERARCHY, ROLE::ATOM, ROLE::OTERM}) {
+        if (OBJECT const* const found = same(role, form, 0)) return found;
+      }
+    }
+    return nullptr;
+  }
+  // This revision's object that is `other` of the other revision.
+  OBJECT const* same_as(OBJECT const& other) const {
+    return same(static_cast<ROLE>(other.m_key[0]), other.original(), other.m_occurrence);
+  }
+
+ private:
+  OBJECT const* same(ROLE role, std::string_view original, std::uint32_t occurrence) const {
+    std::string key(1, static_cast<char>(role));
+    key.append(original).append(1, '\0').append(decimal(occurrence));
+    std::uint32_t const* const index = m_by_key.find(key);
+    return index != nullptr ? &m_objects[*index] : nullptr;
+  }
+
+  TEXT_ARENA m_texts;
+  std::vector<OBJECT> m_objects;
+  HASH_MAP<std::string_view, std::uint32_t> m_by_converted;
+  HASH_MAP<std::string_view, std::uint32_t> m_by_key;
+};
+
+// The holders of a level as "segment (original)", for a sentence.
+std::string holders_text(std::vector<HOLDER const*> const& holders) {
+  std::string text;
+  for (HOLDER const* holder : holders) {
+    if (!text.empty()) text += ", ";
+    text += holder->m_segment + " (" + (holder->m_original.empty() ? "-" : holder->m_original) + ")";
+  }
+  return text;
+}
+
+// Why a level's segment went from `before` to `after`.
+std::string level_why(EXPLAINED_LEVEL const& before, EXPLAINED_LEVEL const& after) {
+  if (before.m_segment == after.m_segment) return "unchanged";
+  if (before.m_hierarchy != after.m_hierarchy) {
+    return before.m_hierarchy ? "taken from the hierarchy before, made up now"
+                              : "made up before, taken from the hierarchy now";
+  }
+  if (before.m_hierarchy && before.m_unit != after.m_unit) {
+    return "its unit name changed: " + quoted_text(before.m_unit) + " -> " +
+           quoted_text(after.m_unit);
+  }
+  if (!before.m_hierarchy && before.m_from != after.m_from) {
+    if (before.m_rule == MADE_UP_RULE::ATOM_NODE) {
+      return "its own node's converted name changed: " + before.m_from + " -> " + after.m_from;
+    }
+    char const* const kind =
+        before.m_rule == MADE_UP_RULE::OTERM_NUMBER ? "made-up oterm" : "made-up atom";
+    long const from = std::stol(before.m_from.empty() ? "0" : before.m_from);
+    long const to = std::stol(after.m_from.empty() ? "0" : after.m_from);
+    long const more = to - from;
+    return "its number among " + std::string(kind) + " names went from " + before.m_from +
+           " to " + after.m_from + ": " +
+           decimal(static_cast<std::uint64_t>(more < 0 ? -more : more)) +
+           (more < 0 ? " fewer " : " more ") + kind +
+           (more == 1 || more == -1 ? " name comes" : " names come") + " before it in netlist order";
+  }
+  // The same base, another suffix: siblings before it in byte order came or
+  // went.
+  std::vector<HOLDER const*> entered;
+  std::vector<HOLDER const*> left;
+  auto const holds = [](std::vector<HOLDER> const& holders, HOLDER const& holder) {
+    return std::any_of(holders.begin(), holders.end(), [&](HOLDER const& h) {
+      return h.m_original == holder.m_original && h.m_hierarchy == holder.m_hierarchy;
+    });
+  };
+  for (HOLDER const& holder : after.m_holders) {
+    if (!holds(before.m_holders, holder)) entered.push_back(&holder);
+  }
+  for (HOLDER const& holder : before.m_holders) {
+    if (!holds(after.m_holders, holder)) left.push_back(&holder);
+  }
+  std::string why = "its uniquing suffix changed";
+  if (!entered.empty()) why += "; now named before it: " + holders_text(entered);
+  if (!left.empty()) why += "; no longer named before it: " + holders_text(left);
+  return why;
+}
+
+}  // namespace
+
+struct CHANGE_EXPLAINER::STATE {
+  STATE(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names, PHASES& phases)
+      : m_before(old_names),
+        m_after(new_names),
+        m_old_explainer(old_names.source(phases)),
+        m_new_explainer(new_names.source(phases)) {}
+
+  REVISION_OBJECTS const m_before;
+  REVISION_OBJECTS const m_after;
+  EXPLAINER m_old_explainer;
+  EXPLAINER m_new_explainer;
+};
+
+CHANGE_EXPLAINER::CHANGE_EXPLAINER(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names,
+                                   PHASES& phases)
+    : m_state(std::make_unique<STATE>(old_names, new_names, phases)) {}
+
+CHANGE_EXPLAINER::~CHANGE_EXPLAINER() = default;
+
+std::optional<CHANGE_EXPLANATION> CHANGE_EXPLAINER::explain(std::string_view name) {
+  REVISION_OBJECTS const& before = m_state->m_before;
+  REVISION_OBJECTS const& after = m_state->m_after;
+  CHANGE_EXPLANATION change;
+  REVISION_OBJECTS::OBJECT const* old_object = before.by_converted(name);
+  REVISION_OBJECTS::OBJECT const* new_object = nullptr;
+  if (old_object == nullptr) old_object = before.by_original(name);
+  if (old_object != nullptr) {
+    new_object = after.same_as(*old_object);
+    // The old name, given as it is, may name another object now.
+    REVISION_OBJECTS::OBJECT const* const now = after.by_converted(name);
+    if (now != nullptr && now != new_object && before.by_converted(name) == old_object) {
+      change.m_now_names = std::string(now->original());
+    }
+  } else {
+    new_object = after.by_converted(name);
+    if (new_object == nullptr) new_object = after.by_original(name);
+    if (new_object == nullptr) return std::nullopt;
+  }
+  change.m_original = std::string((old_object != nullptr ? old_object : new_object)->original());
+  if (old_object != nullptr) change.m_old = std::string(old_object->m_converted);
+  if (new_object != nullptr) change.m_new = std::string(new_object->m_converted);
+  change.m_change = old_object == nullptr   ? NAME_CHANGE::ADDED
+                    : new_object == nullptr ? NAME_CHANGE::REMOVED
+                    : !change.m_now_names.empty() ? NAME_CHANGE::REUSED
+                                                  : NAME_CHANGE::RENAMED;
+  change.m_unchanged = old_object != nullptr && new_object != nullptr && change.m_old == change.m_new;
+  if (change.m_old.empty() || change.m_new.empty()) return change;
+  std::optional<EXPLANATION> const was = m_state->m_old_explainer.explain(change.m_old);
+  std::optional<EXPLANATION> const is = m_state->m_new_explainer.explain(change.m_new);
+  if (!was || !is) return change;
+  std::size_t const depth = std::max(was->m_levels.size(), is->m_levels.size());
+  for (std::size_t i = 0; i < depth; ++i) {
+    bool const in_old = i < was->m_levels.size();
+    bool const in_new = i < is->m_levels.size();
+    LEVEL_CHANGE level;
+    if (in_old) level.m_old = was->m_levels[i].m_segment;
+    if (in_new) level.m_new = is->m_levels[i].m_segment;
+    level.m_why = !in_new  ? "a level of the old name only"
+                  : !in_old ? "a level of the new name only"
+                            : level_why(was->m_levels[i], is->m_levels[i]);
+    change.m_levels.push_back(std::move(level));
+  }
+  return change;
+}
+
+}  // namespace zema_tool
