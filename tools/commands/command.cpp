@@ -147,8 +147,8 @@ void OPTION_SET::texts(char const* names, std::vector<std::string>* values, char
 
 void OPTION_SET::choice_of(char const* names, std::vector<std::string> words,
                            std::string const& shown, char const* help,
-                           std::function<void(std::string const&)> set) {
-  m_app.add_option_function<std::string>(names, std::move(set), help)
+                           std::function<void(std::string const&)> const& set) {
+  m_app.add_option_function<std::string>(names, set, help)
       ->check(CLI::IsMember(std::move(words)))
       ->default_str(shown);
 }

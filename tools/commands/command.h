@@ -70,7 +70,7 @@ class OPTION_SET {
 
  private:
   void choice_of(char const* names, std::vector<std::string> words, std::string const& shown,
-                 char const* help, std::function<void(std::string const&)> set);
+                 char const* help, std::function<void(std::string const&)> const& set);
 
   CLI::App& m_app;
 };

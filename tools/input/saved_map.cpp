@@ -84,8 +84,9 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
     auto const place = [&] { return name + ":" + decimal(line); };
     if (line == 1) {
       if (text != kHeader) {
-        throw TOOL_ERROR(place(), "not a name map: the first line must be the header of "
-                                  "`zema map` (id, converted, kind, origin, original)");
+        throw TOOL_ERROR(place(),
+                         "not a name map: the first line must be the header of "
+                         "`zema map` (id, converted, kind, origin, original)");
       }
       continue;
     }
@@ -99,14 +100,15 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
       if (count == 5) ++count;  // a sixth field
     }
     if (count != 5) {
-      throw TOOL_ERROR(place(), "expected 5 tab-separated fields (id, converted, kind, origin, "
-                                "original), got " +
-                                    (count > 5 ? std::string("more") : decimal(count)));
+      throw TOOL_ERROR(place(),
+                       "expected 5 tab-separated fields (id, converted, kind, origin, "
+                       "original), got " +
+                           (count > 5 ? std::string("more") : decimal(count)));
     }
     SAVED_ROW row{0, fields[1], fields[2], fields[3], fields[4], fields[4] != "-", line};
     if (!parse_id(fields[0], &row.m_id)) {
-      throw TOOL_ERROR(place(), "the id " + quoted_text(fields[0]) +
-                                    " is not a number from 0 to 4294967295");
+      throw TOOL_ERROR(
+          place(), "the id " + quoted_text(fields[0]) + " is not a number from 0 to 4294967295");
     }
     if (row.m_has_original && row.m_original.find("\\x") != std::string_view::npos) {
       unescaped.clear();
@@ -129,8 +131,8 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
       row.m_original = m_unescaped.keep(unescaped);
     }
     if (++rows > max_rows) {
-      throw TOOL_ERROR(place(), "the map has more than " + decimal(max_rows) +
-                                    " rows (see --max-instances)");
+      throw TOOL_ERROR(
+          place(), "the map has more than " + decimal(max_rows) + " rows (see --max-instances)");
     }
     visit(row);
   }
@@ -145,11 +147,12 @@ void SAVED_MAP::parse_json(std::uint64_t max_rows, VISIT const& visit) {
   std::string const& name = m_text.name();
   for (auto result : rows) {
     od::value value;
-    json.check(std::move(result).get(value));
+    json.check(result.get(value));
     auto const place = [&] { return name + ": [" + decimal(index) + "]"; };
     od::object object = json.object_at(value, place);
-    SAVED_ROW row{0, std::string_view(), std::string_view(), std::string_view(),
-                  std::string_view(), false, index};
+    SAVED_ROW row{
+        0,    std::string_view(), std::string_view(), std::string_view(), std::string_view(), false,
+        index};
     unsigned seen = 0;
     // A text of the row: a view of the file when it has no escape, else a
     // copy, since the parser's buffer of unescaped strings is reused.
@@ -194,12 +197,13 @@ void SAVED_MAP::parse_json(std::uint64_t max_rows, VISIT const& visit) {
       }
     });
     if (seen != 31) {
-      throw TOOL_ERROR(place(), "a row of the map needs \"id\", \"converted\", \"kind\", "
-                                "\"origin\" and \"original\"");
+      throw TOOL_ERROR(place(),
+                       "a row of the map needs \"id\", \"converted\", \"kind\", "
+                       "\"origin\" and \"original\"");
     }
     if (index >= max_rows) {
-      throw TOOL_ERROR(place(), "the map has more than " + decimal(max_rows) +
-                                    " rows (see --max-instances)");
+      throw TOOL_ERROR(
+          place(), "the map has more than " + decimal(max_rows) + " rows (see --max-instances)");
     }
     visit(row);
     ++index;
