@@ -141,6 +141,28 @@ TEST(DesignReaderTest, TakesABlackBoxModuleForACellType) {
   EXPECT_EQ(records.m_atoms[0].m_type, CDB_ATOM_COMB);
 }
 
+// Wide cells match connections to directions by a search, not a scan: the
+// outputs keep port_directions' order, and the last connection of a port
+// given twice is its bits, as for narrow cells.
+TEST(DesignReaderTest, PairsTheOutputsOfAWideCellAsOfANarrowOne) {
+  std::string directions;
+  std::string connections;
+  for (int p = 11; p >= 0; --p) {
+    std::string const port = "\"P" + std::to_string(p) + "\"";
+    directions += (p != 11 ? ", " : "") + port + (p % 4 == 0 ? ": \"output\"" : ": \"input\"");
+    connections += (p != 11 ? ", " : "") + port + ": [" + std::to_string(20 + p) + "]";
+  }
+  connections += ", \"P4\": [40]";
+  std::string error;
+  DESIGN_RECORDS const records = read(
+      R"({"modules": {"top": {"cells": {"w": {"type": "$wide", "port_directions": {)" + directions +
+          R"(}, "connections": {)" + connections +
+          R"(}}}, "netnames": {"a": {"bits": [20]}, "b": {"bits": [40]}, "c": {"bits": [28]}}}}})",
+      &error);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(names_of(records), (std::vector<std::string>{"", "w", "c", "b", "a"}));
+}
+
 // A cell of a --liberty type takes its atom type and its output pins, in
 // the library's order, also without port_directions.
 TEST(DesignReaderTest, GivesCellsOfALibraryItsTypesAndPins) {

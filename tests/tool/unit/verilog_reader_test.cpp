@@ -182,6 +182,15 @@ INSTANTIATE_TEST_SUITE_P(
             "  BUF4 c4 (.Z(s));\n  BUF4 c5 (.Z(t));\nendmodule",
             "COMB /c1 [~n@/]; COMB /c2 [~Z@/]; COMB /c3 [~n@/]; COMB /c4 [~n@/]; "
             "COMB /c5 [~Z@/]"},
+        NETLIST_CASE{
+            "based numbers are as wide as Verilog makes them, whatever their form",
+            "module top;\n  wire n;\n  wire [3:0] p, q, r, s, t;\n"
+            "  assign p = {n, 3 'b1_01};\n  assign q = {n, 'hF};\n"
+            "  assign r = {n, 1'sd1};\n  assign s = {n, 2'bx};\n  assign t = {n, '1};\n"
+            "  BUF4 c1 (.Z(p));\n  BUF4 c2 (.Z(q));\n  BUF4 c3 (.Z(r));\n  BUF4 c4 (.Z(s));\n"
+            "  BUF4 c5 (.Z(t));\nendmodule",
+            "COMB /c1 [~n@/]; COMB /c2 [~Z@/]; COMB /c3 [~n@/]; COMB /c4 [~n@/]; "
+            "COMB /c5 [~n@/]"},
         NETLIST_CASE{"a name used before any declaration is a net of one bit",
                      "module top;\n  ND2 c (.Y(later));\n  wire later;\nendmodule",
                      "COMB /c [~later@/]"},
@@ -227,6 +236,13 @@ TEST_P(BadNetlistTest, GivesOneErrorLineWithItsPlace) {
 
 std::string in_top(std::string const& body) {
   return "module top (input a, output y);\n" + body + "\nendmodule\n";
+}
+
+// `count` half adders h0, h1, ..., one a line, each with its two outputs.
+std::string many_half_adders(int count) {
+  std::string text;
+  for (int h = 0; h < count; ++h) text += "  HA h" + std::to_string(h) + " ();\n";
+  return text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -328,6 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
                     in_top("  TAP t1 ();\n  TAP t0 ();\n  FILL f ();\n  INV u (.A(a), .Y(y));"),
                     "in.v:4:8: 3 cells of 2 types have no known pins (\"FILL\", \"TAP\"); give "
                     "--liberty, or --unknown-cells atom"},
+        BAD_NETLIST{"cell outputs past the name limit", in_top(many_half_adders(501)),
+                    "in.v:502:6: the cells have 1002 outputs, more than --max-instances (1000)"},
         BAD_NETLIST{"cells whose types are empty modules",
                     in_top("  cell c ();") + "module cell;\nendmodule\n",
                     "in.v:1:8: expanding module \"top\" makes no atom, though the netlist has 1 "
