@@ -157,6 +157,10 @@ void register_read_benchmarks();
 // The path of the generated design file with names as RTL and synthesis
 // write them, `instances` instances and as many atoms; written on first use.
 std::string generated_design(std::size_t instances);
+// A gate-level netlist of `cells` cells in 1000 modules (zema_gen_design
+// --netlist), as "verilog" or "yosys" JSON, with the Liberty of its cells
+// in *liberty: one design in both formats, kept like generated_design's.
+std::string gate_netlist(std::string const& format, std::size_t cells, std::string* liberty);
 // Design sizes (instances) for the init and for the query benchmarks.
 void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
                                    std::vector<std::size_t> const& query_sizes);

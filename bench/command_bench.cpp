@@ -126,6 +126,17 @@ std::string generated_design(std::size_t instances) {
   return path;
 }
 
+std::string gate_netlist(std::string const& format, std::size_t cells, std::string* liberty) {
+  std::string const count = std::to_string(cells);
+  *liberty = bench_data_path("gate.lib");
+  std::string path = bench_data_path("gate-" + count + (format == "verilog" ? ".v" : ".json"));
+  if (!bench_file_exists(path) || !bench_file_exists(*liberty)) {
+    run_timed({ZEMA_GEN_DESIGN_PATH, "--netlist", format, "--atoms", count, "--instances", "1000",
+               "--seed", "42", "--liberty", *liberty, "-o", path});
+  }
+  return path;
+}
+
 void register_command_benchmarks() {
   // The plain baseline uniques these siblings in quadratic time: it is not run.
   benchmark::RegisterBenchmark(

@@ -10,11 +10,14 @@
 // "lut3"). The "rtl" alphabet writes names as synthesis does ("data_q[7]",
 // "genblk1[3].u_fifo", "$auto$simplemap.cc:278:mux$7"). The netlist follows the rules the tool
 // enforces, so every design it writes loads. The same options and seed always give the same file.
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -39,6 +42,8 @@ struct OPTIONS {
   std::uint64_t m_seed = 1;
   std::string m_alphabet = "wild";
   std::string m_output = "-";
+  std::string m_netlist;  // "verilog" or "yosys": a gate-level netlist instead of a design file
+  std::string m_liberty;  // where to write the Liberty of the netlist's cells
 };
 
 // splitmix64: small, fast and the same on every platform.
@@ -332,6 +337,350 @@ class GENERATOR {
   std::vector<std::uint32_t> m_children;
 };
 
+// --- Gate-level netlists ----------------------------------------------------
+//
+// With --netlist, a gate-level netlist over the cells of kGateCells (whose
+// Liberty --liberty writes): a top module holding --instances modules in a
+// chain, each holding its share of --atoms cells. Cells take their inputs
+// from signals made before them and drive a net of their own; flip-flops
+// drive the bits of a bus, named as synthesis names registers. The same
+// options give the same netlist as structural Verilog or as the JSON Yosys
+// writes for it (cells and nets in Yosys's order), so that the two readers
+// can be timed on one design.
+
+struct GATE_CELL {
+  char const* m_name;
+  char const* m_pins[5];  // inputs, then outputs
+  unsigned m_inputs;
+  unsigned m_outputs;
+  char const* m_group;  // the group that makes it a flip-flop or a latch, or null
+  unsigned m_weight;    // percent of the cells
+};
+
+GATE_CELL const kGateCells[] = {
+    {"INV_X1", {"A", "ZN"}, 1, 1, nullptr, 20},
+    {"NAND2_X1", {"A1", "A2", "ZN"}, 2, 1, nullptr, 20},
+    {"NOR2_X1", {"A1", "A2", "ZN"}, 2, 1, nullptr, 10},
+    {"AOI21_X1", {"A", "B1", "B2", "ZN"}, 3, 1, nullptr, 10},
+    {"MUX2_X1", {"A", "B", "S", "Z"}, 3, 1, nullptr, 10},
+    {"HA_X1", {"A", "B", "CO", "S"}, 2, 2, nullptr, 5},
+    {"DFF_X1",
+     {"D", "CK", "Q", "QN"},
+     2,
+     2,
+     "ff (IQ, IQN) { clocked_on : \"CK\" ; next_state : \"D\" ; }",
+     20},
+    {"DLH_X1", {"D", "G", "Q"}, 2, 1, "latch (IQ, IQN) { enable : \"G\" ; data_in : \"D\" ; }", 5}};
+
+void write_liberty(WRITER& out) {
+  out.put("library (zema_gen) {\n  time_unit : \"1ns\" ;\n");
+  for (GATE_CELL const& cell : kGateCells) {
+    out.put("  cell (");
+    out.put(cell.m_name);
+    out.put(") {\n");
+    if (cell.m_group != nullptr) {
+      out.put("    ");
+      out.put(cell.m_group);
+      out.put('\n');
+    }
+    for (unsigned p = 0; p < cell.m_inputs + cell.m_outputs; ++p) {
+      out.put("    pin (");
+      out.put(cell.m_pins[p]);
+      out.put(p < cell.m_inputs ? ") { direction : input ; }\n" : ") { direction : output ; }\n");
+    }
+    out.put("  }\n");
+  }
+  out.put("}\n");
+}
+
+class NETLIST_GENERATOR {
+ public:
+  explicit NETLIST_GENERATOR(OPTIONS const& options)
+      : m_options(options), m_random(options.m_seed), m_json(options.m_netlist == "yosys") {}
+
+  void run(WRITER& out) {
+    std::uint64_t const blocks = std::max<std::uint64_t>(1, m_options.m_instances);
+    if (m_json) out.put("{\n  \"creator\": \"zema_gen_design\",\n  \"modules\": {\n");
+    for (std::uint64_t b = 0; b < blocks; ++b) {
+      std::uint64_t const cells = m_options.m_atoms / blocks + (b < m_options.m_atoms % blocks);
+      make_block(cells);
+      write_block(out, "block_" + std::to_string(b));
+      if (m_json) out.put(",\n");
+    }
+    write_top(out, blocks);
+    if (m_json) out.put("\n  }\n}\n");
+  }
+
+ private:
+  // Signals of a block: clk, in[0..7], out[0..7], data_q[0..W-1], then the
+  // nets n0, n1, ...
+  static constexpr std::uint32_t kIn = 1;
+  static constexpr std::uint32_t kOut = 9;
+  static constexpr std::uint32_t kBus = 17;
+  static constexpr std::uint32_t kOpen = 0xffffffffu;
+
+  struct CELL {
+    std::string m_name;
+    unsigned m_type;
+    std::uint32_t m_pins[5];
+  };
+
+  void make_block(std::uint64_t count) {
+    m_cells.clear();
+    m_registers = 0;
+    m_nets = 0;
+    std::vector<std::uint32_t> made;  // signals driven so far, for inputs
+    for (std::uint64_t c = 0; c < count; ++c) {
+      unsigned type = 0;
+      for (unsigned pick = static_cast<unsigned>(m_random.below(100));
+           pick >= kGateCells[type].m_weight; ++type) {
+        pick -= kGateCells[type].m_weight;
+      }
+      GATE_CELL const& gate = kGateCells[type];
+      CELL cell{std::string(), type, {kOpen, kOpen, kOpen, kOpen, kOpen}};
+      for (unsigned p = 0; p < gate.m_inputs; ++p) {
+        bool const fresh = made.empty() || m_random.percent(10);
+        cell.m_pins[p] = fresh ? static_cast<std::uint32_t>(m_random.below(kOut))
+                               : made[m_random.below(made.size())];
+      }
+      if (gate.m_group != nullptr && gate.m_name[1] == 'F') {
+        // A register: one bit of the bus, its other output mostly open.
+        cell.m_name = "\\data_q_reg[" + std::to_string(m_registers) + "]";
+        cell.m_pins[gate.m_inputs] = kBus + m_registers++;
+        if (m_random.percent(20)) cell.m_pins[gate.m_inputs + 1] = next_net();
+      } else {
+        cell.m_name = m_random.percent(30) ? "\\$auto$simplemap.cc:278:simplemap_mux$" +
+                                                 std::to_string(m_cells.size())
+                                           : "U" + std::to_string(m_cells.size());
+        for (unsigned p = 0; p < gate.m_outputs; ++p) cell.m_pins[gate.m_inputs + p] = next_net();
+      }
+      // The last eight cells drive the block's outputs.
+      if (count - c <= 8)
+        cell.m_pins[gate.m_inputs] = kOut + static_cast<std::uint32_t>(count - c - 1);
+      for (unsigned p = 0; p < gate.m_outputs; ++p) {
+        if (cell.m_pins[gate.m_inputs + p] != kOpen) made.push_back(cell.m_pins[gate.m_inputs + p]);
+      }
+      m_cells.push_back(std::move(cell));
+    }
+  }
+
+  std::uint32_t next_net() { return kBus + 0x10000000u + m_nets++; }
+
+  // A signal as Verilog writes it.
+  std::string verilog_signal(std::uint32_t signal) const {
+    if (signal == 0) return "clk";
+    if (signal < kOut) return "in[" + std::to_string(signal - kIn) + "]";
+    if (signal < kBus) return "out[" + std::to_string(signal - kOut) + "]";
+    if (signal < kBus + 0x10000000u) return "data_q[" + std::to_string(signal - kBus) + "]";
+    return "n" + std::to_string(signal - kBus - 0x10000000u);
+  }
+  // A signal's bit number in the JSON: the registers' bus, then the nets.
+  std::uint64_t json_bit(std::uint32_t signal) const {
+    if (signal < kBus + 0x10000000u) return 2 + signal;
+    return 2 + kBus + m_registers + (signal - kBus - 0x10000000u);
+  }
+
+  void write_block(WRITER& out, std::string const& name) {
+    if (m_json) {
+      write_json_block(out, name);
+      return;
+    }
+    out.put("module " + name + " (clk, in, out);\n  input clk;\n  input [7:0] in;\n");
+    out.put("  output [7:0] out;\n");
+    if (m_registers > 0) out.put("  wire [" + std::to_string(m_registers - 1) + ":0] data_q;\n");
+    for (std::uint32_t n = 0; n < m_nets; ++n) {
+      out.put(n % 16 == 0 ? "  wire n" : ", n");
+      out.put_uint(n);
+      if (n % 16 == 15 || n + 1 == m_nets) out.put(";\n");
+    }
+    for (CELL const& cell : m_cells) {
+      GATE_CELL const& gate = kGateCells[cell.m_type];
+      out.put("  ");
+      out.put(gate.m_name);
+      out.put(' ');
+      out.put(cell.m_name);
+      out.put(cell.m_name[0] == '\\' ? "  (" : " (");
+      for (unsigned p = 0; p < gate.m_inputs + gate.m_outputs; ++p) {
+        out.put(p == 0 ? "." : ", .");
+        out.put(gate.m_pins[p]);
+        out.put('(');
+        if (cell.m_pins[p] != kOpen) out.put(verilog_signal(cell.m_pins[p]));
+        out.put(')');
+      }
+      out.put(");\n");
+    }
+    out.put("endmodule\n\n");
+  }
+
+  void write_json_block(WRITER& out, std::string const& name);
+  void write_top(WRITER& out, std::uint64_t blocks);
+
+  OPTIONS const& m_options;
+  RANDOM m_random;
+  bool m_json;
+  std::vector<CELL> m_cells;
+  std::uint32_t m_registers = 0;
+  std::uint32_t m_nets = 0;
+};
+
+// A cell's name as Yosys writes it: an escaped identifier without its
+// backslash, unless its text starts with "$" (which keeps it).
+std::string json_name(std::string const& verilog) {
+  if (verilog[0] != '\\' || verilog[1] == '$') return verilog;
+  return verilog.substr(1);
+}
+
+// Yosys's order: by the identifier's text, a backslash that is kept aside.
+bool yosys_order(std::string const& a, std::string const& b) {
+  return std::string_view(a).substr(a[0] == '\\') < std::string_view(b).substr(b[0] == '\\');
+}
+
+void put_bits(WRITER& out, std::uint64_t first, std::uint64_t count) {
+  out.put('[');
+  for (std::uint64_t b = 0; b < count; ++b) {
+    if (b != 0) out.put(", ");
+    out.put_uint(first + b);
+  }
+  out.put(']');
+}
+
+void NETLIST_GENERATOR::write_json_block(WRITER& out, std::string const& name) {
+  out.put("    ");
+  out.put_json(name);
+  out.put(": {\n      \"attributes\": {\"src\": \"gen.v:1.1-9.10\"},\n      \"ports\": {\n");
+  out.put("        \"clk\": {\"direction\": \"input\", \"bits\": [2]},\n");
+  out.put("        \"in\": {\"direction\": \"input\", \"bits\": ");
+  put_bits(out, 2 + kIn, 8);
+  out.put("},\n        \"out\": {\"direction\": \"output\", \"bits\": ");
+  put_bits(out, 2 + kOut, 8);
+  out.put("}\n      },\n      \"cells\": {\n");
+  std::vector<std::uint32_t> order(m_cells.size());
+  for (std::uint32_t c = 0; c < order.size(); ++c) order[c] = c;
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return yosys_order(m_cells[a].m_name, m_cells[b].m_name);
+  });
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    CELL const& cell = m_cells[order[i]];
+    GATE_CELL const& gate = kGateCells[cell.m_type];
+    // Pins in name order, as Yosys sorts them.
+    unsigned pins[5];
+    unsigned const count = gate.m_inputs + gate.m_outputs;
+    for (unsigned p = 0; p < count; ++p) pins[p] = p;
+    std::sort(pins, pins + count, [&](unsigned a, unsigned b) {
+      return std::string_view(gate.m_pins[a]) < std::string_view(gate.m_pins[b]);
+    });
+    out.put(i == 0 ? "        " : ",\n        ");
+    out.put_json(json_name(cell.m_name));
+    out.put(": {\n          \"hide_name\": 0,\n          \"type\": ");
+    out.put_json(gate.m_name);
+    out.put(
+        ",\n          \"parameters\": {\n          },\n          \"attributes\": {\"src\": "
+        "\"gen.v:");
+    out.put_uint(order[i] + 20);
+    out.put(".3-");
+    out.put_uint(order[i] + 20);
+    out.put(".60\"},\n          \"port_directions\": {");
+    for (unsigned p = 0; p < count; ++p) {
+      out.put(p == 0 ? "" : ", ");
+      out.put_json(gate.m_pins[pins[p]]);
+      out.put(pins[p] < gate.m_inputs ? ": \"input\"" : ": \"output\"");
+    }
+    out.put("},\n          \"connections\": {");
+    for (unsigned p = 0; p < count; ++p) {
+      out.put(p == 0 ? "" : ", ");
+      out.put_json(gate.m_pins[pins[p]]);
+      out.put(": ");
+      std::uint32_t const signal = cell.m_pins[pins[p]];
+      if (signal == kOpen) {
+        out.put("[]");
+      } else {
+        put_bits(out, json_bit(signal), 1);
+      }
+    }
+    out.put("}\n        }");
+  }
+  out.put("\n      },\n      \"netnames\": {\n");
+  std::vector<std::pair<std::string, std::pair<std::uint64_t, std::uint64_t>>> nets = {
+      {"clk", {2, 1}}, {"in", {2 + kIn, 8}}, {"out", {2 + kOut, 8}}};
+  if (m_registers > 0) nets.push_back({"data_q", {2 + kBus, m_registers}});
+  for (std::uint32_t n = 0; n < m_nets; ++n) {
+    nets.push_back({"n" + std::to_string(n), {2 + kBus + m_registers + n, 1}});
+  }
+  std::sort(nets.begin(), nets.end());
+  for (std::size_t n = 0; n < nets.size(); ++n) {
+    out.put(n == 0 ? "        " : ",\n        ");
+    out.put_json(nets[n].first);
+    out.put(": {\"hide_name\": 0, \"bits\": ");
+    put_bits(out, nets[n].second.first, nets[n].second.second);
+    out.put(", \"attributes\": {\"src\": \"gen.v:5.8-5.12\"}}");
+  }
+  out.put("\n      }\n    }");
+}
+
+// The top module: the blocks in a chain, each one's outputs the next one's
+// inputs.
+void NETLIST_GENERATOR::write_top(WRITER& out, std::uint64_t blocks) {
+  if (!m_json) {
+    out.put("module top (clk, in, out);\n  input clk;\n  input [7:0] in;\n  output [7:0] out;\n");
+    for (std::uint64_t b = 0; b + 1 < blocks; ++b) {
+      out.put("  wire [7:0] chain_" + std::to_string(b) + ";\n");
+    }
+    for (std::uint64_t b = 0; b < blocks; ++b) {
+      std::string const from = b == 0 ? "in" : "chain_" + std::to_string(b - 1);
+      std::string const to = b + 1 == blocks ? "out" : "chain_" + std::to_string(b);
+      std::string const block = std::to_string(b);
+      out.put("  block_");
+      out.put(block);
+      out.put(" u_block_");
+      out.put(block);
+      out.put(" (.clk(clk), .in(");
+      out.put(from);
+      out.put("), .out(");
+      out.put(to);
+      out.put("));\n");
+    }
+    out.put("endmodule\n");
+    return;
+  }
+  out.put(
+      "    \"top\": {\n      \"attributes\": {\"top\": \"00000000000000000000000000000001\"},\n");
+  out.put(
+      "      \"ports\": {\"clk\": {\"direction\": \"input\", \"bits\": [2]}, \"in\": "
+      "{\"direction\": \"input\", \"bits\": ");
+  put_bits(out, 3, 8);
+  out.put("}, \"out\": {\"direction\": \"output\", \"bits\": ");
+  put_bits(out, 11, 8);
+  out.put("}},\n      \"cells\": {\n");
+  std::vector<std::string> names;
+  for (std::uint64_t b = 0; b < blocks; ++b) names.push_back(std::to_string(b));
+  std::sort(names.begin(), names.end());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::uint64_t const b = std::stoull(names[i]);
+    out.put(i == 0 ? "        " : ",\n        ");
+    out.put("\"u_block_" + names[i] + "\": {\"hide_name\": 0, \"type\": \"block_" + names[i] +
+            "\", \"parameters\": {}, \"attributes\": {}, \"port_directions\": {\"clk\": "
+            "\"input\", \"in\": \"input\", \"out\": \"output\"}, \"connections\": {\"clk\": [2], "
+            "\"in\": ");
+    put_bits(out, b == 0 ? 3 : 19 + 8 * (b - 1), 8);
+    out.put(", \"out\": ");
+    put_bits(out, b + 1 == blocks ? 11 : 19 + 8 * b, 8);
+    out.put("}}");
+  }
+  out.put("\n      },\n      \"netnames\": {\n        \"clk\": {\"hide_name\": 0, \"bits\": [2]}");
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::uint64_t const b = std::stoull(names[i]);
+    if (b + 1 == blocks) continue;
+    out.put(",\n        \"chain_" + names[i] + "\": {\"hide_name\": 0, \"bits\": ");
+    put_bits(out, 19 + 8 * b, 8);
+    out.put("}");
+  }
+  out.put(",\n        \"in\": {\"hide_name\": 0, \"bits\": ");
+  put_bits(out, 3, 8);
+  out.put("},\n        \"out\": {\"hide_name\": 0, \"bits\": ");
+  put_bits(out, 11, 8);
+  out.put("}\n      }\n    }");
+}
+
 int run_main(int argc, char** argv) {
   OPTIONS options;
   CLI::App app("Writes a random design file for the zema tool.", "zema_gen_design");
@@ -356,6 +705,11 @@ int run_main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("-o,--output", options.m_output, "Output file, - for standard output")
       ->capture_default_str();
+  app.add_option("--netlist", options.m_netlist,
+                 "Write a gate-level netlist instead of a design file: structural Verilog or "
+                 "Yosys JSON of --atoms cells in --instances modules")
+      ->check(CLI::IsMember({"verilog", "yosys"}));
+  app.add_option("--liberty", options.m_liberty, "Also write the Liberty of the netlist's cells");
   try {
     app.parse(argc, argv);
   } catch (CLI::ParseError const& error) {
@@ -373,7 +727,24 @@ int run_main(int argc, char** argv) {
     return 2;
   }
   WRITER out(stream);
-  GENERATOR(options).run(out);
+  if (options.m_netlist.empty()) {
+    GENERATOR(options).run(out);
+  } else {
+    NETLIST_GENERATOR(options).run(out);
+  }
+  if (!options.m_liberty.empty()) {
+    std::FILE* const liberty = std::fopen(options.m_liberty.c_str(), "wb");
+    if (liberty == nullptr) {
+      std::perror(options.m_liberty.c_str());
+      return 2;
+    }
+    WRITER library(liberty);
+    write_liberty(library);
+    if (library.finish() != 0 || std::fclose(liberty) != 0) {
+      std::fprintf(stderr, "zema_gen_design: cannot write %s\n", options.m_liberty.c_str());
+      return 2;
+    }
+  }
   int const error = out.finish();
   if (error != 0 || (stream != stdout && std::fclose(stream) != 0)) {
     std::fprintf(stderr, "zema_gen_design: cannot write %s: %s\n", options.m_output.c_str(),

@@ -276,7 +276,8 @@ class DESIGN {
   std::shared_ptr<DESIGN_STATE> m_state;
 };
 
-READ_OPTIONS read_options(py::handle input_format, py::handle top) {
+READ_OPTIONS read_options(py::handle input_format, py::handle top, py::handle liberty,
+                          py::handle unknown_cells) {
   READ_OPTIONS options;
   if (!input_format.is_none()) {
     std::optional<INPUT_FORMAT> const format =
@@ -287,20 +288,53 @@ READ_OPTIONS read_options(py::handle input_format, py::handle top) {
     options.m_format = *format;
   }
   if (!top.is_none()) options.m_top = text_argument(top, "top");
+  // One path, or a sequence of them.
+  if (!liberty.is_none()) {
+    py::object const fspath = py::module_::import("os").attr("fspath");
+    if (py::isinstance<py::str>(liberty) || py::hasattr(liberty, "__fspath__")) {
+      options.m_liberty.push_back(text_argument(fspath(liberty), "a path"));
+    } else {
+      for (py::handle const path : liberty) {
+        options.m_liberty.push_back(text_argument(fspath(path), "a path"));
+      }
+    }
+  }
+  if (!unknown_cells.is_none()) {
+    std::optional<UNKNOWN_CELLS> const policy =
+        value_of(kUnknownCellsWords, text_argument(unknown_cells, "unknown_cells"));
+    if (!policy) {
+      throw py::value_error("unknown_cells must be None or " + word_choices(kUnknownCellsWords));
+    }
+    options.m_unknown_cells = *policy;
+  }
   return options;
 }
 
-DESIGN read_design(py::object const& source, py::handle input_format, py::handle top) {
-  READ_OPTIONS const options = read_options(input_format, top);
+// Says each of a reader's warnings as a Python UserWarning, as the command
+// prints its warning line.
+void warn(std::vector<std::string> const& warnings) {
+  for (std::string const& warning : warnings) {
+    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 2) != 0) throw py::error_already_set();
+  }
+}
+
+DESIGN read_design(py::object const& source, py::handle input_format, py::handle top,
+                   py::handle liberty, py::handle unknown_cells) {
+  READ_OPTIONS const options = read_options(input_format, top, liberty, unknown_cells);
+  // A netlist said to be Verilog may start with any text.
+  bool const any_text = options.m_format == INPUT_FORMAT::VERILOG;
   auto state = std::make_shared<DESIGN_STATE>();
+  std::vector<std::string> warnings;
   if (py::isinstance<py::bytes>(source)) {
     std::string const bytes = source.cast<std::string>();
     run_unlocked([&] {
       DESIGN_RECORDS records;
-      read_records(INPUT_TEXT::from_bytes(bytes, "<bytes>", options.m_max_input_size), options,
-                   &records);
+      read_records(INPUT_TEXT::from_bytes(bytes, "<bytes>", options.m_max_input_size, any_text),
+                   options, &records);
+      warnings = std::move(records.m_warnings);
       state->adopt(std::move(records));
     });
+    warn(warnings);
     return DESIGN(state);
   }
   std::string const path =
@@ -312,9 +346,11 @@ DESIGN read_design(py::object const& source, py::handle input_format, py::handle
   }
   run_unlocked([&] {
     DESIGN_RECORDS records;
-    read_records(INPUT_TEXT::read(path, options.m_max_input_size), options, &records);
+    read_records(INPUT_TEXT::read(path, options.m_max_input_size, any_text), options, &records);
+    warnings = std::move(records.m_warnings);
     state->adopt(std::move(records));
   });
+  warn(warnings);
   return DESIGN(state);
 }
 
@@ -997,5 +1033,8 @@ PYBIND11_MODULE(zema, module) {
              "removed, and reused names first");
   module.def("read_design", &read_design, py::arg("source"), py::kw_only(),
              py::arg("input_format") = py::none(), py::arg("top") = py::none(),
-             "Reads a design file or a netlist (plain, .xz or .gz) from a path, or from bytes");
+             py::arg("liberty") = py::none(), py::arg("unknown_cells") = py::none(),
+             "Reads a design file or a netlist, Yosys JSON or structural Verilog (plain, .xz or "
+             ".gz), from a path or from bytes; a netlist with the Liberty files of `liberty` (a "
+             "path or several)");
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the commands of the README's worked flow and compares their output.
+"""Runs the commands of a README's worked flow and compares their output.
 
 In each ```console block of the section "A worked flow", a line that starts
 with "$ " is a command, run by sh in a scratch directory that sees the

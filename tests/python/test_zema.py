@@ -98,6 +98,25 @@ def test_a_design_built_by_hand_gives_the_names_of_its_file(source):
         design.add_instance(design.root, "late")
 
 
+def test_verilog_netlists_read_with_their_cell_libraries(zema_cli, source):
+    gate = source / "tests/tool/gate"
+    command = subprocess.run([zema_cli, "convert", str(gate / "hier.v"), "--liberty",
+                              str(gate / "cells.lib")], capture_output=True, text=True,
+                             check=True).stdout.splitlines()[1:]
+    for liberty in [gate / "cells.lib", [str(gate / "cells.lib")]]:
+        design = zema.read_design(gate / "hier.v", liberty=liberty)
+        rows = ["\t".join("-" if cell is None else str(cell) for cell in row)
+                for row in zema.Converter(design).rows()]
+        assert rows == command
+    with pytest.raises(zema.DesignError, match="no known pins"):
+        zema.read_design(source / "tests/tool/bad/verilog_unknown_cells.v", liberty=gate / "cells.lib")
+    with pytest.warns(UserWarning, match="^3 cells of 2 types have no known pins"):
+        zema.read_design(source / "tests/tool/bad/verilog_unknown_cells.v",
+                         liberty=gate / "cells.lib", unknown_cells="atom")
+    with pytest.raises(ValueError, match="unknown_cells"):
+        zema.read_design(gate / "hier.v", unknown_cells="skip")
+
+
 def test_bad_input_raises_the_commands_message(zema_cli, source, tmp_path):
     bad = source / "tests/tool/bad"
     for case in ["duplicate_id", "comb_free_name", "broken_xz", "atom_unknown_key"]:

@@ -103,16 +103,16 @@ EOT
   # The names outside the hierarchy: the cells of the ordinary atoms and the
   # nets of the COMB outputs (bit 5 is "bus" bit 4, a visible net beating a
   # hidden one; U1.O drives part of "rd", named by its first bit; bit 12 is
-  # "rev" bit 1, counting down).
+  # "rev" bit 1, counting down), each in the instance that holds its cell.
   cat >"$scratch/expected_outside" <<'EOT'
-$auto$ff.cc:266:slice$7
-bus[4]
-mem
-rd[1]
-sum
-rev[1]
-$auto$ff.cc:266:slice$7
-bus[4]
+/u[0].p/$auto$ff.cc:266:slice$7
+/u[0].p/bus[4]
+/mem
+/rd[1]
+/sum
+/rev[1]
+/u[1].p/$auto$ff.cc:266:slice$7
+/u[1].p/bus[4]
 EOT
   "$zema" convert "$scratch/tiny.json" >"$scratch/out" || fail "self-test: convert"
   diff -u "$scratch/expected" "$scratch/out" || fail "self-test: converted names differ"

@@ -32,7 +32,7 @@ class CHECK final : public COMMAND {
   int run(RUN& run) override {
     CHECK_RESULT result;
     {
-      KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
+      KEPT_PTR<LOADED_DESIGN> design = m_design.load(run);
       CONVERSION const conversion(*design, m_strategy, run.m_phases);
       run.m_phases.start("check");
       result = check_names(conversion);

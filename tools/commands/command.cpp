@@ -141,7 +141,8 @@ void OPTION_SET::text(char const* names, std::string* value, char const* help, b
 }
 
 void OPTION_SET::texts(char const* names, std::vector<std::string>* values, char const* help) {
-  m_app.add_option(names, *values, help)->take_all();
+  // One value each time, so that the arguments after it stay the command's.
+  m_app.add_option(names, *values, help)->take_all()->allow_extra_args(false);
 }
 
 void OPTION_SET::choice_of(char const* names, std::vector<std::string> words,

@@ -29,7 +29,7 @@ class CONVERT final : public COMMAND {
   std::vector<std::string> inputs() const override { return {m_design.path()}; }
 
   int run(RUN& run) override {
-    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
+    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run);
     CONVERSION const conversion(*design, m_strategy, run.m_phases);
     run.m_phases.start("write");
     ZEMA_NAME_CONVERTER& converter = conversion.converter();

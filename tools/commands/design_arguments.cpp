@@ -39,8 +39,8 @@ void DESIGN_ARGUMENTS::declare(OPTION_SET& options, std::vector<std::string>* po
   options.positionals(name, positionals, help);
   options.flag("--example", &m_example, "Read the bundled example design instead of a file");
   options.choice("--input-format", &m_read.m_format, kInputFormatWords,
-                 "Input format: a design file (zema), a Yosys JSON netlist (yosys), or found from "
-                 "the content (auto)");
+                 "Input format: a design file (zema), a Yosys JSON netlist (yosys), a structural "
+                 "Verilog netlist (verilog), or found from the content (auto)");
   declare_read_options(options, &m_read);
 }
 
@@ -50,9 +50,16 @@ void DESIGN_ARGUMENTS::declare_map(OPTION_SET& options) {
                "design: every argument is then a name or a text");
 }
 
+KEPT_PTR<LOADED_DESIGN> DESIGN_ARGUMENTS::load(RUN& run) const {
+  KEPT_PTR<LOADED_DESIGN> design = load_design(path(), m_read, run.m_phases);
+  for (std::string const& warning : design->m_warnings) run.m_diagnostics.warning(warning);
+  return design;
+}
+
 std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
-    PHASES& phases, ZEMA_NAME_CONVERTER_ENUM strategy) const {
-  if (!saved()) return std::make_unique<DESIGN_NAMES>(load(phases), strategy, phases);
+    RUN& run, ZEMA_NAME_CONVERTER_ENUM strategy) const {
+  PHASES& phases = run.m_phases;
+  if (!saved()) return std::make_unique<DESIGN_NAMES>(load(run), strategy, phases);
   phases.start("read");
   return std::make_unique<DESIGN_NAMES>(
       std::make_unique<SAVED_NAMES>(m_map, m_read.m_max_input_size, map_rows(m_read)));
@@ -110,6 +117,12 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read) {
   options.count("--max-instances", &read->m_max_instances,
                 "Refuse a design with more instance names than this, or as many atoms or oterms; "
                 "a netlist's hierarchy is counted before it is expanded");
+  options.texts("--liberty", &read->m_liberty,
+                "Netlists: a Liberty file whose cells give cell types their pins and atom types "
+                "(one file each time; repeatable)");
+  options.choice("--unknown-cells", &read->m_unknown_cells, kUnknownCellsWords,
+                 "Netlists: a cell of a type with no known pins is an error, or a COMB atom "
+                 "without oterms (atom)");
 }
 
 void declare_strategy(OPTION_SET& options, ZEMA_NAME_CONVERTER_ENUM* strategy) {

@@ -11,8 +11,8 @@
 #include "tools/commands/command.h"
 #include "tools/input/read_options.h"
 #include "tools/names/conversion.h"
-#include "tools/names/design_source.h"
 #include "tools/names/design_names.h"
+#include "tools/names/design_source.h"
 
 namespace zema_tool {
 
@@ -39,10 +39,11 @@ class DESIGN_ARGUMENTS {
   bool saved() const { return !m_map.empty(); }
   // The names of the design: read from the saved map (--map), or read,
   // built and converted with `strategy`.
-  std::unique_ptr<DESIGN_NAMES> load_names(PHASES& phases, ZEMA_NAME_CONVERTER_ENUM strategy) const;
+  std::unique_ptr<DESIGN_NAMES> load_names(RUN& run, ZEMA_NAME_CONVERTER_ENUM strategy) const;
 
-  // Reads and builds the design: the "read" and "build" phases.
-  KEPT_PTR<LOADED_DESIGN> load(PHASES& phases) const { return load_design(path(), m_read, phases); }
+  // Reads and builds the design (the "read" and "build" phases) and says
+  // what its reader warns of.
+  KEPT_PTR<LOADED_DESIGN> load(RUN& run) const;
 
   READ_OPTIONS m_read;
   bool m_example = false;
@@ -52,8 +53,8 @@ class DESIGN_ARGUMENTS {
   std::string m_map;
 };
 
-// The reading limits and --top, which every command that reads a design or a
-// netlist takes.
+// The reading limits, --top, and a netlist's --liberty and --unknown-cells,
+// which every command that reads a design or a netlist takes.
 void declare_read_options(OPTION_SET& options, READ_OPTIONS* read);
 
 // The names of one revision at `path`: a saved map (TSV or JSON, told by

@@ -345,7 +345,7 @@ class EXPLAIN final : public COMMAND {
                           : load_revision(m_against, m_design.m_read, ZEMA_NAME_CONVERTER_FUSION,
                                           run.m_phases);
     std::unique_ptr<DESIGN_NAMES> const design =
-        m_design.load_names(run.m_phases, ZEMA_NAME_CONVERTER_FUSION);
+        m_design.load_names(run, ZEMA_NAME_CONVERTER_FUSION);
     if (old_design) return explain_changes(*old_design, *design, names, run);
     EXPLAINER explainer(design->source(run.m_phases));
     run.m_phases.start("write");

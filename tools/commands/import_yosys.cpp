@@ -10,15 +10,18 @@ namespace {
 class IMPORT_YOSYS final : public COMMAND {
  public:
   IMPORT_YOSYS()
-      : COMMAND("import-yosys", "Write a Yosys JSON netlist as a design file, for editing") {}
+      : COMMAND("import-yosys",
+                "Write a netlist (Yosys JSON, or structural Verilog) as a design file, for "
+                "editing") {}
 
   void declare(OPTION_SET& options) override {
-    options.positionals("NETLIST", &m_positionals, "Yosys netlist, - for standard input");
+    options.positionals("NETLIST", &m_positionals,
+                        "Yosys JSON or Verilog netlist, - for standard input");
     declare_output(options, "Design file to write, - for standard output");
     declare_read_options(options, &m_read);
     declare_stats(options);
-    // import-yosys reads Yosys netlists only.
-    m_read.m_format = INPUT_FORMAT::YOSYS;
+    // import-yosys reads netlists only, Yosys JSON or Verilog.
+    m_read.m_format = INPUT_FORMAT::NETLIST;
   }
   std::optional<std::string> check_arguments() override {
     if (m_positionals.empty()) {
@@ -39,6 +42,7 @@ class IMPORT_YOSYS final : public COMMAND {
       INPUT_TEXT const text = INPUT_TEXT::read(m_positionals[0], m_read.m_max_input_size);
       read_records(text, m_read, &records);
     }
+    for (std::string const& warning : records.m_warnings) run.m_diagnostics.warning(warning);
     run.m_phases.start("write");
     write_design_file(records, run.m_out);
     return EXIT_OK;

@@ -51,7 +51,7 @@ class LOOKUP final : public COMMAND {
       names = split_names(names_text);
     }
     names.insert(names.end(), m_positionals.begin(), m_positionals.end());
-    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run.m_phases, m_strategy);
+    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run, m_strategy);
     run.m_phases.start("write");
     std::string name;
     std::string original;

@@ -26,7 +26,7 @@ class MAP final : public COMMAND {
   std::vector<std::string> inputs() const override { return {m_design.path()}; }
 
   int run(RUN& run) override {
-    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run.m_phases);
+    KEPT_PTR<LOADED_DESIGN> design = m_design.load(run);
     RECORD_WRITER writer(run.m_out, m_format, "id\tconverted\tkind\torigin\toriginal\n");
     CONVERSION const conversion(*design, m_strategy, run.m_phases);
     ORIGINAL_NAMES originals(*design);

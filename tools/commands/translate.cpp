@@ -103,7 +103,7 @@ class TRANSLATE final : public COMMAND {
   int run(RUN& run) override {
     std::vector<std::unique_ptr<INPUT_STREAM>> const texts =
         open_texts(m_positionals, m_design.m_read.m_max_input_size);
-    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run.m_phases, m_strategy);
+    std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run, m_strategy);
     NAME_INDEX const& index = design->index(
         run.m_phases, m_direction == DIRECTION::TO_ORIGINAL ? TO_ORIGINAL : TO_CONVERTED);
     run.m_phases.start("translate");

@@ -41,6 +41,7 @@ std::unique_ptr<LOADED_DESIGN> build_design(DESIGN_RECORDS&& records) {
                        : design.add_child(made[name.m_parent], text, name.m_id);
     if (children[record] != 0) design.reserve_children(made[record], children[record]);
   }
+  loaded->m_warnings = std::move(records.m_warnings);
   loaded->m_scopes.reserve(records.m_scoped.size());
   for (SCOPED_NAME const& scoped : records.m_scoped) {
     loaded->m_scopes.emplace(made[scoped.m_name], made[scoped.m_scope]);

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "h/hdb_sys.h"
 #include "host/zema_host.h"
@@ -39,6 +41,8 @@ struct LOADED_DESIGN {
   }
 
   HASH_MAP<HDB_INSTANCE_NAME const*, HDB_INSTANCE_NAME const*> m_scopes;
+  // What the reader said of the input (DESIGN_RECORDS::m_warnings).
+  std::vector<std::string> m_warnings;
 };
 
 // Builds the design of `records`, which resolve() has checked; their memory

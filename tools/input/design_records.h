@@ -142,6 +142,9 @@ class DESIGN_RECORDS {
   // Scopes given by id (a design file's "scope"): m_scope holds the id until
   // resolve() moves the entry to m_scoped with the instance's record.
   std::vector<SCOPED_NAME> m_scoped_by_id;
+  // What a reader has to say about an input it accepted, one line each,
+  // for the command to print ("zema: warning: ...").
+  std::vector<std::string> m_warnings;
   std::uint64_t m_largest_id = 0;
 
  private:

@@ -15,6 +15,7 @@
 #include <new>
 #include <utility>
 
+#include "tools/input/verilog_lexer.h"
 #include "tools/support/huge_pages.h"
 #include "tools/support/text_format.h"
 #include "tools/support/tool_error.h"
@@ -109,22 +110,23 @@ COMPRESSION compression_of(char const* data, std::size_t size) {
   return COMPRESSION::NONE;
 }
 
-// Where the first byte that no JSON text may start with lies in `text` (after
-// blanks), or npos when the text may be JSON or holds only blanks so far.
-std::size_t bad_start(std::string_view text) {
+// Where the first byte that no JSON text (nor, with `netlist`, a Verilog
+// netlist) may start with lies in `text` (after blanks), or npos when the
+// text may be one or holds only blanks so far.
+std::size_t bad_start(std::string_view text, bool netlist) {
   std::size_t i = 0;
   while (i < text.size() && is_json_blank(text[i])) ++i;
   if (i == text.size()) return std::string_view::npos;
   char const c = text[i];
   bool const may_start = c == '{' || c == '[' || c == '"' || c == '-' || (c >= '0' && c <= '9') ||
-                         c == 't' || c == 'f' || c == 'n';
+                         c == 't' || c == 'f' || c == 'n' || (netlist && verilog_may_start(c));
   return may_start ? std::string_view::npos : i;
 }
 
 // Refuses, before any more is read, an input whose (decompressed) text
-// cannot be JSON: a device like /dev/zero or /dev/urandom fails at once.
-void check_start(std::string_view text, std::string const& name) {
-  std::size_t const at = bad_start(text);
+// cannot be a design: a device like /dev/zero or /dev/urandom fails at once.
+void check_start(std::string_view text, std::string const& name, bool netlist = true) {
+  std::size_t const at = bad_start(text, netlist);
   if (at == std::string_view::npos) return;
   std::size_t line = 1;
   std::size_t line_start = 0;
@@ -417,6 +419,8 @@ bool unchanged(int fd, struct stat const& before) {
 
 }  // namespace
 
+void refuse_unless_json(INPUT_TEXT const& text) { check_start(text.view(), text.name(), false); }
+
 INPUT_TEXT::~INPUT_TEXT() { unmap_text(m_data, m_capacity); }
 
 void INPUT_TEXT::swap(INPUT_TEXT& other) noexcept {
@@ -454,17 +458,17 @@ INPUT_TEXT INPUT_TEXT::read(std::string const& path, std::uint64_t max_size, boo
   return input;
 }
 
-INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name,
-                                  std::uint64_t max_size) {
+INPUT_TEXT INPUT_TEXT::from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size,
+                                  bool any_text) {
   max_size = std::min(max_size, kLargestInput);
   INPUT_TEXT input;
   input.m_name = std::move(name);
   SOURCE in(bytes);
 
   GROWING_BUFFER out(std::max<std::uint64_t>(max_size, bytes.size()));
-  read_all(in, -1, input.m_name, max_size, false, &out);
+  read_all(in, -1, input.m_name, max_size, any_text, &out);
   input.m_data = out.release(&input.m_size, &input.m_capacity);
-  input.finish(max_size, false);
+  input.finish(max_size, any_text);
   return input;
 }
 

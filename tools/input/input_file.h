@@ -41,11 +41,12 @@ class INPUT_TEXT {
   // input's name, when it cannot be read, when its (decompressed) size passes
   // `max_size`, when its compressed data is broken, or when it changed while
   // it was read.
-  // Unless `any_text`, an input whose text cannot start a JSON value is
-  // refused as soon as its first bytes are read.
+  // Unless `any_text`, an input whose text can start neither a JSON value
+  // nor a Verilog netlist is refused as soon as its first bytes are read.
   static INPUT_TEXT read(std::string const& path, std::uint64_t max_size, bool any_text = false);
   // A copy of `bytes` (for tests and fuzzing), decompressed like a file.
-  static INPUT_TEXT from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size);
+  static INPUT_TEXT from_bytes(std::string_view bytes, std::string name, std::uint64_t max_size,
+                               bool any_text = false);
 
   char const* data() const { return m_data; }
   std::size_t size() const { return m_size; }
@@ -65,6 +66,11 @@ class INPUT_TEXT {
   std::size_t m_capacity = 0;
   std::string m_name;
 };
+
+// Throws the TOOL_ERROR "NAME:LINE:COLUMN: malformed JSON: expected a JSON
+// value, got the byte 0xNN" when `text` cannot start a JSON value (for a
+// text that got past the first bytes as one that may be a netlist).
+void refuse_unless_json(INPUT_TEXT const& text);
 
 // INPUT_STREAM: the bytes of one input a piece at a time, decompressed as
 // they come, for texts that are processed as they stream (a report of

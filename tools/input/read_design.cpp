@@ -3,7 +3,10 @@
 #include <string_view>
 #include <utility>
 
+#include "tools/input/cell_library.h"
 #include "tools/input/design_file_reader.h"
+#include "tools/input/verilog_lexer.h"
+#include "tools/input/verilog_reader.h"
 #include "tools/input/yosys_reader.h"
 #include "tools/support/text_format.h"
 #include "tools/support/tool_error.h"
@@ -31,17 +34,31 @@ std::string_view first_key(std::string_view text) {
 }  // namespace
 
 INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format) {
-  if (format != INPUT_FORMAT::AUTO) return format;
+  if (format != INPUT_FORMAT::AUTO && format != INPUT_FORMAT::NETLIST) return format;
+  if (looks_like_verilog(text.view())) return INPUT_FORMAT::VERILOG;
+  if (format == INPUT_FORMAT::NETLIST) return INPUT_FORMAT::YOSYS;
   std::string_view const key = first_key(text.view());
   if (key == "creator" || key == "modules" || key == "models") return INPUT_FORMAT::YOSYS;
   return INPUT_FORMAT::ZEMA;
 }
 
 void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RECORDS* records) {
-  if (detect_format(text, options.m_format) == INPUT_FORMAT::YOSYS) {
-    read_yosys_netlist(text, options, records);
-  } else {
+  INPUT_FORMAT const format = detect_format(text, options.m_format);
+  // A text that may be a netlist got past the first bytes a JSON text may
+  // start with; a JSON reader refuses it as JSON.
+  if (format != INPUT_FORMAT::VERILOG) refuse_unless_json(text);
+  if (format == INPUT_FORMAT::ZEMA) {
     read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
+  } else {
+    CELL_LIBRARY library;
+    for (std::string const& path : options.m_liberty) {
+      read_liberty(INPUT_TEXT::read(path, options.m_max_input_size, true), &library);
+    }
+    if (format == INPUT_FORMAT::VERILOG) {
+      read_verilog_netlist(text, options, &library, records);
+    } else {
+      read_yosys_netlist(text, options, &library, records);
+    }
   }
   // A design file's size bounds its records; what the design builds from
   // them is refused here, before anything is built.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/input/input_file.h"
 #include "tools/support/text_format.h"
@@ -24,13 +25,27 @@ constexpr std::uint64_t kDefaultMaxInstances = std::uint64_t{1} << 24;
 constexpr std::uint64_t kDefaultMaxNameBytes = std::uint64_t{4} << 30;
 
 enum class INPUT_FORMAT {
-  AUTO,  // by content: a Yosys netlist starts with "creator" or "modules"
-  ZEMA,  // a design file
-  YOSYS  // a Yosys write_json netlist
+  AUTO,     // by content (read_design.h)
+  ZEMA,     // a design file
+  YOSYS,    // a Yosys write_json netlist
+  VERILOG,  // a structural Verilog netlist
+  NETLIST   // a netlist, Yosys JSON or Verilog by content (import-yosys)
 };
 
-inline constexpr WORD<INPUT_FORMAT> kInputFormatWords[] = {
-    {INPUT_FORMAT::AUTO, "auto"}, {INPUT_FORMAT::ZEMA, "zema"}, {INPUT_FORMAT::YOSYS, "yosys"}};
+// What becomes of a netlist's cells whose types have no known pins.
+enum class UNKNOWN_CELLS {
+  ERROR,  // the netlist is refused
+  ATOM    // each is a COMB atom without oterms, and one warning says how many
+};
+
+// The formats a user may name; NETLIST is import-yosys's own.
+inline constexpr WORD<INPUT_FORMAT> kInputFormatWords[] = {{INPUT_FORMAT::AUTO, "auto"},
+                                                           {INPUT_FORMAT::ZEMA, "zema"},
+                                                           {INPUT_FORMAT::YOSYS, "yosys"},
+                                                           {INPUT_FORMAT::VERILOG, "verilog"}};
+
+inline constexpr WORD<UNKNOWN_CELLS> kUnknownCellsWords[] = {{UNKNOWN_CELLS::ERROR, "error"},
+                                                             {UNKNOWN_CELLS::ATOM, "atom"}};
 
 struct READ_OPTIONS {
   INPUT_FORMAT m_format = INPUT_FORMAT::AUTO;
@@ -45,6 +60,9 @@ struct READ_OPTIONS {
   // together (--max-name-bytes), counted before anything is built: a few
   // names can make paths of any length.
   std::uint64_t m_max_name_bytes = kDefaultMaxNameBytes;
+  // Netlists: the Liberty files that give cell types their pins (--liberty).
+  std::vector<std::string> m_liberty;
+  UNKNOWN_CELLS m_unknown_cells = UNKNOWN_CELLS::ERROR;
 };
 
 // "COUNT bytes of full names, more than --max-name-bytes (LIMIT)".

@@ -32,7 +32,9 @@ KEPT_PTR<LOADED_DESIGN> load_design(std::string const& path, READ_OPTIONS const&
   phases.start("read");
   DESIGN_RECORDS records;
   {
-    INPUT_TEXT const text = INPUT_TEXT::read(path, options.m_max_input_size);
+    // A netlist said to be Verilog may start with any text.
+    INPUT_TEXT const text =
+        INPUT_TEXT::read(path, options.m_max_input_size, options.m_format == INPUT_FORMAT::VERILOG);
     read_records(text, options, &records);
   }
   return build_loaded(std::move(records), phases, for_conversion);

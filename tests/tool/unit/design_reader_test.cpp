@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "h/cdb_net_sys.h"
+#include "tools/input/yosys_reader.h"
 #include "tools/support/tool_error.h"
 
 namespace zema_tool {
@@ -113,6 +114,88 @@ TEST(DesignReaderTest, ExpandsAYosysModuleOncePerInstance) {
   EXPECT_EQ(records.m_oterms[1].m_value, 7u);  // the second instance's Y
 }
 
+// The names of `records` in record order.
+std::vector<std::string> names_of(DESIGN_RECORDS const& records) {
+  std::vector<std::string> names;
+  for (std::uint32_t r = 0; r < records.m_names.size(); ++r) names.push_back(records.text_of(r));
+  return names;
+}
+
+// A black box is a type of cells: its ports give every cell of it its
+// outputs, in its own order, whichever the cell connects; it is never a
+// level of the hierarchy, nor a candidate for the top.
+TEST(DesignReaderTest, TakesABlackBoxModuleForACellType) {
+  std::string error;
+  DESIGN_RECORDS const records = read(R"({"modules": {
+    "top": {"cells": {"u": {"type": "BB", "port_directions": {"Y": "output"},
+                            "connections": {"Y": [2]}}},
+            "netnames": {"n": {"bits": [2]}}},
+    "BB": {"attributes": {"blackbox": "00000000000000000000000000000001"},
+           "ports": {"Z": {"direction": "output", "bits": [2]}, "A": {"direction": "input"},
+                     "Y": {"direction": "output", "bits": [3]}}},
+    "UNUSED": {"attributes": {"blackbox": 1}, "ports": {}}}})",
+                                      &error);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(names_of(records), (std::vector<std::string>{"", "u", "Z", "n"}));
+  ASSERT_EQ(records.m_atoms.size(), 1u);
+  EXPECT_EQ(records.m_atoms[0].m_type, CDB_ATOM_COMB);
+}
+
+// Wide cells match connections to directions by a search, not a scan: the
+// outputs keep port_directions' order, and the last connection of a port
+// given twice is its bits, as for narrow cells.
+TEST(DesignReaderTest, PairsTheOutputsOfAWideCellAsOfANarrowOne) {
+  std::string directions;
+  std::string connections;
+  for (int p = 11; p >= 0; --p) {
+    std::string const port = "\"P" + std::to_string(p) + "\"";
+    directions += (p != 11 ? ", " : "") + port + (p % 4 == 0 ? ": \"output\"" : ": \"input\"");
+    connections += (p != 11 ? ", " : "") + port + ": [" + std::to_string(20 + p) + "]";
+  }
+  connections += ", \"P4\": [40]";
+  std::string error;
+  DESIGN_RECORDS const records = read(
+      R"({"modules": {"top": {"cells": {"w": {"type": "$wide", "port_directions": {)" + directions +
+          R"(}, "connections": {)" + connections +
+          R"(}}}, "netnames": {"a": {"bits": [20]}, "b": {"bits": [40]}, "c": {"bits": [28]}}}}})",
+      &error);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(names_of(records), (std::vector<std::string>{"", "w", "c", "b", "a"}));
+}
+
+// A cell of a --liberty type takes its atom type and its output pins, in
+// the library's order, also without port_directions.
+TEST(DesignReaderTest, GivesCellsOfALibraryItsTypesAndPins) {
+  DESIGN_RECORDS records;
+  CELL_LIBRARY library;
+  read_liberty(
+      INPUT_TEXT::from_bytes("library (l) { cell (DFF) { ff (IQ, IQN) { }\n"
+                             "  pin (QN) { direction : output ; } pin (D) { direction : input ; }\n"
+                             "  pin (Q) { direction : output ; } } }",
+                             "l.lib", 1 << 20, true),
+      &library);
+  read_yosys_netlist(INPUT_TEXT::from_bytes(
+                         R"({"modules": {"top": {"cells": {"r": {"type": "DFF",
+                             "connections": {"Q": [2], "D": [3]}}}}}})",
+                         "in.json", 1 << 20),
+                     READ_OPTIONS(), &library, &records);
+  EXPECT_EQ(names_of(records), (std::vector<std::string>{"", "r", "QN", "Q", "r"}));
+  ASSERT_EQ(records.m_atoms.size(), 1u);
+  EXPECT_EQ(records.m_atoms[0].m_type, CDB_ATOM_DFF);
+  std::string error;
+  try {
+    read_yosys_netlist(INPUT_TEXT::from_bytes(
+                           R"({"modules": {"top": {"cells": {"r": {"type": "DFF",
+                               "connections": {"CK": [2]}}}}}})",
+                           "in.json", 1 << 20),
+                       READ_OPTIONS(), &library, &records);
+  } catch (TOOL_ERROR const& failure) {
+    error = failure.text();
+  }
+  EXPECT_EQ(error,
+            "modules.top.cells.r.connections.CK: \"CK\" is not a pin of the Liberty cell \"DFF\"");
+}
+
 // `count` cells of type `type`, as the body of a "cells" object.
 std::string cells(int count, char const* type) {
   std::string text;
@@ -208,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "--max-instances (1000)"},
         // Each level instantiates the next twice: 2^60 names from a few lines.
         BAD_INPUT{"a hierarchy bomb", doubling_modules(60),
-                  "modules.m0: expanding the hierarchy makes 2305843009213693951 instance names, "
+                  "modules.m0: expanding the hierarchy makes 1729382256910270463 instance names, "
                   "more than --max-instances (1000)"},
         BAD_INPUT{"a hierarchy bomb past 64 bits", doubling_modules(70),
                   "modules.m0: expanding the hierarchy makes 18446744073709551615 or more "
@@ -250,6 +333,16 @@ INSTANTIATE_TEST_SUITE_P(
                   yosys_top(R"("u": {"type": "$_NOT_", "port_directions": {"A": "input"}, )"
                             R"("connections": {"A": ["\x41"]}})"),
                   "in.json:1:119: malformed JSON: Problem while parsing a string"},
+        BAD_INPUT{
+            "cells of twelve types nothing describes",
+            yosys_top(R"("a": {"type": "T0"}, "b": {"type": "T1"}, "c": {"type": "T2"},
+                    "d": {"type": "T3"}, "e": {"type": "T4"}, "f": {"type": "T5"},
+                    "g": {"type": "T6"}, "h": {"type": "T7"}, "i": {"type": "T8"},
+                    "j": {"type": "T9"}, "k": {"type": "TA"}, "l": {"type": "TB"},
+                    "m": {"type": "T0"}, "n": {"type": "$_NOT_", "port_directions": {}})"),
+            "modules.top.cells.a: 13 cells of 12 types have no known pins (\"T0\", \"T1\", "
+            "\"T2\", \"T3\", \"T4\", \"T5\", \"T6\", \"T7\", \"T8\", \"T9\", and 2 more); give "
+            "--liberty, or --unknown-cells atom"},
         BAD_INPUT{
             "a trailing comma in ports", yosys_top("", R"("ports": {"a": [2,]}, )"),
             "in.json:1:40: malformed JSON: The JSON document has an improper structure: missing or "

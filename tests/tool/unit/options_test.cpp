@@ -43,7 +43,10 @@ TEST(OptionsTest, TakesWellFormedCommandLines) {
       {"convert", "d.json", "--max-instances", "010", "--max-input-size", "3G"},
       {"translate", "d.json", "r.txt", "--to", "converted", "--separator", ".", "--unknown",
        "error", "-o", "out.txt"},
-      {"explain", "--example", "u_lane_1", "--format", "json"}};
+      {"explain", "--example", "u_lane_1", "--format", "json"},
+      {"convert", "chip.v.gz", "--input-format", "verilog", "--liberty", "a.lib", "--liberty",
+       "b.lib", "--unknown-cells", "atom", "--max-name-bytes", "3M"},
+      {"import-yosys", "chip.v", "--liberty", "a.lib", "-o", "d.json"}};
   for (auto const& args : good) {
     bool chosen;
     EXPECT_EQ(parse(args, &chosen), "") << args[0];
@@ -72,7 +75,9 @@ TEST(OptionsTest, RefusesMisuseWithOneLine) {
       {{"convert", "a.json", "--strategy", "other"},
        "zema: error: command line: --strategy: other not in {fusion,reversible}\n"},
       {{"convert", "a.json", "--input-format", "json"},
-       "zema: error: command line: --input-format: json not in {auto,zema,yosys}\n"},
+       "zema: error: command line: --input-format: json not in {auto,zema,yosys,verilog}\n"},
+      {{"convert", "a.v", "--unknown-cells", "skip"},
+       "zema: error: command line: --unknown-cells: skip not in {error,atom}\n"},
       {{"convert", "d.json", "--max-input-size", "4G"},
        "zema: error: command line: --max-input-size: \"4G\" is more than the largest size, "
        "4294967231 bytes\n"},
@@ -107,6 +112,16 @@ TEST(OptionsTest, RefusesNumbersThatAreNotPlainDecimal) {
         << error;
     EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
   }
+}
+
+// --liberty takes one file each time it is given: the arguments after it
+// stay the command's own.
+TEST(OptionsTest, TakesOneFileALibertyOption) {
+  std::vector<char const*> args = {"zema",  "translate",  "chip.v",    "--liberty",
+                                   "a.lib", "report.txt", "--liberty", "b.lib"};
+  std::unique_ptr<COMMAND> command;
+  ASSERT_EQ(parse_zema(static_cast<int>(args.size()), args.data(), &command), std::nullopt);
+  EXPECT_EQ(command->inputs(), (std::vector<std::string>{"chip.v", "report.txt"}));
 }
 
 }  // namespace

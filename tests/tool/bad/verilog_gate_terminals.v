@@ -1,0 +1,3 @@
+module top (input a, output y);
+  and (y);
+endmodule

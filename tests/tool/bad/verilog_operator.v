@@ -1,0 +1,3 @@
+module top (input a, input b, output y);
+  assign y = a & b;
+endmodule

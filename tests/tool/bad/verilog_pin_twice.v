@@ -1,0 +1,3 @@
+module top (input a, output y);
+  INV_X1 u1 (.A(a), .ZN(y), .A(a));
+endmodule

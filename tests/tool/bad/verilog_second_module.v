@@ -1,0 +1,5 @@
+module top (input a, output y);
+endmodule
+
+module top (input a, output y);
+endmodule
