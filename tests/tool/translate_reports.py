@@ -45,29 +45,32 @@ def run(zema, *args, stdin=None):
 
 
 def map_rows(zema, design, strategy):
-    """(converted, original, hierarchy) of every row that names something,
-    as bytes; the JSON map gives every original exactly."""
+    """(converted, original, rank) of every row that names something, as
+    bytes; the JSON map gives every original exactly. The rank says which of
+    the names that share an original the original stands for: a node of the
+    hierarchy that names an atom or oterm (3), a made-up atom name (2), a
+    made-up oterm name (1), an instance that names neither (0)."""
     rows = []
     for row in json.loads(run(zema, 'map', '--format', 'json', '--strategy', strategy, design)):
         if row['kind'] != 'superseded' and row['original'] is not None and row['converted']:
-            rows.append((row['converted'].encode(), row['original'].encode(),
-                         row['origin'] == 'hierarchy'))
+            rank = (0 if row['kind'] == 'instance' else 3 if row['origin'] == 'hierarchy'
+                    else 1 if row['kind'] == 'oterm' else 2)
+            rows.append((row['converted'].encode(), row['original'].encode(), rank))
     return rows
 
 
 def reverse_of(rows):
-    """What --to converted gives for each original: the hierarchy's name
-    where it has one, else the only name, else nothing (ambiguous)."""
+    """What --to converted gives for each original: the name of the highest
+    rank, unless two share it (ambiguous: nothing)."""
     by_original = {}
-    for converted, original, hierarchy in rows:
-        by_original.setdefault(original, []).append((converted, hierarchy))
+    for converted, original, rank in rows:
+        by_original.setdefault(original, []).append((rank, converted))
     reverse = {}
     for original, names in by_original.items():
-        from_hierarchy = [c for c, h in names if h]
-        if from_hierarchy:
-            reverse[original] = from_hierarchy[0]
-        elif len(names) == 1:
-            reverse[original] = names[0][0]
+        best = max(rank for rank, _ in names)
+        top = [c for rank, c in names if rank == best]
+        if len(top) == 1:
+            reverse[original] = top[0]
     return reverse
 
 
@@ -163,8 +166,12 @@ def check_syntax(zema, design, strategy, syntax):
     # name: both are words of the other side, which a round cannot give back.
     unwritable = set(range(0, 33)) | {0x7F, ord('{'), ord('}'), ord('"')}
     # A name that starts like an option cannot be a Tcl word of its own.
+    # A name with "/d" behind it is a pin of that name, unless the map has
+    # that name too, on either side.
+    known = {c for c, _, _ in rows} | {o.lstrip(b'/') for _, o, _ in rows}
     names = [c for c, o, _ in rows if o in reverse and o != b'/' and not set(o) & unwritable
-             and not (syntax == 'tcl' and re.match(rb'-[A-Za-z]', o))]
+             and not (syntax == 'tcl' and re.match(rb'-[A-Za-z]', o))
+             and c + b'/d' not in known and o.lstrip(b'/') + b'/d' not in known]
     make = tcl_text if syntax == 'tcl' else spef_text
     with tempfile.NamedTemporaryFile(suffix='.' + ('sdc' if syntax == 'tcl' else 'spef')) as file:
         file.write(make(names))

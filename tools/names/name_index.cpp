@@ -9,8 +9,19 @@
 namespace zema_tool {
 namespace {
 
-// Entries keep their texts' sizes in 30 bits.
-constexpr std::size_t kLongestName = std::size_t{1} << 30;
+// Entries keep their texts' sizes in 29 bits.
+constexpr std::size_t kLongestName = std::size_t{1} << 29;
+
+// Which of the converted names that share an original the original stands
+// for: 3, a node of the hierarchy that names an atom or an oterm; 2, the
+// made-up name of an atom (the cell an instance stands for); 1, that of an
+// oterm; 0, an instance that names neither. Two of rank 3 or 0 never share
+// an original (paths of the hierarchy are unique).
+unsigned rank_of(MAP_ROW const& row) {
+  if (row.m_kind == MAP_KIND::INSTANCE) return 0;
+  if (row.m_origin == ORIGIN::HIERARCHY) return 3;
+  return row.m_kind == MAP_KIND::OTERM ? 1 : 2;
+}
 
 // Every cache line of `size` bytes from `text`.
 void prefetch_text(char const* text, std::size_t size) {
@@ -66,7 +77,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   if (!row.names_something() || !row.m_original || row.m_converted.empty()) return;
   std::string_view const original_given = *row.m_original;
   if (original_given.size() >= kLongestName || row.m_converted.size() >= kLongestName) {
-    throw TOOL_ERROR("id " + decimal(row.m_id), "a name of a gibibyte or more cannot be indexed");
+    throw TOOL_ERROR("id " + decimal(row.m_id), "a name of 512 MiB or more cannot be indexed");
   }
   bool inserted = true;
   INDEX_ENTRY* forward = nullptr;
@@ -77,7 +88,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   std::string_view const converted = keep ? m_texts.keep(row.m_converted) : row.m_converted;
   std::string_view original = original_given;
   if ((m_sides & TO_CONVERTED) != 0) {
-    bool const hierarchy = row.m_origin == ORIGIN::HIERARCHY;
+    unsigned const rank = rank_of(row);
     INDEX_ENTRY* const reverse =
         m_to_converted.insert(keys.m_original, original_given, &inserted);
     if (inserted) {
@@ -88,12 +99,12 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
     } else {
       original = reverse->key();
     }
-    if (inserted || (hierarchy && !reverse->m_hierarchy)) {
+    if (inserted || rank > reverse->m_rank) {
       reverse->m_value = converted.data();
       reverse->m_value_size = static_cast<std::uint32_t>(converted.size());
-      reverse->m_hierarchy = hierarchy;
+      reverse->m_rank = rank;
       reverse->m_ambiguous = false;
-    } else if (!reverse->m_hierarchy) {
+    } else if (rank == reverse->m_rank) {
       reverse->m_ambiguous = true;
     }
   } else if (keep) {

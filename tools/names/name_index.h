@@ -32,9 +32,9 @@ struct INDEX_ENTRY {
   char const* m_key;
   char const* m_value;
   std::uint32_t m_key_size;
-  std::uint32_t m_value_size : 30;
-  std::uint32_t m_hierarchy : 1;  // the hierarchy named the value
-  std::uint32_t m_ambiguous : 1;  // several values, none from the hierarchy
+  std::uint32_t m_value_size : 29;
+  std::uint32_t m_rank : 2;       // the value's rank among those sharing the key (name_index.cpp)
+  std::uint32_t m_ambiguous : 1;  // several values of the highest rank
 
   std::string_view key() const { return std::string_view(m_key, m_key_size); }
   std::string_view value() const { return std::string_view(m_value, m_value_size); }
@@ -86,11 +86,14 @@ class NAME_INDEX {
   // the map's form.
   TEXT_MAP const& to_original() const { return m_to_original; }
   // Original names to converted full names. Where several converted names
-  // share an original, the one the hierarchy named is the value: an
-  // instance over the made-up names of its atom and oterms, as a path from
-  // the root is what a designer writes. Made-up names that share an original
-  // outside the hierarchy (one cell name in two instances of a module) make
-  // the entry ambiguous.
+  // share an original (an instance and the made-up name of its own atom),
+  // the value is the one that names an object of the netlist: a node of the
+  // hierarchy that names an atom or oterm, else the made-up name of an atom,
+  // else that of an oterm, else the instance. So a report's atoms and oterms go back to the names they came
+  // from, and a constraint on a cell (get_cells /u/ff) reaches the atom that
+  // is the cell in the converted netlist. Made-up names that share an
+  // original and nothing better (free-standing names of a design file)
+  // make the entry ambiguous.
   TEXT_MAP const& to_converted() const { return m_to_converted; }
 
   // The converted full name of an original that names one unambiguously.

@@ -91,11 +91,8 @@ std::size_t level_boundaries(std::string_view name, NAME_SIDE side, std::vector<
   return ends->size() + 1;
 }
 
-bool fits_pin(std::string_view level, NAME_SIDE side) {
+bool fits_pin(std::string_view level, NAME_SIDE /*side*/) {
   if (level.empty()) return false;
-  if (side == NAME_SIDE::CONVERTED) {
-    return std::all_of(level.begin(), level.end(), zema_is_legal_name_char);
-  }
   auto const letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
   auto const digit = [](char c) { return c >= '0' && c <= '9'; };
   if (!letter(level[0]) && level[0] != '_') return false;

@@ -40,11 +40,11 @@ enum class NAME_SIDE { CONVERTED, ORIGINAL };
 std::size_t level_boundaries(std::string_view name, NAME_SIDE side, std::vector<std::size_t>* ends,
                              std::size_t most);
 // Whether `level`, one level of a name written on `side`, can be a pin of
-// the name before it: on the converted side a run of the legal alphabet; on
-// the original side a plain identifier (letters, digits and "_", not
-// starting with a digit) with an optional bit index "[N]". Anything else
-// after a name (a second level, a "*", a "." or upper case among converted
-// names) makes the word a name that is not there.
+// the name before it: a plain identifier (letters, digits and "_", not
+// starting with a digit) with an optional bit index "[N]", on either side,
+// since a library cell's pins keep their names in a converted netlist (D,
+// CK, ZN). Anything else after a name (a second level, a "*", a ".")
+// makes the word a name that is not there.
 bool fits_pin(std::string_view level, NAME_SIDE side);
 
 // Pattern syntax, as the object queries of timing constraints take it: "*"

@@ -123,15 +123,16 @@ constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
 
 struct COMMAND_WORD {
   char const* m_name;
-  int m_kind;  // 0 query, 1 never, 2 list, 3 control
+  int m_kind;  // 0 query, 1 never, 2 list, 3 control, 4 query of pins
 };
-// The commands whose arguments the scanner knows.
+// The commands whose arguments the scanner knows. Only a query of pins
+// takes a name with a pin behind it: a cell or a net is a name whole.
 constexpr COMMAND_WORD kCommands[] = {
     {"get_cells", 0},
-    {"get_pins", 0},
+    {"get_pins", 4},
     {"get_nets", 0},
     {"get_cell", 0},
-    {"get_pin", 0},
+    {"get_pin", 4},
     {"get_net", 0},
     {"current_instance", 0},
     {"get_ports", 1},
@@ -253,6 +254,7 @@ TCL_SCANNER::PART TCL_SCANNER::part_of_next(bool braced) const {
       part.m_role = m_top.m_next != ROLE::DEFAULT ? m_top.m_next : ROLE::QUERY;
       part.m_hierarchical = m_top.m_hierarchical;
       part.m_regexp = m_top.m_regexp;
+      part.m_pins = m_top.m_pins && part.m_role == ROLE::QUERY;
       return part;
     case COMMAND::LIST:
       return m_top.m_part;
@@ -281,8 +283,9 @@ void TCL_SCANNER::word_done(std::string_view const* value) {
       for (COMMAND_WORD const& command : kCommands) {
         if (*value == command.m_name) {
           static COMMAND const kKinds[] = {COMMAND::QUERY, COMMAND::NEVER, COMMAND::LIST,
-                                           COMMAND::CONTROL};
+                                           COMMAND::CONTROL, COMMAND::QUERY};
           frame.m_command = kKinds[command.m_kind];
+          frame.m_pins = command.m_kind == 4;
         }
       }
     }
@@ -328,6 +331,7 @@ void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view
   spot.m_form = form;
   spot.m_role = spot_role;
   spot.m_scope = scope;
+  spot.m_whole = (role == ROLE::QUERY || role == ROLE::OBJECTS) && !part.m_pins;
   spot.m_copied = true;
   if (m_keys_side == NAME_SIDE::ORIGINAL) m_keys->push_back('/');
   spot.m_key = m_keys->size();

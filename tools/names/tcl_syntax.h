@@ -67,6 +67,7 @@ class TCL_SCANNER {
     ROLE m_role = ROLE::NONE;
     bool m_hierarchical = false;
     bool m_regexp = false;
+    bool m_pins = false;  // a query of pins: a name may end in a pin
   };
   // A script, a list in braces, or a word that a command substitution
   // interrupted.
@@ -78,6 +79,7 @@ class TCL_SCANNER {
     PART m_part;                  // of the word (SCRIPT: of the word it stands in)
     bool m_hierarchical = false;
     bool m_regexp = false;
+    bool m_pins = false;
   };
   enum class STEP { DONE, STOP };
 

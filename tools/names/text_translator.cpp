@@ -364,7 +364,7 @@ TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::str
   } else if (spot.m_cut != 0) {
     if (INDEX_ENTRY const* const entry = find(spot, key, spot.m_cut, kCut)) {
       if (entry->m_ambiguous) return RESULT{FOUND::AMBIGUOUS, entry, 0};
-      bool const pin = fits_pin(key.substr(spot.m_cut + 1), m_lookup.keys());
+      bool const pin = !spot.m_whole && fits_pin(key.substr(spot.m_cut + 1), m_lookup.keys());
       return RESULT{pin ? FOUND::NAME_AND_PIN : FOUND::PARTIAL, entry, spot.m_cut};
     }
   }

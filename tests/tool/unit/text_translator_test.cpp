@@ -161,8 +161,9 @@ TEST_F(TranslatorTest, TextFollowsTheTokenRulesBothWays) {
       {"u_cpu/$reg/D", false, '/', "u_cpu/a_reg/D"},
       {"\"/u_cpu/a\\/b\"", false, '/', "\"u_cpu/a_b\""},
       {"/u_cpu/$reg", false, '|', "u_cpu|a_reg"},
-      // An instance and its atom's made-up name share /PAD: the instance.
-      {"/PAD io_ibuf_apad", false, '/', "apad io_ibuf_apad"},
+      // An instance and its atom's made-up name share /PAD: the atom, the
+      // cell of the converted netlist.
+      {"/PAD io_ibuf_apad", false, '/', "io_ibuf_apad io_ibuf_apad"},
       {"io_ibuf_apad apad", true, '/', "/PAD /PAD"},
   };
   for (auto const& c : cases) {
@@ -180,12 +181,12 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       // or a pin outside the side's alphabet, is reported.
       {T, true, "u_cpu is slow, apad too", "u_cpu is slow, apad too", ""},
       {T, true, "u_cpu/a_reg/D u_cpu/a_reg/x/y u_cpu/nothing",
-       "u_cpu/a_reg/D u_cpu/a_reg/x/y /u_cpu/nothing", "Pu_cpu/a_reg/D Pu_cpu/a_reg/x/y"},
+       "/u_cpu/$reg/D u_cpu/a_reg/x/y /u_cpu/nothing", "Pu_cpu/a_reg/x/y"},
       {T, true, "acpu/x NOTANAME/x 10/2", "acpu/x NOTANAME/x 10/2", "Nacpu/x"},
       {T, false, "u_cpu/$reg/D* /u_cpu/x/y PAD", "u_cpu/$reg/D* /u_cpu/x/y PAD",
        "Pu_cpu/$reg/D* P/u_cpu/x/y"},
       // Tcl: object queries take names at any level, and patterns.
-      {TCL, false, "get_cells PAD\n", "get_cells apad\n", ""},
+      {TCL, false, "get_cells PAD\n", "get_cells io_ibuf_apad\n", ""},
       {TCL, false, "create_clock -name PAD -period 1 [get_ports PAD]\n",
        "create_clock -name PAD -period 1 [get_ports PAD]\n", ""},
       {TCL, false, "set_false_path -from PAD -to u_cpu/$reg\n",
@@ -193,23 +194,24 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "set_false_path -from PAD -to u_cpu/\\$reg/D\n",
        "set_false_path -from PAD -to u_cpu/a_reg/D\n", ""},
       {TCL, false, "get_cells {u_cpu/$reg PAD x}; get_nets \"u_cpu/\\$reg\"\n",
-       "get_cells {u_cpu/a_reg apad x}; get_nets \"u_cpu/a_reg\"\n", "Nx"},
+       "get_cells {u_cpu/a_reg io_ibuf_apad x}; get_nets \"u_cpu/a_reg\"\n", "Nx"},
       {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
       {TCL, false, "get_cells u_cpu/*\n", "get_cells {u_cpu/a_reg u_cpu/a_b u_cpu/data_q[3]}\n",
        ""},
-      {TCL, false, "get_cells {PAD u_cpu/?reg}\n", "get_cells {apad u_cpu/a_reg}\n", ""},
+      {TCL, false, "get_cells {PAD u_cpu/?reg}\n", "get_cells {io_ibuf_apad u_cpu/a_reg}\n", ""},
       {TCL, false, "get_pins u_cpu/*/D\n",
        "get_pins {u_cpu/a_reg/D u_cpu/a_b/D u_cpu/data_q[3]/D}\n", ""},
-      {TCL, false, "get_pins u_cpu/*/Q\n", "get_pins u_cpu/a_reg/aq\n", ""},
+      {TCL, false, "get_pins u_cpu/*/Q\n", "get_pins w0\n", ""},
       // -hierarchical matches last levels, and goes once they are full names.
       {TCL, false, "get_cells -hierarchical *reg\n", "get_cells u_cpu/a_reg\n", ""},
       {TCL, false, "get_cells -hier nothing*\n", "get_cells -hier nothing*\n", "Mnothing*"},
       {TCL, false, "get_cells -regexp {u_cpu/.*}\n", "get_cells -regexp {u_cpu/.*}\n", ""},
-      {TCL, false, "get_cells [list PAD u_cpu/\\$reg]\n", "get_cells [list apad u_cpu/a_reg]\n",
-       ""},
+      {TCL, false, "get_cells [list PAD u_cpu/\\$reg]\n",
+       "get_cells [list io_ibuf_apad u_cpu/a_reg]\n", ""},
       {TCL, false, "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n",
        "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n", ""},
-      {TCL, false, "foreach c {1} { get_cells PAD }\n", "foreach c {1} { get_cells apad }\n", ""},
+      {TCL, false, "foreach c {1} { get_cells PAD }\n",
+       "foreach c {1} { get_cells io_ibuf_apad }\n", ""},
       {TCL, false, "get_cells u_cpu/nothing/x\n", "get_cells u_cpu/nothing/x\n",
        "Pu_cpu/nothing/x"},
       // Names back to originals: quoting where the original needs it;
@@ -232,7 +234,7 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        ""},
       {SPEF, false,
        "*DIVIDER .\n*DELIMITER |\n*D_NET u_cpu.\\$reg.Q 1\n*CONN\n*I u_cpu.\\$reg|Q O\n",
-       "*DIVIDER .\n*DELIMITER |\n*D_NET u_cpu.a_reg.aq 1\n*CONN\n*I u_cpu.a_reg|aq O\n", ""},
+       "*DIVIDER .\n*DELIMITER |\n*D_NET w0 1\n*CONN\n*I u_cpu.a_reg|Q O\n", ""},
       {SPEF, true, "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n",
        "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n", "Nnothing/x Pu_cpu/x/y:a"},
   };
@@ -291,7 +293,7 @@ TEST(NameLookupTest, TranslatesThroughATableOfItsOwn) {
 
 TEST_F(TranslatorTest, GivesTheSameTextWhateverThePieces) {
   std::string text;
-  for (int i = 0; i < 50; ++i) text += "  u_cpu/a_reg/d [get_pins {u_cpu/a_b}] \\apad x\n";
+  for (int i = 0; i < 50; ++i) text += "  u_cpu/a_reg/d [get_pins {u_cpu/a_b}] \\io_ibuf_apad x\n";
   std::string const whole = translate(text, true);
   for (std::size_t const piece : {1, 2, 3, 7, 64}) {
     EXPECT_EQ(translate(text, true, SYNTAX::TEXT, 1, '/', piece), whole) << piece;
@@ -336,14 +338,16 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
   }
 }
 
-TEST(NameSidesTest, PinsFitTheAlphabetOfTheirSide) {
+// A library cell's pin keeps its name in a converted netlist: on either
+// side a pin is a plain identifier with an optional bit index.
+TEST(NameSidesTest, PinsArePlainIdentifiersOnEitherSide) {
   struct {
     char const* level;
     NAME_SIDE side;
     bool fits;
   } const cases[] = {
       {"d", NAME_SIDE::CONVERTED, true},     {"a_q[3]", NAME_SIDE::CONVERTED, true},
-      {"D", NAME_SIDE::CONVERTED, false},    {"x.y", NAME_SIDE::CONVERTED, false},
+      {"CK", NAME_SIDE::CONVERTED, true},    {"x.y", NAME_SIDE::CONVERTED, false},
       {"*", NAME_SIDE::CONVERTED, false},    {"", NAME_SIDE::CONVERTED, false},
       {"D", NAME_SIDE::ORIGINAL, true},      {"A_1[12]", NAME_SIDE::ORIGINAL, true},
       {"_q", NAME_SIDE::ORIGINAL, true},     {"1Q", NAME_SIDE::ORIGINAL, false},
