@@ -66,7 +66,8 @@ std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
 }
 
 std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
-                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases) {
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
+  PHASES& phases = run.m_phases;
   phases.start("read");
   INPUT_TEXT text = INPUT_TEXT::read(path, read.m_max_input_size, true);
   if (is_saved_map(text)) {
@@ -75,8 +76,9 @@ std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTION
   }
   DESIGN_RECORDS records;
   read_records(text, read, &records);
-  return std::make_unique<DESIGN_NAMES>(build_loaded(std::move(records), phases), strategy,
-                                        phases);
+  KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(records), phases);
+  for (std::string const& warning : design->m_warnings) run.m_diagnostics.warning(warning);
+  return std::make_unique<DESIGN_NAMES>(std::move(design), strategy, phases);
 }
 
 std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,

@@ -61,7 +61,7 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read);
 // its first bytes) or a design or netlist, read, built and converted with
 // `strategy`.
 std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
-                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases);
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run);
 
 // --strategy: the converter's strategy, by its word.
 void declare_strategy(OPTION_SET& options, ZEMA_NAME_CONVERTER_ENUM* strategy);

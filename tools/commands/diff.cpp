@@ -40,9 +40,9 @@ class DIFF final : public COMMAND {
 
   int run(RUN& run) override {
     std::unique_ptr<DESIGN_NAMES> const old_names =
-        load_revision(m_positionals[0], m_read, m_strategy, run.m_phases);
+        load_revision(m_positionals[0], m_read, m_strategy, run);
     std::unique_ptr<DESIGN_NAMES> const new_names =
-        load_revision(m_positionals[1], m_read, m_strategy, run.m_phases);
+        load_revision(m_positionals[1], m_read, m_strategy, run);
     run.m_phases.start("diff");
     NAME_DIFF const diff = diff_names(*old_names, *new_names);
     run.m_phases.start("write");

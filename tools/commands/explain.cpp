@@ -343,7 +343,7 @@ class EXPLAIN final : public COMMAND {
     std::unique_ptr<DESIGN_NAMES> const old_design =
         m_against.empty() ? nullptr
                           : load_revision(m_against, m_design.m_read, ZEMA_NAME_CONVERTER_FUSION,
-                                          run.m_phases);
+                                          run);
     std::unique_ptr<DESIGN_NAMES> const design =
         m_design.load_names(run, ZEMA_NAME_CONVERTER_FUSION);
     if (old_design) return explain_changes(*old_design, *design, names, run);

@@ -125,7 +125,10 @@ std::size_t end_of_first_value(std::string_view text) {
 
 JSON_INPUT::JSON_INPUT(INPUT_TEXT const& input, std::size_t max_depth)
     : m_input(input), m_max_depth(max_depth) {
-  if (m_parser.allocate(std::max<std::size_t>(input.size(), 1), max_depth)) {
+  // Room for two levels past the limit: check_depth() refuses the first of
+  // them, before the parser, which checks its depth only in builds with
+  // its development checks, goes there.
+  if (m_parser.allocate(std::max<std::size_t>(input.size(), 1), max_depth + 2)) {
     throw std::bad_alloc();
   }
   simdjson::padded_string_view const view(input.data(), input.size(), input.capacity());

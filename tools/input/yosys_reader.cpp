@@ -9,13 +9,13 @@
 // library, a black-box module, or the cell's own port_directions), or a
 // cell of an unknown type.
 #include "tools/input/yosys_reader.h"
+#include "tools/support/hash_table.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -162,9 +162,9 @@ class YOSYS_READER final : public NETLIST_PLACES {
   // Whether `type` names a module of the file read so far that is no black
   // box: its cells are levels of the hierarchy.
   bool is_module_so_far(std::string_view type) const {
-    auto const found = m_module_index.find(type);
-    return found != m_module_index.end() && (found->second >= m_netlist.m_modules.size() ||
-                                             !m_netlist.m_modules[found->second].m_cell_type);
+    std::uint32_t const* const found = m_module_index.find(type);
+    return found != nullptr &&
+           (*found >= m_netlist.m_modules.size() || !m_netlist.m_modules[*found].m_cell_type);
   }
 
   void read_modules(od::value& value);
@@ -190,8 +190,8 @@ class YOSYS_READER final : public NETLIST_PLACES {
   READ_OPTIONS const& m_options;
   NETLIST m_netlist;
   CELL_TYPES m_types;
-  std::unordered_map<std::string_view, std::uint32_t> m_module_index;
-  std::unordered_map<std::string_view, NETLIST_BIT> m_constants;
+  HASH_MAP<std::string_view, std::uint32_t> m_module_index;
+  HASH_MAP<std::string_view, NETLIST_BIT> m_constants;
   std::vector<OUTPUTS_FROM> m_outputs_from;  // per cell
   bool m_has_black_boxes = false;
 
@@ -250,7 +250,7 @@ void YOSYS_READER::read_modules(od::value& value) {
   od::object modules = expect_object(value, modules_place);
   m_json.for_each_field(modules, [&](std::string_view const name, od::value& field_value) {
     PLACE const place{&modules_place, name};
-    if (m_module_index.count(name) != 0) {
+    if (m_module_index.find(name) != nullptr) {
       throw TOOL_ERROR(place.text(), "a second module named " + quoted_text(name));
     }
     m_module_index.emplace(name, static_cast<std::uint32_t>(m_netlist.m_modules.size()));
@@ -354,10 +354,10 @@ void YOSYS_READER::read_bits(od::value& value, PLACE const& place) {
     od::json_type const type = m_json.type_of(bit);
     if (type == od::json_type::string) {
       std::string_view const text = m_json.string_of(bit);
-      auto const found = m_constants.find(text);
+      NETLIST_BIT const* const found = m_constants.find(text);
       NETLIST_BIT code;
-      if (found != m_constants.end()) {
-        code = found->second;
+      if (found != nullptr) {
+        code = *found;
       } else {
         code = -1 - static_cast<NETLIST_BIT>(m_constants.size());
         m_constants.emplace(text, code);
@@ -591,10 +591,10 @@ void YOSYS_READER::settle_cells() {
   bool const typed = m_has_black_boxes || m_types.has_library();
   for (std::uint32_t c = 0; c < m_netlist.m_cells.size(); ++c) {
     NETLIST_CELL& cell = m_netlist.m_cells[c];
-    auto const found = m_module_index.find(cell.m_type);
-    if (found != m_module_index.end() && !m_netlist.m_modules[found->second].m_cell_type) {
+    std::uint32_t const* const found = m_module_index.find(cell.m_type);
+    if (found != nullptr && !m_netlist.m_modules[*found].m_cell_type) {
       cell.m_kind = CELL_KIND::INSTANCE;
-      cell.m_module = found->second;
+      cell.m_module = *found;
       continue;
     }
     CELL_PINS const* const type = typed ? m_types.find(cell.m_type) : nullptr;
