@@ -9,6 +9,9 @@ be exactly those this script finds from `zema map` of both revisions:
 objects known by role and original (the k-th of a repeated one matched with
 the k-th), a row for each renamed, added and removed object, and a reused
 row for each converted name that both revisions have for different objects.
+And `zema migrate OLD NEW` of a text with every old name must write each
+object's new name, leave the names of removed objects, and report exactly
+those and the names that name another object now.
 
 usage: revisions.py ZEMA NETLIST...
   a NETLIST that does not exist is skipped, with a line that says so.
@@ -30,6 +33,47 @@ def run(*args, expect=(0,)):
     if result.returncode not in expect:
         sys.exit(f"zema {' '.join(args)}: exit {result.returncode}: {result.stderr.decode()}")
     return result
+
+
+def expected_migration(old, new):
+    """The migrated text of the old names, one a line, and the lines that
+    must be reported: gone and moved."""
+    (old_keys, old_names), (new_keys, new_names) = objects(old), objects(new)
+    lines, gone, moved = [], set(), set()
+    for number, (name, key) in enumerate(sorted(old_names.items()), 1):
+        if key not in new_keys:
+            lines.append(name)
+            gone.add(number)
+        else:
+            lines.append(new_keys[key])
+            if new_names.get(name, key) != key:
+                moved.add(number)
+    return [name for name, _ in sorted(old_names.items())], lines, gone, moved
+
+
+def check_migration(old, new, text_path, where):
+    names, wanted, gone, moved = expected_migration(old, new)
+    with open(text_path, 'w') as out:
+        out.write(''.join(name + '\n' for name in names))
+    result = run('migrate', '--levels', '1', old, new, text_path)
+    got = result.stdout.decode().splitlines()
+    wrong = [(n, w, g) for n, w, g in zip(names, wanted, got) if w != g]
+    if len(got) != len(wanted) or wrong:
+        failures.append(f'{where}: migrate wrote {len(wrong)} lines wrong: {wrong[:3]}')
+    # Up to 100 reports, one a line in the text's order, then a count.
+    shown = {'gone': set(), 'moved': set()}
+    more = 0
+    for line in result.stderr.decode().splitlines():
+        if line.endswith(' more, not shown'):
+            more = int(line.split()[3])
+            continue
+        number = int(line.split(':')[3])
+        shown['gone' if 'does not have' in line else 'moved'].add(number)
+    first = set(sorted(gone | moved)[:100])
+    if shown != {'gone': gone & first, 'moved': moved & first} or \
+            more != len(gone | moved) - len(first):
+        failures.append(f'{where}: migrate reported {shown} and {more} more, '
+                        f'not gone {sorted(gone)[:5]}, moved {sorted(moved)[:5]}')
 
 
 def objects(path):
@@ -112,6 +156,7 @@ def main():
     scratch = tempfile.mkdtemp()
     old_path = os.path.join(scratch, 'old.json')
     new_path = os.path.join(scratch, 'new.json')
+    text_path = os.path.join(scratch, 'names.txt')
     for path in sys.argv[2:]:
         if not os.path.exists(path):
             print(f'{path}: not found, skipped')
@@ -134,6 +179,7 @@ def main():
             holds = not any(r[0] in ('reused', 'removed') for r in wanted)
             if result.returncode != (0 if holds else 1):
                 failures.append(f'{path}, {what}: exit {result.returncode}')
+            check_migration(old_path, new_path, text_path, f'{path}, {what}')
             counts = collections.Counter(r[0] for r in wanted)
             print(f'{os.path.basename(path)}, {what}: ' +
                   ', '.join(f'{counts[s]} {s}' for s in ('renamed', 'added', 'removed', 'reused')))

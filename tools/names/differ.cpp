@@ -7,6 +7,7 @@
 #include "tools/names/explainer.h"
 #include "tools/support/hash_table.h"
 #include "tools/support/text_format.h"
+#include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
@@ -68,7 +69,10 @@ class DIFFER {
       if (!role) return;
       std::uint32_t const index = static_cast<std::uint32_t>(m_old.size());
       OLD_OBJECT object{m_diff.m_texts.keep(row.m_converted),
-                        m_diff.m_texts.keep(*row.m_original), std::string_view(), kNone, false,
+                        m_diff.m_texts.keep(*row.m_original),
+                        std::string_view(),
+                        kNone,
+                        false,
                         false};
       OBJECTS_ENTRY::KEY const key{object.m_original, *role};
       bool inserted;
@@ -111,6 +115,7 @@ class DIFFER {
       if (row.m_converted.empty()) return;
       std::uint32_t const* const named = m_by_converted.find(row.m_converted);
       if (named != nullptr && *named != match) {
+        m_moved.emplace(*named, true);
         OLD_OBJECT const& before = m_old[*named];
         m_reused.push_back({NAME_CHANGE::REUSED, before.m_converted, before.m_converted,
                             before.m_original, m_diff.m_texts.keep(*row.m_original)});
@@ -123,6 +128,35 @@ class DIFFER {
     });
   }
 
+  // Every old name to its object's new name, with a note where the object
+  // is gone or the name names another object now.
+  void fill(TEXT_MAP* table, std::size_t* longest, std::size_t* deepest) const {
+    table->reserve(m_old.size());
+    for (std::uint32_t i = 0; i < m_old.size(); ++i) {
+      OLD_OBJECT const& old = m_old[i];
+      if (old.m_converted.empty()) continue;
+      std::string_view const value = old.m_renamed ? old.m_new : old.m_converted;
+      if (old.m_converted.size() >= kLongestIndexedName || value.size() >= kLongestIndexedName) {
+        throw TOOL_ERROR("migrate", "a name of 512 MiB or more cannot be migrated");
+      }
+      bool inserted;
+      INDEX_ENTRY* const entry =
+          table->insert(hash_of(old.m_converted), old.m_converted, &inserted);
+      entry->m_key = old.m_converted.data();
+      entry->m_key_size = static_cast<std::uint32_t>(old.m_converted.size());
+      entry->m_value = value.data();
+      entry->m_value_size = static_cast<std::uint32_t>(value.size());
+      entry->m_note = !old.m_matched               ? NOTE_GONE
+                      : m_moved.find(i) != nullptr ? NOTE_MOVED
+                                                   : NOTE_NONE;
+      *longest = std::max(*longest, old.m_converted.size());
+      *deepest = std::max<std::size_t>(
+          *deepest, static_cast<std::size_t>(
+                        std::count(old.m_converted.begin(), old.m_converted.end(), '/')) +
+                        1);
+    }
+  }
+
   // The rows: reused by name, then renamed and removed in the old map's
   // order, then added in the new map's.
   void finish() {
@@ -132,11 +166,11 @@ class DIFFER {
     rows = std::move(m_reused);
     for (OLD_OBJECT const& old : m_old) {
       if (!old.m_matched) {
-        rows.push_back({NAME_CHANGE::REMOVED, old.m_converted, std::string_view(),
-                        old.m_original, std::string_view()});
-      } else if (old.m_renamed) {
-        rows.push_back({NAME_CHANGE::RENAMED, old.m_converted, old.m_new, old.m_original,
+        rows.push_back({NAME_CHANGE::REMOVED, old.m_converted, std::string_view(), old.m_original,
                         std::string_view()});
+      } else if (old.m_renamed) {
+        rows.push_back(
+            {NAME_CHANGE::RENAMED, old.m_converted, old.m_new, old.m_original, std::string_view()});
       }
     }
     rows.insert(rows.end(), m_added.begin(), m_added.end());
@@ -150,9 +184,19 @@ class DIFFER {
   HASH_MAP<std::string_view, std::uint32_t> m_by_converted;  // the old names
   std::vector<DIFF_ROW> m_reused;
   std::vector<DIFF_ROW> m_added;
+  ID_MAP<bool> m_moved;  // old objects whose name names another object now
 };
 
 }  // namespace
+
+MIGRATION::MIGRATION(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names) {
+  NAME_DIFF diff;
+  DIFFER differ(diff);
+  differ.take_old(old_names);
+  differ.take_new(new_names);
+  differ.fill(&m_table, &m_longest, &m_deepest);
+  m_texts = std::move(diff.m_texts);
+}
 
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names) {
   NAME_DIFF diff;
@@ -241,7 +285,8 @@ std::string holders_text(std::vector<HOLDER const*> const& holders) {
   std::string text;
   for (HOLDER const* holder : holders) {
     if (!text.empty()) text += ", ";
-    text += holder->m_segment + " (" + (holder->m_original.empty() ? "-" : holder->m_original) + ")";
+    text +=
+        holder->m_segment + " (" + (holder->m_original.empty() ? "-" : holder->m_original) + ")";
   }
   return text;
 }
@@ -266,11 +311,11 @@ std::string level_why(EXPLAINED_LEVEL const& before, EXPLAINED_LEVEL const& afte
     long const from = std::stol(before.m_from.empty() ? "0" : before.m_from);
     long const to = std::stol(after.m_from.empty() ? "0" : after.m_from);
     long const more = to - from;
-    return "its number among " + std::string(kind) + " names went from " + before.m_from +
-           " to " + after.m_from + ": " +
-           decimal(static_cast<std::uint64_t>(more < 0 ? -more : more)) +
+    return "its number among " + std::string(kind) + " names went from " + before.m_from + " to " +
+           after.m_from + ": " + decimal(static_cast<std::uint64_t>(more < 0 ? -more : more)) +
            (more < 0 ? " fewer " : " more ") + kind +
-           (more == 1 || more == -1 ? " name comes" : " names come") + " before it in netlist order";
+           (more == 1 || more == -1 ? " name comes" : " names come") +
+           " before it in netlist order";
   }
   // The same base, another suffix: siblings before it in byte order came or
   // went.
@@ -308,8 +353,7 @@ struct CHANGE_EXPLAINER::STATE {
   EXPLAINER m_new_explainer;
 };
 
-CHANGE_EXPLAINER::CHANGE_EXPLAINER(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names,
-                                   PHASES& phases)
+CHANGE_EXPLAINER::CHANGE_EXPLAINER(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names, PHASES& phases)
     : m_state(std::make_unique<STATE>(old_names, new_names, phases)) {}
 
 CHANGE_EXPLAINER::~CHANGE_EXPLAINER() = default;
@@ -336,11 +380,12 @@ std::optional<CHANGE_EXPLANATION> CHANGE_EXPLAINER::explain(std::string_view nam
   change.m_original = std::string((old_object != nullptr ? old_object : new_object)->original());
   if (old_object != nullptr) change.m_old = std::string(old_object->m_converted);
   if (new_object != nullptr) change.m_new = std::string(new_object->m_converted);
-  change.m_change = old_object == nullptr   ? NAME_CHANGE::ADDED
-                    : new_object == nullptr ? NAME_CHANGE::REMOVED
+  change.m_change = old_object == nullptr         ? NAME_CHANGE::ADDED
+                    : new_object == nullptr       ? NAME_CHANGE::REMOVED
                     : !change.m_now_names.empty() ? NAME_CHANGE::REUSED
                                                   : NAME_CHANGE::RENAMED;
-  change.m_unchanged = old_object != nullptr && new_object != nullptr && change.m_old == change.m_new;
+  change.m_unchanged =
+      old_object != nullptr && new_object != nullptr && change.m_old == change.m_new;
   if (change.m_old.empty() || change.m_new.empty()) return change;
   std::optional<EXPLANATION> const was = m_state->m_old_explainer.explain(change.m_old);
   std::optional<EXPLANATION> const is = m_state->m_new_explainer.explain(change.m_new);
@@ -352,7 +397,7 @@ std::optional<CHANGE_EXPLANATION> CHANGE_EXPLAINER::explain(std::string_view nam
     LEVEL_CHANGE level;
     if (in_old) level.m_old = was->m_levels[i].m_segment;
     if (in_new) level.m_new = is->m_levels[i].m_segment;
-    level.m_why = !in_new  ? "a level of the old name only"
+    level.m_why = !in_new   ? "a level of the old name only"
                   : !in_old ? "a level of the new name only"
                             : level_why(was->m_levels[i], is->m_levels[i]);
     change.m_levels.push_back(std::move(level));

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tools/names/design_names.h"
+#include "tools/names/name_index.h"
 #include "tools/support/text_arena.h"
 #include "tools/support/words.h"
 
@@ -44,13 +45,11 @@ struct DIFF_ROW {
 };
 
 struct NAME_DIFF {
-  std::vector<DIFF_ROW> m_rows;  // reused first, then the rest
+  std::vector<DIFF_ROW> m_rows;            // reused first, then the rest
   std::size_t m_counts[4] = {0, 0, 0, 0};  // by NAME_CHANGE
   TEXT_ARENA m_texts;                      // the rows' texts
 
-  std::size_t count(NAME_CHANGE change) const {
-    return m_counts[static_cast<std::size_t>(change)];
-  }
+  std::size_t count(NAME_CHANGE change) const { return m_counts[static_cast<std::size_t>(change)]; }
   // Whether every old converted name still names its object (nothing
   // reused or removed).
   bool old_names_hold() const {
@@ -61,6 +60,29 @@ struct NAME_DIFF {
 // Compares the maps of `old_names` and `new_names`. Time and memory linear
 // in their rows.
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
+
+// MIGRATION: the table that rewrites a text from one revision's converted
+// names to the next one's through the objects they name: every old name of
+// an object maps to the object's new name; a name whose object is gone maps
+// to itself and is reported (NOTE_GONE); a name that now names another
+// object maps to its own object's new name and is reported (NOTE_MOVED).
+class MIGRATION {
+ public:
+  MIGRATION(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
+  MIGRATION(MIGRATION const&) = delete;
+  MIGRATION& operator=(MIGRATION const&) = delete;
+
+  // Old converted names to new ones.
+  TEXT_MAP const& table() const { return m_table; }
+  std::size_t longest() const { return m_longest; }
+  std::size_t deepest() const { return m_deepest; }
+
+ private:
+  TEXT_ARENA m_texts;
+  TEXT_MAP m_table;
+  std::size_t m_longest = 0;
+  std::size_t m_deepest = 0;
+};
 
 // Why one level of a name differs between two revisions.
 struct LEVEL_CHANGE {

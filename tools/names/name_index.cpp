@@ -9,9 +9,6 @@
 namespace zema_tool {
 namespace {
 
-// Entries keep their texts' sizes in 29 bits.
-constexpr std::size_t kLongestName = std::size_t{1} << 29;
-
 // Which of the converted names that share an original the original stands
 // for: 3, a node of the hierarchy that names an atom or an oterm; 2, the
 // made-up name of an atom (the cell an instance stands for); 1, that of an
@@ -56,8 +53,7 @@ void NAME_INDEX::hash_with_prefix(std::string_view text, std::size_t prefix, std
   *whole = state.finish(text.data() + text.size() / HASH::kBlock * HASH::kBlock, text.size());
 }
 
-NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals,
-                       INDEX_SIDES sides)
+NAME_INDEX::NAME_INDEX(CONVERSION const& conversion, ORIGINAL_NAMES& originals, INDEX_SIDES sides)
     : m_sides(sides) {
   LOADED_DESIGN const& design = conversion.design();
   // About one oterm an atom.
@@ -76,7 +72,8 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   // Under reversible, names outside the hierarchy have no full name.
   if (!row.names_something() || !row.m_original || row.m_converted.empty()) return;
   std::string_view const original_given = *row.m_original;
-  if (original_given.size() >= kLongestName || row.m_converted.size() >= kLongestName) {
+  if (original_given.size() >= kLongestIndexedName ||
+      row.m_converted.size() >= kLongestIndexedName) {
     throw TOOL_ERROR("id " + decimal(row.m_id), "a name of 512 MiB or more cannot be indexed");
   }
   bool inserted = true;
@@ -89,8 +86,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   std::string_view original = original_given;
   if ((m_sides & TO_CONVERTED) != 0) {
     unsigned const rank = rank_of(row);
-    INDEX_ENTRY* const reverse =
-        m_to_converted.insert(keys.m_original, original_given, &inserted);
+    INDEX_ENTRY* const reverse = m_to_converted.insert(keys.m_original, original_given, &inserted);
     if (inserted) {
       // A new original: its text is kept once, for both tables.
       original = keep ? m_texts.keep(original_given) : original_given;

@@ -25,13 +25,26 @@
 
 namespace zema_tool {
 
+// What a migration says of an old name besides its new one.
+enum INDEX_NOTE : std::uint32_t {
+  NOTE_NONE = 0,
+  NOTE_GONE = 1,  // its object is not in the new revision: the name stays, reported
+  NOTE_MOVED = 2  // it names another object now: rewritten to its object's new name, reported
+};
+
+// Entries keep their texts' sizes in 29 bits: longer names are refused.
+constexpr std::size_t kLongestIndexedName = std::size_t{1} << 29;
+
 // An entry of the index: a text and the text it translates to, both kept by
 // the index.
 struct INDEX_ENTRY {
   std::uint64_t m_hash;
   char const* m_key;
   char const* m_value;
-  std::uint32_t m_key_size;
+  std::uint32_t m_key_size : 30;
+  // A migration's word on the name (INDEX_NOTE): what the translation also
+  // reports.
+  std::uint32_t m_note : 2;
   std::uint32_t m_value_size : 29;
   std::uint32_t m_rank : 2;       // the value's rank among those sharing the key (name_index.cpp)
   std::uint32_t m_ambiguous : 1;  // several values of the highest rank
@@ -89,11 +102,10 @@ class NAME_INDEX {
   // share an original (an instance and the made-up name of its own atom),
   // the value is the one that names an object of the netlist: a node of the
   // hierarchy that names an atom or oterm, else the made-up name of an atom,
-  // else that of an oterm, else the instance. So a report's atoms and oterms go back to the names they came
-  // from, and a constraint on a cell (get_cells /u/ff) reaches the atom that
-  // is the cell in the converted netlist. Made-up names that share an
-  // original and nothing better (free-standing names of a design file)
-  // make the entry ambiguous.
+  // else that of an oterm, else the instance. So a report's atoms and oterms go back to the names
+  // they came from, and a constraint on a cell (get_cells /u/ff) reaches the atom that is the cell
+  // in the converted netlist. Made-up names that share an original and nothing better
+  // (free-standing names of a design file) make the entry ambiguous.
   TEXT_MAP const& to_converted() const { return m_to_converted; }
 
   // The converted full name of an original that names one unambiguously.

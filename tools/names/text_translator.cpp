@@ -443,7 +443,14 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
   switch (result.m_found) {
     case FOUND::NAME:
     case FOUND::NAME_AND_PIN:
-      if (write_found(spot, piece, result, out)) return;
+      if (result.m_entry->m_note == NOTE_GONE) {
+        report(spot, piece, UNKNOWN_PROBLEM::GONE);
+        break;
+      }
+      if (write_found(spot, piece, result, out)) {
+        if (result.m_entry->m_note == NOTE_MOVED) report(spot, piece, UNKNOWN_PROBLEM::MOVED);
+        return;
+      }
       report(spot, piece, UNKNOWN_PROBLEM::UNWRITABLE);
       break;
     case FOUND::PARTIAL:

@@ -66,16 +66,21 @@ inline constexpr WORD<UNKNOWN_NAMES> kUnknownNamesWords[] = {{UNKNOWN_NAMES::IGN
 
 // Why a word was left as it is.
 enum class UNKNOWN_PROBLEM {
-  NOTHING,    // no start of it is a name
-  PARTIAL,    // a start of it is a name, and the rest is more than a pin
-  NO_MATCH,   // a pattern that matches no name
-  UNWRITABLE  // its new name cannot be written in the text's syntax
+  NOTHING,     // no start of it is a name
+  PARTIAL,     // a start of it is a name, and the rest is more than a pin
+  NO_MATCH,    // a pattern that matches no name
+  UNWRITABLE,  // its new name cannot be written in the text's syntax
+  GONE,        // migrate: its object is not in the new revision
+  MOVED        // migrate: it names another object now; rewritten to its object's new name
 };
 inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::NOTHING, "names nothing in the design"},
     {UNKNOWN_PROBLEM::PARTIAL, "names nothing in the design (only a start of it is a name)"},
     {UNKNOWN_PROBLEM::NO_MATCH, "matches no name in the design"},
-    {UNKNOWN_PROBLEM::UNWRITABLE, "has a name that this syntax cannot write"}};
+    {UNKNOWN_PROBLEM::UNWRITABLE, "has a name that this syntax cannot write"},
+    {UNKNOWN_PROBLEM::GONE, "names an object that the new revision does not have"},
+    {UNKNOWN_PROBLEM::MOVED,
+     "names another object in the new revision; rewritten to its object's new name"}};
 
 // A word left as it is, with its line and column (from 1, in bytes) in the
 // current text.
@@ -85,6 +90,9 @@ struct UNKNOWN_WORD {
   std::uint64_t m_line;
   std::uint64_t m_column;
 };
+
+// The separators a text may write between the levels of converted names.
+inline constexpr WORD<char> kSeparatorWords[] = {{'/', "/"}, {'.', "."}, {'|', "|"}};
 
 struct TRANSLATION_OPTIONS {
   // Joins the levels of converted names in text and tcl: '/', '.' or '|'.
