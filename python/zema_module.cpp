@@ -44,6 +44,8 @@
 #include "tools/names/name_index.h"
 #include "tools/names/name_map.h"
 #include "tools/names/original_names.h"
+#include "tools/names/text_translator.h"
+#include "tools/support/output_buffer.h"
 #include "tools/support/tool_error.h"
 
 namespace py = pybind11;
@@ -420,7 +422,8 @@ struct CONVERTER_STATE {
   std::unique_ptr<CONVERSION> m_conversion;
   ZEMA_NAME_CONVERTER_ENUM m_strategy;
   GEN_STRING m_text;
-  std::unique_ptr<NAME_INDEX> m_index;  // made on first need, with the explainer
+  std::unique_ptr<NAME_INDEX> m_index;           // made on first need, with the explainer
+  std::unique_ptr<NAME_INDEX> m_original_index;  // converted to original: made by translate
   std::unique_ptr<NAME_SOURCE> m_source;
   std::unique_ptr<EXPLAINER> m_explainer;
   std::size_t m_rows = SIZE_MAX;  // counted on first need
@@ -428,14 +431,14 @@ struct CONVERTER_STATE {
   // Under the library lock.
   EXPLAINER& explainer() {
     if (!m_explainer) {
-      m_source = conversion_source(*m_conversion, m_design->originals(),
-                                   [this]() -> NAME_INDEX const& {
-                                     if (!m_index) {
-                                       m_index = std::make_unique<NAME_INDEX>(
-                                           *m_conversion, m_design->originals(), TO_CONVERTED);
-                                     }
-                                     return *m_index;
-                                   });
+      m_source =
+          conversion_source(*m_conversion, m_design->originals(), [this]() -> NAME_INDEX const& {
+            if (!m_index) {
+              m_index =
+                  std::make_unique<NAME_INDEX>(*m_conversion, m_design->originals(), TO_CONVERTED);
+            }
+            return *m_index;
+          });
       m_explainer = std::make_unique<EXPLAINER>(*m_source);
     }
     return *m_explainer;
@@ -583,6 +586,76 @@ py::dict explanation_object(std::string const& name, EXPLANATION const& explanat
   return object;
 }
 
+// --- Texts -------------------------------------------------------------------------
+
+PyTypeObject* g_text_report_type = nullptr;
+
+// How a text is read and written: its syntax, separator and the fewest
+// levels of a name, from the keyword arguments.
+struct TEXT_CHOICES {
+  SYNTAX m_syntax = SYNTAX::TEXT;
+  TRANSLATION_OPTIONS m_options;
+};
+
+TEXT_CHOICES text_choices(py::handle syntax, py::handle separator, py::handle levels) {
+  TEXT_CHOICES choices;
+  std::optional<SYNTAX> const chosen = value_of(kSyntaxWords, text_argument(syntax, "syntax"));
+  if (!chosen || *chosen == SYNTAX::AUTO) {
+    throw py::value_error("syntax must be text, tcl or spef");
+  }
+  choices.m_syntax = *chosen;
+  std::optional<char> const joined =
+      value_of(kSeparatorWords, text_argument(separator, "separator"));
+  if (!joined) throw py::value_error("separator must be " + word_choices(kSeparatorWords));
+  choices.m_options.m_separator = *joined;
+  choices.m_options.m_levels =
+      static_cast<std::size_t>(integer_argument(levels, "levels", 1, UINT32_MAX));
+  return choices;
+}
+
+// UTF-8 bytes as a str, with bytes that are not UTF-8 as surrogate escapes.
+py::object escaped_str(std::string const& text) {
+  PyObject* const decoded =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape");
+  if (decoded == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(decoded);
+}
+
+// `text` (str or bytes) rewritten, of the same type, and the words
+// reported, in the text's order, as TextReport rows. A str comes back with
+// names that are not UTF-8 as surrogate escapes. Without the GIL, under the
+// library lock, with_lookup(use) makes the lookup and calls use(lookup).
+template <class WITH_LOOKUP>
+py::tuple translate_text(py::handle text, TEXT_CHOICES const& choices, WITH_LOOKUP&& with_lookup) {
+  bool const bytes = py::isinstance<py::bytes>(text);
+  std::string const input = bytes ? std::string(text.cast<py::bytes>()) : text.cast<std::string>();
+  struct REPORTED {
+    std::uint64_t m_line;
+    std::uint64_t m_column;
+    std::string m_word;
+    UNKNOWN_PROBLEM m_problem;
+  };
+  std::vector<REPORTED> reported;
+  std::string output;
+  run_unlocked([&] {
+    with_lookup([&](NAME_LOOKUP const& lookup) {
+      TEXT_TRANSLATOR translator(lookup, choices.m_options, [&](UNKNOWN_WORD const& word) {
+        reported.push_back({word.m_line, word.m_column, std::string(word.m_word), word.m_problem});
+      });
+      translator.set_syntax(choices.m_syntax);
+      output = written_text([&](OUTPUT_BUFFER& out) { translator.put(input, true, out); });
+    });
+  });
+  py::list reports;
+  for (REPORTED const& report : reported) {
+    reports.append(
+        make_row(g_text_report_type,
+                 {py::int_(report.m_line), py::int_(report.m_column), escaped_str(report.m_word),
+                  py::str(word_of(kUnknownProblemWords, report.m_problem))}));
+  }
+  return py::make_tuple(bytes ? py::object(py::bytes(output)) : escaped_str(output), reports);
+}
+
 class CONVERTER {
  public:
   CONVERTER(DESIGN const& design, py::handle strategy)
@@ -693,6 +766,27 @@ class CONVERTER {
     return explanation_object(text, *explanation);
   }
 
+  // `text` with its names rewritten to originals or converted names.
+  py::tuple translate(py::handle text, py::handle to, py::handle syntax, py::handle separator,
+                      py::handle levels) {
+    std::string const side = text_argument(to, "to");
+    if (side != "original" && side != "converted") {
+      throw py::value_error("to must be original or converted");
+    }
+    TEXT_CHOICES const choices = text_choices(syntax, separator, levels);
+    CONVERTER_STATE* const state = m_state.get();
+    bool const to_original = side == "original";
+    std::unique_ptr<NAME_INDEX>& index = to_original ? state->m_original_index : state->m_index;
+    // The index is made on the first translation its way.
+    return translate_text(text, choices, [&](auto&& use) {
+      if (!index) {
+        index = std::make_unique<NAME_INDEX>(*state->m_conversion, state->m_design->originals(),
+                                             to_original ? TO_ORIGINAL : TO_CONVERTED);
+      }
+      use(NAME_LOOKUP::of_index(*index, to_original ? NAME_SIDE::ORIGINAL : NAME_SIDE::CONVERTED));
+    });
+  }
+
   // The rows of `zema convert`: atoms and their non-null oterms.
   std::size_t size() {
     if (m_state->m_rows == SIZE_MAX) {
@@ -771,28 +865,58 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
     DESIGN_NAMES new_names(*after.m_conversion, after.m_design->originals());
     NAME_DIFF const diff = diff_names(old_names, new_names);
     for (DIFF_ROW const& row : diff.m_rows) {
-      rows.push_back({row.m_change,
-                      row.m_change != NAME_CHANGE::ADDED
-                          ? std::optional<std::string>(std::string(row.m_old))
-                          : std::nullopt,
-                      row.m_change != NAME_CHANGE::REMOVED
-                          ? std::optional<std::string>(std::string(row.m_new))
-                          : std::nullopt,
-                      std::string(row.m_original),
-                      row.m_change == NAME_CHANGE::REUSED
-                          ? std::optional<std::string>(std::string(row.m_new_original))
-                          : std::nullopt});
+      rows.push_back(
+          {row.m_change,
+           row.m_change != NAME_CHANGE::ADDED ? std::optional<std::string>(std::string(row.m_old))
+                                              : std::nullopt,
+           row.m_change != NAME_CHANGE::REMOVED ? std::optional<std::string>(std::string(row.m_new))
+                                                : std::nullopt,
+           std::string(row.m_original),
+           row.m_change == NAME_CHANGE::REUSED
+               ? std::optional<std::string>(std::string(row.m_new_original))
+               : std::nullopt});
     }
   });
   py::list list;
   for (DIFF_DATA const& row : rows) {
-    list.append(make_row(g_diff_row_type,
-                         {py::str(word_of(kNameChangeWords, row.m_change)),
-                          text_or_none(row.m_old), text_or_none(row.m_new),
-                          py::str(row.m_original), text_or_none(row.m_new_original)}));
+    list.append(make_row(
+        g_diff_row_type,
+        {py::str(word_of(kNameChangeWords, row.m_change)), text_or_none(row.m_old),
+         text_or_none(row.m_new), py::str(row.m_original), text_or_none(row.m_new_original)}));
   }
   return list;
 }
+
+// The migration of texts from the converted names of one converter's design
+// to those of another's: made once, used for any number of texts.
+class MIGRATION_OBJECT {
+ public:
+  MIGRATION_OBJECT(CONVERTER const& old_converter, CONVERTER const& new_converter) {
+    CONVERTER_STATE& before = old_converter.state();
+    CONVERTER_STATE& after = new_converter.state();
+    if (before.m_strategy != after.m_strategy) {
+      throw py::value_error("a migration needs two converters of one strategy");
+    }
+    run_unlocked([&] {
+      DESIGN_NAMES old_names(*before.m_conversion, before.m_design->originals());
+      DESIGN_NAMES new_names(*after.m_conversion, after.m_design->originals());
+      m_migration = std::make_unique<MIGRATION>(old_names, new_names);
+    });
+  }
+
+  py::tuple translate(py::handle text, py::handle syntax, py::handle separator,
+                      py::handle levels) const {
+    TEXT_CHOICES const choices = text_choices(syntax, separator, levels);
+    MIGRATION const& migration = *m_migration;
+    return translate_text(text, choices, [&](auto&& use) {
+      use(NAME_LOOKUP(migration.table(), NAME_SIDE::CONVERTED, NAME_SIDE::CONVERTED,
+                      migration.longest(), migration.deepest()));
+    });
+  }
+
+ private:
+  std::unique_ptr<MIGRATION> m_migration;
+};
 
 // --- Iteration over a design ------------------------------------------------------
 
@@ -897,6 +1021,10 @@ void add_rows(py::module_& module) {
   g_diff_row_type =
       make_row_type("zema.DiffRow", "One row of `zema diff`.",
                     {"status", "old_converted", "new_converted", "original", "new_original"});
+  g_text_report_type =
+      make_row_type("zema.TextReport", "A word that a translation reported, with its place.",
+                    {"line", "column", "word", "problem"});
+  module.attr("TextReport") = py::handle(reinterpret_cast<PyObject*>(g_text_report_type));
   module.attr("Row") = py::handle(reinterpret_cast<PyObject*>(g_row_type));
   module.attr("DiffRow") = py::handle(reinterpret_cast<PyObject*>(g_diff_row_type));
   module.attr("MapRow") = py::handle(reinterpret_cast<PyObject*>(g_map_row_type));
@@ -907,6 +1035,7 @@ def _asdict(self):
 Row._asdict = _asdict
 MapRow._asdict = _asdict
 DiffRow._asdict = _asdict
+TextReport._asdict = _asdict
 del _asdict
 )",
            module.attr("__dict__"));
@@ -1002,6 +1131,11 @@ void add_converters(py::module_& module) {
       .def("map", &CONVERTER::map, "The rows of `zema map`, one at a time")
       .def("check", &CONVERTER::check)
       .def("explain", &CONVERTER::explain, py::arg("name"))
+      .def("translate", &CONVERTER::translate, py::arg("text"), py::kw_only(),
+           py::arg("to") = "original", py::arg("syntax") = "text", py::arg("separator") = "/",
+           py::arg("levels") = 2,
+           "`text` (str or bytes) with its names rewritten, as `zema translate` does, and the "
+           "words it left as they are (TextReport rows)")
       .def("__len__", &CONVERTER::size, "The number of rows of `zema convert`")
       .def("__repr__", &CONVERTER::repr);
 }
@@ -1028,6 +1162,15 @@ PYBIND11_MODULE(zema, module) {
                zema_host::mem_module_stats("ORB").live_bytes;
       },
       "The bytes the library holds through the host's memory manager (for leak tests)");
+  py::class_<MIGRATION_OBJECT>(module, "Migration",
+                               "Carries texts written in the converted names of `old`'s design to "
+                               "those of `new`'s, as `zema migrate` does.")
+      .def(py::init<CONVERTER const&, CONVERTER const&>(), py::arg("old"), py::arg("new"))
+      .def("translate", &MIGRATION_OBJECT::translate, py::arg("text"), py::kw_only(),
+           py::arg("syntax") = "text", py::arg("separator") = "/", py::arg("levels") = 2,
+           "`text` (str or bytes) in the new names, and the words reported (TextReport rows): "
+           "names of objects that are gone, names that name another object now, and names that "
+           "name nothing");
   module.def("diff", &diff_of, py::arg("old"), py::arg("new"),
              "The rows of `zema diff` from the design of `old` to that of `new`: renamed, added, "
              "removed, and reused names first");

@@ -1,6 +1,8 @@
 """The Python module against the command: the same rows, names, map and
 errors, on hand-made, example, Yosys and random designs."""
 import gc
+import json
+import pathlib
 import subprocess
 import threading
 import time
@@ -218,6 +220,43 @@ def test_readers_of_bad_input_and_callers_in_other_threads_never_deadlock(source
     assert errors == []
 
 
+def test_revisions_and_texts_agree_with_the_command(zema_cli, source, tmp_path):
+    old_path = str(source / "examples/yosys/soc.json")
+    netlist = json.loads(pathlib.Path(old_path).read_text())
+    top = netlist["modules"]["soc"]
+    flop = {"hide_name": 1, "type": "$_DFF_P_",
+            "port_directions": {"C": "input", "D": "input", "Q": "output"},
+            "connections": {"C": ["0"], "D": ["0"], "Q": ["x"]}}
+    top["cells"] = {"$first": flop, **{k: v for k, v in top["cells"].items()
+                                       if k != "channel[0].u_shift"}}
+    new_path = tmp_path / "new.json"
+    new_path.write_text(json.dumps(netlist))
+    old, new = (zema.Converter(zema.read_design(path)) for path in (old_path, new_path))
+
+    rows = [row._asdict() for row in zema.diff(old, new)]
+    assert rows == json.loads(subprocess.run(
+        [zema_cli, "diff", "--format", "json", old_path, new_path],
+        capture_output=True, text=True).stdout)
+
+    names = "".join(row.converted + "\n" for row in old.map() if row.converted)
+    text_path = tmp_path / "names.txt"
+    text_path.write_text(names)
+    migrated, reports = zema.Migration(old, new).translate(names, levels=1)
+    result = subprocess.run([zema_cli, "migrate", "--levels", "1", old_path, new_path,
+                             str(text_path)], capture_output=True, text=True)
+    assert migrated == result.stdout
+    said = [f'zema: migrate: {text_path}:{r.line}:{r.column}: "{r.word}" {r.problem}'
+            for r in reports]
+    assert said == result.stderr.splitlines() and len(reports) > 50
+
+    sdc = "set_false_path -from [get_pins {dff25/Q dff26/Q}] -to [get_cells xor*]\n"
+    assert old.translate(sdc, syntax="tcl")[0] == subprocess.run(
+        [zema_cli, "translate", "--syntax", "tcl", old_path], input=sdc,
+        capture_output=True, text=True).stdout
+    original, _ = old.translate(b"dff25 dff26", levels=1)
+    assert old.translate(original, to="converted", levels=1) == (b"dff25 dff26", [])
+
+
 def add_instance(**kwargs):
     design = zema.Design()
     return design.add_instance(design.root, "u", **kwargs)
@@ -241,6 +280,11 @@ def add_instance(**kwargs):
     (lambda c, d: c.full_name(0, 1 << 64), IndexError),
     (lambda c, d: c.unit_name(len(d)), IndexError),
     (lambda c, d: zema.Converter(d, "fusion\0"), ValueError),
+    (lambda c, d: c.translate("x", syntax="auto"), ValueError),
+    (lambda c, d: c.translate("x", separator=":"), ValueError),
+    (lambda c, d: c.translate("x", levels=0), ValueError),
+    (lambda c, d: c.translate("x", to="sideways"), ValueError),
+    (lambda c, d: zema.Migration(c, zema.Converter(d, "reversible")), ValueError),
 ])
 def test_bad_arguments_raise_value_and_index_errors(source, call, error):
     design = zema.read_design(source / "examples/yosys/lanes.json")
