@@ -66,6 +66,18 @@ std::unique_ptr<SYNTHETIC_DESIGN> make_design(SHAPE shape, std::size_t instances
 std::string replica_netlist(std::size_t cells);
 std::unique_ptr<SYNTHETIC_DESIGN> make_replica(std::size_t cells);
 
+// Any design file or netlist (plain, .xz or .gz), read and built as the
+// command does; a Verilog netlist with the Liberty files of
+// ZEMA_BENCH_LIBERTY. Throws zema_tool::TOOL_ERROR for a file the command
+// refuses.
+std::unique_ptr<SYNTHETIC_DESIGN> make_from_file(std::string const& path);
+// The files of ZEMA_BENCH_DESIGN and ZEMA_BENCH_LIBERTY, each a list
+// separated by ':'. Each design is benchmarked beside the standard shapes
+// under file_label(path): "file:" and its name without .json, .v, .xz, .gz.
+std::vector<std::string> bench_design_files();
+std::vector<std::string> bench_liberty_files();
+std::string file_label(std::string const& path);
+
 // The benchmarks' files, kept in the build tree (bench/data/) for later
 // runs; whether one has been written.
 std::string bench_data_path(std::string const& name);
@@ -157,6 +169,9 @@ void register_read_benchmarks();
 // The path of the generated design file with names as RTL and synthesis
 // write them, `instances` instances and as many atoms; written on first use.
 std::string generated_design(std::size_t instances);
+// The same names on a complete tree of fan-out 8, `instances` instances,
+// one atom per leaf; written on first use.
+std::string octree_design(std::size_t instances);
 // A gate-level netlist of `cells` cells in 1000 modules (zema_gen_design
 // --netlist), as "verilog" or "yosys" JSON, with the Liberty of its cells
 // in *liberty: one design in both formats, kept like generated_design's.

@@ -8,11 +8,17 @@ baseline=$2
 generate=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for alphabet in rtl wild plain; do
+for alphabet in rtl wild plain octree; do
   for seed in 1 2; do
     design="$scratch/$alphabet$seed.json"
-    "$generate" --alphabet "$alphabet" --seed "$seed" --instances 20000 --atoms 20000 \
-      --names 500 --missing-ids 5 -o "$design"
+    if [ "$alphabet" = octree ]; then
+      # A complete 8-ary tree, one atom per leaf.
+      "$generate" --alphabet rtl --seed "$seed" --instances 20000 --shape complete --fanout 8 \
+        --leaf-atoms --missing-ids 5 -o "$design"
+    else
+      "$generate" --alphabet "$alphabet" --seed "$seed" --instances 20000 --atoms 20000 \
+        --names 500 --missing-ids 5 -o "$design"
+    fi
     "$zema" convert "$design" >"$scratch/zema.tsv"
     "$baseline" "$design" >"$scratch/baseline.tsv"
     if ! cmp -s "$scratch/zema.tsv" "$scratch/baseline.tsv"; then

@@ -17,6 +17,9 @@
 #include "atm/zema/zema_name_converter.h"
 #include "bench/baseline_converter.h"
 #include "bench/bench_support.h"
+#ifdef ZEMA_BENCH_REPLICA
+#include "tools/support/tool_error.h"
+#endif
 
 namespace zema_bench {
 namespace {
@@ -121,6 +124,13 @@ FIXTURE& design_fixture(SHAPE shape, std::size_t instances) {
   });
 }
 
+#ifdef ZEMA_BENCH_REPLICA
+FIXTURE& file_fixture(std::string const& path) {
+  return keep<FIXTURE>("file/" + path,
+                       [=] { return std::make_unique<FIXTURE>(make_from_file(path)); });
+}
+#endif
+
 FIXTURE& depth_fixture(std::size_t depth) {
   return keep<FIXTURE>("depth/" + std::to_string(depth), [=] {
     return std::make_unique<FIXTURE>(make_depth_probe(depth, kProbeLeaves));
@@ -190,8 +200,8 @@ void original_ids(benchmark::State& state, FIXTURE& fixture, ZEMA_NAME_CONVERTER
 // when it was made: timed inits reuse memory freed by an earlier tree, as in a
 // long-running host. The clear before each init runs with the timer paused
 // and is reported as clear_ms, in CPU time like the CPU column.
-void fusion_init(benchmark::State& state, SHAPE shape, std::size_t instances) {
-  FIXTURE& fixture = design_fixture(shape, instances);
+void fusion_init(benchmark::State& state, FIXTURE& fixture) {
+  std::size_t const instances = fixture.design().instances;
   ZEMA_NAME_CONVERTER* const converter = fixture.converter(ZEMA_NAME_CONVERTER_FUSION);
   if (!converter) return state.SkipWithError(fixture.error());
   HDB_CMP_ACTION_PT_INSTANCE const* const action_point = fixture.design().host().action_point();
@@ -255,8 +265,7 @@ std::size_t convert_rows(CONVERTER& converter, std::vector<CDB_ATOM_NODE*> const
 // the same design, each after an untimed clear, and reports both CPU times
 // and how many times faster the library is; the benchmark's own time is the
 // library's.
-void convert_vs_baseline(benchmark::State& state, SHAPE shape, std::size_t instances) {
-  FIXTURE& fixture = design_fixture(shape, instances);
+void convert_vs_baseline(benchmark::State& state, FIXTURE& fixture) {
   SYNTHETIC_DESIGN& design = fixture.design();
   HDB_CMP_ACTION_PT_INSTANCE const* const action_point = design.host().action_point();
   CDB_ATOM_NETLIST* const netlist = design.host().netlist();
@@ -325,11 +334,11 @@ void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
       };
       if (std::count(init_sizes.begin(), init_sizes.end(), n) != 0) {
         benchmark::RegisterBenchmark(("FusionInit" + suffix).c_str(), [=](benchmark::State& state) {
-          fusion_init(state, shape, n);
+          fusion_init(state, design_fixture(shape, n));
         })->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(
             ("ConvertVsBaseline" + suffix).c_str(),
-            [=](benchmark::State& state) { convert_vs_baseline(state, shape, n); })
+            [=](benchmark::State& state) { convert_vs_baseline(state, design_fixture(shape, n)); })
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime();
       }
@@ -347,19 +356,36 @@ void register_converter_benchmarks(std::vector<std::size_t> const& init_sizes,
     }
   }
 #ifdef ZEMA_BENCH_REPLICA
-  // Real names at scale: about a million cells of copies of a real netlist.
-  benchmark::RegisterBenchmark("FusionInit/replica/1000000", [](benchmark::State& state) {
-    fusion_init(state, SHAPE::REPLICA, 1000000);
-  })->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark(
-      "ConvertVsBaseline/replica/1000000",
-      [](benchmark::State& state) { convert_vs_baseline(state, SHAPE::REPLICA, 1000000); })
-      ->Unit(benchmark::kMillisecond)
-      ->UseManualTime();
+  // Designs read from files, as the command reads them: real names at scale
+  // (about a million cells of copies of a real netlist), the generated RTL
+  // names on a complete 8-ary tree, and any file ZEMA_BENCH_DESIGN names.
+  std::vector<std::pair<std::string, std::function<std::string()>>> files = {
+      {"replica/1000000", [] { return replica_netlist(1000000); }},
+      {"octree/1000000", [] { return octree_design(1000000); }}};
+  for (std::string const& path : bench_design_files()) {
+    files.emplace_back(file_label(path), [path] { return path; });
+  }
+  for (auto const& [label, path_of] : files) {
+    auto const on_file = [path_of = path_of](auto run) {
+      return [=](benchmark::State& state) {
+        try {
+          run(state, file_fixture(path_of()));
+        } catch (zema_tool::TOOL_ERROR const& error) {
+          state.SkipWithError(error.text().c_str());
+        }
+      };
+    };
+    benchmark::RegisterBenchmark(("FusionInit/" + label).c_str(), on_file(fusion_init))
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("ConvertVsBaseline/" + label).c_str(),
+                                 on_file(convert_vs_baseline))
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime();
+  }
 #endif
   // Siblings with one name: linear uniquing keeps this as fast as any flat design.
   benchmark::RegisterBenchmark("FusionInit/siblings/100000", [](benchmark::State& state) {
-    fusion_init(state, SHAPE::SIBLINGS, 100000);
+    fusion_init(state, design_fixture(SHAPE::SIBLINGS, 100000));
   })->Unit(benchmark::kMillisecond);
   for (std::size_t depth : kProbeDepths) {
     std::string const suffix = "/" + std::to_string(depth);

@@ -1,12 +1,16 @@
-// The replica of a real netlist at scale, as a file for the command's
+// Designs read from files: the replica of a real netlist at scale, the
+// files ZEMA_BENCH_DESIGN names, each as a file for the command's
 // benchmarks and as a loaded design for the in-process ones.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <simdjson.h>
 
@@ -81,12 +85,57 @@ std::string replica_netlist(std::size_t cells) {
   return path;
 }
 
+namespace {
+
+// `text` cut at each `separator`, empty pieces left out.
+std::vector<std::string> split(char const* text, char separator) {
+  std::vector<std::string> pieces;
+  if (text == nullptr) return pieces;
+  std::string piece;
+  for (char const* at = text;; ++at) {
+    if (*at == separator || *at == '\0') {
+      if (!piece.empty()) pieces.push_back(piece);
+      piece.clear();
+      if (*at == '\0') break;
+    } else {
+      piece.push_back(*at);
+    }
+  }
+  return pieces;
+}
+
+}  // namespace
+
+std::vector<std::string> bench_design_files() {
+  return split(std::getenv("ZEMA_BENCH_DESIGN"), ':');
+}
+
+std::vector<std::string> bench_liberty_files() {
+  return split(std::getenv("ZEMA_BENCH_LIBERTY"), ':');
+}
+
+std::string file_label(std::string const& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  for (char const* suffix : {".xz", ".gz", ".json", ".v"}) {
+    std::size_t const length = std::strlen(suffix);
+    if (name.size() > length && name.compare(name.size() - length, length, suffix) == 0) {
+      name.resize(name.size() - length);
+    }
+  }
+  return "file:" + name;
+}
+
 std::unique_ptr<SYNTHETIC_DESIGN> make_replica(std::size_t cells) {
+  return make_from_file(replica_netlist(cells));
+}
+
+std::unique_ptr<SYNTHETIC_DESIGN> make_from_file(std::string const& path) {
   auto out = std::make_unique<SYNTHETIC_DESIGN>();
-  zema_tool::INPUT_TEXT const text =
-      zema_tool::INPUT_TEXT::read(replica_netlist(cells), std::uint64_t{1} << 32);
+  zema_tool::INPUT_TEXT const text = zema_tool::INPUT_TEXT::read(path, std::uint64_t{1} << 34);
+  zema_tool::READ_OPTIONS options;
+  options.m_liberty = bench_liberty_files();
   zema_tool::DESIGN_RECORDS records;
-  zema_tool::read_records(text, zema_tool::READ_OPTIONS(), &records);
+  zema_tool::read_records(text, options, &records);
   std::shared_ptr<zema_tool::LOADED_DESIGN> const loaded(
       zema_tool::build_design(std::move(records)).release());
   out->loaded = loaded;

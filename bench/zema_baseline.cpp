@@ -1,11 +1,9 @@
-// zema_baseline [--stats] DESIGN: the yardstick of `zema convert DESIGN`. It reads the
-// design as the command does, names it with the plain std implementation of
-// the naming rules (BASELINE_CONVERTER) instead of the library, and prints
-// the same rows, so that the two can be timed on the same file in fresh
-// processes and their outputs compared byte for byte. It frees nothing at
-// exit, as the command does not. With --stats it prints the phases (read,
-// build, init, write) as `zema convert --stats` does, so that the two
-// compare phase by phase.
+// zema_baseline [--stats] [--liberty FILE]... DESIGN: the yardstick of `zema convert DESIGN`. It
+// reads the design as the command does, names it with the plain std implementation of the naming
+// rules (BASELINE_CONVERTER) instead of the library, and prints the same rows, so that the two can
+// be timed on the same file in fresh processes and their outputs compared byte for byte. It frees
+// nothing at exit, as the command does not. With --stats it prints the phases (read, build, init,
+// write) as `zema convert --stats` does, so that the two compare phase by phase.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -45,9 +43,8 @@ void put_row(OUTPUT_BUFFER& out, std::size_t atom_index, long position,
   out.put('\n');
 }
 
-int run(char const* path, bool stats) {
+int run(char const* path, bool stats, READ_OPTIONS const& options) {
   PHASES phases(stats, false);
-  READ_OPTIONS const options;
   DESIGN_RECORDS records;
   phases.start("read");
   {
@@ -88,13 +85,24 @@ int run(char const* path, bool stats) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool const stats = argc == 3 && std::strcmp(argv[1], "--stats") == 0;
-  if (argc != 2 && !stats) {
-    std::fprintf(stderr, "usage: zema_baseline [--stats] DESIGN\n");
+  bool stats = false;
+  READ_OPTIONS options;
+  int at = 1;
+  for (; at < argc - 1; ++at) {
+    if (std::strcmp(argv[at], "--stats") == 0) {
+      stats = true;
+    } else if (std::strcmp(argv[at], "--liberty") == 0 && at + 2 < argc) {
+      options.m_liberty.emplace_back(argv[++at]);
+    } else {
+      break;
+    }
+  }
+  if (at != argc - 1) {
+    std::fprintf(stderr, "usage: zema_baseline [--stats] [--liberty FILE]... DESIGN\n");
     return 2;
   }
   try {
-    int const code = run(argv[argc - 1], stats);
+    int const code = run(argv[argc - 1], stats, options);
     std::fflush(stdout);
     std::_Exit(code);
   } catch (TOOL_ERROR const& error) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -35,6 +36,8 @@ struct OPTIONS {
   std::uint64_t m_instances = 1000;
   unsigned m_fanout = 4;
   unsigned m_max_depth = 0;
+  std::string m_shape = "random";  // or "complete": every parent exactly m_fanout children
+  bool m_leaf_atoms = false;       // one atom per leaf instance, named by it, instead of m_atoms
   std::uint64_t m_atoms = 1000;
   unsigned m_oterms = 3;
   std::uint64_t m_names = 0;
@@ -84,9 +87,19 @@ class GENERATOR {
       out.put('}');
     }
     out.put("],\n\"netlist\": [");
-    for (std::uint64_t i = 0; i < m_options.m_atoms; ++i) {
-      out.put(i == 0 ? "\n" : ",\n");
-      write_atom(out);
+    if (m_options.m_leaf_atoms) {
+      bool first = true;
+      for (std::uint32_t i = 1; i < instance_count(); ++i) {
+        if (m_first_child[i] != m_first_child[i + 1]) continue;
+        out.put(first ? "\n" : ",\n");
+        first = false;
+        write_atom(out, i);
+      }
+    } else {
+      for (std::uint64_t i = 0; i < m_options.m_atoms; ++i) {
+        out.put(i == 0 ? "\n" : ",\n");
+        write_atom(out);
+      }
     }
     out.put("]}\n");
   }
@@ -117,8 +130,10 @@ class GENERATOR {
       }
       std::uint32_t const parent = queue[head++];
       if (limit != 0 && m_depth[parent] >= limit) continue;
-      std::uint64_t children =
-          m_options.m_fanout <= 1 ? 1 : 1 + m_random.below(2 * m_options.m_fanout - 1);
+      std::uint64_t children = m_options.m_fanout <= 1 ? 1
+                               : m_options.m_shape == "complete"
+                                   ? m_options.m_fanout
+                                   : 1 + m_random.below(2 * m_options.m_fanout - 1);
       for (; children > 0 && next < count; --children, ++next) {
         m_parent[next] = parent;
         m_depth[next] = m_depth[parent] + 1;
@@ -287,7 +302,8 @@ class GENERATOR {
     }
   }
 
-  void write_atom(WRITER& out) {
+  // An atom; with `leaf`, one named by that leaf instance.
+  void write_atom(WRITER& out, std::optional<std::uint32_t> leaf = std::nullopt) {
     std::uint64_t const pick = m_random.below(100);
     int type;
     if (pick < 30) {
@@ -302,7 +318,10 @@ class GENERATOR {
     }
     out.put("{\"type\": ");
     write_type(out, type);
-    if (zema_atom_type_needs_hierarchy_node(type)) {
+    if (leaf) {
+      out.put(", \"name\": ");
+      out.put_uint(m_has_id[*leaf] ? *leaf + 1 : hierarchy_id());
+    } else if (zema_atom_type_needs_hierarchy_node(type)) {
       out.put(", \"name\": ");
       out.put_uint(hierarchy_id());
     } else if (m_random.percent(85)) {
@@ -690,7 +709,14 @@ int run_main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--max-depth", options.m_max_depth, "Deepest level below the root; 0: no limit")
       ->capture_default_str();
+  app.add_option("--shape", options.m_shape,
+                 "random: each parent has 1 to 2 * --fanout - 1 children; complete: exactly "
+                 "--fanout, level by level")
+      ->check(CLI::IsMember({"random", "complete"}))
+      ->capture_default_str();
   app.add_option("--atoms", options.m_atoms, "Atoms in the netlist")->capture_default_str();
+  app.add_flag("--leaf-atoms", options.m_leaf_atoms,
+               "One atom per leaf instance, named by it, in place of --atoms");
   app.add_option("--oterms", options.m_oterms, "Most oterm entries per atom")
       ->capture_default_str();
   app.add_option("--names", options.m_names, "Free-standing names")->capture_default_str();

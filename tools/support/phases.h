@@ -1,7 +1,8 @@
 // PHASES: the phases of one run of the command (read, build, init, write),
 // with what --stats prints of each and the progress line a person sees.
 //
-// With --stats every phase's wall time and peak resident memory go to
+// With --stats every phase's wall time, user and system CPU time (all
+// threads) and peak resident memory go to
 // standard error when the run ends. The peak of a phase is the kernel's
 // high-water mark (VmHWM), reset through /proc/self/clear_refs as the phase
 // starts; where the reset is refused, the peaks count from the start.
@@ -36,12 +37,19 @@ class PHASES {
   // line per phase and a total to `out`.
   void finish(std::FILE* out);
 
+  // CPU seconds of the whole process so far, all threads.
+  struct CPU {
+    double m_user;
+    double m_system;
+  };
+  static CPU cpu_now();
+
  private:
   typedef std::chrono::steady_clock CLOCK;
   struct PHASE {
     char const* m_name;
     double m_seconds;
-    double m_cpu;
+    CPU m_cpu;
     long m_peak_kib;  // -1: unknown
     long m_end_kib;
   };
@@ -55,7 +63,7 @@ class PHASES {
   bool m_reset_works = false;
   CLOCK::time_point m_run_start;
   CLOCK::time_point m_phase_start;
-  double m_phase_cpu = 0;
+  CPU m_phase_cpu{0, 0};
   std::atomic<char const*> m_current{nullptr};
   std::vector<PHASE> m_done;
 
