@@ -106,6 +106,14 @@ std::string DESIGN_ARGUMENTS::path() const {
   return m_example ? bundled_design_path() : m_design;
 }
 
+void declare_revision_options(OPTION_SET& options, READ_OPTIONS* read,
+                              ZEMA_NAME_CONVERTER_ENUM* strategy) {
+  options.choice("--input-format", &read->m_format, kInputFormatWords,
+                 "Input format of a revision that is not a map");
+  declare_read_options(options, read);
+  declare_strategy(options, strategy);
+}
+
 void declare_read_options(OPTION_SET& options, READ_OPTIONS* read) {
   options.text("--top", &read->m_top,
                "Netlists: the top module (else the one marked top, else the only module that no "

@@ -63,6 +63,12 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read);
 std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
                                             ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run);
 
+// What a command that compares two revisions (diff, migrate) declares for
+// them: --input-format of a revision that is not a map, the reading limits
+// and --strategy.
+void declare_revision_options(OPTION_SET& options, READ_OPTIONS* read,
+                              ZEMA_NAME_CONVERTER_ENUM* strategy);
+
 // --strategy: the converter's strategy, by its word.
 void declare_strategy(OPTION_SET& options, ZEMA_NAME_CONVERTER_ENUM* strategy);
 

@@ -19,11 +19,8 @@ class DIFF final : public COMMAND {
     options.positionals("OLD NEW", &m_positionals,
                         "The two revisions: each a design file, a netlist or a map that `zema "
                         "map` wrote (plain, .gz or .xz)");
-    options.choice("--input-format", &m_read.m_format, kInputFormatWords,
-                   "Input format of a revision that is not a map");
-    declare_read_options(options, &m_read);
+    declare_revision_options(options, &m_read, &m_strategy);
     declare_stats(options);
-    declare_strategy(options, &m_strategy);
     options.choice("--format", &m_format, kRowFormatWords, "Output format");
   }
   std::optional<std::string> check_arguments() override {

@@ -22,12 +22,9 @@ class MIGRATE final : public COMMAND {
     options.positionals("OLD NEW FILE", &m_positionals,
                         "The two revisions (each a design file, a netlist or a map that `zema "
                         "map` wrote), then the texts to rewrite (standard input when none)");
-    options.choice("--input-format", &m_read.m_format, kInputFormatWords,
-                   "Input format of a revision that is not a map");
-    declare_read_options(options, &m_read);
+    declare_revision_options(options, &m_read, &m_strategy);
     declare_stats(options);
     m_texts.declare(options, "The text's separator between the levels of converted names");
-    declare_strategy(options, &m_strategy);
     declare_output(options, "File to write, - for standard output");
   }
   std::optional<std::string> check_arguments() override {
