@@ -25,8 +25,7 @@ class DIFF final : public COMMAND {
   }
   std::optional<std::string> check_arguments() override {
     if (m_positionals.size() != 2) {
-      return "diff: two revisions are required, OLD and NEW; got " +
-             decimal(m_positionals.size());
+      return "diff: two revisions are required, OLD and NEW; got " + decimal(m_positionals.size());
     }
     if (m_positionals[0] == "-" && m_positionals[1] == "-") {
       return std::string("diff: OLD and NEW cannot both come from standard input");
@@ -57,11 +56,10 @@ class DIFF final : public COMMAND {
     }
     writer.finish();
     CONVERSION::expect_no_reports();
-    run.m_diagnostics.report(
-        "diff", decimal(diff.count(NAME_CHANGE::RENAMED)) + " renamed, " +
-                    decimal(diff.count(NAME_CHANGE::ADDED)) + " added, " +
-                    decimal(diff.count(NAME_CHANGE::REMOVED)) + " removed, " +
-                    decimal(diff.count(NAME_CHANGE::REUSED)) + " reused");
+    run.m_diagnostics.report("diff", decimal(diff.count(NAME_CHANGE::RENAMED)) + " renamed, " +
+                                         decimal(diff.count(NAME_CHANGE::ADDED)) + " added, " +
+                                         decimal(diff.count(NAME_CHANGE::REMOVED)) + " removed, " +
+                                         decimal(diff.count(NAME_CHANGE::REUSED)) + " reused");
     return diff.old_names_hold() ? EXIT_OK : EXIT_NOT_FOUND;
   }
 

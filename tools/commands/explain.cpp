@@ -257,8 +257,7 @@ void write_change_text(std::string_view name, CHANGE_EXPLANATION const& change,
   }
 }
 
-void write_change_json(std::string_view name, CHANGE_EXPLANATION const* change,
-                       JSON_WRITER& json) {
+void write_change_json(std::string_view name, CHANGE_EXPLANATION const* change, JSON_WRITER& json) {
   json.begin_object();
   json.key("name");
   json.string(name);
@@ -267,9 +266,10 @@ void write_change_json(std::string_view name, CHANGE_EXPLANATION const* change,
   if (change != nullptr) {
     json.key("change");
     json.word(change->m_unchanged ? "unchanged" : word_of(kNameChangeWords, change->m_change));
-    for (auto const& field : {std::make_pair("old", &change->m_old), std::make_pair("new", &change->m_new),
-                              std::make_pair("original", &change->m_original),
-                              std::make_pair("now_names", &change->m_now_names)}) {
+    for (auto const& field :
+         {std::make_pair("old", &change->m_old), std::make_pair("new", &change->m_new),
+          std::make_pair("original", &change->m_original),
+          std::make_pair("now_names", &change->m_now_names)}) {
       json.key(field.first);
       if (field.second->empty()) {
         json.null();
@@ -341,9 +341,9 @@ class EXPLAIN final : public COMMAND {
     }
     names.insert(names.end(), m_positionals.begin(), m_positionals.end());
     std::unique_ptr<DESIGN_NAMES> const old_design =
-        m_against.empty() ? nullptr
-                          : load_revision(m_against, m_design.m_read, ZEMA_NAME_CONVERTER_FUSION,
-                                          run);
+        m_against.empty()
+            ? nullptr
+            : load_revision(m_against, m_design.m_read, ZEMA_NAME_CONVERTER_FUSION, run);
     std::unique_ptr<DESIGN_NAMES> const design =
         m_design.load_names(run, ZEMA_NAME_CONVERTER_FUSION);
     if (old_design) return explain_changes(*old_design, *design, names, run);
@@ -388,7 +388,8 @@ class EXPLAIN final : public COMMAND {
       } else if (change) {
         write_change_text(name, *change, run.m_out);
       } else {
-        run.m_diagnostics.report("explain", quoted_text(name) + " names nothing in either revision");
+        run.m_diagnostics.report("explain",
+                                 quoted_text(name) + " names nothing in either revision");
       }
     }
     if (m_format == ROW_FORMAT::JSON) {

@@ -48,8 +48,8 @@ NAME_INDEX const& DESIGN_NAMES::index(PHASES& phases, INDEX_SIDES sides) {
   }
   if (!m_index || !m_index->has(sides)) {
     phases.start("index");
-    m_index = std::make_unique<NAME_INDEX>(*m_conversion, *m_originals,
-                                           m_index ? BOTH_SIDES : sides);
+    m_index =
+        std::make_unique<NAME_INDEX>(*m_conversion, *m_originals, m_index ? BOTH_SIDES : sides);
     CONVERSION::expect_no_reports();
   }
   return *m_index;
@@ -59,10 +59,9 @@ NAME_SOURCE& DESIGN_NAMES::source(PHASES& phases) {
   if (m_saved) return m_saved->source();
   if (!m_source) {
     // The index only when an original name is to be explained.
-    m_source = conversion_source(*m_conversion, *m_originals,
-                                 [this, &phases]() -> NAME_INDEX const& {
-                                   return index(phases, TO_CONVERTED);
-                                 });
+    m_source = conversion_source(
+        *m_conversion, *m_originals,
+        [this, &phases]() -> NAME_INDEX const& { return index(phases, TO_CONVERTED); });
   }
   return *m_source;
 }

@@ -166,8 +166,8 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
     m_segment.assign(segment);
     NODE const* const found = m_tree.child(from, m_segment);
     if (found == nullptr) return false;
-    *node = NAME_NODE{found->m_name, std::string_view(), found->m_id, m_tree.kind_of(found),
-                      m_tree.in_hierarchy(found), found};
+    *node = NAME_NODE{found->m_name,         std::string_view(),         found->m_id,
+                      m_tree.kind_of(found), m_tree.in_hierarchy(found), found};
     return true;
   }
 
@@ -217,7 +217,9 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
     return own != nullptr ? own->m_name : "";
   }
 
-  std::string legal_form(std::string const& unit) override { return m_tree.legal_form(unit.c_str()); }
+  std::string legal_form(std::string const& unit) override {
+    return m_tree.legal_form(unit.c_str());
+  }
 
  private:
   // The last atom and the last oterm of each id whose names are made up

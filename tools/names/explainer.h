@@ -92,7 +92,7 @@ struct NAME_NODE {
   std::string_view m_path;     // its converted full name (kept by the source)
   unsigned m_id;
   MAP_KIND m_kind;
-  bool m_hierarchy;  // a node of the hierarchy, else a made-up name
+  bool m_hierarchy;      // a node of the hierarchy, else a made-up name
   void const* m_handle;  // the source's own
 };
 

@@ -27,7 +27,7 @@ struct MAP_ROW {
   MAP_KIND m_kind;
   ORIGIN m_origin;
   std::optional<std::string_view> m_original;  // none when the id names nothing
-  bool m_has_netlist_place;            // reversible rows: the next two are set
+  bool m_has_netlist_place;                    // reversible rows: the next two are set
   std::size_t m_atom;
   long m_oterm;  // the oterm's position among its atom's, or -1
 

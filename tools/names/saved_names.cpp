@@ -33,13 +33,12 @@ class MAP_SOURCE final : public NAME_SOURCE {
     if (row == nullptr) return false;
     std::string_view const converted(row->m_converted, row->m_converted_size);
     std::size_t const slash = converted.rfind('/');
-    *node = NAME_NODE{
-        slash == std::string_view::npos ? converted : converted.substr(slash + 1),
-        converted,
-        row->m_id,
-        row->m_kind,
-        row->m_origin == ORIGIN::HIERARCHY,
-        row};
+    *node = NAME_NODE{slash == std::string_view::npos ? converted : converted.substr(slash + 1),
+                      converted,
+                      row->m_id,
+                      row->m_kind,
+                      row->m_origin == ORIGIN::HIERARCHY,
+                      row};
     return true;
   }
 
@@ -98,8 +97,8 @@ class MAP_SOURCE final : public NAME_SOURCE {
     }
     if (best < 0) return false;
     *stem = std::string(m_tree.type_prefix(best));
-    *rule = zema_is_node_named_atom_type(best) ? MADE_UP_RULE::ATOM_NODE
-                                               : MADE_UP_RULE::ATOM_NUMBER;
+    *rule =
+        zema_is_node_named_atom_type(best) ? MADE_UP_RULE::ATOM_NODE : MADE_UP_RULE::ATOM_NUMBER;
     return true;
   }
 
@@ -127,8 +126,7 @@ class MAP_SOURCE final : public NAME_SOURCE {
 
 }  // namespace
 
-SAVED_NAMES::SAVED_NAMES(std::string const& path, std::uint64_t max_size,
-                         std::uint64_t max_rows) {
+SAVED_NAMES::SAVED_NAMES(std::string const& path, std::uint64_t max_size, std::uint64_t max_rows) {
   m_map.read(path, max_size, max_rows, [this](SAVED_ROW const& row) { add(row); });
 }
 
@@ -188,8 +186,9 @@ NAME_INDEX const& SAVED_NAMES::index(INDEX_SIDES sides) {
 
 NAME_SOURCE& SAVED_NAMES::source() {
   if (m_reversible) {
-    throw TOOL_ERROR(name(), "explain needs the map of the fusion strategy; this one is "
-                             "the reversible strategy's");
+    throw TOOL_ERROR(name(),
+                     "explain needs the map of the fusion strategy; this one is "
+                     "the reversible strategy's");
   }
   if (!m_source) m_source = std::make_unique<MAP_SOURCE>(*this);
   return *m_source;

@@ -41,9 +41,9 @@ struct SAVED_NAME {
                    std::string_view(m_converted, m_converted_size),
                    m_kind,
                    m_origin,
-                   m_has_original
-                       ? std::optional<std::string_view>(std::string_view(m_original, m_original_size))
-                       : std::nullopt,
+                   m_has_original ? std::optional<std::string_view>(
+                                        std::string_view(m_original, m_original_size))
+                                  : std::nullopt,
                    false,
                    0,
                    -1};

@@ -23,7 +23,7 @@ std::string parse(std::vector<char const*> args, bool* chosen) {
   testing::internal::CaptureStderr();
   std::unique_ptr<COMMAND> command;
   std::optional<int> const done = parse_zema(static_cast<int>(args.size()), args.data(), &command);
-  std::string const error = testing::internal::GetCapturedStderr();
+  std::string error = testing::internal::GetCapturedStderr();
   *chosen = !done && command != nullptr;
   if (done) {
     EXPECT_EQ(*done, EXIT_BAD_INPUT);

@@ -122,7 +122,7 @@ TEST(RecordWriterTest, JsonOutOfPlaceThrows) {
         json.end_document();
       }};
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> const sink(std::fopen("/dev/null", "w"),
-                                                              &std::fclose);
+                                                             &std::fclose);
   for (auto const& misuse : misuses) {
     OUTPUT_BUFFER out(sink.get());
     JSON_WRITER json(out, JSON_STYLE::SPACED);
