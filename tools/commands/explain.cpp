@@ -2,7 +2,7 @@
 // text per name or as one JSON object per name.
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
-#include "tools/input/name_list.h"
+#include "tools/commands/name_arguments.h"
 #include "tools/names/differ.h"
 #include "tools/names/explainer.h"
 #include "tools/output/record_writer.h"
@@ -308,38 +308,28 @@ class EXPLAIN final : public COMMAND {
     options.text("--against", &m_against,
                  "Explain why each name changed from this older revision (a design, a netlist or "
                  "a map) to the design given");
-    options.text("--names", &m_names_file,
-                 "Read the names from a file, one a line; - for standard input");
+    m_names.declare(options);
     options.choice("--format", &m_format, kRowFormatWords, "Output format");
   }
   std::optional<std::string> check_arguments() override {
     if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
-    if (m_positionals.empty() && m_names_file.empty()) {
+    if (m_positionals.empty() && !m_names.has_file()) {
       return std::string(
           "explain: no names: give converted full names or original paths, or --names FILE");
     }
-    if (m_names_file == "-" && m_design.from_stdin()) {
-      return std::string("explain: the design and the names cannot both come from standard input");
-    }
+    if (auto problem = m_names.check(name(), m_design.from_stdin())) return problem;
     return std::nullopt;
   }
   std::vector<std::string> inputs() const override {
     std::vector<std::string> inputs{m_design.path()};
-    if (!m_names_file.empty()) inputs.push_back(m_names_file);
+    m_names.add_input(&inputs);
     if (!m_against.empty()) inputs.push_back(m_against);
     return inputs;
   }
 
   int run(RUN& run) override {
-    // The name file's names first, read before the design so that a bad
-    // name file fails fast; then the arguments.
-    INPUT_TEXT names_text;
-    std::vector<std::string_view> names;
-    if (!m_names_file.empty()) {
-      names_text = INPUT_TEXT::read(m_names_file, m_design.m_read.m_max_input_size, true);
-      names = split_names(names_text);
-    }
-    names.insert(names.end(), m_positionals.begin(), m_positionals.end());
+    std::vector<std::string_view> const& names =
+        m_names.read(m_positionals, m_design.m_read.m_max_input_size);
     std::unique_ptr<DESIGN_NAMES> const old_design =
         m_against.empty()
             ? nullptr
@@ -402,7 +392,7 @@ class EXPLAIN final : public COMMAND {
 
   DESIGN_ARGUMENTS m_design;
   std::string m_against;
-  std::string m_names_file;
+  NAME_ARGUMENTS m_names;
   ROW_FORMAT m_format = ROW_FORMAT::TSV;
 };
 

@@ -1,7 +1,7 @@
 // lookup: converted full names back to instance-name ids and original names.
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
-#include "tools/input/name_list.h"
+#include "tools/commands/name_arguments.h"
 #include "tools/output/record_writer.h"
 
 namespace zema_tool {
@@ -20,37 +20,27 @@ class LOOKUP final : public COMMAND {
                      "-); with --example, every argument is a name");
     declare_stats(options);
     m_design.declare_map(options);
-    options.text("--names", &m_names_file,
-                 "Read the names from a file, one a line; - for standard input");
+    m_names.declare(options);
     declare_strategy(options, &m_strategy);
     options.choice("--format", &m_format, kRowFormatWords, "Output format");
   }
   std::optional<std::string> check_arguments() override {
     if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
-    if (m_positionals.empty() && m_names_file.empty()) {
+    if (m_positionals.empty() && !m_names.has_file()) {
       return std::string("lookup: no names: give them as arguments or with --names FILE");
     }
-    if (m_names_file == "-" && m_design.from_stdin()) {
-      return std::string("lookup: the design and the names cannot both come from standard input");
-    }
+    if (auto problem = m_names.check(name(), m_design.from_stdin())) return problem;
     return std::nullopt;
   }
   std::vector<std::string> inputs() const override {
     std::vector<std::string> inputs{m_design.path()};
-    if (!m_names_file.empty()) inputs.push_back(m_names_file);
+    m_names.add_input(&inputs);
     return inputs;
   }
 
   int run(RUN& run) override {
-    // The name file's names first, read before the design so that a bad
-    // name file fails fast; then the arguments.
-    INPUT_TEXT names_text;
-    std::vector<std::string_view> names;
-    if (!m_names_file.empty()) {
-      names_text = INPUT_TEXT::read(m_names_file, m_design.m_read.m_max_input_size, true);
-      names = split_names(names_text);
-    }
-    names.insert(names.end(), m_positionals.begin(), m_positionals.end());
+    std::vector<std::string_view> const& names =
+        m_names.read(m_positionals, m_design.m_read.m_max_input_size);
     std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run, m_strategy);
     run.m_phases.start("write");
     std::string name;
@@ -79,7 +69,7 @@ class LOOKUP final : public COMMAND {
 
  private:
   DESIGN_ARGUMENTS m_design;
-  std::string m_names_file;
+  NAME_ARGUMENTS m_names;
   ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
   ROW_FORMAT m_format = ROW_FORMAT::TSV;
 };
