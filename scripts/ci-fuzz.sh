@@ -6,13 +6,13 @@
 # sanitizer report, and when a target loads too few coverage counters to be
 # seeing the library. Inputs that fail are kept under build/fuzz/smoke/NAME/.
 #
-# Environment: ZEMA_FUZZ_SECONDS (per target, default 45), ZEMA_FUZZ_SEED
+# Environment: ZEMA_FUZZ_SECONDS (per target, default 25), ZEMA_FUZZ_SEED
 # (default 1), ZEMA_FUZZ_RSS_MB (default 2048), ZEMA_FUZZ_MIN_COUNTERS
 # (default 1000). docs/fuzzing.md says how to run the targets for longer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${ZEMA_FUZZ_SECONDS:-45}
+seconds=${ZEMA_FUZZ_SECONDS:-25}
 seed=${ZEMA_FUZZ_SEED:-1}
 rss_mb=${ZEMA_FUZZ_RSS_MB:-2048}
 min_counters=${ZEMA_FUZZ_MIN_COUNTERS:-1000}
