@@ -34,7 +34,7 @@ class MAP final : public COMMAND {
     for_each_map_row(conversion, originals, [&](MAP_ROW const& row) {
       writer.begin_row();
       writer.number("id", row.m_id);
-      writer.text("converted", row.m_converted);
+      writer.converted("converted", &row.m_converted);
       writer.word("kind", word_of(kMapKindWords, row.m_kind));
       writer.word("origin", word_of(kOriginWords, row.m_origin));
       writer.text("original", row.m_original ? &*row.m_original : nullptr);

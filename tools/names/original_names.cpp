@@ -4,17 +4,23 @@
 
 namespace zema_tool {
 ORIGINAL_NAMES::ORIGINAL_NAMES(LOADED_DESIGN const& design) : m_design(design) {
-  m_names.reserve(design.m_instance_count);
-  // The hierarchy, with an explicit stack: its depth is the design's.
+  // The hierarchy, with an explicit stack: its depth is the design's. It is
+  // listed before it is indexed, so that the table is sized for it: most
+  // names of a netlist (cells, outputs) are outside it.
+  std::vector<HDB_INSTANCE_NAME const*> hierarchy;
   std::vector<HDB_INSTANCE_NAME const*> pending;
   if (design.m_design.root() != nullptr) pending.push_back(design.m_design.root());
   while (!pending.empty()) {
     HDB_INSTANCE_NAME const* const name = pending.back();
     pending.pop_back();
-    insert(HDB_NAME_MGR::get_iname_id(name), name, false);
+    hierarchy.push_back(name);
     for (HDB_CONST_NAME_ITERATOR it = name->begin_child(); it != name->end_child(); ++it) {
       if (*it != nullptr) pending.push_back(*it);
     }
+  }
+  m_names.reserve(hierarchy.size());
+  for (HDB_INSTANCE_NAME const* const name : hierarchy) {
+    insert(HDB_NAME_MGR::get_iname_id(name), name, false);
   }
   // Outside names; ids of the hierarchy stay the hierarchy's.
   zema_host::DESIGN& host = const_cast<zema_host::DESIGN&>(design.m_design);
