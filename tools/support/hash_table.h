@@ -143,11 +143,12 @@ class HASH_TABLE {
   std::size_t m_count = 0;
 };
 
-// Keys of 32 bits or fewer keep half their hash: an id's entry of a pointer
-// is then 16 bytes, not 24, and a table of a million ids 32 MB smaller.
+// 32-bit keys (ids) keep half their hash: an id's entry of a pointer is
+// then 16 bytes, not 24, and a table of a million ids 32 MB smaller.
 template <class KEY, class VALUE>
 struct MAP_ENTRY {
-  typename std::conditional<(sizeof(KEY) <= 4), std::uint32_t, std::uint64_t>::type m_hash;
+  typename std::conditional<std::is_same<KEY, std::uint32_t>::value, std::uint32_t,
+                            std::uint64_t>::type m_hash;
   KEY m_key;
   VALUE m_value;
 
