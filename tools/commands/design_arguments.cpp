@@ -3,6 +3,12 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <functional>
+#include <future>
+#include <utility>
+
+#include "tools/input/read_design.h"
+#include "tools/input/saved_map.h"
 #include "tools/support/text_format.h"
 
 #ifndef ZEMA_BUNDLED_DESIGN
@@ -65,20 +71,61 @@ std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
       std::make_unique<SAVED_NAMES>(m_map, m_read.m_max_input_size, map_rows(m_read)));
 }
 
-std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
-                                            ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
-  PHASES& phases = run.m_phases;
-  phases.start("read");
+namespace {
+
+// A revision read and parsed but not built: the part of loading that touches
+// no state of the library or the host, so that a thread of its own may do it.
+struct READ_REVISION {
+  bool m_saved = false;
+  INPUT_TEXT m_map;  // a saved map's text
+  DESIGN_RECORDS m_records;
+};
+
+READ_REVISION read_revision(std::string const& path, READ_OPTIONS const& read) {
+  READ_REVISION revision;
   INPUT_TEXT text = INPUT_TEXT::read(path, read.m_max_input_size, true);
   if (is_saved_map(text)) {
-    return std::make_unique<DESIGN_NAMES>(
-        std::make_unique<SAVED_NAMES>(std::move(text), map_rows(read)));
+    revision.m_saved = true;
+    revision.m_map = std::move(text);
+  } else {
+    read_records(text, read, &revision.m_records);
   }
-  DESIGN_RECORDS records;
-  read_records(text, read, &records);
-  KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(records), phases);
+  return revision;
+}
+
+std::unique_ptr<DESIGN_NAMES> convert_revision(READ_REVISION revision, READ_OPTIONS const& read,
+                                               ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
+  if (revision.m_saved) {
+    return std::make_unique<DESIGN_NAMES>(
+        std::make_unique<SAVED_NAMES>(std::move(revision.m_map), map_rows(read)));
+  }
+  KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(revision.m_records), run.m_phases);
   for (std::string const& warning : design->m_warnings) run.m_diagnostics.warning(warning);
-  return std::make_unique<DESIGN_NAMES>(std::move(design), strategy, phases);
+  return std::make_unique<DESIGN_NAMES>(std::move(design), strategy, run.m_phases);
+}
+
+}  // namespace
+
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
+  run.m_phases.start("read");
+  return convert_revision(read_revision(path, read), read, strategy, run);
+}
+
+void take_revisions(std::string const& old_path, std::string const& new_path,
+                    READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
+                    REVISION_DIFFER* differ) {
+  std::unique_ptr<DESIGN_NAMES> old_names = load_revision(old_path, read, strategy, run);
+  run.m_phases.start("old rows");
+  std::future<READ_REVISION> reading = std::async(std::launch::async | std::launch::deferred,
+                                                  read_revision, new_path, std::cref(read));
+  differ->take_old(*old_names);
+  DESIGN_NAMES::free_now(std::move(old_names));
+  run.m_phases.start("read");
+  std::unique_ptr<DESIGN_NAMES> const new_names =
+      convert_revision(reading.get(), read, strategy, run);
+  run.m_phases.start("new rows");
+  differ->take_new(*new_names);
 }
 
 std::optional<std::string> DESIGN_ARGUMENTS::take_design(char const* command,

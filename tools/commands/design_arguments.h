@@ -13,6 +13,7 @@
 #include "tools/names/conversion.h"
 #include "tools/names/design_names.h"
 #include "tools/names/design_source.h"
+#include "tools/names/differ.h"
 
 namespace zema_tool {
 
@@ -62,6 +63,14 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read);
 // `strategy`.
 std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
                                             ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run);
+
+// Loads the revision at `old_path` and gives it to differ->take_old, frees
+// it, then loads the one at `new_path` and gives it to differ->take_new:
+// the new revision's file is read while the old one's rows are taken, and
+// its conversion reuses the old one's memory.
+void take_revisions(std::string const& old_path, std::string const& new_path,
+                    READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
+                    REVISION_DIFFER* differ);
 
 // What a command that compares two revisions (diff, migrate) declares for
 // them: --input-format of a revision that is not a map, the reading limits

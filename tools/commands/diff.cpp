@@ -35,12 +35,10 @@ class DIFF final : public COMMAND {
   std::vector<std::string> inputs() const override { return m_positionals; }
 
   int run(RUN& run) override {
-    std::unique_ptr<DESIGN_NAMES> const old_names =
-        load_revision(m_positionals[0], m_read, m_strategy, run);
-    std::unique_ptr<DESIGN_NAMES> const new_names =
-        load_revision(m_positionals[1], m_read, m_strategy, run);
+    REVISION_DIFFER differ;
+    take_revisions(m_positionals[0], m_positionals[1], m_read, m_strategy, run, &differ);
     run.m_phases.start("diff");
-    NAME_DIFF const diff = diff_names(*old_names, *new_names);
+    NAME_DIFF const diff = differ.diff();
     run.m_phases.start("write");
     RECORD_WRITER writer(run.m_out, m_format,
                          "status\told_converted\tnew_converted\toriginal\tnew_original\n");

@@ -50,12 +50,10 @@ class MIGRATE final : public COMMAND {
   int run(RUN& run) override {
     std::vector<std::string> const texts(m_positionals.begin() + 2, m_positionals.end());
     m_texts.open(texts, m_read.m_max_input_size);
-    std::unique_ptr<DESIGN_NAMES> const old_names =
-        load_revision(m_positionals[0], m_read, m_strategy, run);
-    std::unique_ptr<DESIGN_NAMES> const new_names =
-        load_revision(m_positionals[1], m_read, m_strategy, run);
+    REVISION_DIFFER differ;
+    take_revisions(m_positionals[0], m_positionals[1], m_read, m_strategy, run, &differ);
     run.m_phases.start("diff");
-    MIGRATION const migration(*old_names, *new_names);
+    MIGRATION const migration(differ);
     CONVERSION::expect_no_reports();
     run.m_phases.start("migrate");
     NAME_LOOKUP const lookup(migration.table(), NAME_SIDE::CONVERTED, NAME_SIDE::CONVERTED,

@@ -21,6 +21,11 @@ CONVERSION::CONVERSION(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy,
   if (strategy == ZEMA_NAME_CONVERTER_FUSION) m_tree.reset(new FUSION_TREE(*m_converter));
 }
 
+void CONVERSION::free_now() {
+  m_tree.reset();
+  std::unique_ptr<ZEMA_NAME_CONVERTER> const converter(m_converter.release());
+}
+
 void CONVERSION::expect_no_reports() {
   std::vector<zema_host::INTERNAL_ERROR> const& reports = zema_host::internal_errors();
   if (reports.empty()) return;

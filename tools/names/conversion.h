@@ -100,6 +100,10 @@ class CONVERSION {
   // The converter's tree under fusion; null under reversible.
   FUSION_TREE const* tree() const { return m_tree.get(); }
 
+  // Frees the converter and its tree now, whatever the exit policy; the
+  // conversion answers nothing after this.
+  void free_now();
+
   // Throws INTERNAL_FAILURE for the first broken invariant the library
   // reported: the tool let through input that breaks one, or the library
   // has a bug, and either way the output would be wrong.

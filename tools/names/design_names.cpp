@@ -20,6 +20,16 @@ DESIGN_NAMES::DESIGN_NAMES(CONVERSION const& conversion, ORIGINAL_NAMES& origina
 
 DESIGN_NAMES::~DESIGN_NAMES() = default;
 
+void DESIGN_NAMES::free_now(std::unique_ptr<DESIGN_NAMES> names) {
+  // What refers to the conversion goes first, the design last.
+  names->m_index.reset();
+  names->m_source.reset();
+  names->m_own_originals.reset();
+  if (names->m_own_conversion) names->m_own_conversion->free_now();
+  names->m_own_conversion.reset();
+  std::unique_ptr<LOADED_DESIGN> const design(names->m_design.release());
+}
+
 unsigned DESIGN_NAMES::lookup(std::string const& name, std::string* original) {
   if (m_saved) {
     SAVED_NAME const* const row = m_saved->find(name);

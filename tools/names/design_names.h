@@ -45,6 +45,11 @@ class DESIGN_NAMES {
   // Calls visit(MAP_ROW const&) for every row of the name map, in its order.
   void for_each_row(std::function<void(MAP_ROW const&)> const& visit);
 
+  // Frees `names` now, design and converter included, whatever the exit
+  // policy: for a caller that loads another design next, which then reuses
+  // this one's memory rather than touching fresh pages.
+  static void free_now(std::unique_ptr<DESIGN_NAMES> names);
+
  private:
   std::unique_ptr<SAVED_NAMES> m_saved;
   KEPT_PTR<LOADED_DESIGN> m_design;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <future>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "tools/names/explainer.h"
 #include "tools/support/hash_table.h"
@@ -30,6 +33,7 @@ struct OLD_OBJECT {
   std::string_view m_original;
   std::string_view m_new;  // the converted name in the new revision, once matched and changed
   std::uint32_t m_next;    // the next old object of the same role and original
+  ROLE m_role;
   bool m_matched;
   bool m_renamed;
 };
@@ -58,74 +62,139 @@ std::uint64_t hash_of_key(OBJECTS_ENTRY::KEY const& key) {
   return h != 0 ? h : 1;
 }
 
+// Objects of a revision with their texts, a batch of them at a time.
+class ROW_BATCH {
+ public:
+  // Adds an object; true once the batch is full.
+  bool add(ROLE role, std::string_view converted, std::string_view original) {
+    m_objects.push_back({role, converted.size(), original.size()});
+    m_texts.append(converted).append(original);
+    return m_objects.size() >= kObjects || m_texts.size() >= kTextBytes;
+  }
+  void clear() {
+    m_objects.clear();
+    m_texts.clear();
+  }
+  // Calls (to->*take)(role, converted, original) for each object in turn.
+  template <class TO, class TAKE>
+  void for_each(TO* to, TAKE take) const {
+    std::string_view texts = m_texts;
+    for (OBJECT const& object : m_objects) {
+      std::string_view const converted = texts.substr(0, object.m_converted);
+      std::string_view const original = texts.substr(object.m_converted, object.m_original);
+      texts.remove_prefix(object.m_converted + object.m_original);
+      (to->*take)(object.m_role, converted, original);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kObjects = 8192;
+  static constexpr std::size_t kTextBytes = std::size_t{1} << 20;
+
+  struct OBJECT {
+    ROLE m_role;
+    std::size_t m_converted;  // text sizes
+    std::size_t m_original;
+  };
+  std::vector<OBJECT> m_objects;
+  std::string m_texts;
+};
+
 class DIFFER {
  public:
   explicit DIFFER(NAME_DIFF& diff) : m_diff(diff) {}
 
-  // The old revision's objects, their texts kept.
-  void take_old(DESIGN_NAMES& names) {
+  // The old revision's objects, their texts kept; index_old() then finds
+  // them.
+  void take_old(DESIGN_NAMES& names) { pipe_rows(names, &DIFFER::add_old); }
+
+  // Matches each object of the new revision with the old one; gives the
+  // added and the reused as they come.
+  void take_new(DESIGN_NAMES& names) { pipe_rows(names, &DIFFER::match); }
+
+  // Calls (this->*take)(role, converted, original) for every object of
+  // `names`, in map order. The walk of the rows (which calls the library)
+  // fills one batch while a thread of its own takes the one before (which
+  // calls nothing of it).
+  void pipe_rows(DESIGN_NAMES& names,
+                 void (DIFFER::*take)(ROLE, std::string_view, std::string_view)) {
+    ROW_BATCH batches[2];
+    std::size_t filling = 0;
+    std::future<void> taking;
+    auto const hand_over = [&] {
+      if (taking.valid()) taking.get();
+      ROW_BATCH* const full = &batches[filling];
+      taking = std::async(std::launch::async | std::launch::deferred,
+                          [this, full, take] { full->for_each(this, take); });
+      filling ^= 1;
+      batches[filling].clear();
+    };
     names.for_each_row([&](MAP_ROW const& row) {
       std::optional<ROLE> const role = role_of(row);
       if (!role) return;
-      std::uint32_t const index = static_cast<std::uint32_t>(m_old.size());
-      OLD_OBJECT object{m_diff.m_texts.keep(row.m_converted),
-                        m_diff.m_texts.keep(*row.m_original),
-                        std::string_view(),
-                        kNone,
-                        false,
-                        false};
-      OBJECTS_ENTRY::KEY const key{object.m_original, *role};
+      if (batches[filling].add(*role, row.m_converted, *row.m_original)) hand_over();
+    });
+    hand_over();
+    taking.get();
+  }
+
+  void add_old(ROLE role, std::string_view converted, std::string_view original) {
+    m_old.push_back({m_diff.m_texts.keep(converted), m_diff.m_texts.keep(original),
+                     std::string_view(), kNone, role, false, false});
+  }
+
+  // Finds the old objects by role and original, and by converted name: the
+  // last one of a name wins, as the map's reader does.
+  void index_old() {
+    m_objects.reserve(m_old.size());
+    m_by_converted.reserve(m_old.size());
+    for (std::uint32_t index = 0; index < m_old.size(); ++index) {
+      OLD_OBJECT const& object = m_old[index];
+      OBJECTS_ENTRY::KEY const key{object.m_original, object.m_role};
       bool inserted;
       OBJECTS_ENTRY* const entry = m_objects.insert(hash_of_key(key), key, &inserted);
       if (inserted) {
         entry->m_original = object.m_original;
-        entry->m_role = *role;
+        entry->m_role = object.m_role;
         entry->m_first = entry->m_cursor = index;
       } else {
         m_old[entry->m_last].m_next = index;
       }
       entry->m_last = index;
-      m_old.push_back(object);
       if (!object.m_converted.empty()) {
         auto const named = m_by_converted.emplace(object.m_converted, index);
         if (!named.second) *named.first = index;
       }
-    });
+    }
   }
 
-  // Matches each object of the new revision with the old one; gives the
-  // added and the reused as they come.
-  void take_new(DESIGN_NAMES& names) {
-    names.for_each_row([&](MAP_ROW const& row) {
-      std::optional<ROLE> const role = role_of(row);
-      if (!role) return;
-      OBJECTS_ENTRY::KEY const key{*row.m_original, *role};
-      OBJECTS_ENTRY* const entry = m_objects.find(hash_of_key(key), key);
-      std::uint32_t match = kNone;
-      if (entry != nullptr && entry->m_cursor != kNone) {
-        match = entry->m_cursor;
-        entry->m_cursor = m_old[match].m_next;
-        OLD_OBJECT& old = m_old[match];
-        old.m_matched = true;
-        if (old.m_converted != row.m_converted) {
-          old.m_new = m_diff.m_texts.keep(row.m_converted);
-          old.m_renamed = true;
-        }
+  // One object of the new revision.
+  void match(ROLE role, std::string_view converted, std::string_view original) {
+    OBJECTS_ENTRY::KEY const key{original, role};
+    OBJECTS_ENTRY* const entry = m_objects.find(hash_of_key(key), key);
+    std::uint32_t match = kNone;
+    if (entry != nullptr && entry->m_cursor != kNone) {
+      match = entry->m_cursor;
+      entry->m_cursor = m_old[match].m_next;
+      OLD_OBJECT& old = m_old[match];
+      old.m_matched = true;
+      if (old.m_converted != converted) {
+        old.m_new = m_diff.m_texts.keep(converted);
+        old.m_renamed = true;
       }
-      if (row.m_converted.empty()) return;
-      std::uint32_t const* const named = m_by_converted.find(row.m_converted);
-      if (named != nullptr && *named != match) {
-        m_moved.emplace(*named, true);
-        OLD_OBJECT const& before = m_old[*named];
-        m_reused.push_back({NAME_CHANGE::REUSED, before.m_converted, before.m_converted,
-                            before.m_original, m_diff.m_texts.keep(*row.m_original)});
-      }
-      if (match == kNone) {
-        m_added.push_back({NAME_CHANGE::ADDED, std::string_view(),
-                           m_diff.m_texts.keep(row.m_converted),
-                           m_diff.m_texts.keep(*row.m_original), std::string_view()});
-      }
-    });
+    }
+    if (converted.empty()) return;
+    std::uint32_t const* const named = m_by_converted.find(converted);
+    if (named != nullptr && *named != match) {
+      m_moved.emplace(*named, true);
+      OLD_OBJECT const& before = m_old[*named];
+      m_reused.push_back({NAME_CHANGE::REUSED, before.m_converted, before.m_converted,
+                          before.m_original, m_diff.m_texts.keep(original)});
+    }
+    if (match == kNone) {
+      m_added.push_back({NAME_CHANGE::ADDED, std::string_view(), m_diff.m_texts.keep(converted),
+                         m_diff.m_texts.keep(original), std::string_view()});
+    }
   }
 
   // Every old name to its object's new name, with a note where the object
@@ -162,8 +231,12 @@ class DIFFER {
   void finish() {
     std::sort(m_reused.begin(), m_reused.end(),
               [](DIFF_ROW const& a, DIFF_ROW const& b) { return a.m_old < b.m_old; });
+    std::size_t const changed = static_cast<std::size_t>(
+        std::count_if(m_old.begin(), m_old.end(),
+                      [](OLD_OBJECT const& old) { return !old.m_matched || old.m_renamed; }));
     std::vector<DIFF_ROW>& rows = m_diff.m_rows;
-    rows = std::move(m_reused);
+    rows.reserve(m_reused.size() + changed + m_added.size());
+    rows.assign(m_reused.begin(), m_reused.end());
     for (OLD_OBJECT const& old : m_old) {
       if (!old.m_matched) {
         rows.push_back({NAME_CHANGE::REMOVED, old.m_converted, std::string_view(), old.m_original,
@@ -189,22 +262,61 @@ class DIFFER {
 
 }  // namespace
 
+struct REVISION_DIFFER::STATE {
+  NAME_DIFF m_diff;
+  DIFFER m_differ{m_diff};
+  std::future<void> m_indexing;
+
+  // Waits for the old revision's index, and passes on what it threw.
+  void indexed() {
+    if (m_indexing.valid()) m_indexing.get();
+  }
+};
+
+REVISION_DIFFER::REVISION_DIFFER() : m_state(std::make_unique<STATE>()) {}
+
+// The index's future, destroyed first, waits for its thread.
+REVISION_DIFFER::~REVISION_DIFFER() = default;
+
+void REVISION_DIFFER::take_old(DESIGN_NAMES& names) {
+  DIFFER& differ = m_state->m_differ;
+  differ.take_old(names);
+  // Indexed while the caller loads the new revision.
+  m_state->m_indexing =
+      std::async(std::launch::async | std::launch::deferred, [&differ] { differ.index_old(); });
+}
+
+void REVISION_DIFFER::take_new(DESIGN_NAMES& names) {
+  m_state->indexed();
+  m_state->m_differ.take_new(names);
+}
+
+NAME_DIFF REVISION_DIFFER::diff() {
+  m_state->indexed();
+  m_state->m_differ.finish();
+  return std::move(m_state->m_diff);
+}
+
+MIGRATION::MIGRATION(REVISION_DIFFER& differ) { take(differ); }
+
 MIGRATION::MIGRATION(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names) {
-  NAME_DIFF diff;
-  DIFFER differ(diff);
+  REVISION_DIFFER differ;
   differ.take_old(old_names);
   differ.take_new(new_names);
-  differ.fill(&m_table, &m_longest, &m_deepest);
-  m_texts = std::move(diff.m_texts);
+  take(differ);
+}
+
+void MIGRATION::take(REVISION_DIFFER& differ) {
+  differ.m_state->indexed();
+  differ.m_state->m_differ.fill(&m_table, &m_longest, &m_deepest);
+  m_texts = std::move(differ.m_state->m_diff.m_texts);
 }
 
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names) {
-  NAME_DIFF diff;
-  DIFFER differ(diff);
+  REVISION_DIFFER differ;
   differ.take_old(old_names);
   differ.take_new(new_names);
-  differ.finish();
-  return diff;
+  return differ.diff();
 }
 
 }  // namespace zema_tool

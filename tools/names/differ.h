@@ -57,8 +57,34 @@ struct NAME_DIFF {
   }
 };
 
-// Compares the maps of `old_names` and `new_names`. Time and memory linear
-// in their rows.
+// Compares two revisions taken one after the other, so that the caller can
+// free the old one before it loads the new one: take_old keeps what the
+// comparison needs of the old rows. Each revision's rows are walked on the
+// calling thread and taken in on a second one, which calls nothing of the
+// library; the old ones are indexed there while the caller loads the new
+// revision. Time and memory linear in the rows.
+class REVISION_DIFFER {
+ public:
+  REVISION_DIFFER();
+  ~REVISION_DIFFER();
+  REVISION_DIFFER(REVISION_DIFFER const&) = delete;
+  REVISION_DIFFER& operator=(REVISION_DIFFER const&) = delete;
+
+  // First the old revision, then the new one; each may be freed once its
+  // call returns.
+  void take_old(DESIGN_NAMES& names);
+  void take_new(DESIGN_NAMES& names);
+
+  // The difference, once both are taken.
+  NAME_DIFF diff();
+
+ private:
+  friend class MIGRATION;
+  struct STATE;
+  std::unique_ptr<STATE> m_state;
+};
+
+// Compares the maps of `old_names` and `new_names`.
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
 
 // MIGRATION: the table that rewrites a text from one revision's converted
@@ -69,6 +95,8 @@ NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
 class MIGRATION {
  public:
   MIGRATION(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
+  // From a differ that has taken both revisions.
+  explicit MIGRATION(REVISION_DIFFER& differ);
   MIGRATION(MIGRATION const&) = delete;
   MIGRATION& operator=(MIGRATION const&) = delete;
 
@@ -78,6 +106,8 @@ class MIGRATION {
   std::size_t deepest() const { return m_deepest; }
 
  private:
+  void take(REVISION_DIFFER& differ);
+
   TEXT_ARENA m_texts;
   TEXT_MAP m_table;
   std::size_t m_longest = 0;
