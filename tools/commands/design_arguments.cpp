@@ -115,10 +115,10 @@ std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTION
 void take_revisions(std::string const& old_path, std::string const& new_path,
                     READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
                     REVISION_DIFFER* differ) {
-  std::unique_ptr<DESIGN_NAMES> old_names = load_revision(old_path, read, strategy, run);
-  run.m_phases.start("old rows");
   std::future<READ_REVISION> reading = std::async(std::launch::async | std::launch::deferred,
                                                   read_revision, new_path, std::cref(read));
+  std::unique_ptr<DESIGN_NAMES> old_names = load_revision(old_path, read, strategy, run);
+  run.m_phases.start("old rows");
   differ->take_old(*old_names);
   DESIGN_NAMES::free_now(std::move(old_names));
   run.m_phases.start("read");

@@ -66,8 +66,8 @@ std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTION
 
 // Loads the revision at `old_path` and gives it to differ->take_old, frees
 // it, then loads the one at `new_path` and gives it to differ->take_new:
-// the new revision's file is read while the old one's rows are taken, and
-// its conversion reuses the old one's memory.
+// the new revision's file is read and parsed on a thread of its own from
+// the start, and its conversion reuses the old one's memory.
 void take_revisions(std::string const& old_path, std::string const& new_path,
                     READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
                     REVISION_DIFFER* differ);
