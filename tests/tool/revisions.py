@@ -9,7 +9,8 @@ be exactly those this script finds from `zema map` of both revisions:
 objects known by role and original (the k-th of a repeated one matched with
 the k-th), a row for each renamed, added and removed object, and a reused
 row for each converted name that both revisions have for different objects.
-And `zema migrate OLD NEW` of a text with every old name must write each
+The same diff with both revisions in one process (ZEMA_ONE_PROCESS) must
+be the same, byte for byte. And `zema migrate OLD NEW` of a text with every old name must write each
 object's new name, leave the names of removed objects, and report exactly
 those and the names that name another object now.
 
@@ -28,8 +29,8 @@ ZEMA = sys.argv[1]
 failures = []
 
 
-def run(*args, expect=(0,)):
-    result = subprocess.run([ZEMA, *args], capture_output=True)
+def run(*args, expect=(0,), env=None):
+    result = subprocess.run([ZEMA, *args], capture_output=True, env=env)
     if result.returncode not in expect:
         sys.exit(f"zema {' '.join(args)}: exit {result.returncode}: {result.stderr.decode()}")
     return result
@@ -176,6 +177,11 @@ def main():
             if got != wanted:
                 failures.append(f'{path}, {what}: {len(got - wanted)} rows too many, '
                                 f'{len(wanted - got)} missing: {sorted(got ^ wanted)[:3]}')
+            # The same with both revisions converted in one process.
+            alone = run('diff', '--format', 'json', old_path, new_path, expect=(0, 1),
+                        env=dict(os.environ, ZEMA_ONE_PROCESS='1'))
+            if (alone.stdout, alone.returncode) != (result.stdout, result.returncode):
+                failures.append(f'{path}, {what}: another diff in one process')
             holds = not any(r[0] in ('reused', 'removed') for r in wanted)
             if result.returncode != (0 if holds else 1):
                 failures.append(f'{path}, {what}: exit {result.returncode}')

@@ -3,10 +3,11 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <functional>
-#include <future>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
+#include "tools/commands/revision_child.h"
 #include "tools/input/read_design.h"
 #include "tools/input/saved_map.h"
 #include "tools/support/text_format.h"
@@ -71,59 +72,55 @@ std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
       std::make_unique<SAVED_NAMES>(m_map, m_read.m_max_input_size, map_rows(m_read)));
 }
 
-namespace {
-
-// A revision read and parsed but not built: the part of loading that touches
-// no state of the library or the host, so that a thread of its own may do it.
-struct READ_REVISION {
-  bool m_saved = false;
-  INPUT_TEXT m_map;  // a saved map's text
-  DESIGN_RECORDS m_records;
-};
-
-READ_REVISION read_revision(std::string const& path, READ_OPTIONS const& read) {
-  READ_REVISION revision;
-  INPUT_TEXT text = INPUT_TEXT::read(path, read.m_max_input_size, true);
-  if (is_saved_map(text)) {
-    revision.m_saved = true;
-    revision.m_map = std::move(text);
-  } else {
-    read_records(text, read, &revision.m_records);
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
+                                            std::vector<std::string>* warnings) {
+  phases.start("read");
+  DESIGN_RECORDS records;
+  {
+    INPUT_TEXT text = INPUT_TEXT::read(path, read.m_max_input_size, true);
+    if (is_saved_map(text)) {
+      return std::make_unique<DESIGN_NAMES>(
+          std::make_unique<SAVED_NAMES>(std::move(text), map_rows(read)));
+    }
+    read_records(text, read, &records);
   }
-  return revision;
+  KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(records), phases);
+  warnings->insert(warnings->end(), design->m_warnings.begin(), design->m_warnings.end());
+  return std::make_unique<DESIGN_NAMES>(std::move(design), strategy, phases);
 }
-
-std::unique_ptr<DESIGN_NAMES> convert_revision(READ_REVISION revision, READ_OPTIONS const& read,
-                                               ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
-  if (revision.m_saved) {
-    return std::make_unique<DESIGN_NAMES>(
-        std::make_unique<SAVED_NAMES>(std::move(revision.m_map), map_rows(read)));
-  }
-  KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(revision.m_records), run.m_phases);
-  for (std::string const& warning : design->m_warnings) run.m_diagnostics.warning(warning);
-  return std::make_unique<DESIGN_NAMES>(std::move(design), strategy, run.m_phases);
-}
-
-}  // namespace
 
 std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
                                             ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
-  run.m_phases.start("read");
-  return convert_revision(read_revision(path, read), read, strategy, run);
+  std::vector<std::string> warnings;
+  std::unique_ptr<DESIGN_NAMES> names =
+      load_revision(path, read, strategy, run.m_phases, &warnings);
+  for (std::string const& warning : warnings) run.m_diagnostics.warning(warning);
+  return names;
 }
 
 void take_revisions(std::string const& old_path, std::string const& new_path,
                     READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
                     REVISION_DIFFER* differ) {
-  std::future<READ_REVISION> reading = std::async(std::launch::async | std::launch::deferred,
-                                                  read_revision, new_path, std::cref(read));
+  char const* const one_process = std::getenv("ZEMA_ONE_PROCESS");
+  std::unique_ptr<REVISION_CHILD> const child =
+      one_process != nullptr && std::strcmp(one_process, "0") != 0
+          ? nullptr
+          : REVISION_CHILD::start(new_path, read, strategy);
   std::unique_ptr<DESIGN_NAMES> old_names = load_revision(old_path, read, strategy, run);
   run.m_phases.start("old rows");
   differ->take_old(*old_names);
+  if (child) {
+    run.m_phases.start("new revision");
+    child->finish(run.m_diagnostics);
+    run.m_phases.start("new rows");
+    differ->take_new(child->rows());
+    return;
+  }
+  // No child to be had: one revision after the other, the new one in the
+  // old one's memory.
   DESIGN_NAMES::free_now(std::move(old_names));
-  run.m_phases.start("read");
-  std::unique_ptr<DESIGN_NAMES> const new_names =
-      convert_revision(reading.get(), read, strategy, run);
+  std::unique_ptr<DESIGN_NAMES> const new_names = load_revision(new_path, read, strategy, run);
   run.m_phases.start("new rows");
   differ->take_new(*new_names);
 }

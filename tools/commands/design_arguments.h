@@ -64,10 +64,17 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read);
 std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
                                             ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run);
 
-// Loads the revision at `old_path` and gives it to differ->take_old, frees
-// it, then loads the one at `new_path` and gives it to differ->take_new:
-// the new revision's file is read and parsed on a thread of its own from
-// the start, and its conversion reuses the old one's memory.
+// The names of one revision, as load_revision gives them, with what its
+// reader warns of added to `warnings` rather than printed.
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
+                                            std::vector<std::string>* warnings);
+
+// Gives the revision at `old_path` to differ->take_old, then the one at
+// `new_path` to differ->take_new. The new one is loaded in a child process
+// (commands/revision_child.h) while this one loads the old one; where no
+// child can be made, or ZEMA_ONE_PROCESS is set to a value other than "0"
+// in the environment, it is loaded here once the old one is freed.
 void take_revisions(std::string const& old_path, std::string const& new_path,
                     READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
                     REVISION_DIFFER* differ);

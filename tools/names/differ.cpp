@@ -106,17 +106,17 @@ class DIFFER {
 
   // The old revision's objects, their texts kept; index_old() then finds
   // them.
-  void take_old(DESIGN_NAMES& names) { pipe_rows(names, &DIFFER::add_old); }
+  void take_old(MAP_ROWS const& rows) { pipe_rows(rows, &DIFFER::add_old); }
 
   // Matches each object of the new revision with the old one; gives the
   // added and the reused as they come.
-  void take_new(DESIGN_NAMES& names) { pipe_rows(names, &DIFFER::match); }
+  void take_new(MAP_ROWS const& rows) { pipe_rows(rows, &DIFFER::match); }
 
   // Calls (this->*take)(role, converted, original) for every object of
-  // `names`, in map order. The walk of the rows (which calls the library)
+  // `rows`, in map order. The walk of the rows (which calls the library)
   // fills one batch while a thread of its own takes the one before (which
   // calls nothing of it).
-  void pipe_rows(DESIGN_NAMES& names,
+  void pipe_rows(MAP_ROWS const& rows,
                  void (DIFFER::*take)(ROLE, std::string_view, std::string_view)) {
     ROW_BATCH batches[2];
     std::size_t filling = 0;
@@ -129,7 +129,7 @@ class DIFFER {
       filling ^= 1;
       batches[filling].clear();
     };
-    names.for_each_row([&](MAP_ROW const& row) {
+    rows([&](MAP_ROW const& row) {
       std::optional<ROLE> const role = role_of(row);
       if (!role) return;
       if (batches[filling].add(*role, row.m_converted, *row.m_original)) hand_over();
@@ -262,6 +262,10 @@ class DIFFER {
 
 }  // namespace
 
+MAP_ROWS rows_of(DESIGN_NAMES& names) {
+  return [&names](std::function<void(MAP_ROW const&)> const& visit) { names.for_each_row(visit); };
+}
+
 struct REVISION_DIFFER::STATE {
   NAME_DIFF m_diff;
   DIFFER m_differ{m_diff};
@@ -278,17 +282,21 @@ REVISION_DIFFER::REVISION_DIFFER() : m_state(std::make_unique<STATE>()) {}
 // The index's future, destroyed first, waits for its thread.
 REVISION_DIFFER::~REVISION_DIFFER() = default;
 
-void REVISION_DIFFER::take_old(DESIGN_NAMES& names) {
+void REVISION_DIFFER::take_old(DESIGN_NAMES& names) { take_old(rows_of(names)); }
+
+void REVISION_DIFFER::take_old(MAP_ROWS const& rows) {
   DIFFER& differ = m_state->m_differ;
-  differ.take_old(names);
+  differ.take_old(rows);
   // Indexed while the caller loads the new revision.
   m_state->m_indexing =
       std::async(std::launch::async | std::launch::deferred, [&differ] { differ.index_old(); });
 }
 
-void REVISION_DIFFER::take_new(DESIGN_NAMES& names) {
+void REVISION_DIFFER::take_new(DESIGN_NAMES& names) { take_new(rows_of(names)); }
+
+void REVISION_DIFFER::take_new(MAP_ROWS const& rows) {
   m_state->indexed();
-  m_state->m_differ.take_new(names);
+  m_state->m_differ.take_new(rows);
 }
 
 NAME_DIFF REVISION_DIFFER::diff() {

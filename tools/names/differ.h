@@ -16,6 +16,7 @@
 #define TOOLS_NAMES_DIFFER_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,10 @@ struct NAME_DIFF {
   }
 };
 
+// Every row of a revision's name map, in map order, given to a visitor.
+using MAP_ROWS = std::function<void(std::function<void(MAP_ROW const&)> const&)>;
+MAP_ROWS rows_of(DESIGN_NAMES& names);
+
 // Compares two revisions taken one after the other, so that the caller can
 // free the old one before it loads the new one: take_old keeps what the
 // comparison needs of the old rows. Each revision's rows are walked on the
@@ -70,10 +75,12 @@ class REVISION_DIFFER {
   REVISION_DIFFER(REVISION_DIFFER const&) = delete;
   REVISION_DIFFER& operator=(REVISION_DIFFER const&) = delete;
 
-  // First the old revision, then the new one; each may be freed once its
-  // call returns.
+  // First the old revision, then the new one, each as a revision or as the
+  // rows of its map; each may be freed once its call returns.
   void take_old(DESIGN_NAMES& names);
+  void take_old(MAP_ROWS const& rows);
   void take_new(DESIGN_NAMES& names);
+  void take_new(MAP_ROWS const& rows);
 
   // The difference, once both are taken.
   NAME_DIFF diff();

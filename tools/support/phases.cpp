@@ -43,9 +43,13 @@ double seconds_of(timeval const& time) {
 // as a run that faults in fresh pages spends much of its time in the kernel,
 // and a helper thread's work shows only here, not in the wall time.
 PHASES::CPU PHASES::cpu_now() {
-  rusage usage;
-  if (getrusage(RUSAGE_SELF, &usage) != 0) return CPU{0, 0};
-  return CPU{seconds_of(usage.ru_utime), seconds_of(usage.ru_stime)};
+  rusage self;
+  rusage children;
+  if (getrusage(RUSAGE_SELF, &self) != 0 || getrusage(RUSAGE_CHILDREN, &children) != 0) {
+    return CPU{0, 0};
+  }
+  return CPU{seconds_of(self.ru_utime) + seconds_of(children.ru_utime),
+             seconds_of(self.ru_stime) + seconds_of(children.ru_stime)};
 }
 
 namespace {}  // namespace

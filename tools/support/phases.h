@@ -2,7 +2,9 @@
 // with what --stats prints of each and the progress line a person sees.
 //
 // With --stats every phase's wall time, user and system CPU time (all
-// threads) and peak resident memory go to
+// threads, and the child processes waited for; a child's time counts in
+// the phase that waits for its end) and peak resident memory (of this
+// process) go to
 // standard error when the run ends. The peak of a phase is the kernel's
 // high-water mark (VmHWM), reset through /proc/self/clear_refs as the phase
 // starts; where the reset is refused, the peaks count from the start.
@@ -37,7 +39,8 @@ class PHASES {
   // line per phase and a total to `out`.
   void finish(std::FILE* out);
 
-  // CPU seconds of the whole process so far, all threads.
+  // CPU seconds of the whole process so far, all threads, and its child
+  // processes that have ended.
   struct CPU {
     double m_user;
     double m_system;
