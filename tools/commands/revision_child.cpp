@@ -24,9 +24,11 @@
 #include "tools/support/phases.h"
 #include "tools/support/tool_error.h"
 
-// Present in builds with --coverage: writes this process's counts, which a
-// child that ends with _exit would otherwise never write. The name is gcov's.
-extern "C" void __gcov_dump(void) __attribute__((weak));  // NOLINT(bugprone-reserved-identifier)
+#ifdef ZEMA_GCOV_DUMP
+// gcov's (the coverage build defines ZEMA_GCOV_DUMP): writes this process's
+// counts, which a child that ends with _exit would otherwise never write.
+extern "C" void __gcov_dump(void);  // NOLINT(bugprone-reserved-identifier)
+#endif
 
 namespace zema_tool {
 namespace {
@@ -129,17 +131,18 @@ void send_revision(std::string const& path, READ_OPTIONS const& read,
     }
     if (!send.flush()) code = 1;
   }
-  if (__gcov_dump) __gcov_dump();
+#ifdef ZEMA_GCOV_DUMP
+  __gcov_dump();
+#endif
   _exit(code);
 }
 
-// Reads the records from the chunks the parent received, across chunk
-// edges.
 }  // namespace
 
-class RECEIVED {
+// Reads the records from the chunks received, across chunk edges.
+class REVISION_CHILD::RECEIVED {
  public:
-  explicit RECEIVED(std::vector<REVISION_CHILD::CHUNK> const& chunks) : m_chunks(chunks) {}
+  explicit RECEIVED(std::vector<CHUNK> const& chunks) : m_chunks(chunks) {}
 
   bool at_end() const { return m_chunk == m_chunks.size(); }
   // False at the end of what was received.
@@ -147,7 +150,7 @@ class RECEIVED {
     char* out = static_cast<char*>(to);
     while (count > 0) {
       if (at_end()) return false;
-      REVISION_CHILD::CHUNK const& chunk = m_chunks[m_chunk];
+      CHUNK const& chunk = m_chunks[m_chunk];
       std::size_t const take = std::min(count, chunk.m_size - m_offset);
       std::memcpy(out, chunk.m_bytes.get() + m_offset, take);
       out += take;
@@ -183,7 +186,7 @@ class RECEIVED {
   }
 
  private:
-  std::vector<REVISION_CHILD::CHUNK> const& m_chunks;
+  std::vector<CHUNK> const& m_chunks;
   std::size_t m_chunk = 0;
   std::size_t m_offset = 0;
 };

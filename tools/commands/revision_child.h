@@ -45,8 +45,8 @@ class REVISION_CHILD {
   MAP_ROWS rows() const;
 
  private:
+  class RECEIVED;
   REVISION_CHILD(pid_t pid, int from_child);
-  friend class RECEIVED;
   void receive();
   void end_child(bool kill_it);
 
