@@ -72,42 +72,64 @@ std::unique_ptr<DESIGN_NAMES> DESIGN_ARGUMENTS::load_names(
       std::make_unique<SAVED_NAMES>(m_map, m_read.m_max_input_size, map_rows(m_read)));
 }
 
-std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
-                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
-                                            std::vector<std::string>* warnings) {
-  phases.start("read");
-  DESIGN_RECORDS records;
-  {
-    INPUT_TEXT text = INPUT_TEXT::read(path, read.m_max_input_size, true);
-    if (is_saved_map(text)) {
-      return std::make_unique<DESIGN_NAMES>(
-          std::make_unique<SAVED_NAMES>(std::move(text), map_rows(read)));
-    }
-    read_records(text, read, &records);
+namespace {
+
+// The names of a revision whose file has been read: a saved map's, or a
+// design's or netlist's, built and converted with `strategy`; what its
+// reader warns of goes to `warnings`.
+std::unique_ptr<DESIGN_NAMES> names_of(INPUT_TEXT text, READ_OPTIONS const& read,
+                                       ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
+                                       std::vector<std::string>* warnings) {
+  if (is_saved_map(text)) {
+    return std::make_unique<DESIGN_NAMES>(
+        std::make_unique<SAVED_NAMES>(std::move(text), map_rows(read)));
   }
+  DESIGN_RECORDS records;
+  read_records(text, read, &records);
+  text = INPUT_TEXT();  // not needed past the records
   KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(records), phases);
   warnings->insert(warnings->end(), design->m_warnings.begin(), design->m_warnings.end());
   return std::make_unique<DESIGN_NAMES>(std::move(design), strategy, phases);
 }
 
-std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
-                                            ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
+std::unique_ptr<DESIGN_NAMES> names_of(INPUT_TEXT text, READ_OPTIONS const& read,
+                                       ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
   std::vector<std::string> warnings;
   std::unique_ptr<DESIGN_NAMES> names =
-      load_revision(path, read, strategy, run.m_phases, &warnings);
+      names_of(std::move(text), read, strategy, run.m_phases, &warnings);
   for (std::string const& warning : warnings) run.m_diagnostics.warning(warning);
   return names;
+}
+
+}  // namespace
+
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases,
+                                            std::vector<std::string>* warnings) {
+  phases.start("read");
+  return names_of(INPUT_TEXT::read(path, read.m_max_input_size, true), read, strategy, phases,
+                  warnings);
+}
+
+std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTIONS const& read,
+                                            ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run) {
+  run.m_phases.start("read");
+  return names_of(INPUT_TEXT::read(path, read.m_max_input_size, true), read, strategy, run);
 }
 
 void take_revisions(std::string const& old_path, std::string const& new_path,
                     READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
                     REVISION_DIFFER* differ) {
+  run.m_phases.start("read");
+  INPUT_TEXT old_text = INPUT_TEXT::read(old_path, read.m_max_input_size, true);
+  // A saved map's names take no conversion: then there is nothing for the
+  // new revision's conversion to overlap with.
   char const* const one_process = std::getenv("ZEMA_ONE_PROCESS");
+  bool const alone =
+      is_saved_map(old_text) || (one_process != nullptr && std::strcmp(one_process, "0") != 0);
   std::unique_ptr<REVISION_CHILD> const child =
-      one_process != nullptr && std::strcmp(one_process, "0") != 0
-          ? nullptr
-          : REVISION_CHILD::start(new_path, read, strategy);
-  std::unique_ptr<DESIGN_NAMES> old_names = load_revision(old_path, read, strategy, run);
+      alone ? nullptr : REVISION_CHILD::start(new_path, read, strategy);
+  std::unique_ptr<DESIGN_NAMES> old_names = names_of(std::move(old_text), read, strategy, run);
   run.m_phases.start("old rows");
   differ->take_old(*old_names);
   if (child) {
@@ -117,8 +139,7 @@ void take_revisions(std::string const& old_path, std::string const& new_path,
     differ->take_new(child->rows());
     return;
   }
-  // No child to be had: one revision after the other, the new one in the
-  // old one's memory.
+  // One revision after the other, the new one in the old one's memory.
   DESIGN_NAMES::free_now(std::move(old_names));
   std::unique_ptr<DESIGN_NAMES> const new_names = load_revision(new_path, read, strategy, run);
   run.m_phases.start("new rows");

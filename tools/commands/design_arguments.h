@@ -71,10 +71,11 @@ std::unique_ptr<DESIGN_NAMES> load_revision(std::string const& path, READ_OPTION
                                             std::vector<std::string>* warnings);
 
 // Gives the revision at `old_path` to differ->take_old, then the one at
-// `new_path` to differ->take_new. The new one is loaded in a child process
-// (commands/revision_child.h) while this one loads the old one; where no
-// child can be made, or ZEMA_ONE_PROCESS is set to a value other than "0"
-// in the environment, it is loaded here once the old one is freed.
+// `new_path` to differ->take_new. Once OLD's file is read, NEW is loaded in
+// a child process (commands/revision_child.h) while this one converts OLD.
+// Where OLD is a saved map (no conversion to overlap with), no child can be
+// made, or ZEMA_ONE_PROCESS is set to a value other than "0" in the
+// environment, NEW is loaded here once OLD is taken and freed.
 void take_revisions(std::string const& old_path, std::string const& new_path,
                     READ_OPTIONS const& read, ZEMA_NAME_CONVERTER_ENUM strategy, RUN& run,
                     REVISION_DIFFER* differ);
