@@ -11,7 +11,8 @@
 // keep their addresses; they are linked into the table once, by finish().
 //
 // While the builder lives, search the table through it: the table itself
-// holds only the keys it had before.
+// holds only the keys it had before. A caller that builds many tables in turn
+// passes one STORAGE to each builder, so that the arrays are allocated once.
 #ifndef CONTAINERS_ORB_HASH_BUILDER_H
 #define CONTAINERS_ORB_HASH_BUILDER_H
 
@@ -26,9 +27,36 @@ class ORB_HASH_BUILDER {
   typedef ORB_HASH<Key, Value, Ops> TABLE;
   typedef typename TABLE::NODE NODE;
 
+ private:
+  template <class T>
+  using LIST = std::vector<T, MEM_STL_ALLOCATOR<T>>;
+
+ public:
+  // The builder's arrays, which keep their capacity from one builder to the
+  // next.
+  class STORAGE {
+    friend class ORB_HASH_BUILDER;
+    LIST<NODE*> m_nodes;      // every entry's node, the table's old ones first
+    LIST<unsigned> m_hashes;  // its key's policy hash
+    LIST<unsigned> m_next;    // the next entry of its chain, or kNone
+    LIST<unsigned> m_heads;   // the first entry of each bucket's chain, or kNone
+    LIST<unsigned> m_spare;   // the heads of the next bucket array, while it grows
+  };
+
   // Takes over the entries `table` holds now, hashing each key once.
-  explicit ORB_HASH_BUILDER(TABLE& table)
-      : m_table(table), m_bucket_count(table.m_bucket_count), m_count(table.m_count) {
+  explicit ORB_HASH_BUILDER(TABLE& table) : ORB_HASH_BUILDER(table, m_own) {}
+  ORB_HASH_BUILDER(TABLE& table, STORAGE& storage)
+      : m_table(table),
+        m_bucket_count(table.m_bucket_count),
+        m_count(table.m_count),
+        m_nodes(storage.m_nodes),
+        m_hashes(storage.m_hashes),
+        m_next(storage.m_next),
+        m_heads(storage.m_heads),
+        m_spare(storage.m_spare) {
+    m_nodes.clear();
+    m_hashes.clear();
+    m_next.clear();
     m_heads.assign(m_bucket_count, kNone);
     reserve(m_count + 64);
     for (unsigned b = 0; b < m_bucket_count; ++b) {
@@ -122,8 +150,6 @@ class ORB_HASH_BUILDER {
   }
 
  private:
-  template <class T>
-  using LIST = std::vector<T, MEM_STL_ALLOCATOR<T>>;
   static constexpr unsigned kNone = ~0u;
 
   void reserve(std::size_t n) {
@@ -137,17 +163,17 @@ class ORB_HASH_BUILDER {
     unsigned const wanted = orb_wanted_buckets(m_count);
     if (wanted <= m_bucket_count) return;
     unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
-    LIST<unsigned> fresh(new_count, kNone);
+    m_spare.assign(new_count, kNone);
     for (unsigned b = 0; b < m_bucket_count; ++b) {
       for (unsigned i = m_heads[b]; i != kNone;) {
         unsigned const next = m_next[i];
-        unsigned& head = fresh[m_hashes[i] % new_count];
+        unsigned& head = m_spare[m_hashes[i] % new_count];
         m_next[i] = head;
         head = i;
         i = next;
       }
     }
-    m_heads.swap(fresh);
+    m_heads.swap(m_spare);
     m_bucket_count = new_count;
   }
 
@@ -156,10 +182,12 @@ class ORB_HASH_BUILDER {
   unsigned m_count;
   unsigned m_existing = 0;  // entries taken over from the table, first in m_nodes
   bool m_finished = false;
-  LIST<NODE*> m_nodes;      // every entry's node, the table's old ones first
-  LIST<unsigned> m_hashes;  // its key's policy hash
-  LIST<unsigned> m_next;    // the next entry of its chain, or kNone
-  LIST<unsigned> m_heads;   // the first entry of each bucket's chain, or kNone
+  STORAGE m_own;  // the arrays, unless the caller lends its own
+  LIST<NODE*>& m_nodes;
+  LIST<unsigned>& m_hashes;
+  LIST<unsigned>& m_next;
+  LIST<unsigned>& m_heads;
+  LIST<unsigned>& m_spare;
 };
 
 #endif  // CONTAINERS_ORB_HASH_BUILDER_H

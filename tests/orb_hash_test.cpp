@@ -217,9 +217,13 @@ TEST_F(OrbHashTest, FailedAllocationLeavesTableConsistentAndUsable) {
 // bucket count, the same keys chain by chain, the same growth requests. Runs
 // cross the first growth (the 52nd key), several growths by half and, in the
 // largest, growths by doubling; some start from a table that already holds
-// keys, as a parent's index does when its made-up children follow.
+// keys, as a parent's index does when its made-up children follow. One
+// storage serves every builder of a kind, as it serves one init's parents, so
+// a small table is built in arrays that a big one has left behind.
 template <class Key, class Ops>
-void expect_builder_matches_insert_new(std::vector<Key> const& keys, std::size_t before) {
+void expect_builder_matches_insert_new(
+    std::vector<Key> const& keys, std::size_t before,
+    typename ORB_HASH_BUILDER<Key, unsigned, Ops>::STORAGE& storage) {
   typedef ORB_HASH<Key, unsigned, Ops> TABLE;
   zema_host::set_growth_log(true);
   zema_host::clear_growth_requests();
@@ -235,7 +239,7 @@ void expect_builder_matches_insert_new(std::vector<Key> const& keys, std::size_t
     built.insert_new(Ops().hash(keys[i]), keys[i]) = static_cast<unsigned>(i);
   }
   {
-    ORB_HASH_BUILDER<Key, unsigned, Ops> builder(built);
+    ORB_HASH_BUILDER<Key, unsigned, Ops> builder(built, storage);
     for (std::size_t i = before; i < keys.size(); ++i) {
       unsigned const h = Ops().hash(keys[i]);
       ASSERT_EQ(builder.hash_search(h, keys[i]), nullptr);
@@ -271,16 +275,19 @@ TEST_F(OrbHashTest, BuilderLeavesTheTableInsertNewWould) {
     std::size_t keys;
     std::size_t before;
   };
-  for (RUN const run : {RUN{0, 0}, RUN{51, 0}, RUN{52, 0}, RUN{52, 51}, RUN{5000, 10},
-                        RUN{5000, 4999}, RUN{200000, 0}, RUN{200000, 70000}}) {
+  ORB_HASH_BUILDER<unsigned, unsigned, ORB_OPS<unsigned>>::STORAGE id_storage;
+  ORB_HASH_BUILDER<char const*, unsigned, ZEMA_NAME_CSTR_OPS>::STORAGE name_storage;
+  for (RUN const run :
+       {RUN{0, 0}, RUN{51, 0}, RUN{52, 0}, RUN{52, 51}, RUN{5000, 10}, RUN{5000, 4999},
+        RUN{200000, 0}, RUN{200000, 70000}, RUN{60, 0}, RUN{120, 30}}) {
     SCOPED_TRACE(testing::Message() << run.keys << " keys, " << run.before << " before");
     expect_builder_matches_insert_new<unsigned, ORB_OPS<unsigned>>(
         std::vector<unsigned>(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(run.keys)),
-        run.before);
+        run.before, id_storage);
     expect_builder_matches_insert_new<char const*, ZEMA_NAME_CSTR_OPS>(
         std::vector<char const*>(names.begin(),
                                  names.begin() + static_cast<std::ptrdiff_t>(run.keys)),
-        run.before);
+        run.before, name_storage);
   }
 }
 

@@ -510,6 +510,8 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   // that parent's children then goes through.
   CHILD_BUILDER* m_building = nullptr;
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* m_building_parent = nullptr;
+  // The arrays of the builders of captured parents, one after another.
+  CHILD_BUILDER::STORAGE m_builder_storage;
   // Routes the searches and entries of `parent`'s children to `builder` for
   // as long as it lives.
   struct BUILDING {
@@ -761,13 +763,14 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
     planned.push_back(plan);
   }
 
-  // A wide parent's index is built through a builder, which spares its
-  // rehashes; a narrow one never grows, or grows while it is still in cache.
-  std::size_t const kBuildFrom = 1024;
+  // An index that these children would grow is built through a builder,
+  // which replays its growths on compact arrays instead of rehashing every
+  // node and text at each; one that will not grow takes them directly.
   std::optional<CHILD_BUILDER> builder;
   std::optional<INIT_STATE::BUILDING> building;
-  if (count >= kBuildFrom) {
-    builder.emplace(parent->m_children);
+  if (orb_wanted_buckets(static_cast<unsigned>(parent->m_children.m_count + count)) >
+      parent->m_children.m_bucket_count) {
+    builder.emplace(parent->m_children, state.m_builder_storage);
     building.emplace(state, &*builder, parent);
   }
   for (std::size_t i = 0; i < count; ++i) {
