@@ -14,12 +14,15 @@
 // size, that carves slabs of its own; a large block takes a span of whole
 // slabs. A table of slabs leads from a block's address to its pool or span,
 // which knows the record and the size to charge when the block is freed.
-// Fresh memory of the range is already zero; a reused block is cleared on
-// the way out. Freed slabs (a pool's, once its last block goes, or a span's,
-// such as the old bucket array of a table that grew) are kept as runs of
-// neighbours and serve later spans and pools best fit, so that the memory a
-// run touched is reused before fresh memory is touched and a process that
-// builds and drops big tables again and again stays the size of one round.
+// Fresh memory of the range is already zero; reused memory is cleared as it
+// is handed out: a span's bytes when it is taken, a pool's slab a few pages
+// ahead of its blocks, since a pool may take a slab for a handful of blocks
+// and clearing the whole slab then cost more than the blocks' own work.
+// Freed slabs (a pool's, once its last block goes, or a span's, such as the
+// old bucket array of a table that grew) are kept as runs of neighbours and
+// serve later spans and pools best fit, so that the memory a run touched is
+// reused before fresh memory is touched and a process that builds and drops
+// big tables again and again stays the size of one round.
 //
 // When no segment can be reserved, and in sanitizer builds or
 // runs with ZEMA_HOST_POOLS=0 in the environment (for valgrind), blocks come
@@ -90,6 +93,7 @@ struct POOL {
   void* m_free = nullptr;
   char* m_bump = nullptr;
   char* m_end = nullptr;
+  char* m_zeroed = nullptr;    // the slab is zero from m_bump up to here
   std::size_t m_live = 0;      // blocks handed out and not freed
   std::vector<char*> m_slabs;  // in the order they were taken
 };
@@ -191,6 +195,7 @@ class ARENA {
     ++pool->m_live;
     void* const block = pool->m_bump;
     pool->m_bump += pool->m_stride;
+    if (pool->m_bump > pool->m_zeroed) clear_ahead(pool);
     return block;
   }
 
@@ -207,7 +212,8 @@ class ARENA {
       return block;
     }
     if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
-      char* const slab = take_slab();
+      bool reused = false;
+      char* const slab = take_run(1, reused);
       if (slab == nullptr) {
         --pool->m_live;
         return nullptr;
@@ -216,9 +222,11 @@ class ARENA {
       entry(slab) = SLAB{pool, nullptr};
       pool->m_bump = slab;
       pool->m_end = slab + kSlabBytes;
+      pool->m_zeroed = reused ? slab : pool->m_end;
     }
     void* const block = pool->m_bump;
     pool->m_bump += pool->m_stride;
+    if (pool->m_bump > pool->m_zeroed) clear_ahead(pool);
     return block;
   }
 
@@ -252,7 +260,7 @@ class ARENA {
       }
       pool->m_slabs.clear();
       pool->m_free = nullptr;
-      pool->m_bump = pool->m_end = nullptr;
+      pool->m_bump = pool->m_end = pool->m_zeroed = nullptr;
       return;
     }
     *static_cast<void**>(block) = pool->m_free;
@@ -330,6 +338,17 @@ class ARENA {
                  kSlabShift];
   }
 
+  // Clears the next bytes of a reused slab up to the pool's bump: a few
+  // pages at a time, so that the blocks are still in the cache when they are
+  // written and a pool that takes a slab for a few blocks clears little.
+  static __attribute__((noinline)) void clear_ahead(POOL* pool) {
+    std::size_t const ahead =
+        std::min<std::size_t>(std::size_t(4) << 10, pool->m_end - pool->m_zeroed);
+    char* const to = std::max(pool->m_bump, pool->m_zeroed + ahead);
+    std::memset(pool->m_zeroed, 0, static_cast<std::size_t>(to - pool->m_zeroed));
+    pool->m_zeroed = to;
+  }
+
   // Fresh slabs from the end of what the range has handed out, from a new
   // segment when the current one is full.
   char* take_fresh(std::size_t count) {
@@ -342,22 +361,24 @@ class ARENA {
     return slabs;
   }
 
-  // `count` zero-filled slabs in a row: the front of the smallest freed run
-  // that holds them, cleared, before fresh ones. Taking the lowest address
-  // among equal runs hands the slabs of a freed pool out again in order.
-  char* take_run(std::size_t count) {
+  // `count` slabs in a row: the front of the smallest freed run that holds
+  // them before fresh ones, with `reused` set when they come from a run and so
+  // are not zero. Taking the lowest address among equal runs hands the slabs
+  // of a freed pool out again in order.
+  char* take_run(std::size_t count, bool& reused) {
     auto const fit = m_runs_by_size.lower_bound(std::make_pair(count, static_cast<char*>(nullptr)));
-    if (fit == m_runs_by_size.end()) return take_fresh(count);
+    if (fit == m_runs_by_size.end()) {
+      reused = false;
+      return take_fresh(count);
+    }
     std::size_t const length = fit->first;
     char* const start = fit->second;
     m_runs_by_size.erase(fit);
     m_runs_by_address.erase(start);
     if (length > count) add_run(start + count * kSlabBytes, length - count);
-    std::memset(start, 0, count * kSlabBytes);
+    reused = true;
     return start;
   }
-
-  char* take_slab() { return take_run(1); }
 
   // Returns `count` slabs from `start` to the free runs, joined with the
   // free runs right before and after them.
@@ -400,8 +421,10 @@ class ARENA {
   void* allocate_span(MEM_TRACKER_THUNK* thunk, std::size_t size) {
     if (size > (std::size_t(-1) >> 2)) return nullptr;
     std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
-    char* const start = take_run(slabs);
+    bool reused = false;
+    char* const start = take_run(slabs, reused);
     if (start == nullptr) return nullptr;
+    if (reused) std::memset(start, 0, size);
     entry(start) = SLAB{nullptr, new SPAN{thunk, size, slabs}};
     return start;
   }

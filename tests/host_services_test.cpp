@@ -373,9 +373,10 @@ TEST(HostMemory, RebuildingBigTablesReusesFreedMemory) {
   EXPECT_LT(resident_bytes(), after_one + (std::size_t(16) << 20));
 }
 
-// Live blocks never share memory, whatever mix of pool blocks and spans is
-// taken and freed: each block carries its own pattern from allocation until
-// it is freed, and a block handed out twice would break another's.
+// Live blocks never share memory and always start zero-filled, whatever mix
+// of pool blocks and spans is taken and freed: each block carries its own
+// pattern from allocation until it is freed, and a block handed out twice
+// would break another's.
 TEST(HostMemory, LiveBlocksNeverOverlapUnderRandomReuse) {
   struct LIVE {
     unsigned char* data;
@@ -401,6 +402,8 @@ TEST(HostMemory, LiveBlocksNeverOverlapUnderRandomReuse) {
     std::size_t const size = kSizes[rng() % std::size(kSizes)];
     auto* const data =
         static_cast<unsigned char*>(MEM_MANAGER::new_wrapper(size, &g_int_thunk, __FILE__));
+    ASSERT_TRUE(std::all_of(data, data + size, [](unsigned char byte) { return byte == 0; }))
+        << "step " << step << ": a reused block was not cleared";
     unsigned char const mark = static_cast<unsigned char>(1 + step % 255);
     std::memset(data, mark, size);
     live.push_back(LIVE{data, size, mark});
