@@ -177,8 +177,6 @@ class ARENA {
 
   bool is_open() const { return !m_segments.empty(); }
 
-  bool owns(void const* block) const { return segment_of(block) != nullptr; }
-
   // The common case of allocate(), kept small enough to inline: a block of
   // a pool that the cache knows and that has a freed block or room left in
   // its slab. Null when it is not that case; allocate() then does it all.
@@ -230,11 +228,13 @@ class ARENA {
     return block;
   }
 
-  // Frees a block that owns() gives true for, after `discharge` has been
-  // called with its record and size.
+  // Frees a block of the range after `discharge` has been called with its
+  // record and size; false, doing nothing, for a block from elsewhere.
   template <class DISCHARGE>
-  void release(void* block, DISCHARGE discharge) {
-    SLAB const slab = entry(block);
+  bool release(void* block, DISCHARGE discharge) {
+    SEGMENT const* const segment = segment_of(block);
+    if (segment == nullptr) return false;
+    SLAB const slab = entry(*segment, block);
     if (SPAN* const span = slab.m_span) {
       // The slabs of a freed span serve later spans, pools and chunks:
       // memory that has been touched once is far cheaper to clear than
@@ -245,7 +245,7 @@ class ARENA {
       entry(start) = SLAB{nullptr, nullptr};
       give_back(start, span->m_slabs);
       delete span;
-      return;
+      return true;
     }
     POOL* const pool = slab.m_pool;
     discharge(pool->m_thunk, pool->m_size);
@@ -261,10 +261,11 @@ class ARENA {
       pool->m_slabs.clear();
       pool->m_free = nullptr;
       pool->m_bump = pool->m_end = pool->m_zeroed = nullptr;
-      return;
+      return true;
     }
     *static_cast<void**>(block) = pool->m_free;
     pool->m_free = block;
+    return true;
   }
 
  private:
@@ -331,8 +332,9 @@ class ARENA {
     return nullptr;
   }
 
-  SLAB& entry(void const* address) const {
-    SEGMENT const& segment = *segment_of(address);
+  SLAB& entry(void const* address) const { return entry(*segment_of(address), address); }
+
+  static SLAB& entry(SEGMENT const& segment, void const* address) {
     return segment
         .m_slabs[static_cast<std::size_t>(static_cast<char const*>(address) - segment.m_base) >>
                  kSlabShift];
@@ -557,11 +559,11 @@ void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char 
 
 void MEM_MANAGER::delete_wrapper(void* block, char const* module) {
   if (block == nullptr) return;
-  ARENA& arena = state().m_arena;
-  if (arena.owns(block)) {
-    arena.release(block, [module](MEM_TRACKER_THUNK* thunk, std::size_t size) {
-      discharge(thunk, size, module);
-    });
+  // Any block came through new_wrapper, which made the bookkeeping.
+  MEM_STATE& st = g_state != nullptr ? *g_state : state();
+  if (st.m_arena.release(block, [module](MEM_TRACKER_THUNK* thunk, std::size_t size) {
+        discharge(thunk, size, module);
+      })) {
     return;
   }
   BLOCK_HEADER* const header = static_cast<BLOCK_HEADER*>(block) - 1;

@@ -444,9 +444,11 @@ bool sorts_before(SIBLING const& a, SIBLING const& b) {
   return std::strcmp(a.m_text + 8, b.m_text + 8) < 0;
 }
 
-// Stable sort of `count` siblings from `data`, with room for `count` more
-// behind them as the merge buffer: runs of eight by insertion, then merges.
-void stable_sort_siblings(SIBLING* data, std::size_t count) {
+// Stable sort of the siblings: runs of eight by insertion, then merges,
+// which borrow as much room again behind the siblings as their buffer.
+void stable_sort_siblings(TRACKED_VECTOR<SIBLING>* siblings) {
+  std::size_t const count = siblings->size();
+  SIBLING* data = siblings->data();
   if (std::is_sorted(data, data + count, sorts_before)) return;
   std::size_t const kRun = 8;
   for (std::size_t lo = 0; lo < count; lo += kRun) {
@@ -458,6 +460,9 @@ void stable_sort_siblings(SIBLING* data, std::size_t count) {
       data[j] = moving;
     }
   }
+  if (count <= kRun) return;
+  siblings->resize(2 * count);
+  data = siblings->data();
   SIBLING* from = data;
   SIBLING* to = data + count;
   for (std::size_t width = kRun; width < count; width *= 2) {
@@ -470,6 +475,7 @@ void stable_sort_siblings(SIBLING* data, std::size_t count) {
     std::swap(from, to);
   }
   if (from != data) std::copy(from, from + count, data);
+  siblings->resize(count);
 }
 
 }  // namespace
@@ -738,22 +744,23 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
                state.m_pending.end());
 
   std::size_t const count = siblings.size();
-  siblings.resize(2 * count);
-  stable_sort_siblings(siblings.data(), count);
-  siblings.resize(count);
+  stable_sort_siblings(&siblings);
   m_sorted_children.clear();
   for (SIBLING const& sibling : siblings) m_sorted_children.push_back(sibling.m_child);
 
   // The legal names and hashes of all siblings first, so that the loop below
   // can fetch what it will search ahead of the search.
+  // The buffer only ever grows: its size is the most any parent has needed,
+  // so that most parents never resize it.
   TRACKED_VECTOR<char>& legal_names = state.m_legal_names;
   TRACKED_VECTOR<PLANNED_NAME>& planned = state.m_planned;
-  legal_names.clear();
   planned.clear();
+  std::size_t offset = 0;
   for (SIBLING const& sibling : siblings) {
     std::size_t const length = std::strlen(sibling.m_text);
-    std::size_t const offset = legal_names.size();
-    legal_names.resize(offset + length + 2);
+    if (legal_names.size() < offset + length + 2) {
+      legal_names.resize(std::max(2 * legal_names.size(), offset + length + 2));
+    }
     PLANNED_NAME plan;
     plan.m_offset = offset;
     plan.m_length = legalise_into(&legal_names[offset], sibling.m_text, length, &plan.m_child_hash);
@@ -761,6 +768,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
     plan.m_table_hash = m_name_table.m_ops.hash(&legal_names[offset]);
     plan.m_id = HDB_NAME_MGR::get_iname_id(sibling.m_child);
     planned.push_back(plan);
+    offset += plan.m_length + 1;
   }
 
   // An index that these children would grow is built through a builder,
