@@ -8,6 +8,7 @@
 #define CONTAINERS_ORB_CHAIN_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "h/mem_alloc_sys.h"
 #include "h/orb_sys.h"
@@ -43,20 +44,38 @@ inline void orb_push_front(Node*& head, Node* node) {
   head = node;
 }
 
-// Frees every node of every chain and nulls the heads.
+// Frees the nodes of one chain, counting them off `count`, and nulls its head.
 template <class Node>
-inline void orb_free_chains(Node** buckets, unsigned bucket_count) {
+inline void orb_free_chain(Node*& head, unsigned& count) {
+  Node* node = head;
+  if (!node) return;
+  head = nullptr;
+  do {
+    Node* const next = node->m_next;
+    node->~Node();
+    orb_free(node);
+    node = next;
+    --count;
+  } while (node);
+}
+
+// Frees every node of every chain and nulls the heads. Many tables are small
+// and mostly empty (a parent's 61 buckets for a few children), so the walk
+// passes four empty heads at a time and stops after the `count`th node.
+template <class Node>
+inline void orb_free_chains(Node** buckets, unsigned bucket_count, unsigned count) {
   if (!buckets) return;
-  for (unsigned b = 0; b < bucket_count; ++b) {
-    Node* node = buckets[b];
-    while (node) {
-      Node* next = node->m_next;
-      node->~Node();
-      orb_free(node);
-      node = next;
+  unsigned b = 0;
+  for (; count > 0 && b + 4 <= bucket_count; b += 4) {
+    if ((reinterpret_cast<std::uintptr_t>(buckets[b]) |
+         reinterpret_cast<std::uintptr_t>(buckets[b + 1]) |
+         reinterpret_cast<std::uintptr_t>(buckets[b + 2]) |
+         reinterpret_cast<std::uintptr_t>(buckets[b + 3])) == 0) {
+      continue;
     }
-    buckets[b] = nullptr;
+    for (unsigned i = b; i < b + 4; ++i) orb_free_chain(buckets[i], count);
   }
+  for (; count > 0 && b < bucket_count; ++b) orb_free_chain(buckets[b], count);
 }
 
 // The bucket count that `count` entries call for: a table grows once this

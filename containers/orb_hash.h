@@ -71,7 +71,7 @@ class ORB_HASH {
         m_buckets(orb_allocate_buckets<NODE>(ORB_INITIAL_BUCKET_COUNT)) {}
 
   ~ORB_HASH() {
-    orb_free_chains(m_buckets, m_bucket_count);
+    orb_free_chains(m_buckets, m_bucket_count, m_count);
     orb_free(m_buckets);
     m_buckets = nullptr;
   }
@@ -81,7 +81,7 @@ class ORB_HASH {
 
   // Frees every entry; the bucket array keeps its size.
   void clear() {
-    orb_free_chains(m_buckets, m_bucket_count);
+    orb_free_chains(m_buckets, m_bucket_count, m_count);
     m_count = 0;
   }
 

@@ -41,7 +41,7 @@ class ORB_STRING_TABLE {
   }
 
   ~ORB_STRING_TABLE() {
-    orb_free_chains(m_buckets, m_bucket_count);
+    orb_free_chains(m_buckets, m_bucket_count, m_count);
     orb_free(m_buckets);
     m_buckets = nullptr;
     delete_chunk_mgr();
@@ -97,7 +97,7 @@ class ORB_STRING_TABLE {
   // throws: if the fresh manager cannot be allocated, the table stays empty
   // without one and the next new text allocates it.
   void clear() {
-    orb_free_chains(m_buckets, m_bucket_count);
+    orb_free_chains(m_buckets, m_bucket_count, m_count);
     m_count = 0;
     delete_chunk_mgr();
     try {

@@ -112,20 +112,40 @@ TEST_F(OrbHashTest, FiftySecondKeyGrowsTableAndRehashTakesOldBucketsAscending) {
   checked_keys(table);
 }
 
-TEST_F(OrbHashTest, ClearFreesEveryNodeAndKeepsTheGrownBucketCount) {
-  ID_TABLE table;
-  unsigned long long const blocks = zema_host::mem_module_stats("ZEMA").live_blocks;
-  for (unsigned i = 0; i < 200; ++i) table[i * 3] = i;
-  unsigned const grown = table.m_bucket_count;
-  table.clear();
-  EXPECT_EQ(zema_host::mem_module_stats("ZEMA").live_blocks, blocks);
-  EXPECT_EQ(table.m_count, 0u);
-  EXPECT_EQ(table.m_bucket_count, grown);
-  EXPECT_TRUE(checked_keys(table).empty());
-  zema_host::clear_growth_requests();
-  for (unsigned i = 0; i < 100; ++i) EXPECT_EQ(table[i], 0u);
-  EXPECT_TRUE(zema_host::growth_requests().empty());
-  EXPECT_EQ(checked_keys(table).size(), 100u);
+TEST_F(OrbHashTest, ClearAndDestructionFreeEveryNodeAndClearKeepsTheBucketCount) {
+  // Keys spread over a grown table; only the last of 61 buckets, outside the
+  // groups of four that freeing skips at once; one chain in the first group
+  // and one at its end; one chain of three.
+  std::vector<std::vector<unsigned>> const key_sets = {
+      [] {
+        std::vector<unsigned> keys;
+        for (unsigned i = 0; i < 200; ++i) keys.push_back(i * 3);
+        return keys;
+      }(),
+      {60},
+      {2, 59},
+      {5, 5 + 61, 5 + 122},
+  };
+  for (std::vector<unsigned> const& keys : key_sets) {
+    SCOPED_TRACE(keys.size());
+    unsigned long long const blocks = zema_host::mem_module_stats("ZEMA").live_blocks;
+    {
+      ID_TABLE table;
+      for (unsigned key : keys) table[key] = key + 1;
+      unsigned const buckets = table.m_bucket_count;
+      table.clear();
+      EXPECT_EQ(zema_host::mem_module_stats("ZEMA").live_blocks, blocks + 1);  // the buckets
+      EXPECT_EQ(table.m_count, 0u);
+      EXPECT_EQ(table.m_bucket_count, buckets);
+      EXPECT_TRUE(checked_keys(table).empty());
+      zema_host::clear_growth_requests();
+      for (unsigned i = 0; i < 40; ++i) EXPECT_EQ(table[i], 0u);
+      EXPECT_TRUE(zema_host::growth_requests().empty());
+      EXPECT_EQ(checked_keys(table).size(), 40u);
+      for (unsigned key : keys) table[key] = key;
+    }
+    EXPECT_EQ(zema_host::mem_module_stats("ZEMA").live_blocks, blocks);
+  }
 }
 
 TEST_F(OrbHashTest, NameKeysCompareByAddressNotByText) {
