@@ -183,18 +183,13 @@ class ARENA {
   void* allocate_quickly(MEM_TRACKER_THUNK* thunk, std::size_t size) {
     POOL* const pool = m_cache[slot_of(thunk, size)];
     if (pool == nullptr || pool->m_thunk != thunk || pool->m_size != size) return nullptr;
-    if (void* const block = pool->m_free) {
+    if (pool->m_free != nullptr) {
       ++pool->m_live;
-      pool->m_free = *static_cast<void**>(block);
-      std::memset(block, 0, pool->m_stride);
-      return block;
+      return pop_free(pool);
     }
     if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) return nullptr;
     ++pool->m_live;
-    void* const block = pool->m_bump;
-    pool->m_bump += pool->m_stride;
-    if (pool->m_bump > pool->m_zeroed) clear_ahead(pool);
-    return block;
+    return bump(pool);
   }
 
   // A zero-filled block of `size` bytes charged to `thunk`, or null when the
@@ -204,11 +199,7 @@ class ARENA {
     if (size > kLargestPooled) return allocate_span(thunk, size);
     POOL* const pool = find(thunk, size);
     ++pool->m_live;
-    if (void* const block = pool->m_free) {
-      pool->m_free = *static_cast<void**>(block);
-      std::memset(block, 0, pool->m_stride);
-      return block;
-    }
+    if (pool->m_free != nullptr) return pop_free(pool);
     if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
       bool reused = false;
       char* const slab = take_run(1, reused);
@@ -222,10 +213,7 @@ class ARENA {
       pool->m_end = slab + kSlabBytes;
       pool->m_zeroed = reused ? slab : pool->m_end;
     }
-    void* const block = pool->m_bump;
-    pool->m_bump += pool->m_stride;
-    if (pool->m_bump > pool->m_zeroed) clear_ahead(pool);
-    return block;
+    return bump(pool);
   }
 
   // Frees a block of the range after `discharge` has been called with its
@@ -338,6 +326,22 @@ class ARENA {
     return segment
         .m_slabs[static_cast<std::size_t>(static_cast<char const*>(address) - segment.m_base) >>
                  kSlabShift];
+  }
+
+  // A pool's next block from its free list, cleared.
+  static void* pop_free(POOL* pool) {
+    void* const block = pool->m_free;
+    pool->m_free = *static_cast<void**>(block);
+    std::memset(block, 0, pool->m_stride);
+    return block;
+  }
+
+  // A pool's next block from its slab, which has room for it; zero-filled.
+  static void* bump(POOL* pool) {
+    void* const block = pool->m_bump;
+    pool->m_bump += pool->m_stride;
+    if (pool->m_bump > pool->m_zeroed) clear_ahead(pool);
+    return block;
   }
 
   // Clears the next bytes of a reused slab up to the pool's bump: a few

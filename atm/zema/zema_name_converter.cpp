@@ -749,9 +749,9 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
   for (SIBLING const& sibling : siblings) m_sorted_children.push_back(sibling.m_child);
 
   // The legal names and hashes of all siblings first, so that the loop below
-  // can fetch what it will search ahead of the search.
-  // The buffer only ever grows: its size is the most any parent has needed,
-  // so that most parents never resize it.
+  // can fetch what it will search ahead of the search. The names' buffer
+  // only grows: it keeps the size the largest parent needed, so that most
+  // parents never resize it.
   TRACKED_VECTOR<char>& legal_names = state.m_legal_names;
   TRACKED_VECTOR<PLANNED_NAME>& planned = state.m_planned;
   planned.clear();
