@@ -49,12 +49,17 @@ std::uint64_t label_bytes(LABEL const& label) {
 // What expanding one instance of a module makes below that instance: names,
 // the bytes of their paths from the instance ("/a/b" counts 4, as
 // DESIGN_RECORDS::full_name_bytes counts a path), atoms, and cells of
-// unknown types. Counts saturate.
+// unknown types; and, so that the records can be sized once, the bytes of
+// the unit names with their NULs, the oterm entries and the scoped names.
+// Counts saturate.
 struct EXPANSION_COUNT {
   std::uint64_t m_names = 0;
   std::uint64_t m_bytes = 0;
   std::uint64_t m_atoms = 0;
   std::uint64_t m_unknown = 0;
+  std::uint64_t m_text_bytes = 0;
+  std::uint64_t m_oterms = 0;
+  std::uint64_t m_scoped = 0;
 
   // Adds `count` as it stands below a level named `name` of this module.
   void add_below(std::string_view name, EXPANSION_COUNT const& count) {
@@ -63,11 +68,16 @@ struct EXPANSION_COUNT {
         m_bytes, saturated_sum(count.m_bytes, saturated_product(count.m_names, 1 + name.size())));
     m_atoms = saturated_sum(m_atoms, count.m_atoms);
     m_unknown = saturated_sum(m_unknown, count.m_unknown);
+    m_text_bytes = saturated_sum(m_text_bytes, count.m_text_bytes);
+    m_oterms = saturated_sum(m_oterms, count.m_oterms);
+    m_scoped = saturated_sum(m_scoped, count.m_scoped);
   }
-  // Adds one name at `path_bytes` below this module's instance.
-  void add_name(std::uint64_t path_bytes) {
+  // Adds one name at `path_bytes` below this module's instance, whose unit
+  // name takes `unit_bytes`.
+  void add_name(std::uint64_t path_bytes, std::uint64_t unit_bytes) {
     m_names = saturated_sum(m_names, 1);
     m_bytes = saturated_sum(m_bytes, path_bytes);
+    m_text_bytes = saturated_sum(m_text_bytes, unit_bytes + 1);
   }
 };
 
@@ -84,7 +94,7 @@ class NETLIST_EXPANDER {
 
   void run() {
     std::uint32_t const top = find_top();
-    count(top);
+    reserve(count(top));
     expand(top);
   }
 
@@ -96,7 +106,8 @@ class NETLIST_EXPANDER {
 
   std::uint32_t find_top() const;
   [[noreturn]] void refuse_top(std::vector<std::uint32_t> const& candidates) const;
-  void count(std::uint32_t top);
+  EXPANSION_COUNT count(std::uint32_t top);
+  void reserve(EXPANSION_COUNT const& total);
   EXPANSION_COUNT count_module(std::uint32_t m, std::vector<EXPANSION_COUNT> const& counts);
   [[noreturn]] void refuse_cycle(std::vector<std::uint32_t> const& open, std::uint32_t module,
                                  std::uint32_t cell) const;
@@ -184,7 +195,7 @@ void NETLIST_EXPANDER::refuse_top(std::vector<std::uint32_t> const& candidates) 
 // counted instantiates itself. The counts multiply along instantiations, so
 // a file of a few kilobytes can describe more names than any machine holds:
 // they are refused here, before anything is built.
-void NETLIST_EXPANDER::count(std::uint32_t top) {
+EXPANSION_COUNT NETLIST_EXPANDER::count(std::uint32_t top) {
   enum STATE : char { UNSEEN, OPEN, DONE };
   std::vector<char> state(m_netlist.m_modules.size(), UNSEEN);
   std::vector<EXPANSION_COUNT> counts(m_netlist.m_modules.size());
@@ -216,7 +227,7 @@ void NETLIST_EXPANDER::count(std::uint32_t top) {
   // The root, whose path DESIGN_RECORDS::full_name_bytes counts empty, and
   // the top module's expansion below it.
   EXPANSION_COUNT total = counts[top];
-  total.add_name(0);
+  total.add_name(0, 0);
   if (total.m_names > m_options.m_max_instances) {
     throw TOOL_ERROR(
         m_places.module_place(top),
@@ -229,6 +240,22 @@ void NETLIST_EXPANDER::count(std::uint32_t top) {
                          bytes_over_limit(total.m_bytes, m_options.m_max_name_bytes));
   }
   check_unknown_cells(top, total, state);
+  return total;
+}
+
+// Sizes the records for what expanding `total` adds, so that a million-cell
+// netlist is written into arrays allocated once instead of grown by copying
+// into fresh memory again and again. The counts passed the limits, so each
+// fits the arrays that will hold it.
+void NETLIST_EXPANDER::reserve(EXPANSION_COUNT const& total) {
+  auto const room = [](auto& records, std::uint64_t more) {
+    records.reserve(records.size() + static_cast<std::size_t>(more));
+  };
+  room(m_records.m_names, total.m_names);
+  room(m_records.m_texts, total.m_text_bytes);
+  room(m_records.m_atoms, total.m_atoms);
+  room(m_records.m_oterms, total.m_oterms);
+  room(m_records.m_scoped, total.m_scoped);
 }
 
 // The expansion of one instance of module `m`, whose instantiated modules
@@ -241,26 +268,32 @@ EXPANSION_COUNT NETLIST_EXPANDER::count_module(std::uint32_t m,
     NETLIST_CELL const& cell = m_netlist.m_cells[c];
     std::uint64_t const cell_path = 1 + cell.m_name.size();
     if (cell.m_kind == CELL_KIND::INSTANCE) {
-      total.add_name(cell_path);
+      total.add_name(cell_path, cell.m_name.size());
       total.add_below(cell.m_name, counts[cell.m_module]);
       continue;
     }
     total.m_atoms = saturated_sum(total.m_atoms, 1);
     if (cell.m_kind == CELL_KIND::UNKNOWN) total.m_unknown = saturated_sum(total.m_unknown, 1);
-    total.add_name(cell_path);
+    total.add_name(cell_path, cell.m_name.size());
+    std::uint64_t const outputs = cell.m_outputs_end - cell.m_outputs_begin;
+    total.m_oterms = saturated_sum(total.m_oterms, outputs);
     if (atom_type(cell) == CDB_ATOM_COMB) {
       // The output names lie outside the hierarchy, in this module's instance.
       for (std::uint32_t o = cell.m_outputs_begin; o < cell.m_outputs_end; ++o) {
         m_labels[o] = net_label(m, m_netlist.m_outputs[o]);
-        total.add_name(1 + label_bytes(m_labels[o]));
+        std::uint64_t const bytes = label_bytes(m_labels[o]);
+        total.add_name(1 + bytes, bytes);
       }
+      total.m_scoped = saturated_sum(total.m_scoped, outputs);
       continue;
     }
     // The port instances below the cell's, and the atom's own name outside.
     for (std::uint32_t o = cell.m_outputs_begin; o < cell.m_outputs_end; ++o) {
-      total.add_name(cell_path + 1 + m_netlist.m_outputs[o].m_port.size());
+      std::uint64_t const bytes = m_netlist.m_outputs[o].m_port.size();
+      total.add_name(cell_path + 1 + bytes, bytes);
     }
-    total.add_name(cell_path);
+    total.add_name(cell_path, cell.m_name.size());
+    total.m_scoped = saturated_sum(total.m_scoped, 1);
   }
   return total;
 }
