@@ -198,21 +198,26 @@ class ARENA {
     if (m_segments.empty()) return nullptr;
     if (size > kLargestPooled) return allocate_span(thunk, size);
     POOL* const pool = find(thunk, size);
-    ++pool->m_live;
-    if (pool->m_free != nullptr) return pop_free(pool);
+    if (pool->m_free != nullptr) {
+      ++pool->m_live;
+      return pop_free(pool);
+    }
     if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
+      // Room for the slab's entry first: if that allocation throws, no slab
+      // has been taken and the pool is as it was.
+      if (pool->m_slabs.size() == pool->m_slabs.capacity()) {
+        pool->m_slabs.reserve(2 * pool->m_slabs.size() + 1);
+      }
       bool reused = false;
       char* const slab = take_run(1, reused);
-      if (slab == nullptr) {
-        --pool->m_live;
-        return nullptr;
-      }
+      if (slab == nullptr) return nullptr;
       pool->m_slabs.push_back(slab);
       entry(slab) = SLAB{pool, nullptr};
       pool->m_bump = slab;
       pool->m_end = slab + kSlabBytes;
       pool->m_zeroed = reused ? slab : pool->m_end;
     }
+    ++pool->m_live;
     return bump(pool);
   }
 
@@ -379,9 +384,11 @@ class ARENA {
     }
     std::size_t const length = fit->first;
     char* const start = fit->second;
+    // The rest of the run is entered before the run leaves the maps, so that
+    // an allocation failure there leaves the free runs as they were.
+    if (length > count) add_run(start + count * kSlabBytes, length - count);
     m_runs_by_size.erase(fit);
     m_runs_by_address.erase(start);
-    if (length > count) add_run(start + count * kSlabBytes, length - count);
     reused = true;
     return start;
   }
@@ -414,9 +421,15 @@ class ARENA {
     }
   }
 
+  // Enters a free run in both maps, or in neither when an allocation fails.
   void add_run(char* start, std::size_t count) {
-    m_runs_by_address.emplace(start, count);
-    m_runs_by_size.emplace(count, start);
+    auto const entered = m_runs_by_address.emplace(start, count).first;
+    try {
+      m_runs_by_size.emplace(count, start);
+    } catch (...) {
+      m_runs_by_address.erase(entered);
+      throw;
+    }
   }
 
   void remove_run(std::map<char*, std::size_t>::iterator run) {
@@ -427,11 +440,12 @@ class ARENA {
   void* allocate_span(MEM_TRACKER_THUNK* thunk, std::size_t size) {
     if (size > (std::size_t(-1) >> 2)) return nullptr;
     std::size_t const slabs = (size + kSlabBytes - 1) / kSlabBytes;
+    std::unique_ptr<SPAN> span(new SPAN{thunk, size, slabs});
     bool reused = false;
     char* const start = take_run(slabs, reused);
     if (start == nullptr) return nullptr;
     if (reused) std::memset(start, 0, size);
-    entry(start) = SLAB{nullptr, new SPAN{thunk, size, slabs}};
+    entry(start) = SLAB{nullptr, span.release()};
     return start;
   }
 
