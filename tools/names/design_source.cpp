@@ -2,15 +2,22 @@
 
 #include <utility>
 
+#include "containers/orb_chain.h"
 #include "host/zema_host.h"
 
 namespace zema_tool {
 namespace {
 
 // What the library's tree takes per name, atom and oterm of a design, a
-// little under what generated and real designs measure (120 to 130 bytes),
-// so that the memory populated ahead of it is used.
-constexpr std::size_t kTreeBytesPerObject = 110;
+// little under what generated and real designs measure (88 to 140 bytes
+// besides the children tables below), so that the memory populated ahead of
+// it is used.
+constexpr std::size_t kTreeBytesPerObject = 80;
+// And per instance with children: its node's children table starts with
+// this many buckets, whatever the number of children. In a netlist whose
+// cells have their output ports below them, every cell is such an instance,
+// and these tables take half the tree.
+constexpr std::size_t kTreeBytesPerParent = ORB_INITIAL_BUCKET_COUNT * sizeof(void*);
 
 }  // namespace
 
@@ -20,10 +27,12 @@ KEPT_PTR<LOADED_DESIGN> build_loaded(DESIGN_RECORDS&& records, PHASES& phases,
       records.m_names.size() + records.m_atoms.size() + records.m_oterms.size();
   phases.start("build");
   KEPT_PTR<LOADED_DESIGN> design(build_design(std::move(records)).release());
-  // The library's tree takes some hundred bytes per name, atom and oterm;
-  // once the records are gone, the host populates that memory on the other
-  // core, ahead of the tree.
-  if (for_conversion) zema_host::mem_prefault(kTreeBytesPerObject * objects);
+  // Once the records are gone, the host populates the memory of the
+  // library's tree on the other core, ahead of the tree.
+  if (for_conversion) {
+    zema_host::mem_prefault(kTreeBytesPerObject * objects +
+                            kTreeBytesPerParent * design->m_parent_count);
+  }
   return design;
 }
 
