@@ -9,7 +9,7 @@ namespace zema_tool {
 namespace {
 
 // What the library's tree takes per name, atom and oterm of a design, a
-// little under what generated and real designs measure (88 to 140 bytes
+// little under what generated and real designs measure (98 to 190 bytes
 // besides the children tables below), so that the memory populated ahead of
 // it is used.
 constexpr std::size_t kTreeBytesPerObject = 80;
