@@ -25,7 +25,8 @@ struct LOADED_DESIGN {
   zema_host::DESIGN m_design;
   std::size_t m_atom_count = 0;
   std::size_t m_instance_count = 0;
-  // Instances of the hierarchy with at least one child, the root included.
+  // Instances of the hierarchy with at least one child (the root among them
+  // when it has children).
   std::size_t m_parent_count = 0;
 
   // Whether `name` belongs to the hierarchy below the root, the root included

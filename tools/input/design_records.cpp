@@ -130,7 +130,8 @@ std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const {
 void DESIGN_RECORDS::check_declared_ids() {
   // A record number must leave the entry's top bit free; no file that fits
   // in memory comes near.
-  if (m_names.size() >= kInHierarchy) {
+  static_assert(kMaxNames + 1 == kInHierarchy, "record numbers leave the entry's top bit free");
+  if (m_names.size() > kMaxNames) {
     throw TOOL_ERROR(place_of(kInHierarchy), "more than 2147483647 instance names");
   }
   m_declared = ID_MAP<std::uint32_t>();

@@ -82,6 +82,12 @@ std::string hierarchy_place(std::vector<std::uint32_t> const& positions);
 
 class DESIGN_RECORDS {
  public:
+  // The most names the records hold (a record number leaves the top bit of a
+  // declared id's entry free) and the most bytes of unit names, NULs
+  // included (their offsets are 32-bit).
+  static constexpr std::uint64_t kMaxNames = 0x7fffffffu;
+  static constexpr std::uint64_t kMaxTextBytes = 0xffffffffu;
+
   DESIGN_RECORDS() { m_texts.push_back('\0'); }  // offset 0: the empty name
 
   // Appends a unit name (which holds no NUL) and gives its offset.

@@ -239,16 +239,29 @@ EXPANSION_COUNT NETLIST_EXPANDER::count(std::uint32_t top) {
                      "expanding the hierarchy makes " +
                          bytes_over_limit(total.m_bytes, m_options.m_max_name_bytes));
   }
+  // Within the limits a user may lift, what the records can hold at all.
+  if (total.m_names > DESIGN_RECORDS::kMaxNames) {
+    throw TOOL_ERROR(m_places.module_place(top), "expanding the hierarchy makes more than " +
+                                                     decimal(DESIGN_RECORDS::kMaxNames) +
+                                                     " instance names");
+  }
+  if (total.m_text_bytes > DESIGN_RECORDS::kMaxTextBytes) {
+    throw TOOL_ERROR(m_places.module_place(top), "expanding the hierarchy makes more than " +
+                                                     decimal(DESIGN_RECORDS::kMaxTextBytes) +
+                                                     " bytes of unit names");
+  }
   check_unknown_cells(top, total, state);
   return total;
 }
 
 // Sizes the records for what expanding `total` adds, so that a million-cell
 // netlist is written into arrays allocated once instead of grown by copying
-// into fresh memory again and again. The counts passed the limits, so each
-// fits the arrays that will hold it.
+// into fresh memory again and again. count() has bounded every count by
+// what the records can hold; an array that the address space cannot hold
+// (a 32-bit build) is left to grow as far as it can.
 void NETLIST_EXPANDER::reserve(EXPANSION_COUNT const& total) {
   auto const room = [](auto& records, std::uint64_t more) {
+    if (more > records.max_size() - records.size()) return;
     records.reserve(records.size() + static_cast<std::size_t>(more));
   };
   room(m_records.m_names, total.m_names);

@@ -6,6 +6,7 @@
 #include <lzma.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -212,12 +213,13 @@ std::string yosys_top(std::string const& cells, std::string const& before = "") 
 
 // Modules m0 to m{levels - 1}, each holding two instances of the next, and a
 // gate in the last.
-std::string doubling_modules(int levels) {
+std::string doubling_modules(int levels, std::string const& prefix = "") {
   std::string text = R"({"modules": {)";
   for (int m = 0; m + 1 < levels; ++m) {
     std::string const next = "m" + std::to_string(m + 1);
-    text.append("\"m").append(std::to_string(m)).append(R"(": {"cells": {"a": {"type": ")");
-    text.append(next).append(R"("}, "b": {"type": ")").append(next).append("\"}}}, ");
+    text.append("\"m").append(std::to_string(m)).append(R"(": {"cells": {")");
+    text.append(prefix).append(R"(a": {"type": ")").append(next).append(R"("}, ")");
+    text.append(prefix).append(R"(b": {"type": ")").append(next).append("\"}}}, ");
   }
   return text + "\"m" + std::to_string(levels - 1) + R"(": {"cells": {"g": {"type": "$_NOT_"}}}}})";
 }
@@ -244,6 +246,32 @@ struct BAD_INPUT {
   std::string bytes;
   char const* error;
 };
+
+// Lifting the limits does not lift what the records can hold: an expansion
+// past that is refused before anything is expanded.
+TEST(DesignReaderTest, RefusesAnExpansionPastWhatTheRecordsHold) {
+  BAD_INPUT const inputs[] = {
+      {"2^70 names", doubling_modules(70),
+       "modules.m0: expanding the hierarchy makes more than 2147483647 instance names"},
+      // 4M instances whose unit names take 3 KB each: 12 GB, past 32-bit offsets.
+      {"12 GB of unit names", doubling_modules(22, std::string(3000, 'n')),
+       "modules.m0: expanding the hierarchy makes more than 4294967295 bytes of unit names"},
+  };
+  for (BAD_INPUT const& input : inputs) {
+    SCOPED_TRACE(input.what);
+    READ_OPTIONS options;
+    options.m_max_instances = UINT64_MAX;
+    options.m_max_name_bytes = UINT64_MAX;
+    DESIGN_RECORDS records;
+    try {
+      read_records(INPUT_TEXT::from_bytes(input.bytes, "in.json", kDefaultMaxInput), options,
+                   &records);
+      ADD_FAILURE() << "accepted";
+    } catch (TOOL_ERROR const& failure) {
+      EXPECT_EQ(failure.text(), input.error);
+    }
+  }
+}
 
 void PrintTo(BAD_INPUT const& input, std::ostream* out) { *out << input.what; }
 
