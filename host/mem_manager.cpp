@@ -273,6 +273,8 @@ class ARENA {
   // Reserves a segment of `bytes` (a multiple of the huge page) after the
   // others; false when the address space refuses it.
   bool add_segment(std::size_t bytes) {
+    // Room for the entry first, so that a failure leaves no mapping behind.
+    if (m_segments.size() == m_segments.capacity()) m_segments.reserve(2 * m_segments.size() + 1);
     void* const range = mmap(nullptr, bytes + kHugePageBytes, PROT_READ | PROT_WRITE,
                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (range == MAP_FAILED) return false;
@@ -288,7 +290,7 @@ class ARENA {
     std::size_t const skip = (kHugePageBytes - start % kHugePageBytes) % kHugePageBytes;
     char* const base = static_cast<char*>(range) + skip;
     madvise(base, bytes, MADV_HUGEPAGE);
-    m_segments.push_back(SEGMENT{base, base + bytes, static_cast<SLAB*>(table)});
+    m_segments.push_back(SEGMENT{base, base + bytes, static_cast<SLAB*>(table)});  // has room
     return true;
   }
 
@@ -520,12 +522,10 @@ void count_block(MEM_TRACKER_THUNK* thunk, std::size_t size) {
   thunk->m_total_blocks += 1;
 }
 
-void charge(MEM_STATE& st, MEM_TRACKER_THUNK* thunk, std::size_t size) {
-  if (!thunk->m_registered) {
-    st.m_thunks.push_back(thunk);
-    thunk->m_registered = true;
-  }
-  count_block(thunk, size);
+void register_thunk(MEM_STATE& st, MEM_TRACKER_THUNK* thunk) {
+  if (thunk->m_registered) return;
+  st.m_thunks.push_back(thunk);
+  thunk->m_registered = true;
 }
 
 void discharge(MEM_TRACKER_THUNK* thunk, std::size_t size, char const* module) {
@@ -556,9 +556,12 @@ __attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* t
     MSG_INTERNAL_ERROR::report("thunk != nullptr", "MEM", file != nullptr ? file : "?", 0);
     return allocate_with_header(nullptr, size);
   }
+  // The record is registered before a block is taken, so that a failure to
+  // register it leaves no block behind.
+  register_thunk(st, thunk);
   void* block = st.m_arena.allocate(thunk, size);
   if (block == nullptr) block = allocate_with_header(thunk, size);
-  charge(st, thunk, size);
+  count_block(thunk, size);
   return block;
 }
 
