@@ -132,7 +132,7 @@ void DESIGN_RECORDS::check_declared_ids() {
   // in memory comes near.
   static_assert(kMaxNames + 1 == kInHierarchy, "record numbers leave the entry's top bit free");
   if (m_names.size() > kMaxNames) {
-    throw TOOL_ERROR(place_of(kInHierarchy), "more than 2147483647 instance names");
+    throw TOOL_ERROR(place_of(kInHierarchy), "more than " + decimal(kMaxNames) + " instance names");
   }
   m_declared = ID_MAP<std::uint32_t>();
   m_declared.reserve(m_names.size());
