@@ -17,10 +17,12 @@
 namespace zema_tool {
 namespace {
 
+// Preset 1: the cases are made when the runner starts, once per test, and
+// preset 6 has the encoder clear some 90 MB each time.
 std::string xz(std::string const& text) {
   std::vector<std::uint8_t> out(text.size() + 1024);
   std::size_t size = 0;
-  EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+  EXPECT_EQ(lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr,
                                     reinterpret_cast<std::uint8_t const*>(text.data()), text.size(),
                                     out.data(), &size, out.size()),
             LZMA_OK);

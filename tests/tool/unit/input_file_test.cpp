@@ -84,11 +84,14 @@ std::string read_as(HOW how, std::string const& bytes, std::uint64_t max_size) {
   }
 }
 
+// The bytes and the expected text are made when the case runs: the runner
+// starts once per test, and copies of megabytes made at its start would cost
+// every other test too.
 struct INPUT_CASE {
   char const* what;
-  std::string bytes;
+  std::string (*bytes)();
   std::uint64_t max_size;
-  std::string expected;  // the text, or "error: ..."
+  std::string (*expected)();  // the text, or "error: ..."
 };
 
 void PrintTo(INPUT_CASE const& input, std::ostream* out) { *out << input.what; }
@@ -99,8 +102,10 @@ class InputTest : public ::testing::TestWithParam<INPUT_CASE> {};
 // reader that already gave up, so pipes carry the cases that end early too.
 TEST_P(InputTest, ReadsAlikeFromFilesPipesAndMemory) {
   std::signal(SIGPIPE, SIG_IGN);  // a refused pipe is closed under its writer
+  std::string const bytes = GetParam().bytes();
+  std::string const expected = GetParam().expected();
   for (HOW how : {HOW::FILE, HOW::PIPE, HOW::BYTES}) {
-    EXPECT_EQ(read_as(how, GetParam().bytes, GetParam().max_size), GetParam().expected)
+    EXPECT_EQ(read_as(how, bytes, GetParam().max_size), expected)
         << "from "
         << (how == HOW::FILE   ? "a file"
             : how == HOW::PIPE ? "a pipe"
@@ -108,27 +113,35 @@ TEST_P(InputTest, ReadsAlikeFromFilesPipesAndMemory) {
   }
 }
 
-std::string const kJson = "{\"root\": {\"name\": \"\"}}\n";
+std::string json() { return "{\"root\": {\"name\": \"\"}}\n"; }
 // Several chunks of 1 MiB, to cross every buffer boundary.
-std::string const kLarge = "[" + std::string(3 << 20, ' ') + "1]";
-std::string const kTooLarge = "error: the input is larger than 1000 bytes (see --max-input-size)";
+std::string large() { return "[" + std::string(3 << 20, ' ') + "1]"; }
+std::string limit() { return std::string(999, ' ') + "1"; }
+std::string too_large() {
+  return "error: the input is larger than 1000 bytes (see --max-input-size)";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, InputTest,
     ::testing::Values(
-        INPUT_CASE{"plain JSON", kJson, 1000, kJson}, INPUT_CASE{"xz", xz(kJson), 1000, kJson},
-        INPUT_CASE{"gzip", gzip(kJson), 1000, kJson},
-        INPUT_CASE{"two gzip members", gzip(kJson) + gzip(kJson), 1000, kJson + kJson},
-        INPUT_CASE{"several chunks", kLarge, 4 << 20, kLarge},
-        INPUT_CASE{"several chunks of xz", xz(kLarge), 4 << 20, kLarge},
-        INPUT_CASE{"exactly the limit", std::string(999, ' ') + "1", 1000,
-                   std::string(999, ' ') + "1"},
-        INPUT_CASE{"one byte past the limit", std::string(1000, ' ') + "1", 1000, kTooLarge},
-        INPUT_CASE{"past the limit once decompressed", xz(kLarge), 1000, kTooLarge},
-        INPUT_CASE{"a gzip member cut short", gzip(kLarge).substr(0, 100), 4 << 20,
-                   "error: broken gzip data: the data ends early"},
-        INPUT_CASE{"bytes that cannot start JSON", std::string(10, '\0'), 1000,
-                   "error: malformed JSON: expected a JSON value, got the byte 0x00"}));
+        INPUT_CASE{"plain JSON", json, 1000, json},
+        INPUT_CASE{"xz", [] { return xz(json()); }, 1000, json},
+        INPUT_CASE{"gzip", [] { return gzip(json()); }, 1000, json},
+        INPUT_CASE{"two gzip members", [] { return gzip(json()) + gzip(json()); }, 1000,
+                   [] { return json() + json(); }},
+        INPUT_CASE{"several chunks", large, 4 << 20, large},
+        INPUT_CASE{"several chunks of xz", [] { return xz(large()); }, 4 << 20, large},
+        INPUT_CASE{"exactly the limit", limit, 1000, limit},
+        INPUT_CASE{"one byte past the limit", [] { return std::string(1000, ' ') + "1"; }, 1000,
+                   too_large},
+        INPUT_CASE{"past the limit once decompressed", [] { return xz(large()); }, 1000, too_large},
+        INPUT_CASE{"a gzip member cut short", [] { return gzip(large()).substr(0, 100); }, 4 << 20,
+                   [] { return std::string("error: broken gzip data: the data ends early"); }},
+        INPUT_CASE{"bytes that cannot start JSON", [] { return std::string(10, '\0'); }, 1000,
+                   [] {
+                     return std::string(
+                         "error: malformed JSON: expected a JSON value, got the byte 0x00");
+                   }}));
 
 TEST(InputFileTest, ReadsAProcFileThatSaysItIsEmpty) {
   // /proc files report size 0; their content is read like a stream.
@@ -144,7 +157,7 @@ TEST(InputFileTest, RefusesALargeFileBeforeReadingIt) {
     INPUT_TEXT::read(path, 1000);
     ADD_FAILURE() << "a 1 TiB file was read";
   } catch (TOOL_ERROR const& error) {
-    EXPECT_EQ(error.m_message, kTooLarge.substr(7));
+    EXPECT_EQ(error.m_message, too_large().substr(7));
   }
   ::unlink(path.c_str());
 }
