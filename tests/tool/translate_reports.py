@@ -33,7 +33,15 @@ import sys
 import tempfile
 
 # Bytes that end an original name in a text (--to converted).
-DELIMITERS = set(' \t\n\r\v\f{}"\',;()')
+DELIMITERS = ' \t\n\r\v\f{}"\',;()'
+HAS_DELIMITER = re.compile(b'[%s]' % re.escape(DELIMITERS.encode()))
+# Bytes that SPEF or a Tcl list in braces cannot hold in a name.
+UNWRITABLE = re.compile(rb'[\x00-\x20\x7f{}"]')
+OPTION = re.compile(rb'-[A-Za-z]')
+# Bytes a SPEF path escapes: all but letters, digits and "_" (letters as
+# Python's str.isalnum sees a byte: Latin-1 letters are letters too).
+SPEF_ESCAPED = re.compile(b'[%s]' % b''.join(
+    re.escape(bytes([c])) for c in range(256) if not (chr(c).isalnum() or c == ord('_'))))
 
 
 def run(zema, *args, stdin=None):
@@ -44,14 +52,19 @@ def run(zema, *args, stdin=None):
     return result.stdout
 
 
-def map_rows(zema, design, strategy):
+def map_rows(zema, design, strategy, saved=None):
     """(converted, original, rank) of every row that names something, as
-    bytes; the JSON map gives every original exactly. The rank says which of
+    bytes; the JSON map gives every original exactly, and is kept in the file
+    `saved` when one is given. The rank says which of
     the names that share an original the original stands for: a node of the
     hierarchy that names an atom or oterm (3), a made-up atom name (2), a
     made-up oterm name (1), an instance that names neither (0)."""
+    text = run(zema, 'map', '--format', 'json', '--strategy', strategy, design)
+    if saved:
+        with open(saved, 'wb') as file:
+            file.write(text)
     rows = []
-    for row in json.loads(run(zema, 'map', '--format', 'json', '--strategy', strategy, design)):
+    for row in json.loads(text):
         if row['kind'] != 'superseded' and row['original'] is not None and row['converted']:
             rank = (0 if row['kind'] == 'instance' else 3 if row['origin'] == 'hierarchy'
                     else 1 if row['kind'] == 'oterm' else 2)
@@ -89,11 +102,10 @@ def report(names, pins, converted):
     return b'\n'.join(lines) + b'\n'
 
 
-def check(zema, design, strategy, pins):
+def check(zema, design, strategy, rows, pins):
     # An original with a byte that ends names in a text cannot be found in
     # one; generated "wild" names have them, real ones do not.
-    stops = {ord(c) for c in DELIMITERS}
-    rows = [r for r in map_rows(zema, design, strategy) if not set(r[1]) & stops]
+    rows = [r for r in rows if not HAS_DELIMITER.search(r[1])]
     converted = [r[0] for r in rows]
     original = [r[1] for r in rows]
     text = report(converted, pins, converted)
@@ -141,45 +153,43 @@ def spef_path(name):
             start = level.rindex(b'[')
             if level[start + 1:-1].isdigit() and start > 0:
                 level, bit = level[:start], level[start:]
-        levels.append(b''.join(bytes([c]) if chr(c).isalnum() or c == ord('_') else b'\\' + bytes([c])
-                               for c in level) + bit)
+        levels.append(SPEF_ESCAPED.sub(rb'\\\g<0>', level) + bit)
     return b'/'.join(levels)
 
 
 def spef_text(names):
     lines = [b'*SPEF "IEEE 1481-1998"', b'*DIVIDER /', b'*DELIMITER :', b'*BUS_DELIMITER [ ]',
              b'*NAME_MAP']
-    lines += [b'*%d %s' % (i + 1, spef_path(name)) for i, name in enumerate(names)]
-    for i, name in enumerate(names):
-        path = spef_path(name)
+    paths = [spef_path(name) for name in names]
+    lines += [b'*%d %s' % (i + 1, path) for i, path in enumerate(paths)]
+    for i, path in enumerate(paths):
         lines += [b'*D_NET %s 0.1' % path, b'*CONN', b'*I %s:d I *D DFF' % path, b'*CAP',
                   b'1 %s:d *%d:1 0.01' % (path, i + 1), b'*END']
     return b'\n'.join(lines) + b'\n'
 
 
-def check_syntax(zema, design, strategy, syntax):
-    """Every name of the map in Tcl or SPEF, to original names and back."""
-    rows = map_rows(zema, design, strategy)
+def check_syntax(zema, design, strategy, rows, syntax, saved=None):
+    """Every name of the map in Tcl or SPEF, to original names and back,
+    from the design or from its map saved in the file `saved`."""
+    source = ['--map', saved] if saved else ['--strategy', strategy, design]
     reverse = reverse_of(rows)
     # An ambiguous original stays an original, and one that SPEF or a list
     # in braces cannot hold (the root among them) is left as the converted
     # name: both are words of the other side, which a round cannot give back.
-    unwritable = set(range(0, 33)) | {0x7F, ord('{'), ord('}'), ord('"')}
     # A name that starts like an option cannot be a Tcl word of its own.
     # A name with "/d" behind it is a pin of that name, unless the map has
     # that name too, on either side.
     known = {c for c, _, _ in rows} | {o.lstrip(b'/') for _, o, _ in rows}
-    names = [c for c, o, _ in rows if o in reverse and o != b'/' and not set(o) & unwritable
-             and not (syntax == 'tcl' and re.match(rb'-[A-Za-z]', o))
+    names = [c for c, o, _ in rows if o in reverse and o != b'/' and not UNWRITABLE.search(o)
+             and not (syntax == 'tcl' and OPTION.match(o))
              and c + b'/d' not in known and o.lstrip(b'/') + b'/d' not in known]
     make = tcl_text if syntax == 'tcl' else spef_text
     with tempfile.NamedTemporaryFile(suffix='.' + ('sdc' if syntax == 'tcl' else 'spef')) as file:
         file.write(make(names))
         file.flush()
-        forward = run(zema, 'translate', '--unknown', 'error', '--strategy', strategy, design,
-                      file.name)
-    back = run(zema, 'translate', '--unknown', 'error', '--syntax', syntax, '--strategy',
-               strategy, '--to', 'converted', design, '-', stdin=forward)
+        forward = run(zema, 'translate', '--unknown', 'error', *source, file.name)
+    back = run(zema, 'translate', '--unknown', 'error', '--syntax', syntax, '--to', 'converted',
+               *source, '-', stdin=forward)
     # Written without its leading "/", a path of the hierarchy reads back
     # before a name outside it that reads the same.
     original = {c: o for c, o, _ in rows}
@@ -210,19 +220,24 @@ def main():
             random_count = int(next(rest))
         else:
             designs.append(arg)
-    for design in designs:
-        if not os.path.exists(design):
-            print(f'skipped: {design} is not there')
-            continue
-        for strategy in ('fusion', 'reversible'):
-            names, exact = check(zema, design, strategy, pins=True)
-            print(f'{design} ({strategy}): {names} names translated both ways, '
-                  f'{exact} back to themselves')
-            for syntax in ('tcl', 'spef'):
-                names = check_syntax(zema, design, strategy, syntax)
-                print(f'{design} ({strategy}): {names} names in {syntax} translated both ways')
     totals = [0, 0, 0]
     with tempfile.TemporaryDirectory() as scratch:
+        # Whole designs: reports from the design, Tcl and SPEF from its saved
+        # map, which is many times quicker to load (the random designs below
+        # take every syntax from the design).
+        saved = os.path.join(scratch, 'map.json')
+        for design in designs:
+            if not os.path.exists(design):
+                print(f'skipped: {design} is not there')
+                continue
+            for strategy in ('fusion', 'reversible'):
+                rows = map_rows(zema, design, strategy, saved)
+                names, exact = check(zema, design, strategy, rows, pins=True)
+                print(f'{design} ({strategy}): {names} names translated both ways, '
+                      f'{exact} back to themselves')
+                for syntax in ('tcl', 'spef'):
+                    names = check_syntax(zema, design, strategy, rows, syntax, saved)
+                    print(f'{design} ({strategy}): {names} names in {syntax} translated both ways')
         for seed in range(1, random_count + 1):
             design = os.path.join(scratch, 'design.json')
             alphabet = ('plain', 'rtl', 'wild')[seed % 3]
@@ -230,11 +245,12 @@ def main():
             subprocess.run([generator, '--seed', str(seed), '--instances', size, '--atoms', size,
                             '--names', '5', '--alphabet', alphabet, '-o', design], check=True)
             strategy = ('fusion', 'reversible')[seed % 2]
-            names, exact = check(zema, design, strategy, pins=False)
+            rows = map_rows(zema, design, strategy)
+            names, exact = check(zema, design, strategy, rows, pins=False)
             # Tcl or SPEF for a third of the designs each, every alphabet.
             syntax = ('tcl', 'spef', None)[seed // 3 % 3]
             if syntax:
-                totals[2] += check_syntax(zema, design, strategy, syntax)
+                totals[2] += check_syntax(zema, design, strategy, rows, syntax)
             totals[0] += names
             totals[1] += exact
     if random_count:
