@@ -8,6 +8,9 @@
 # definite leak makes valgrind exit with 99 and fails the test. The
 # allocation-failure sweep fails every 5th allocation here instead of every one
 # (ZEMA_ALLOC_SWEEP_STRIDE in the test preset); the sanitizer preset runs all.
+# The tests of the command, the Python module and the docs run their programs
+# outside valgrind, as the native and sanitizer builds do: the test preset
+# leaves them out here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
