@@ -3,45 +3,18 @@
 #include "tools/input/read_design.h"
 
 #include <gtest/gtest.h>
-#include <lzma.h>
-#include <zlib.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "h/cdb_net_sys.h"
+#include "tests/tool/unit/compressed.h"
 #include "tools/input/yosys_reader.h"
 #include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
-
-// Preset 1: the cases are made when the runner starts, once per test, and
-// preset 6 has the encoder clear some 90 MB each time.
-std::string xz(std::string const& text) {
-  std::vector<std::uint8_t> out(text.size() + 1024);
-  std::size_t size = 0;
-  EXPECT_EQ(lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr,
-                                    reinterpret_cast<std::uint8_t const*>(text.data()), text.size(),
-                                    out.data(), &size, out.size()),
-            LZMA_OK);
-  return std::string(reinterpret_cast<char const*>(out.data()), size);
-}
-
-std::string gzip(std::string const& text) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(text.size() + 1024, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
 
 // The records of `bytes`, or the error line in *error.
 DESIGN_RECORDS read(std::string const& bytes, std::string* error,

@@ -4,10 +4,8 @@
 #include "tools/input/input_file.h"
 
 #include <gtest/gtest.h>
-#include <lzma.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <csignal>
 #include <cstdio>
@@ -16,33 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/tool/unit/compressed.h"
 #include "tools/support/tool_error.h"
 
 namespace zema_tool {
 namespace {
-
-std::string xz(std::string const& text, std::uint32_t preset = 1) {
-  std::vector<std::uint8_t> out(text.size() + 1024);
-  std::size_t size = 0;
-  lzma_easy_buffer_encode(preset, LZMA_CHECK_CRC64, nullptr,
-                          reinterpret_cast<std::uint8_t const*>(text.data()), text.size(),
-                          out.data(), &size, out.size());
-  return std::string(reinterpret_cast<char const*>(out.data()), size);
-}
-
-std::string gzip(std::string const& text) {
-  z_stream stream{};
-  deflateInit2(&stream, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(text.size() + 1024, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
 
 enum class HOW { FILE, PIPE, BYTES };
 
