@@ -2,13 +2,14 @@
 # Fuzz smoke gate: builds the fuzz preset (clang; library, reference host and
 # harnesses instrumented; ASan and UBSan) and runs every fuzz target that
 # fuzz/CMakeLists.txt declares for a bounded time from a fixed seed, starting
-# from its seed corpus. Fails on any crash, leak, timeout, memory blow-up or
-# sanitizer report, and when a target loads too few coverage counters to be
-# seeing the library. Inputs that fail are kept under build/fuzz/smoke/NAME/.
+# from its seed corpus, as many targets at a time as there are cores. Fails on
+# any crash, leak, timeout, memory blow-up or sanitizer report, and when a
+# target loads too few coverage counters to be seeing the library. Inputs that fail are kept under build/fuzz/smoke/NAME/.
 #
 # Environment: ZEMA_FUZZ_SECONDS (per target, default 25), ZEMA_FUZZ_SEED
 # (default 1), ZEMA_FUZZ_RSS_MB (default 2048), ZEMA_FUZZ_MIN_COUNTERS
-# (default 1000). docs/fuzzing.md says how to run the targets for longer.
+# (default 1000), ZEMA_FUZZ_JOBS (targets at a time, default the cores).
+# docs/fuzzing.md says how to run the targets for longer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,9 +33,9 @@ if ((${#descriptions[@]} == 0)); then
   exit 1
 fi
 
-passed=0
-failed=0
-for description in "${descriptions[@]}"; do
+# Runs one target for its time; its exit status goes to $work/status.
+run_target() {
+  local description=$1 name executable seed_corpus dict work status=0
   name=$(basename "$description" .txt)
   executable=$(sed -n 's/^executable=//p' "$description")
   seed_corpus=$(sed -n 's/^seed_corpus=//p' "$description")
@@ -42,15 +43,30 @@ for description in "${descriptions[@]}"; do
   work="$smoke/$name"
   mkdir -p "$work/corpus" "$work/artifacts"
   # New inputs go to the first directory only; the seed corpus stays as it is.
-  args=(-seed="$seed" -max_total_time="$seconds" -rss_limit_mb="$rss_mb" -timeout=10
-        -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus")
+  local args=(-seed="$seed" -max_total_time="$seconds" -rss_limit_mb="$rss_mb" -timeout=10
+              -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus")
+  local seeds
   read -ra seeds <<<"$seed_corpus"
   args+=("${seeds[@]}")
   [ -n "$dict" ] && args=(-dict="$dict" "${args[@]}")
-
-  echo "== fuzz $name for ${seconds}s (seed $seed)"
-  status=0
   "$executable" "${args[@]}" >"$work/fuzz.log" 2>&1 || status=$?
+  echo "$status" >"$work/status"
+}
+
+parallel=${ZEMA_FUZZ_JOBS:-$(nproc)}
+echo "== fuzz ${#descriptions[@]} targets for ${seconds}s each (seed $seed), $parallel at a time"
+for description in "${descriptions[@]}"; do
+  while (($(jobs -rp | wc -l) >= parallel)); do wait -n || true; done
+  run_target "$description" &
+done
+wait
+
+passed=0
+failed=0
+for description in "${descriptions[@]}"; do
+  name=$(basename "$description" .txt)
+  work="$smoke/$name"
+  status=$(cat "$work/status" 2>/dev/null || echo "no status")
 
   counters=$(sed -n 's/^INFO: Loaded .*(\([0-9]*\) inline 8-bit counters).*/\1/p' "$work/fuzz.log" | head -1)
   modules=$(sed -n 's/^INFO: Loaded \([0-9]*\) modules.*/\1/p' "$work/fuzz.log" | head -1)
@@ -61,7 +77,7 @@ for description in "${descriptions[@]}"; do
        "${coverage:-?} edges covered"
 
   problem=""
-  if ((status != 0)); then
+  if [ "$status" != 0 ]; then
     problem="libFuzzer exited with $status"
   elif grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$work/fuzz.log"; then
     problem="a sanitizer reported an error"
