@@ -28,6 +28,11 @@
 
 namespace {
 
+// DESIGN::reserve populates the blocks it sets aside on another core when
+// they come to this many bytes; below it, starting a thread costs more than
+// the first touch it takes over.
+constexpr std::size_t kPopulatedBytes = std::size_t{4} << 20;
+
 // Objects of one type at stable addresses, in blocks that grow from small (a
 // test design stays small) to large (a big design makes few allocations).
 template <class T>
@@ -60,6 +65,14 @@ class OBJECT_ARENA {
   void reserve(std::size_t count) {
     std::size_t room = m_blocks.empty() ? 0 : m_blocks.back().m_capacity - m_blocks.back().m_used;
     if (count > room) add_block(count);
+  }
+
+  // The bytes where the next objects will be made: the rest of the last block.
+  std::pair<char*, char*> room() const {
+    if (m_blocks.empty()) return {nullptr, nullptr};
+    BLOCK const& block = m_blocks.back();
+    return {reinterpret_cast<char*>(block.m_items + block.m_used),
+            reinterpret_cast<char*>(block.m_items + block.m_capacity)};
   }
 
  private:
@@ -164,6 +177,11 @@ class SLOT_ARENA {
 
   void reserve(std::size_t count) {
     if (count > m_left) add_block(count);
+  }
+
+  // The bytes where the next entries will go.
+  std::pair<char*, char*> room() const {
+    return {reinterpret_cast<char*>(m_free), reinterpret_cast<char*>(m_free + m_left)};
   }
 
  private:
@@ -552,6 +570,10 @@ struct DESIGN::IMPL {
   CHILD_ARENA m_child_slots;
   HOST_ACTION_POINT m_action_point;
   HOST_NETLIST m_netlist;
+  // Populates what reserve() set aside while the builder fills it. Declared
+  // last, so that it is destroyed first: the arenas' blocks stay mapped
+  // until its thread is done.
+  std::unique_ptr<internal::PAGE_POPULATOR> m_populator;
 
   void append_link(CDB_ATOM_NODE* node) {
     CDB_ATOM_NODE_LINK* link = m_links.make(CDB_ATOM_NODE_LINK{nullptr, node});
@@ -653,6 +675,17 @@ void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterm
   m_impl->m_oterm_slots.reserve(oterms);
   m_impl->m_child_lists.reserve(parents);
   m_impl->m_child_slots.reserve(child_slots);
+  // A big design's builder spends most of its time in the first touch of
+  // these blocks; another core populates them meanwhile, in the order a
+  // builder fills them: the hierarchy, then the netlist.
+  std::vector<std::pair<char*, char*>> const ranges = {
+      m_impl->m_names.room(),      m_impl->m_child_lists.room(), m_impl->m_child_slots.room(),
+      m_impl->m_atoms.room(),      m_impl->m_links.room(),       m_impl->m_oterms.room(),
+      m_impl->m_oterm_slots.room()};
+  std::size_t bytes = 0;
+  for (auto const& range : ranges) bytes += static_cast<std::size_t>(range.second - range.first);
+  m_impl->m_populator.reset();
+  if (bytes >= kPopulatedBytes) m_impl->m_populator.reset(new internal::PAGE_POPULATOR(ranges));
 }
 
 void DESIGN::adopt_texts(std::vector<char> texts) { m_impl->m_texts.adopt(std::move(texts)); }

@@ -35,6 +35,7 @@
 #include "h/mem_alloc_sys.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -46,6 +47,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -54,6 +56,7 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 
 #include "h/msg_sys.h"
+#include "host/host_internal.h"
 #include "host/zema_host.h"
 
 namespace {
@@ -79,6 +82,11 @@ static_assert(sizeof(BLOCK_HEADER) == 2 * sizeof(void*),
               "the header must keep calloc's alignment for the block behind it");
 
 std::size_t const kHugePageBytes = std::size_t(2) << 20;
+#ifdef MADV_POPULATE_WRITE
+int const kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+int const kPopulateWrite = 23;  // Linux 5.14 and later
+#endif
 std::size_t const kSlabShift = 16;
 std::size_t const kSlabBytes = std::size_t(1) << kSlabShift;
 // Larger blocks take spans of whole slabs.
@@ -117,38 +125,42 @@ struct SEGMENT {
   SLAB* m_slabs;  // by slab, from m_base
 };
 
-// The first touch of fresh memory is what a big design pays most for, and a
-// host that knows how much it will need can let a thread of its own take
-// that cost: it populates the range from the arena's end up to the given
-// budget with MADV_POPULATE_WRITE, which only brings pages in and never
-// writes them, so it is safe while the arena hands the same memory out. A
-// budget that the arena overtakes only means the rest is touched as usual.
-class PREFAULTER {
- public:
-  // Populates each [first, second) in turn, in the order the arena hands
-  // them out.
-  explicit PREFAULTER(std::vector<std::pair<char*, char*>> ranges) : m_ranges(std::move(ranges)) {
-    std::thread([this] { run(); }).detach();
-  }
+}  // namespace
 
- private:
-  void run() {
-    for (auto const& range : m_ranges) {
-      for (char* at = range.first; at < range.second; at += kHugePageBytes) {
-        std::size_t const length = std::min<std::size_t>(kHugePageBytes, range.second - at);
-        if (madvise(at, length, kPopulateWrite) != 0) return;  // an older kernel: not supported
+namespace zema_host {
+namespace internal {
+
+PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) {
+  std::uintptr_t const page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  try {
+    m_thread = std::thread([ranges = std::move(ranges), page] {
+      for (auto const& range : ranges) {
+        // madvise takes whole pages: from the first that starts in the range.
+        std::uintptr_t const into = reinterpret_cast<std::uintptr_t>(range.first) % page;
+        char* at = range.first + (into == 0 ? 0 : page - into);
+        for (; at < range.second; at += kHugePageBytes) {
+          std::size_t const length = std::min<std::size_t>(kHugePageBytes, range.second - at);
+          if (madvise(at, length, kPopulateWrite) != 0) return;
+        }
       }
-    }
+    });
+  } catch (std::system_error const&) {
+    // No thread: the memory is touched as usual when it is filled.
   }
+}
 
-#ifdef MADV_POPULATE_WRITE
-  static int const kPopulateWrite = MADV_POPULATE_WRITE;
-#else
-  static int const kPopulateWrite = 23;  // Linux 5.14 and later
-#endif
+PAGE_POPULATOR::~PAGE_POPULATOR() {
+  if (m_thread.joinable()) m_thread.join();
+}
 
-  std::vector<std::pair<char*, char*>> const m_ranges;
-};
+void PAGE_POPULATOR::detach() {
+  if (m_thread.joinable()) m_thread.detach();
+}
+
+}  // namespace internal
+}  // namespace zema_host
+
+namespace {
 
 class ARENA {
  public:
@@ -160,9 +172,11 @@ class ARENA {
 #endif
   }
 
-  // Starts a prefaulter (once) for the next `bytes` of fresh memory: the
+  // Starts a populator (once) for the next `bytes` of fresh memory: the
   // rest of the current segment, then the start of the next one, which is
-  // reserved here when the current one is short.
+  // reserved here when the current one is short. The arena's memory stays
+  // mapped for the process, so the thread is let go. A budget that the arena
+  // overtakes only means the rest is touched as usual.
   void start_prefault(std::size_t bytes) {
     if (m_segments.empty() || m_prefault) return;
     std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
@@ -172,7 +186,8 @@ class ARENA {
       std::size_t const more = std::min<std::size_t>(bytes - room, next.m_limit - next.m_base);
       ranges.emplace_back(next.m_base, next.m_base + more);
     }
-    m_prefault.reset(new PREFAULTER(std::move(ranges)));
+    m_prefault.reset(new zema_host::internal::PAGE_POPULATOR(std::move(ranges)));
+    m_prefault->detach();
   }
 
   bool is_open() const { return !m_segments.empty(); }
@@ -487,7 +502,7 @@ class ARENA {
   // Freed slabs, as maximal runs of neighbours, by address and by length.
   std::map<char*, std::size_t> m_runs_by_address;
   std::set<std::pair<std::size_t, char*>> m_runs_by_size;
-  std::unique_ptr<PREFAULTER> m_prefault;
+  std::unique_ptr<zema_host::internal::PAGE_POPULATOR> m_prefault;
 };
 
 struct MEM_STATE {
