@@ -61,7 +61,8 @@ class OBJECT_ARENA {
   }
 
   // Makes room for `count` more objects in one block. Pages of a block are
-  // only paid for when objects are made in them.
+  // only paid for when objects are made in them, or when DESIGN::reserve
+  // populates them.
   void reserve(std::size_t count) {
     std::size_t room = m_blocks.empty() ? 0 : m_blocks.back().m_capacity - m_blocks.back().m_used;
     if (count > room) add_block(count);
@@ -676,16 +677,18 @@ void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterm
   m_impl->m_child_lists.reserve(parents);
   m_impl->m_child_slots.reserve(child_slots);
   // A big design's builder spends most of its time in the first touch of
-  // these blocks; another core populates them meanwhile, in the order a
-  // builder fills them: the hierarchy, then the netlist.
-  std::vector<std::pair<char*, char*>> const ranges = {
+  // these blocks; another core populates them meanwhile: the hierarchy's,
+  // then the netlist's, as the builder fills them, each block whole.
+  std::vector<std::pair<char*, char*>> ranges = {
       m_impl->m_names.room(),      m_impl->m_child_lists.room(), m_impl->m_child_slots.room(),
       m_impl->m_atoms.room(),      m_impl->m_links.room(),       m_impl->m_oterms.room(),
       m_impl->m_oterm_slots.room()};
   std::size_t bytes = 0;
   for (auto const& range : ranges) bytes += static_cast<std::size_t>(range.second - range.first);
   m_impl->m_populator.reset();
-  if (bytes >= kPopulatedBytes) m_impl->m_populator.reset(new internal::PAGE_POPULATOR(ranges));
+  if (bytes >= kPopulatedBytes) {
+    m_impl->m_populator.reset(new (std::nothrow) internal::PAGE_POPULATOR(std::move(ranges)));
+  }
 }
 
 void DESIGN::adopt_texts(std::vector<char> texts) { m_impl->m_texts.adopt(std::move(texts)); }

@@ -7,6 +7,10 @@
 #ifndef HOST_HOST_INTERNAL_H
 #define HOST_HOST_INTERNAL_H
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -19,14 +23,15 @@ namespace internal {
 // thread of this populator take that cost on another core: it populates
 // each [first, second) in turn with MADV_POPULATE_WRITE, which brings pages
 // in as a write would but never writes them, so it is safe while other
-// threads fill the same memory. It stops at the first range the kernel
-// refuses (a kernel older than 5.14). Without a thread (none could be
-// started) nothing is populated and the memory is touched as usual.
+// threads fill the same memory. It stops at the first step the kernel
+// refuses (a kernel older than 5.14 refuses them all). When no thread can be
+// started, nothing is populated and the memory is touched as usual.
 class PAGE_POPULATOR {
  public:
-  explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges);
-  // Waits for the thread, unless detach() let it go: the ranges' memory must
-  // stay mapped while it runs.
+  explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept;
+  // Stops the thread at its next step and waits for it, unless detach() let
+  // it go: the ranges' memory must stay mapped while it runs. In a child
+  // forked meanwhile, where the thread does not run, it only lets it go.
   ~PAGE_POPULATOR();
   PAGE_POPULATOR(PAGE_POPULATOR const&) = delete;
   PAGE_POPULATOR& operator=(PAGE_POPULATOR const&) = delete;
@@ -36,7 +41,9 @@ class PAGE_POPULATOR {
   void detach();
 
  private:
+  std::shared_ptr<std::atomic<bool>> m_stop;
   std::thread m_thread;
+  pid_t m_process = 0;  // that started the thread
 };
 
 // Whether set_call_log switched recording on; callers skip building the

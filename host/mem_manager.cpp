@@ -130,27 +130,42 @@ struct SEGMENT {
 namespace zema_host {
 namespace internal {
 
-PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) {
-  std::uintptr_t const page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept {
+  std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   try {
-    m_thread = std::thread([ranges = std::move(ranges), page] {
+    m_stop = std::make_shared<std::atomic<bool>>(false);
+    m_thread = std::thread([ranges = std::move(ranges), page, stop = m_stop] {
       for (auto const& range : ranges) {
+        std::size_t left = static_cast<std::size_t>(range.second - range.first);
         // madvise takes whole pages: from the first that starts in the range.
-        std::uintptr_t const into = reinterpret_cast<std::uintptr_t>(range.first) % page;
-        char* at = range.first + (into == 0 ? 0 : page - into);
-        for (; at < range.second; at += kHugePageBytes) {
-          std::size_t const length = std::min<std::size_t>(kHugePageBytes, range.second - at);
+        std::size_t const into = reinterpret_cast<std::uintptr_t>(range.first) % page;
+        std::size_t const skip = into == 0 ? 0 : page - into;
+        if (skip >= left) continue;
+        char* at = range.first + skip;
+        left -= skip;
+        while (left > 0) {
+          if (stop->load(std::memory_order_relaxed)) return;
+          std::size_t const length = std::min(kHugePageBytes, left);
           if (madvise(at, length, kPopulateWrite) != 0) return;
+          at += length;
+          left -= length;
         }
       }
     });
-  } catch (std::system_error const&) {
+    m_process = getpid();
+  } catch (std::exception const&) {
     // No thread: the memory is touched as usual when it is filled.
   }
 }
 
 PAGE_POPULATOR::~PAGE_POPULATOR() {
-  if (m_thread.joinable()) m_thread.join();
+  if (!m_thread.joinable()) return;
+  if (getpid() != m_process) {
+    m_thread.detach();
+    return;
+  }
+  m_stop->store(true, std::memory_order_relaxed);
+  m_thread.join();
 }
 
 void PAGE_POPULATOR::detach() {
@@ -186,8 +201,8 @@ class ARENA {
       std::size_t const more = std::min<std::size_t>(bytes - room, next.m_limit - next.m_base);
       ranges.emplace_back(next.m_base, next.m_base + more);
     }
-    m_prefault.reset(new zema_host::internal::PAGE_POPULATOR(std::move(ranges)));
-    m_prefault->detach();
+    m_prefault.reset(new (std::nothrow) zema_host::internal::PAGE_POPULATOR(std::move(ranges)));
+    if (m_prefault) m_prefault->detach();
   }
 
   bool is_open() const { return !m_segments.empty(); }

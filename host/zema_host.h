@@ -65,6 +65,8 @@ class DESIGN {
 
   // Reserves room for the expected numbers of instance names, atoms, oterms,
   // instances with children, and child entries of all instances together.
+  // From 4 MiB of room on, a thread populates that memory while the design
+  // is built, so counts should not be much over what is built.
   void reserve(std::size_t instances, std::size_t atoms, std::size_t oterms,
                std::size_t parents = 0, std::size_t child_slots = 0);
   // Takes `texts`, a block of NUL-terminated unit names; a name passed to

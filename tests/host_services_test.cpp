@@ -130,6 +130,61 @@ TEST(HostDesign, NullEntriesKeepTheirPlaceAmongChildrenAtomsAndOterms) {
   EXPECT_EQ(nullptr, design.add_orphan_oterm(a)->get_my_node());
 }
 
+// A design built in bulk: reserve() sets its blocks aside and, from 4 MiB on,
+// a thread populates them while they are filled. Whatever the order of
+// reserving, building and destroying, the design holds what was built.
+TEST(HostDesign, BuildsInBulkWhileItsBlocksArePopulated) {
+  struct CASE {
+    char const* what;
+    int reserves;  // calls of reserve() before building
+    bool build;
+  };
+  CASE const cases[] = {{"reserved once", 1, true},
+                        {"reserved twice", 2, true},
+                        {"destroyed as soon as reserved", 1, false}};
+  std::size_t const parents = 1000;
+  std::size_t const children = 200;  // each, so 200k instances besides the root and parents
+  std::size_t const instances = 1 + parents * (1 + children);
+  for (CASE const& c : cases) {
+    SCOPED_TRACE(c.what);
+    DESIGN design;
+    for (int i = 0; i < c.reserves; ++i) {
+      design.reserve(instances, instances, instances, parents + 1, instances - 1);
+    }
+    if (!c.build) continue;
+    unsigned id = 1;
+    HDB_INSTANCE_NAME const* const root = design.set_root("", id++);
+    design.reserve_children(root, parents);
+    std::vector<HDB_INSTANCE_NAME const*> all;
+    for (std::size_t p = 0; p < parents; ++p) {
+      all.push_back(design.add_child(root, ("p" + std::to_string(p)).c_str(), id++));
+    }
+    for (std::size_t p = 0; p < parents; ++p) {
+      design.reserve_children(all[p], children);
+      for (std::size_t n = 0; n < children; ++n) {
+        all.push_back(design.add_child(all[p], ("c" + std::to_string(n)).c_str(), id++));
+      }
+    }
+    for (HDB_INSTANCE_NAME const* name : all) {
+      CDB_ATOM_NODE* const atom = design.add_atom(CDB_ATOM_LUT, name);
+      design.reserve_oterms(atom, 1);
+      design.add_oterm(atom, name);
+    }
+    for (std::size_t i = 0; i < all.size(); i += 997) {
+      ASSERT_EQ(all[i], find(design, path_of(all[i])));
+      EXPECT_EQ(i + 2, HDB_NAME_MGR::get_iname_id(all[i]));
+    }
+    std::size_t atoms = 0;
+    CDB_ATOM_NETLIST* const netlist = design.netlist();
+    for (auto* link = netlist->begin_node_list(); link != netlist->end_node_list();
+         link = link->m_next, ++atoms) {
+      ASSERT_EQ(all[atoms], link->m_node->get_instance_name());
+      ASSERT_EQ(all[atoms], (*link->m_node->begin_oterm())->get_instance_name());
+    }
+    EXPECT_EQ(all.size(), atoms);
+  }
+}
+
 // --- Memory manager ----------------------------------------------------------
 
 MEM_TRACKER_THUNK g_int_thunk = {&typeid(int), 4, 1, "HOSTTEST", false, 0, 0, 0};
