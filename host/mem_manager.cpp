@@ -42,12 +42,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <new>
 #include <set>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
