@@ -28,11 +28,6 @@
 
 namespace {
 
-// DESIGN::reserve populates the blocks it sets aside on another core when
-// they come to this many bytes; below it, starting a thread costs more than
-// the first touch it takes over.
-constexpr std::size_t kPopulatedBytes = std::size_t{4} << 20;
-
 // Objects of one type at stable addresses, in blocks that grow from small (a
 // test design stays small) to large (a big design makes few allocations).
 template <class T>
@@ -574,7 +569,7 @@ struct DESIGN::IMPL {
   // Populates what reserve() set aside while the builder fills it. Declared
   // last, so that it is destroyed first: the arenas' blocks stay mapped
   // until its thread is done.
-  std::unique_ptr<internal::PAGE_POPULATOR> m_populator;
+  std::unique_ptr<PAGE_POPULATOR> m_populator;
 
   void append_link(CDB_ATOM_NODE* node) {
     CDB_ATOM_NODE_LINK* link = m_links.make(CDB_ATOM_NODE_LINK{nullptr, node});
@@ -683,12 +678,8 @@ void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterm
       m_impl->m_names.room(),      m_impl->m_child_lists.room(), m_impl->m_child_slots.room(),
       m_impl->m_atoms.room(),      m_impl->m_links.room(),       m_impl->m_oterms.room(),
       m_impl->m_oterm_slots.room()};
-  std::size_t bytes = 0;
-  for (auto const& range : ranges) bytes += static_cast<std::size_t>(range.second - range.first);
   m_impl->m_populator.reset();
-  if (bytes >= kPopulatedBytes) {
-    m_impl->m_populator.reset(new (std::nothrow) internal::PAGE_POPULATOR(std::move(ranges)));
-  }
+  m_impl->m_populator = PAGE_POPULATOR::start(std::move(ranges));
 }
 
 void DESIGN::adopt_texts(std::vector<char> texts) { m_impl->m_texts.adopt(std::move(texts)); }

@@ -128,7 +128,6 @@ struct SEGMENT {
 }  // namespace
 
 namespace zema_host {
-namespace internal {
 
 PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept {
   std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -172,7 +171,13 @@ void PAGE_POPULATOR::detach() {
   if (m_thread.joinable()) m_thread.detach();
 }
 
-}  // namespace internal
+std::unique_ptr<PAGE_POPULATOR> PAGE_POPULATOR::start(std::vector<std::pair<char*, char*>> ranges) {
+  std::size_t bytes = 0;
+  for (auto const& range : ranges) bytes += static_cast<std::size_t>(range.second - range.first);
+  if (bytes < kWorthwhileBytes) return nullptr;
+  return std::unique_ptr<PAGE_POPULATOR>(new (std::nothrow) PAGE_POPULATOR(std::move(ranges)));
+}
+
 }  // namespace zema_host
 
 namespace {
@@ -201,7 +206,7 @@ class ARENA {
       std::size_t const more = std::min<std::size_t>(bytes - room, next.m_limit - next.m_base);
       ranges.emplace_back(next.m_base, next.m_base + more);
     }
-    m_prefault.reset(new (std::nothrow) zema_host::internal::PAGE_POPULATOR(std::move(ranges)));
+    m_prefault.reset(new (std::nothrow) zema_host::PAGE_POPULATOR(std::move(ranges)));
     if (m_prefault) m_prefault->detach();
   }
 
@@ -517,7 +522,7 @@ class ARENA {
   // Freed slabs, as maximal runs of neighbours, by address and by length.
   std::map<char*, std::size_t> m_runs_by_address;
   std::set<std::pair<std::size_t, char*>> m_runs_by_size;
-  std::unique_ptr<zema_host::internal::PAGE_POPULATOR> m_prefault;
+  std::unique_ptr<zema_host::PAGE_POPULATOR> m_prefault;
 };
 
 struct MEM_STATE {

@@ -8,10 +8,16 @@
 #ifndef HOST_ZEMA_HOST_H
 #define HOST_ZEMA_HOST_H
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "h/cdb_net_sys.h"
@@ -125,6 +131,39 @@ bool mem_pooled();
 // One line per MEM_INITIALIZER that closed while its module still held
 // memory: "MEM: module M still holds B bytes in K blocks".
 std::vector<std::string> const& mem_close_reports();
+
+// The first touch of fresh memory is what a big design pays most for. A
+// program (or a part of the host) that knows which fresh memory it is about
+// to fill lets a thread of this populator take that cost on another core: it populates
+// each [first, second) in turn with MADV_POPULATE_WRITE, which brings pages
+// in as a write would but never writes them, so it is safe while other
+// threads fill the same memory. It stops at the first step the kernel
+// refuses (a kernel older than 5.14 refuses them all). When no thread can be
+// started, nothing is populated and the memory is touched as usual.
+class PAGE_POPULATOR {
+ public:
+  explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept;
+  // A populator for `ranges` when they come to kWorthwhileBytes or more;
+  // null below, where starting a thread costs more than the first touch it
+  // takes over, or when none can be made.
+  static std::unique_ptr<PAGE_POPULATOR> start(std::vector<std::pair<char*, char*>> ranges);
+  static constexpr std::size_t kWorthwhileBytes = std::size_t{4} << 20;
+  // Stops the thread at its next step and waits for it, unless detach() let
+  // it go: the ranges' memory must stay mapped while it runs. In a child
+  // forked meanwhile, where the thread does not run, it only lets it go.
+  ~PAGE_POPULATOR();
+  PAGE_POPULATOR(PAGE_POPULATOR const&) = delete;
+  PAGE_POPULATOR& operator=(PAGE_POPULATOR const&) = delete;
+
+  // For memory that stays mapped as long as the process: its end need not
+  // wait for the thread.
+  void detach();
+
+ private:
+  std::shared_ptr<std::atomic<bool>> m_stop;
+  std::thread m_thread;
+  pid_t m_process = 0;  // that started the thread
+};
 
 // --- Messages ---------------------------------------------------------------
 

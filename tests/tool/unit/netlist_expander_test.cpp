@@ -194,5 +194,47 @@ TEST(NetlistExpanderTest, CountsExactlyWhatItExpandsByEitherReader) {
   EXPECT_GT(checked, 250);
 }
 
+// A netlist whose records come to megabytes, so that another core populates
+// them while the expansion fills them: the records must be those of the
+// expansion all the same, down to the last cell's.
+TEST(NetlistExpanderTest, ExpandsABigNetlistWhileItsRecordsArePopulated) {
+  constexpr std::uint32_t kFanout = 64;
+  constexpr std::uint32_t kCells = 80;
+  auto const instances = [](char const* type) {
+    std::string cells;
+    for (std::uint32_t i = 0; i < kFanout; ++i) {
+      cells += (i != 0 ? ", \"u" : "\"u") + std::to_string(i) + "\": {\"type\": \"" + type + "\"}";
+    }
+    return "{\"cells\": {" + cells + "}}";
+  };
+  std::string leaf = "{\"cells\": {";
+  for (std::uint32_t c = 0; c < kCells; ++c) {
+    leaf += (c != 0 ? ", \"c" : "\"c") + std::to_string(c) +
+            "\": {\"type\": \"ND2\", \"connections\": {\"Y\": [" + std::to_string(2 + c) + "]}}";
+  }
+  leaf += "}, \"netnames\": {\"bus\": {\"bits\": [";
+  for (std::uint32_t c = 0; c < kCells; ++c) leaf += (c != 0 ? ", " : "") + std::to_string(2 + c);
+  leaf += "]}}}";
+  std::string const text = "{\"modules\": {\"m0\": " + instances("m1") +
+                           ", \"m1\": " + instances("m2") + ", \"m2\": " + leaf + "}}";
+  READ_OPTIONS options;
+  options.m_top = "m0";
+  std::string error;
+  DESIGN_RECORDS const records = read(text, options, &error);
+  ASSERT_EQ(error, "");
+  std::uint32_t const atoms = kFanout * kFanout * kCells;
+  ASSERT_EQ(records.m_atoms.size(), atoms);
+  EXPECT_EQ(records.m_names.size(), 1 + kFanout + kFanout * kFanout + 2 * atoms);
+  EXPECT_EQ(records.m_oterms.size(), atoms);
+  // The last cell, its output and its instances, by name.
+  ATOM_RECORD const& last = records.m_atoms.back();
+  std::uint32_t const cell = last.m_name.m_value;
+  std::uint32_t const instance = records.m_names[cell].m_parent;
+  EXPECT_STREQ(records.text_of(cell), "c79");
+  EXPECT_STREQ(records.text_of(instance), "u63");
+  EXPECT_STREQ(records.text_of(records.m_names[instance].m_parent), "u63");
+  EXPECT_STREQ(records.text_of(records.m_oterms.back().m_value), "bus[79]");
+}
+
 }  // namespace
 }  // namespace zema_tool
