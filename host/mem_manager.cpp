@@ -56,7 +56,6 @@
 #include <boost/unordered/unordered_flat_map.hpp>
 
 #include "h/msg_sys.h"
-#include "host/host_internal.h"
 #include "host/zema_host.h"
 
 namespace {
