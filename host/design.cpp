@@ -678,6 +678,7 @@ void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterm
       m_impl->m_names.room(),      m_impl->m_child_lists.room(), m_impl->m_child_slots.room(),
       m_impl->m_atoms.room(),      m_impl->m_links.room(),       m_impl->m_oterms.room(),
       m_impl->m_oterm_slots.room()};
+  // A populator of an earlier reserve() stops before the next one starts.
   m_impl->m_populator.reset();
   m_impl->m_populator = PAGE_POPULATOR::start(std::move(ranges));
 }

@@ -134,10 +134,10 @@ std::vector<std::string> const& mem_close_reports();
 
 // The first touch of fresh memory is what a big design pays most for. A
 // program (or a part of the host) that knows which fresh memory it is about
-// to fill lets a thread of this populator take that cost on another core: it populates
-// each [first, second) in turn with MADV_POPULATE_WRITE, which brings pages
-// in as a write would but never writes them, so it is safe while other
-// threads fill the same memory. It stops at the first step the kernel
+// to fill lets a thread of this populator take that cost on another core:
+// it populates each [first, second) in turn with MADV_POPULATE_WRITE, which
+// brings pages in as a write would but never writes them, so it is safe
+// while other threads fill the same memory. It stops at the first step the kernel
 // refuses (a kernel older than 5.14 refuses them all). When no thread can be
 // started, nothing is populated and the memory is touched as usual.
 class PAGE_POPULATOR {
