@@ -83,6 +83,28 @@ class ZemaFusionTest : public zema_test::TrackedTest {
     return nodes;
   }
 
+  // Builds the plan's tree by init and by its steps by hand, and compares.
+  void expect_steps_give_inits_tree(PLAN const& plan);
+
+  // Every parent's children in the order its index iterates them, which
+  // depends on how the index grew: equal trees built along different paths
+  // must have grown their indexes alike.
+  static std::vector<std::string> iteration_order(FUSION& c) {
+    std::vector<std::string> parents;
+    std::vector<NODE*> todo = {c.m_root};
+    while (!todo.empty()) {
+      NODE* const node = todo.back();
+      todo.pop_back();
+      std::string children = std::string(node->m_name) + ":";
+      for (NODE::CHILD_ITERATOR it = node->begin_child(); it != node->end_child(); ++it) {
+        children += " " + std::string(it->m_value->m_name);
+        todo.push_back(it->m_value);
+      }
+      parents.push_back(children);
+    }
+    return parents;
+  }
+
   // What a query gives: the unit name, or the full name with or without the
   // backslash; "<none>" when it gives false, which must leave the output alone.
   enum KIND { UNIT, FULL, BARE };
@@ -457,7 +479,18 @@ TEST_F(ZemaFusionTest, MemoisedUniquingGivesThePlainLoopsNames) {
 // full-name helper writes a node's prefix with the separator after it.
 TEST_F(ZemaFusionTest, InitsStepsByHandGiveInitsTree) {
   std::mt19937 rng(9);
-  PLAN const plan = random_plan(rng);
+  PLAN const narrow = random_plan(rng);
+  // A root whose captured children outgrow its index, with made-up names
+  // entered after them: init builds that index in one pass, the steps in two.
+  PLAN wide = random_plan(rng);
+  for (int i = 0; i < 90; ++i) wide.add(0, "w" + std::to_string(i % 60));
+  for (int i = 0; i < 150; ++i) wide.atoms.push_back({i % 2 ? 7 : 12, wide.next_free++, {}});
+  for (PLAN const& plan : {narrow, wide}) {
+    expect_steps_give_inits_tree(plan);
+  }
+}
+
+void ZemaFusionTest::expect_steps_give_inits_tree(PLAN const& plan) {
   BUILT built(plan);
   FUSION whole;
   whole.init(built.d.action_point(), built.d.netlist());
@@ -491,6 +524,7 @@ TEST_F(ZemaFusionTest, InitsStepsByHandGiveInitsTree) {
     }
     c.init_from_netlist();
     EXPECT_EQ(tree(whole), tree(c));
+    EXPECT_EQ(iteration_order(whole), iteration_order(c));
     EXPECT_EQ(names, expect_well_named(c, plan, built));
   }
 

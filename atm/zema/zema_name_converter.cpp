@@ -518,6 +518,13 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* m_building_parent = nullptr;
   // The arrays of the builders of captured parents, one after another.
   CHILD_BUILDER::STORAGE m_builder_storage;
+  // When init() names the netlist right after the capture, the builder of
+  // the root's children lives on to take the made-up names too: a second
+  // builder would hash every child's name again and link the index twice.
+  // The storage is declared first, so that the builder goes first.
+  bool m_keep_root_builder = false;
+  CHILD_BUILDER::STORAGE m_root_storage;
+  std::optional<CHILD_BUILDER> m_root_builder;
   // Routes the searches and entries of `parent`'s children to `builder` for
   // as long as it lives.
   struct BUILDING {
@@ -680,6 +687,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::init(HDB_CMP_ACTION_PT_INSTANCE const* act
   m_hier_by_id_hash[root_id] = m_root;
 
   INIT_STATE state;
+  state.m_keep_root_builder = true;
   capture(root, m_root, state);
   name_netlist(state);
 }
@@ -774,12 +782,17 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
   // An index that these children would grow is built through a builder,
   // which replays its growths on compact arrays instead of rehashing every
   // node and text at each; one that will not grow takes them directly.
-  std::optional<CHILD_BUILDER> builder;
+  std::optional<CHILD_BUILDER> own_builder;
+  CHILD_BUILDER* builder = nullptr;
   std::optional<INIT_STATE::BUILDING> building;
   if (orb_wanted_buckets(static_cast<unsigned>(parent->m_children.m_count + count)) >
       parent->m_children.m_bucket_count) {
-    builder.emplace(parent->m_children, state.m_builder_storage);
-    building.emplace(state, &*builder, parent);
+    if (state.m_keep_root_builder && parent == m_root) {
+      builder = &state.m_root_builder.emplace(parent->m_children, state.m_root_storage);
+    } else {
+      builder = &own_builder.emplace(parent->m_children, state.m_builder_storage);
+    }
+    building.emplace(state, builder, parent);
   }
   for (std::size_t i = 0; i < count; ++i) {
     prefetch_ahead(state, i, parent);
@@ -801,7 +814,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
     }
     m_hier_by_id_hash[plan.m_id] = node;
   }
-  if (builder) builder->finish();
+  if (own_builder) own_builder->finish();
 }
 
 // On a big design the name table, the id index and a wide parent's children
@@ -1009,15 +1022,17 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_made_up(
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
   ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* const root = m_root->cast_to_parent();
-  if (!m_netlist) return;
   // Every made-up name becomes a child of the root: on a big design a million
   // and more, whose index would be rehashed at every growth. The builder
   // replays those growths on compact arrays and links the index once, as it
-  // would have been.
-  CHILD_BUILDER children(root->m_children);
-  INIT_STATE::BUILDING const building(state, &children, root);
-  name_atoms(root, state);
-  children.finish();
+  // would have been; the one that captured the root's children goes on, when
+  // init() kept it.
+  if (m_netlist) {
+    if (!state.m_root_builder) state.m_root_builder.emplace(root->m_children, state.m_root_storage);
+    INIT_STATE::BUILDING const building(state, &*state.m_root_builder, root);
+    name_atoms(root, state);
+  }
+  if (state.m_root_builder) state.m_root_builder->finish();
 }
 
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
