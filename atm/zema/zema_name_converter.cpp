@@ -423,6 +423,7 @@ struct SIBLING {
   // strcmp gives those bytes, as unsigned values.
   std::uint64_t m_prefix;
   char const* m_text;
+  std::size_t m_length;  // of m_text
   HDB_INSTANCE_NAME const* m_child;
   bool m_interior;
 };
@@ -734,6 +735,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
   TRACKED_VECTOR<SIBLING>& siblings = state.m_siblings;
   siblings.clear();
   std::size_t const queued = state.m_pending.size();
+  std::size_t legal_bytes = 0;  // the most that the siblings' legal names can take
   HDB_CONST_NAME_ITERATOR const end = instance->end_child();
   for (HDB_CONST_NAME_ITERATOR it = instance->begin_child(); it != end; ++it) {
     HDB_INSTANCE_NAME const* const child = *it;
@@ -744,7 +746,9 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
     // The unit name is fetched once here, not twice per comparison.
     char const* const text = unit_name_text(child);
     bool const interior = has_children(child);
-    siblings.push_back(SIBLING{sort_prefix(text), text, child, interior});
+    std::size_t const length = std::strlen(text);
+    legal_bytes += length + 2;
+    siblings.push_back(SIBLING{sort_prefix(text), text, length, child, interior});
     if (interior) state.m_pending.push_back(child);
   }
   // Queued in reverse, so that the first one in database order comes off first.
@@ -758,20 +762,22 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
 
   // The legal names and hashes of all siblings first, so that the loop below
   // can fetch what it will search ahead of the search. The names' buffer
-  // only grows: it keeps the size the largest parent needed, so that most
-  // parents never resize it.
+  // only grows, once per parent at most and without copying what an earlier
+  // parent left in it: it keeps the size the largest parent needed, so that
+  // most parents never resize it.
   TRACKED_VECTOR<char>& legal_names = state.m_legal_names;
+  if (legal_names.size() < legal_bytes) {
+    legal_names.clear();
+    legal_names.resize(std::max(2 * legal_names.capacity(), legal_bytes));
+  }
   TRACKED_VECTOR<PLANNED_NAME>& planned = state.m_planned;
   planned.clear();
   std::size_t offset = 0;
   for (SIBLING const& sibling : siblings) {
-    std::size_t const length = std::strlen(sibling.m_text);
-    if (legal_names.size() < offset + length + 2) {
-      legal_names.resize(std::max(2 * legal_names.size(), offset + length + 2));
-    }
     PLANNED_NAME plan;
     plan.m_offset = offset;
-    plan.m_length = legalise_into(&legal_names[offset], sibling.m_text, length, &plan.m_child_hash);
+    plan.m_length =
+        legalise_into(&legal_names[offset], sibling.m_text, sibling.m_length, &plan.m_child_hash);
     legal_names[offset + plan.m_length] = '\0';
     plan.m_table_hash = m_name_table.m_ops.hash(&legal_names[offset]);
     plan.m_id = HDB_NAME_MGR::get_iname_id(sibling.m_child);
