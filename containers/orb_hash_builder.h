@@ -40,7 +40,8 @@ class ORB_HASH_BUILDER {
     LIST<unsigned> m_hashes;  // its key's policy hash
     LIST<unsigned> m_next;    // the next entry of its chain, or kNone
     LIST<unsigned> m_heads;   // the first entry of each bucket's chain, or kNone
-    LIST<unsigned> m_spare;   // the heads of the next bucket array, while it grows
+    LIST<unsigned> m_spare;   // the heads of the next bucket array while it grows;
+                              // each entry's previous one while finishing
   };
 
   // Takes over the entries `table` holds now, hashing each key once.
@@ -118,27 +119,29 @@ class ORB_HASH_BUILDER {
   void prefetch(unsigned h) const { __builtin_prefetch(&m_heads[h % m_bucket_count], 1); }
 
   // Links every node into the table in its final place, in a bucket array of
-  // the final size. Throws std::bad_alloc if that array cannot be had; the
-  // destructor then still links every node.
+  // the final size. Throws std::bad_alloc if that array or the builder's
+  // scratch cannot be had; the destructor then still links every node.
   void finish() {
     if (m_finished) return;
+    // Each entry's previous one in its chain first, from the index chains;
+    // then the nodes' links in the order the nodes were made, which is
+    // mostly the order of their addresses, rather than chain by chain.
+    LIST<unsigned>& previous = m_spare;
+    previous.assign(m_nodes.size(), kNone);
     NODE** buckets = m_table.m_buckets;
     if (m_bucket_count != m_table.m_bucket_count)
       buckets = orb_allocate_buckets<NODE>(m_bucket_count);
-    unsigned const kAhead = 16;
     for (unsigned b = 0; b < m_bucket_count; ++b) {
-      if (b + kAhead < m_bucket_count && m_heads[b + kAhead] != kNone) {
-        __builtin_prefetch(m_nodes[m_heads[b + kAhead]], 1);
-      }
-      NODE* previous = nullptr;
       unsigned i = m_heads[b];
       buckets[b] = i == kNone ? nullptr : m_nodes[i];
       for (; i != kNone; i = m_next[i]) {
-        NODE* const node = m_nodes[i];
-        node->m_prev = previous;
-        node->m_next = m_next[i] == kNone ? nullptr : m_nodes[m_next[i]];
-        previous = node;
+        if (m_next[i] != kNone) previous[m_next[i]] = i;
       }
+    }
+    for (std::size_t i = 0; i < m_nodes.size(); ++i) {
+      NODE* const node = m_nodes[i];
+      node->m_prev = previous[i] == kNone ? nullptr : m_nodes[previous[i]];
+      node->m_next = m_next[i] == kNone ? nullptr : m_nodes[m_next[i]];
     }
     if (buckets != m_table.m_buckets) {
       orb_free(m_table.m_buckets);
