@@ -26,11 +26,12 @@
 namespace {
 
 // A design big enough that every table of the fusion converter grows past its
-// first 61 buckets, most of them twice: about 260 instances (one parent with
-// 60 children), names that clash among siblings once legalised ("Reg1",
-// "reg1", "REG1", "r.eg1", and a literal "reg_0"), about 180 atoms of every
-// type, made-up atom and oterm names, and root children ("w3", "LUT2", ...)
-// that made-up names must avoid.
+// first 61 buckets, most of them twice: about 320 instances (the root with 56
+// children, so that its index is built through a builder that the made-up
+// names then go through too, and one parent with 60 children), names that
+// clash among siblings once legalised ("Reg1", "reg1", "REG1", "r.eg1", and a
+// literal "reg_0"), about 220 atoms of every type, made-up atom and oterm
+// names, and root children ("w3", "LUT2", ...) that made-up names must avoid.
 struct SWEEP_DESIGN {
   zema_host::DESIGN design;
   std::vector<CDB_ATOM_NODE*> atoms;
@@ -48,7 +49,7 @@ SWEEP_DESIGN::SWEEP_DESIGN() {
   HDB_INSTANCE_NAME const* const root = design.set_root("", id++);
   std::vector<HDB_INSTANCE_NAME const*> leaves;
   unsigned k = 0;
-  for (unsigned b = 0; b < 40; ++b) {
+  for (unsigned b = 0; b < 56; ++b) {
     HDB_INSTANCE_NAME const* const block = design.add_child(root, clashing_name(k++).c_str(), id++);
     unsigned const children = b == 0 ? 60 : b % 4;
     if (children == 0) leaves.push_back(block);
