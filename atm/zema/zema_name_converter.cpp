@@ -577,6 +577,34 @@ static std::size_t legalise_into(char* out, char const* in, std::size_t length, 
   return static_cast<std::size_t>(to - out);
 }
 
+// The legal names of `siblings` one after the other in *legal_names, each
+// with its terminating NUL, and in *planned where each one is, with its
+// hashes and its instance's id. `legal_bytes` is the room they may take at
+// most. The names' buffer only grows, at most once per parent and without
+// copying what an earlier parent left in it: it keeps the size the largest
+// parent needed, so that most parents never resize it.
+static void plan_legal_names(TRACKED_VECTOR<SIBLING> const& siblings, std::size_t legal_bytes,
+                             ORB_CSTR_OPS const& table_ops, TRACKED_VECTOR<char>* legal_names,
+                             TRACKED_VECTOR<PLANNED_NAME>* planned) {
+  if (legal_names->size() < legal_bytes) {
+    legal_names->clear();
+    legal_names->resize(std::max(2 * legal_names->capacity(), legal_bytes));
+  }
+  planned->clear();
+  std::size_t offset = 0;
+  for (SIBLING const& sibling : siblings) {
+    char* const name = legal_names->data() + offset;
+    PLANNED_NAME plan;
+    plan.m_offset = offset;
+    plan.m_length = legalise_into(name, sibling.m_text, sibling.m_length, &plan.m_child_hash);
+    name[plan.m_length] = '\0';
+    plan.m_table_hash = table_ops.hash(name);
+    plan.m_id = HDB_NAME_MGR::get_iname_id(sibling.m_child);
+    planned->push_back(plan);
+    offset += plan.m_length + 1;
+  }
+}
+
 // The legal form of `in` into *out, and its ZEMA_NAME_CSTR_OPS hash.
 unsigned ZEMA_NAME_CONVERTER_FUSION_IMPL::legalise(GEN_STRING* out, char const* in) {
   std::size_t const length = std::strlen(in);
@@ -761,29 +789,10 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
   for (SIBLING const& sibling : siblings) m_sorted_children.push_back(sibling.m_child);
 
   // The legal names and hashes of all siblings first, so that the loop below
-  // can fetch what it will search ahead of the search. The names' buffer
-  // only grows, once per parent at most and without copying what an earlier
-  // parent left in it: it keeps the size the largest parent needed, so that
-  // most parents never resize it.
+  // can fetch what it will search ahead of the search.
   TRACKED_VECTOR<char>& legal_names = state.m_legal_names;
-  if (legal_names.size() < legal_bytes) {
-    legal_names.clear();
-    legal_names.resize(std::max(2 * legal_names.capacity(), legal_bytes));
-  }
   TRACKED_VECTOR<PLANNED_NAME>& planned = state.m_planned;
-  planned.clear();
-  std::size_t offset = 0;
-  for (SIBLING const& sibling : siblings) {
-    PLANNED_NAME plan;
-    plan.m_offset = offset;
-    plan.m_length =
-        legalise_into(&legal_names[offset], sibling.m_text, sibling.m_length, &plan.m_child_hash);
-    legal_names[offset + plan.m_length] = '\0';
-    plan.m_table_hash = m_name_table.m_ops.hash(&legal_names[offset]);
-    plan.m_id = HDB_NAME_MGR::get_iname_id(sibling.m_child);
-    planned.push_back(plan);
-    offset += plan.m_length + 1;
-  }
+  plan_legal_names(siblings, legal_bytes, m_name_table.m_ops, &legal_names, &planned);
 
   // An index that these children would grow is built through a builder,
   // which replays its growths on compact arrays instead of rehashing every
