@@ -293,14 +293,20 @@ TEST_F(ZemaFusionTest, CaptureNamesSiblingsInStrcmpOrderAndDescendsInDatabaseOrd
   static struct {
     std::vector<char const*> raw;    // database order
     std::vector<char const*> named;  // the same order
-  } const kCases[] = {{{}, {}},      // a root without children is an empty parent
-                      {{"abus", "Bus"}, {"abus_0", "abus"}},
-                      {{"x", "x", "x"}, {"x", "x_0", "x_1"}},
-                      {{"", ""}, {"a", "a_0"}},
-                      {{"\x80", "a_"}, {"a__0", "a_"}},
-                      {{"\xC3", "_"}, {"a__0", "a_"}},
-                      {{"a.b", "a-b", "a b"}, {"a_b_1", "a_b_0", "a_b"}},
-                      {{"b", "B", "a"}, {"b", "ab", "a"}}};
+  } const kCases[] = {
+      {{}, {}},  // a root without children is an empty parent
+      {{"abus", "Bus"}, {"abus_0", "abus"}},
+      {{"x", "x", "x"}, {"x", "x_0", "x_1"}},
+      {{"", ""}, {"a", "a_0"}},
+      {{"\x80", "a_"}, {"a__0", "a_"}},
+      {{"\xC3", "_"}, {"a__0", "a_"}},
+      {{"a.b", "a-b", "a b"}, {"a_b_1", "a_b_0", "a_b"}},
+      {{"b", "B", "a"}, {"b", "ab", "a"}},
+      // Long shared starts, with and without a leading 'a'.
+      {{"bank_of_registers_17", "bank_of_registers_7", "Bank_of_registers_7", "bank_of_registers_",
+        "Bank_of_registers_8", "bank_of_registers_1", "abank_of_registers_7"},
+       {"bank_of_registers_17", "bank_of_registers_7", "abank_of_registers_7", "bank_of_registers_",
+        "abank_of_registers_8", "bank_of_registers_1", "abank_of_registers_7_0"}}};
   for (auto const& k : kCases) {
     PLAN plan;
     for (char const* raw : k.raw) plan.add(0, raw);

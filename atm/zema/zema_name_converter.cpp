@@ -491,6 +491,8 @@ struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   // each one is, with its hashes.
   TRACKED_VECTOR<char> m_legal_names;
   TRACKED_VECTOR<PLANNED_NAME> m_planned;
+  // The child hash of each start of the last legal name planned.
+  TRACKED_VECTOR<unsigned> m_prefix_hashes;
   // Instances with children whose own children are still to capture, the
   // next one last: a depth-first walk without recursion.
   TRACKED_VECTOR<HDB_INSTANCE_NAME const*> m_pending;
@@ -559,22 +561,30 @@ struct LEGAL_CHARS {
 constexpr LEGAL_CHARS kLegalChars;
 
 // The legal form of the `length` bytes of `in` written to `out`, which has
-// room for length + 1 bytes; gives the form's length and its
-// ZEMA_NAME_CSTR_OPS hash.
-static std::size_t legalise_into(char* out, char const* in, std::size_t length, unsigned* hash) {
+// room for length + 1 bytes; gives the form's length. Each byte's legal form
+// depends on that byte alone, and the leading 'a' on the first byte alone, so
+// two texts that start alike have legal forms that start alike.
+static std::size_t legal_form(char* out, char const* in, std::size_t length) {
   char* to = out;
-  unsigned h = 0;
-  if (!zema_is_legal_first_char(*in)) {
-    *to++ = 'a';
-    h = ZEMA_NAME_CSTR_OPS::step(h, 'a');
-  }
+  if (!zema_is_legal_first_char(*in)) *to++ = 'a';
   for (std::size_t i = 0; i < length; ++i) {
-    char const legal = kLegalChars.m_of[static_cast<unsigned char>(in[i])];
-    *to++ = legal;
-    h = ZEMA_NAME_CSTR_OPS::step(h, legal);
+    *to++ = kLegalChars.m_of[static_cast<unsigned char>(in[i])];
   }
-  *hash = h;
   return static_cast<std::size_t>(to - out);
+}
+
+// How many of their first `limit` bytes `a` and `b` share.
+static std::size_t shared_start(char const* a, char const* b, std::size_t limit) {
+  std::size_t k = 0;
+  for (; k + 8 <= limit; k += 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, a + k, 8);
+    std::memcpy(&y, b + k, 8);
+    if (x != y) break;
+  }
+  while (k < limit && a[k] == b[k]) ++k;
+  return k;
 }
 
 // The legal names of `siblings` one after the other in *legal_names, each
@@ -583,8 +593,15 @@ static std::size_t legalise_into(char* out, char const* in, std::size_t length, 
 // most. The names' buffer only grows, at most once per parent and without
 // copying what an earlier parent left in it: it keeps the size the largest
 // parent needed, so that most parents never resize it.
+//
+// The child hash is a serial chain through every byte, the longest part of
+// planning a long name. Sorted siblings often share most of their text
+// ("..._simplemap_mux_4367", "..._simplemap_mux_4368"), so the chain of each
+// name goes on from where its shared start with the name before it ends:
+// (*prefix_hashes)[k] holds the hash of the first k bytes of the last name.
 static void plan_legal_names(TRACKED_VECTOR<SIBLING> const& siblings, std::size_t legal_bytes,
                              ORB_CSTR_OPS const& table_ops, TRACKED_VECTOR<char>* legal_names,
+                             TRACKED_VECTOR<unsigned>* prefix_hashes,
                              TRACKED_VECTOR<PLANNED_NAME>* planned) {
   if (legal_names->size() < legal_bytes) {
     legal_names->clear();
@@ -592,16 +609,34 @@ static void plan_legal_names(TRACKED_VECTOR<SIBLING> const& siblings, std::size_
   }
   planned->clear();
   std::size_t offset = 0;
+  SIBLING const* previous = nullptr;
   for (SIBLING const& sibling : siblings) {
     char* const name = legal_names->data() + offset;
+    std::size_t const length = legal_form(name, sibling.m_text, sibling.m_length);
+    name[length] = '\0';
+    if (prefix_hashes->size() <= length) prefix_hashes->resize(2 * length + 1);
+    unsigned* const hashes = prefix_hashes->data();  // hashes[0] stays 0, the hash of ""
+    std::size_t k = 0;
+    if (previous) {
+      std::size_t const shared = shared_start(previous->m_text, sibling.m_text,
+                                              std::min(previous->m_length, sibling.m_length));
+      // Texts that share a first byte have the same leading 'a' or none.
+      if (shared > 0) k = length - sibling.m_length + shared;
+    }
+    unsigned child_hash = hashes[k];
+    for (; k < length; ++k) {
+      child_hash = ZEMA_NAME_CSTR_OPS::step(child_hash, name[k]);
+      hashes[k + 1] = child_hash;
+    }
     PLANNED_NAME plan;
     plan.m_offset = offset;
-    plan.m_length = legalise_into(name, sibling.m_text, sibling.m_length, &plan.m_child_hash);
-    name[plan.m_length] = '\0';
+    plan.m_length = length;
+    plan.m_child_hash = child_hash;
     plan.m_table_hash = table_ops.hash(name);
     plan.m_id = HDB_NAME_MGR::get_iname_id(sibling.m_child);
     planned->push_back(plan);
-    offset += plan.m_length + 1;
+    offset += length + 1;
+    previous = &sibling;
   }
 }
 
@@ -609,8 +644,9 @@ static void plan_legal_names(TRACKED_VECTOR<SIBLING> const& siblings, std::size_
 unsigned ZEMA_NAME_CONVERTER_FUSION_IMPL::legalise(GEN_STRING* out, char const* in) {
   std::size_t const length = std::strlen(in);
   out->resize(length + 1);
-  unsigned hash;
-  out->resize(legalise_into(&(*out)[0], in, length, &hash));
+  out->resize(legal_form(&(*out)[0], in, length));
+  unsigned hash = 0;
+  for (char const c : *out) hash = ZEMA_NAME_CSTR_OPS::step(hash, c);
   return hash;
 }
 
@@ -792,7 +828,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
   // can fetch what it will search ahead of the search.
   TRACKED_VECTOR<char>& legal_names = state.m_legal_names;
   TRACKED_VECTOR<PLANNED_NAME>& planned = state.m_planned;
-  plan_legal_names(siblings, legal_bytes, m_name_table.m_ops, &legal_names, &planned);
+  plan_legal_names(siblings, legal_bytes, m_name_table.m_ops, &legal_names, &state.m_prefix_hashes,
+                   &planned);
 
   // An index that these children would grow is built through a builder,
   // which replays its growths on compact arrays instead of rehashing every
