@@ -164,15 +164,27 @@ constexpr std::uint32_t kLargestPrime32 = 4294967291u;
 }  // namespace
 
 // A prime bucket count keeps "hash mod count" from favouring buckets when
-// hashes share low-order structure. Small tables grow by half; from
-// kDoublingFrom buckets on a table doubles, since each rehash of a big table
+// hashes share low-order structure. A table grows by half; from
+// kDoublingFrom buckets on it doubles, since each rehash of a big table
 // walks memory that is no longer in any cache: a million-instance init then
 // rehashes half as often, for some 5-9 % more tracked bytes.
 constexpr std::uint64_t kDoublingFrom = 65536;
 
-unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
-  if (growth_log().m_on) growth_log().m_requests.push_back(wanted);
-  std::uint64_t target =
+// A table below kClimbBelow buckets takes three of those steps at once. A
+// small table's rehash is cheap in memory but not in time: the children
+// index of a module with a few thousand cells was rehashed ten times on its
+// way there, each time every name's hash taken again and every chain
+// walked. The extra steps are the ones the table would have taken next
+// (tables ask to grow once a fifth more than their entries, a multiple of
+// five, exceeds their bucket count), so every table that starts at 61 passes
+// through the same bucket counts above kClimbBelow as with one step at a time.
+constexpr std::uint32_t kClimbBelow = 4096;
+constexpr int kStepsWhileSmall = 3;
+
+namespace {
+
+std::uint32_t one_step(std::uint32_t wanted) {
+  std::uint64_t const target =
       static_cast<std::uint64_t>(wanted) + (wanted >= kDoublingFrom ? wanted : wanted / 2);
   if (target > kLargestPrime32) {
     // No prime of at least the target fits; settle for an odd count.
@@ -183,6 +195,17 @@ unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
   if ((candidate & 1) == 0) ++candidate;
   while (!is_prime(candidate)) candidate += 2;
   return candidate;
+}
+
+}  // namespace
+
+unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
+  if (growth_log().m_on) growth_log().m_requests.push_back(wanted);
+  std::uint32_t count = one_step(wanted);
+  for (int step = 1; step < kStepsWhileSmall && count < kClimbBelow; ++step) {
+    count = one_step((count / 5 + 1) * 5);
+  }
+  return count;
 }
 
 // --- Atom type names ---------------------------------------------------------

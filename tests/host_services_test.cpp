@@ -266,14 +266,15 @@ TEST(HostText, ItoaAndToLowerReplaceContent) {
   EXPECT_STREQ("mixed_09-\xc4z", text.c_str());
 }
 
-// Small tables grow by about half, big ones double; the count is prime (or
-// odd where no prime fits) and never below what was asked for.
+// Tables grow by about half, big ones double, and small ones take a few of
+// those steps at once; the count is prime (or odd where no prime fits) and
+// never below what was asked for.
 TEST(HostText, GrowthIsHalfAgainThenDoubleAndNeverBelowWanted) {
   zema_host::set_growth_log(true);
   zema_host::clear_growth_requests();
   std::vector<unsigned> const wanted_values = {
-      0,     1,     2,       3,           61,          62,          1000,
-      65535, 65536, 1000003, 0x7fffffffu, 0xaaaaaaaau, 0xfffffffeu, 0xffffffffu};
+      0,    1,     2,     3,       61,          62,          1000,        4095,       4096,
+      5000, 65535, 65536, 1000003, 0x7fffffffu, 0xaaaaaaaau, 0xfffffffeu, 0xffffffffu};
   for (unsigned wanted : wanted_values) {
     unsigned const size = orb_hash_50_percent_increase_size(wanted);
     EXPECT_GE(size, wanted);
@@ -281,10 +282,18 @@ TEST(HostText, GrowthIsHalfAgainThenDoubleAndNeverBelowWanted) {
     std::uint64_t const target = std::uint64_t{wanted} + (wanted >= 65536 ? wanted : wanted / 2);
     if (wanted >= 4 && target <= 0xfffffffbu) {
       EXPECT_GE(size, target) << wanted;
-      EXPECT_LE(size, target + target / 50 + 10) << wanted;
+      // Below 4096 buckets, at most three steps of half again and then some.
+      std::uint64_t const most = target >= 4096 ? target + target / 50 + 10 : 3 * target + 100;
+      EXPECT_LE(size, most) << wanted;
     }
   }
   EXPECT_EQ(wanted_values, zema_host::growth_requests());
+  // A table grows once a fifth more than its entries exceeds its buckets.
+  int growths = 0;
+  for (unsigned count = 61; count < 4096; ++growths) {
+    count = orb_hash_50_percent_increase_size((count / 5 + 1) * 5);
+  }
+  EXPECT_EQ(4, growths) << "a table from 61 to 4096 buckets, against 10 by half";
   zema_host::set_growth_log(false);
   zema_host::clear_growth_requests();
   orb_hash_50_percent_increase_size(7);
