@@ -16,6 +16,31 @@
 // The bucket count of a freshly constructed table.
 static unsigned const ORB_INITIAL_BUCKET_COUNT = 61;
 
+// h mod a fixed divisor without a divide: the divisor's 64-bit reciprocal,
+// taken once, turns each remainder into multiplies (Lemire, Kaser and Kurz,
+// "Faster remainder by direct computation", 2019), exact for every 32-bit h
+// and divisor. A rehash, or a builder between growths, takes thousands of
+// remainders by one bucket count; a divide costs several times the multiplies.
+class ORB_REMAINDER {
+ public:
+  explicit ORB_REMAINDER(unsigned divisor)
+      : m_divisor(divisor), m_reciprocal(~std::uint64_t{0} / divisor + 1) {}
+
+  unsigned of(unsigned h) const {
+    std::uint64_t const fraction = m_reciprocal * h;
+    // The high 64 bits of fraction * divisor, from 32-bit halves so that the
+    // 32-bit build has it too.
+    std::uint64_t const high = (fraction >> 32) * m_divisor;
+    std::uint64_t const low = (fraction & 0xffffffffu) * m_divisor;
+    return static_cast<unsigned>((high + (low >> 32)) >> 32);
+  }
+  unsigned divisor() const { return m_divisor; }
+
+ private:
+  unsigned m_divisor;
+  std::uint64_t m_reciprocal;
+};
+
 // A zero-filled block for one T, tracked under T's record.
 template <class T>
 inline void* orb_allocate_zeroed() {
@@ -100,6 +125,7 @@ __attribute__((noinline)) void orb_rehash(Node**& buckets, unsigned& bucket_coun
                                           HashOf hash_of, KeyData key_data) {
   unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
   Node** const fresh = orb_allocate_buckets<Node>(new_count);
+  ORB_REMAINDER const bucket_of(new_count);
   Node** const old = buckets;
   unsigned const old_count = bucket_count;
   unsigned const kAhead = 64;
@@ -116,13 +142,13 @@ __attribute__((noinline)) void orb_rehash(Node**& buckets, unsigned& bucket_coun
     if (b + kHashed < old_count && old[b + kHashed]) {
       unsigned const ahead = hash_of(old[b + kHashed]);
       head_hash[b % kHashed] = ahead;
-      __builtin_prefetch(&fresh[ahead % new_count], 1);
+      __builtin_prefetch(&fresh[bucket_of.of(ahead)], 1);
     }
     if (!node) continue;
     for (;;) {
       Node* const next = node->m_next;
       if (next) __builtin_prefetch(next);
-      orb_push_front(fresh[h % new_count], node);
+      orb_push_front(fresh[bucket_of.of(h)], node);
       node = next;
       if (!node) break;
       h = hash_of(node);

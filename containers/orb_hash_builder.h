@@ -49,6 +49,7 @@ class ORB_HASH_BUILDER {
   ORB_HASH_BUILDER(TABLE& table, STORAGE& storage)
       : m_table(table),
         m_bucket_count(table.m_bucket_count),
+        m_bucket_of(table.m_bucket_count),
         m_count(table.m_count),
         m_nodes(storage.m_nodes),
         m_hashes(storage.m_hashes),
@@ -90,7 +91,7 @@ class ORB_HASH_BUILDER {
 
   // As TABLE::hash_search, over the old keys and the new.
   NODE* hash_search(unsigned h, Key const& key) const {
-    for (unsigned i = m_heads[h % m_bucket_count]; i != kNone; i = m_next[i]) {
+    for (unsigned i = m_heads[m_bucket_of.of(h)]; i != kNone; i = m_next[i]) {
       if (m_hashes[i] == h && m_table.m_ops.equal(m_nodes[i]->m_key, key)) return m_nodes[i];
     }
     return nullptr;
@@ -105,7 +106,7 @@ class ORB_HASH_BUILDER {
     }
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{key, Value(), nullptr, nullptr};
     unsigned const index = static_cast<unsigned>(m_nodes.size());
-    unsigned& head = m_heads[h % m_bucket_count];
+    unsigned& head = m_heads[m_bucket_of.of(h)];
     m_nodes.push_back(node);
     m_hashes.push_back(h);
     m_next.push_back(head);
@@ -116,7 +117,7 @@ class ORB_HASH_BUILDER {
   }
 
   // Fetches the chain head that a key of hash h would be entered at.
-  void prefetch(unsigned h) const { __builtin_prefetch(&m_heads[h % m_bucket_count], 1); }
+  void prefetch(unsigned h) const { __builtin_prefetch(&m_heads[m_bucket_of.of(h)], 1); }
 
   // Links every node into the table in its final place, in a bucket array of
   // the final size. Throws std::bad_alloc if that array or the builder's
@@ -167,10 +168,11 @@ class ORB_HASH_BUILDER {
     if (wanted <= m_bucket_count) return;
     unsigned const new_count = orb_hash_50_percent_increase_size(wanted);
     m_spare.assign(new_count, kNone);
+    ORB_REMAINDER const bucket_of(new_count);
     for (unsigned b = 0; b < m_bucket_count; ++b) {
       for (unsigned i = m_heads[b]; i != kNone;) {
         unsigned const next = m_next[i];
-        unsigned& head = m_spare[m_hashes[i] % new_count];
+        unsigned& head = m_spare[bucket_of.of(m_hashes[i])];
         m_next[i] = head;
         head = i;
         i = next;
@@ -178,10 +180,12 @@ class ORB_HASH_BUILDER {
     }
     m_heads.swap(m_spare);
     m_bucket_count = new_count;
+    m_bucket_of = bucket_of;
   }
 
   TABLE& m_table;
   unsigned m_bucket_count;
+  ORB_REMAINDER m_bucket_of;  // hash mod m_bucket_count
   unsigned m_count;
   unsigned m_existing = 0;  // entries taken over from the table, first in m_nodes
   bool m_finished = false;

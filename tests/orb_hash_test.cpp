@@ -278,6 +278,22 @@ void expect_builder_matches_insert_new(
   for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(built.find(keys[i])->m_value, i);
 }
 
+// The builder's remainder without a divide is the remainder, for divisors
+// and hashes at the edges of 32 bits and for random ones.
+TEST_F(OrbHashTest, RemainderByReciprocalIsExact) {
+  std::vector<unsigned> divisors = {1u,          2u,          3u,          7u,         61u,
+                                    233u,        4201u,       65536u,      72077u,     0x7fffffffu,
+                                    0x80000000u, 4294967291u, 0xfffffffeu, 0xffffffffu};
+  std::mt19937 random(7);
+  for (int i = 0; i < 50; ++i) divisors.push_back(random() | 1u);
+  for (unsigned const d : divisors) {
+    ORB_REMAINDER const remainder(d);
+    std::vector<unsigned> hashes = {0u, 1u, d - 1, d, d + 1, 2 * d - 1, 0x7fffffffu, 0xffffffffu};
+    for (int i = 0; i < 2000; ++i) hashes.push_back(random());
+    for (unsigned const h : hashes) ASSERT_EQ(h % d, remainder.of(h)) << h << " mod " << d;
+  }
+}
+
 TEST_F(OrbHashTest, BuilderLeavesTheTableInsertNewWould) {
   std::mt19937 random(7);
   std::vector<unsigned> ids(300000);
