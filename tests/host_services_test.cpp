@@ -282,18 +282,18 @@ TEST(HostText, GrowthIsHalfAgainThenDoubleAndNeverBelowWanted) {
     std::uint64_t const target = std::uint64_t{wanted} + (wanted >= 65536 ? wanted : wanted / 2);
     if (wanted >= 4 && target <= 0xfffffffbu) {
       EXPECT_GE(size, target) << wanted;
-      // Below 4096 buckets, at most three steps of half again and then some.
-      std::uint64_t const most = target >= 4096 ? target + target / 50 + 10 : 3 * target + 100;
+      // Below 16384 buckets, at most three steps of half again and then some.
+      std::uint64_t const most = target >= 16384 ? target + target / 50 + 10 : 3 * target + 100;
       EXPECT_LE(size, most) << wanted;
     }
   }
   EXPECT_EQ(wanted_values, zema_host::growth_requests());
   // A table grows once a fifth more than its entries exceeds its buckets.
   int growths = 0;
-  for (unsigned count = 61; count < 4096; ++growths) {
+  for (unsigned count = 61; count < 16384; ++growths) {
     count = orb_hash_50_percent_increase_size((count / 5 + 1) * 5);
   }
-  EXPECT_EQ(4, growths) << "a table from 61 to 4096 buckets, against 10 by half";
+  EXPECT_EQ(5, growths) << "a table from 61 to 16384 buckets, against 14 by half";
   zema_host::set_growth_log(false);
   zema_host::clear_growth_requests();
   orb_hash_50_percent_increase_size(7);
