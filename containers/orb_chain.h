@@ -34,7 +34,6 @@ class ORB_REMAINDER {
     std::uint64_t const low = (fraction & 0xffffffffu) * m_divisor;
     return static_cast<unsigned>((high + (low >> 32)) >> 32);
   }
-  unsigned divisor() const { return m_divisor; }
 
  private:
   unsigned m_divisor;

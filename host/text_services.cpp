@@ -171,16 +171,15 @@ constexpr std::uint32_t kLargestPrime32 = 4294967291u;
 constexpr std::uint64_t kDoublingFrom = 65536;
 
 // A table below kClimbBelow buckets takes three of those steps at once. A
-// small table's rehash is cheap in memory but not in time: the children
-// index of a module with a few thousand cells was rehashed ten times on its
-// way there, each time every name's hash taken again and every chain
-// walked. The extra steps are the ones the table would have taken next
-// (tables ask to grow once a fifth more than their entries, a multiple of
-// five, exceeds their bucket count), so every table that starts at 61 passes
-// through the same bucket counts above kClimbBelow as with one step at a time.
-// Up to 16384 buckets the id indexes and name table of a netlist of a few
-// thousand cells grow five times instead of fourteen, for a few per cent
-// more tracked bytes; climbing on to 65536 cost over a tenth more.
+// small table's rehash is cheap in memory but not in time: every name's hash
+// is taken again and every chain walked, and by one step at a time the id
+// indexes and name table of a netlist of a few thousand cells grew fourteen
+// times on their way to 16384 buckets; now five, for a few per cent more
+// tracked bytes (climbing on to 65536 cost over a tenth more). The extra
+// steps are the ones the table would have taken next (tables ask to grow
+// once a fifth more than their entries, a multiple of five, exceeds their
+// bucket count), so every table that starts at 61 passes through the same
+// bucket counts above kClimbBelow as with one step at a time.
 constexpr std::uint32_t kClimbBelow = 16384;
 constexpr int kStepsWhileSmall = 3;
 
