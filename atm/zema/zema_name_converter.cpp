@@ -1087,11 +1087,32 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_netlist(INIT_STATE& state) {
   if (state.m_root_builder) state.m_root_builder->finish();
 }
 
+// A design of fewer nodes and atoms than this, some 350 bytes each with the
+// indexes, stays in the caches of one core.
+static constexpr std::size_t kCachedNodes = 32768;
+
+// Whether `netlist` holds more than `count` atoms, counted no further.
+static bool has_more_atoms(CDB_ATOM_NETLIST const* netlist, std::size_t count) {
+  CDB_ATOM_NODE_LINK* const end = netlist->end_node_list();
+  CDB_ATOM_NODE_LINK* link = netlist->begin_node_list();
+  for (std::size_t seen = 0; link != end; link = link->m_next) {
+    if (++seen > count) return true;
+  }
+  return false;
+}
+
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
                                                  INIT_STATE& state) {
   CDB_ATOM_NODE_LINK* const end = m_netlist->end_node_list();
   std::size_t const kScoutDistance = 16;
-  state.m_scout = m_netlist->begin_node_list();
+  // A design whose tree and atoms come to fewer than kCachedNodes stays in
+  // the caches: the scout would only add its own work. The atoms are counted
+  // only below a small tree, and no further than the rest of that number.
+  // Without the scout the loop below finds it and the first look already at
+  // the end, and nothing is predicted.
+  std::size_t const tree = m_hierarchies.size();
+  bool const scouting = tree >= kCachedNodes || has_more_atoms(m_netlist, kCachedNodes - tree);
+  state.m_scout = scouting ? m_netlist->begin_node_list() : end;
   state.m_scout_atom_counter = m_atom_counter;
   state.m_scout_oterm_counter = m_oterm_counter;
   for (std::size_t i = 0; i < kScoutDistance && state.m_scout != end; ++i) {
@@ -1099,7 +1120,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
     state.m_scout = state.m_scout->m_next;
   }
   // A first look at the instance names runs twice as far ahead.
-  CDB_ATOM_NODE_LINK* far = m_netlist->begin_node_list();
+  CDB_ATOM_NODE_LINK* far = scouting ? m_netlist->begin_node_list() : end;
   for (std::size_t i = 0; i < 2 * kScoutDistance && far != end; ++i) {
     scout_atom_names(far->m_node);
     far = far->m_next;
@@ -1131,7 +1152,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
       }
     } else {
       int const type = atom->get_basic_type();
-      if (type >= 0 && type < TYPE_COUNT) prefetch_made_up(root, state);
+      if (scouting && type >= 0 && type < TYPE_COUNT) prefetch_made_up(root, state);
       NAME_HASHES hashes;
       if (char const* const name = made_up_atom_name(atom, root, &state, &hashes)) {
         node = add_made_up_leaf(root, name, hashes.m_child, id, state);
@@ -1153,7 +1174,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
         }
         oterm_node = entry->m_value;
       } else {
-        prefetch_made_up(root, state);
+        if (scouting) prefetch_made_up(root, state);
         NAME_HASHES hashes;
         char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
         oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id, state);
