@@ -122,7 +122,9 @@ void mem_fail_after(long n);
 // For a program that builds a big design and converts it once: a thread of
 // the host populates the next `bytes` of memory that tracked blocks will
 // take, ahead of their first touch, which on a big design costs more than
-// the work done in it. Only the first call counts, and nothing else changes.
+// the work done in it. `bytes` may be generous: the thread keeps only a few
+// MiB ahead of the memory blocks take, and ends once they stop taking more.
+// Only the first call counts, and nothing else changes.
 // Without pools (sanitizer builds, ZEMA_HOST_POOLS=0) it does nothing.
 void mem_prefault(std::size_t bytes);
 // Whether tracked blocks come from the host's pools (false in sanitizer
@@ -142,7 +144,19 @@ std::vector<std::string> const& mem_close_reports();
 // started, nothing is populated and the memory is touched as usual.
 class PAGE_POPULATOR {
  public:
+  // A populator that keeps at most `window` bytes ahead of its consumer:
+  // *consumed - base is how many bytes of the ranges, taken in order, the
+  // consumer has reached. It waits while it is that far ahead, and ends once
+  // the consumer has not moved for a while. So a budget sized for the
+  // largest use costs little where the consumer uses less: at most the
+  // window is populated and never touched.
+  struct LEAD {
+    std::atomic<std::size_t> const* consumed;
+    std::size_t base;
+    std::size_t window;
+  };
   explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept;
+  PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD lead) noexcept;
   // A populator for `ranges` when they come to kWorthwhileBytes or more;
   // null below, where starting a thread costs more than the first touch it
   // takes over, or when none can be made.

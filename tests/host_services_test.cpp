@@ -3,9 +3,11 @@
 #include "host/zema_host.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -379,6 +381,54 @@ std::size_t resident_bytes() { return mapped_and_resident_bytes().second; }
 // The address space the pools hold grows with what they hand out, so that a
 // host under `ulimit -v` keeps room for its own memory; blocks from every
 // part of it are freed and reused alike.
+// A populator with a lead keeps within its window of what its consumer has
+// reached and follows the consumer as it moves, so a budget larger than the
+// use leaves only the window unused.
+TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
+  std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::size_t const mib = std::size_t(1) << 20;
+  std::size_t const bytes = 64 * mib;
+  void* const mapping =
+      mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(MAP_FAILED, mapping);
+  char* const base = static_cast<char*>(mapping);
+#ifdef MADV_POPULATE_WRITE
+  bool const populates = madvise(base, page, MADV_POPULATE_WRITE) == 0;
+#else
+  bool const populates = madvise(base, page, 23) == 0;
+#endif
+  std::vector<unsigned char> residency(bytes / page);
+  auto resident = [&] {
+    EXPECT_EQ(0, mincore(base, bytes, residency.data()));
+    return page * static_cast<std::size_t>(std::count_if(
+                      residency.begin(), residency.end(), [](unsigned char r) { return r & 1; }));
+  };
+  // Waits up to two seconds for `wanted` bytes to be resident.
+  auto reaches = [&](std::size_t wanted) {
+    for (int i = 0; i < 400 && resident() < wanted; ++i) usleep(5000);
+    return resident() >= wanted;
+  };
+  std::atomic<std::size_t> consumed{1000};
+  std::size_t const window = 4 * mib;
+  {
+    zema_host::PAGE_POPULATOR populator({{base, base + bytes}},
+                                        zema_host::PAGE_POPULATOR::LEAD{&consumed, 1000, window});
+    if (populates) {
+      EXPECT_TRUE(reaches(window));
+    }
+    usleep(50000);
+    // At most one step (a huge page) past the window, and the page probed above.
+    std::size_t const step = 2 * mib;
+    EXPECT_LE(resident(), window + step + page) << "ran ahead of its consumer";
+    consumed += 20 * mib;
+    if (populates) {
+      EXPECT_TRUE(reaches(20 * mib + window));
+    }
+    EXPECT_LE(resident(), 20 * mib + window + step + page);
+  }
+  munmap(mapping, bytes);
+}
+
 TEST(HostMemory, ReservesAddressSpaceInProportionToUse) {
   if (!zema_host::mem_pooled()) GTEST_SKIP() << "blocks come from the C library";
   if (mapped_and_resident_bytes().first == 0) GTEST_SKIP() << "no /proc/self/statm";

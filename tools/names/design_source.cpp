@@ -8,11 +8,12 @@
 namespace zema_tool {
 namespace {
 
-// What the library's tree takes per name, atom and oterm of a design, a
-// little under what generated and real designs measure (98 to 190 bytes
-// besides the children tables below), so that the memory populated ahead of
-// it is used.
-constexpr std::size_t kTreeBytesPerObject = 80;
+// What the library's tree takes per name, atom and oterm of a design at
+// most: generated and real designs measure 98 to 190 bytes besides the
+// children tables below. The host populates no further than a little ahead
+// of what the tree has taken, so a design that takes less leaves at most
+// that lead unused, and one that takes the most has all its tree populated.
+constexpr std::size_t kTreeBytesPerObject = 200;
 // And per instance with children: its node's children table starts with
 // this many buckets, whatever the number of children. In a netlist whose
 // cells have their output ports below them, every cell is such an instance,
