@@ -400,8 +400,8 @@ TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
   std::vector<unsigned char> residency(bytes / page);
   auto resident = [&] {
     EXPECT_EQ(0, mincore(base, bytes, residency.data()));
-    return page * static_cast<std::size_t>(std::count_if(
-                      residency.begin(), residency.end(), [](unsigned char r) { return r & 1; }));
+    return page * static_cast<std::size_t>(std::count_if(residency.begin(), residency.end(),
+                                                         [](unsigned char r) { return r & 1; }));
   };
   // Waits up to two seconds for `wanted` bytes to be resident.
   auto reaches = [&](std::size_t wanted) {
