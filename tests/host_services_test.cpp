@@ -378,9 +378,6 @@ std::pair<std::size_t, std::size_t> mapped_and_resident_bytes() {
 
 std::size_t resident_bytes() { return mapped_and_resident_bytes().second; }
 
-// The address space the pools hold grows with what they hand out, so that a
-// host under `ulimit -v` keeps room for its own memory; blocks from every
-// part of it are freed and reused alike.
 // A populator with a lead keeps within its window of what its consumer has
 // reached and follows the consumer as it moves, so a budget larger than the
 // use leaves only the window unused.
@@ -392,17 +389,19 @@ TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
       mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(MAP_FAILED, mapping);
   char* const base = static_cast<char*>(mapping);
-#ifdef MADV_POPULATE_WRITE
-  bool const populates = madvise(base, page, MADV_POPULATE_WRITE) == 0;
-#else
-  bool const populates = madvise(base, page, 23) == 0;
-#endif
   std::vector<unsigned char> residency(bytes / page);
   auto resident = [&] {
     EXPECT_EQ(0, mincore(base, bytes, residency.data()));
     return page * static_cast<std::size_t>(std::count_if(residency.begin(), residency.end(),
                                                          [](unsigned char r) { return r & 1; }));
   };
+  // Whether this kernel populates at all: older ones refuse, and an emulator
+  // may accept the advice and do nothing. Elsewhere only the bounds hold.
+#ifdef MADV_POPULATE_WRITE
+  bool const populates = madvise(base, page, MADV_POPULATE_WRITE) == 0 && resident() == page;
+#else
+  bool const populates = madvise(base, page, 23) == 0 && resident() == page;
+#endif
   // Waits up to two seconds for `wanted` bytes to be resident.
   auto reaches = [&](std::size_t wanted) {
     for (int i = 0; i < 400 && resident() < wanted; ++i) usleep(5000);
@@ -417,18 +416,22 @@ TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
       EXPECT_TRUE(reaches(window));
     }
     usleep(50000);
-    // At most one step (a huge page) past the window, and the page probed above.
-    std::size_t const step = 2 * mib;
-    EXPECT_LE(resident(), window + step + page) << "ran ahead of its consumer";
+    // At most one step (a huge page) past the window, and where the kernel
+    // backs the memory with huge pages, the rest of the last one.
+    std::size_t const slack = 2 * 2 * mib + page;
+    EXPECT_LE(resident(), window + slack) << "ran ahead of its consumer";
     consumed += 20 * mib;
     if (populates) {
       EXPECT_TRUE(reaches(20 * mib + window));
     }
-    EXPECT_LE(resident(), 20 * mib + window + step + page);
+    EXPECT_LE(resident(), 20 * mib + window + slack);
   }
   munmap(mapping, bytes);
 }
 
+// The address space the pools hold grows with what they hand out, so that a
+// host under `ulimit -v` keeps room for its own memory; blocks from every
+// part of it are freed and reused alike.
 TEST(HostMemory, ReservesAddressSpaceInProportionToUse) {
   if (!zema_host::mem_pooled()) GTEST_SKIP() << "blocks come from the C library";
   if (mapped_and_resident_bytes().first == 0) GTEST_SKIP() << "no /proc/self/statm";
