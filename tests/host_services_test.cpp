@@ -418,7 +418,7 @@ TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
     usleep(50000);
     // At most one step (a huge page) past the window, and where the kernel
     // backs the memory with huge pages, the rest of the last one.
-    std::size_t const slack = 2 * 2 * mib + page;
+    std::size_t const slack = 4 * mib + page;
     EXPECT_LE(resident(), window + slack) << "ran ahead of its consumer";
     consumed += 20 * mib;
     if (populates) {
