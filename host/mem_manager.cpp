@@ -150,7 +150,8 @@ bool wait_for_consumer(PAGE_POPULATOR::LEAD const& lead, std::size_t position,
   std::size_t seen = lead.consumed->load(std::memory_order_relaxed);
   int idle = 0;
   while (position >= seen - lead.base + lead.window) {
-    if (stop.load(std::memory_order_relaxed) || ++idle > kIdlePolls) return false;
+    if (stop.load(std::memory_order_relaxed)) return false;
+    if (!lead.until_stopped && ++idle > kIdlePolls) return false;
     std::this_thread::sleep_for(kPollInterval);
     std::size_t const now = lead.consumed->load(std::memory_order_relaxed);
     if (now != seen) {

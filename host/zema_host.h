@@ -149,11 +149,14 @@ class PAGE_POPULATOR {
   // consumer has reached. It waits while it is that far ahead, and ends once
   // the consumer has not moved for a while. So a budget sized for the
   // largest use costs little where the consumer uses less: at most the
-  // window is populated and never touched.
+  // window is populated and never touched. A consumer that may pause for
+  // long (an array that fills only in a later part of the input) keeps its
+  // populator waiting until the populator is destroyed: `until_stopped`.
   struct LEAD {
     std::atomic<std::size_t> const* consumed;
     std::size_t base;
     std::size_t window;
+    bool until_stopped = false;
   };
   explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept;
   PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD lead) noexcept;

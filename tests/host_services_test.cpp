@@ -380,7 +380,8 @@ std::size_t resident_bytes() { return mapped_and_resident_bytes().second; }
 
 // A populator with a lead keeps within its window of what its consumer has
 // reached and follows the consumer as it moves, so a budget larger than the
-// use leaves only the window unused.
+// use leaves only the window unused. Once its consumer has paused for longer
+// than the idle limit it ends, unless it is to wait until stopped.
 TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
   std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   std::size_t const mib = std::size_t(1) << 20;
@@ -407,24 +408,36 @@ TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
     for (int i = 0; i < 400 && resident() < wanted; ++i) usleep(5000);
     return resident() >= wanted;
   };
-  std::atomic<std::size_t> consumed{1000};
   std::size_t const window = 4 * mib;
-  {
-    zema_host::PAGE_POPULATOR populator({{base, base + bytes}},
-                                        zema_host::PAGE_POPULATOR::LEAD{&consumed, 1000, window});
+  // At most one step (a huge page) past the window, and where the kernel
+  // backs the memory with huge pages, the rest of the last one.
+  std::size_t const slack = 4 * mib + page;
+  for (bool const until_stopped : {false, true}) {
+    SCOPED_TRACE(until_stopped ? "until stopped" : "ends when idle");
+    ASSERT_EQ(0, madvise(base, bytes, MADV_DONTNEED));
+    std::atomic<std::size_t> consumed{1000};
+    zema_host::PAGE_POPULATOR populator(
+        {{base, base + bytes}},
+        zema_host::PAGE_POPULATOR::LEAD{&consumed, 1000, window, until_stopped});
     if (populates) {
       EXPECT_TRUE(reaches(window));
     }
     usleep(50000);
-    // At most one step (a huge page) past the window, and where the kernel
-    // backs the memory with huge pages, the rest of the last one.
-    std::size_t const slack = 4 * mib + page;
     EXPECT_LE(resident(), window + slack) << "ran ahead of its consumer";
     consumed += 20 * mib;
     if (populates) {
       EXPECT_TRUE(reaches(20 * mib + window));
     }
     EXPECT_LE(resident(), 20 * mib + window + slack);
+    // A pause past the idle limit (200 ms), then the consumer moves on.
+    usleep(400000);
+    consumed += 20 * mib;
+    if (populates && until_stopped) {
+      EXPECT_TRUE(reaches(40 * mib + window));
+    } else {
+      usleep(100000);
+      EXPECT_LE(resident(), 20 * mib + window + slack) << "went on after its consumer paused";
+    }
   }
   munmap(mapping, bytes);
 }
