@@ -8,10 +8,14 @@ baseline=$2
 generate=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for alphabet in rtl wild plain octree; do
+for alphabet in rtl wild plain octree large; do
   for seed in 1 2; do
     design="$scratch/$alphabet$seed.json"
-    if [ "$alphabet" = octree ]; then
+    if [ "$alphabet" = large ]; then
+      # Over 32 MiB: the reader populates its record arrays on another core.
+      [ "$seed" = 1 ] || continue
+      "$generate" --alphabet rtl --seed 3 --instances 320000 --atoms 320000 -o "$design"
+    elif [ "$alphabet" = octree ]; then
       # A complete 8-ary tree, one atom per leaf.
       "$generate" --alphabet rtl --seed "$seed" --instances 20000 --shape complete --fanout 8 \
         --leaf-atoms --missing-ids 5 -o "$design"

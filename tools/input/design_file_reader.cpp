@@ -8,7 +8,9 @@
 // the JSON nesting the parser sees stays within the depth it was sized for.
 #include "tools/input/design_file_reader.h"
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -86,6 +88,23 @@ class DESIGN_FILE_READER {
   int read_type(od::value& value);
   REF read_ref(od::value& value, bool oterm);
 
+  // How far each record array has filled, in bytes, published for the
+  // populators that keep a lead on them (populate_records).
+  struct FILL {
+    std::atomic<std::size_t> m_bytes[4] = {};
+  };
+  void populate_records();
+  void publish_fill() {
+    store_fill(0, m_records.m_texts);
+    store_fill(1, m_records.m_names);
+    store_fill(2, m_records.m_atoms);
+    store_fill(3, m_records.m_oterms);
+  }
+  template <class VECTOR>
+  void store_fill(int array, VECTOR const& records) {
+    m_fill.m_bytes[array].store(records.size() * sizeof(records[0]), std::memory_order_relaxed);
+  }
+
   JSON_INPUT m_json;
   DESIGN_RECORDS& m_records;
   std::size_t m_size;
@@ -96,6 +115,8 @@ class DESIGN_FILE_READER {
   std::uint32_t m_item = 0;
   std::uint32_t m_oterm = kNoRecord;
   bool m_in_name = false;
+  FILL m_fill;
+  std::vector<std::unique_ptr<zema_host::PAGE_POPULATOR>> m_populators;
 };
 
 // --- Places and messages ------------------------------------------------------
@@ -170,6 +191,7 @@ void DESIGN_FILE_READER::read() {
   m_records.m_names.reserve(m_size / 11 + 1);
   m_records.m_atoms.reserve(m_size / 10 + 1);
   m_records.m_oterms.reserve(m_size / 2 + 1);
+  populate_records();
 
   od::object top = m_json.top_object();
   unsigned seen = 0;
@@ -195,6 +217,30 @@ void DESIGN_FILE_READER::read() {
   });
   if (!(seen & SEEN_ROOT)) throw TOOL_ERROR("top level", "missing \"root\"");
   m_json.expect_end();
+  m_populators.clear();
+}
+
+// The arrays are reserved for the most a file of this size can hold, far
+// more than most files fill, so they cannot be populated whole in advance:
+// each has a populator that keeps a huge page or two ahead of its fill, and
+// leaves at most that much unused. A file too small for the arrays to dwarf
+// that has none.
+void DESIGN_FILE_READER::populate_records() {
+  std::size_t const kLead = std::size_t(2) << 20;
+  if (m_size < 16 * kLead) return;
+  auto const start = [&](int array, auto& records) {
+    store_fill(array, records);
+    char* const data = reinterpret_cast<char*>(records.data());
+    std::vector<std::pair<char*, char*>> ranges{
+        {data, data + records.capacity() * sizeof(records[0])}};
+    zema_host::PAGE_POPULATOR::LEAD const lead{&m_fill.m_bytes[array], 0, kLead, true};
+    m_populators.emplace_back(new (std::nothrow)
+                                  zema_host::PAGE_POPULATOR(std::move(ranges), lead));
+  };
+  start(0, m_records.m_texts);
+  start(1, m_records.m_names);
+  start(2, m_records.m_atoms);
+  start(3, m_records.m_oterms);
 }
 
 void DESIGN_FILE_READER::read_hierarchy(od::value& root) {
@@ -249,6 +295,7 @@ void DESIGN_FILE_READER::open_instance(od::value& value, std::uint32_t parent,
   check(object.begin().get(frame.m_field));
   check(object.end().get(frame.m_fields_end));
   frame.m_record = m_records.add_name(NAME_HIERARCHY, parent, position, 0, 0, false);
+  publish_fill();
 }
 
 void DESIGN_FILE_READER::read_instance_field(FRAME& frame, od::field& field) {
@@ -295,6 +342,7 @@ std::uint32_t DESIGN_FILE_READER::read_name_object(od::value& value, NAME_KIND k
                                                    std::uint32_t pos, std::uint32_t parent) {
   od::object object = m_json.object_at(value, [&] { return place(); });
   std::uint32_t const index = m_records.add_name(kind, parent, pos, 0, 0, false);
+  publish_fill();
   unsigned seen = 0;
   m_json.for_each_field(object, [&](std::string_view const key, od::value& field_value) {
     if (key == "name") {
@@ -359,6 +407,7 @@ void DESIGN_FILE_READER::read_netlist(od::value& value) {
     });
     if (!(seen & SEEN_TYPE)) throw TOOL_ERROR(place(), "missing \"type\"");
     m_records.m_atoms.push_back(atom);
+    publish_fill();
     ++m_item;
   }
   m_oterm = kNoRecord;
