@@ -90,18 +90,19 @@ class DESIGN_FILE_READER {
 
   // How far each record array has filled, in bytes, published for the
   // populators that keep a lead on them (populate_records).
+  enum ARRAY { ARRAY_TEXTS, ARRAY_NAMES, ARRAY_ATOMS, ARRAY_OTERMS, ARRAY_COUNT };
   struct FILL {
-    std::atomic<std::size_t> m_bytes[4] = {};
+    std::atomic<std::size_t> m_bytes[ARRAY_COUNT] = {};
   };
   void populate_records();
   void publish_fill() {
-    store_fill(0, m_records.m_texts);
-    store_fill(1, m_records.m_names);
-    store_fill(2, m_records.m_atoms);
-    store_fill(3, m_records.m_oterms);
+    store_fill(ARRAY_TEXTS, m_records.m_texts);
+    store_fill(ARRAY_NAMES, m_records.m_names);
+    store_fill(ARRAY_ATOMS, m_records.m_atoms);
+    store_fill(ARRAY_OTERMS, m_records.m_oterms);
   }
   template <class VECTOR>
-  void store_fill(int array, VECTOR const& records) {
+  void store_fill(ARRAY array, VECTOR const& records) {
     m_fill.m_bytes[array].store(records.size() * sizeof(records[0]), std::memory_order_relaxed);
   }
 
@@ -228,7 +229,7 @@ void DESIGN_FILE_READER::read() {
 void DESIGN_FILE_READER::populate_records() {
   std::size_t const kLead = std::size_t(2) << 20;
   if (m_size < 16 * kLead) return;
-  auto const start = [&](int array, auto& records) {
+  auto const start = [&](ARRAY array, auto& records) {
     store_fill(array, records);
     char* const data = reinterpret_cast<char*>(records.data());
     std::vector<std::pair<char*, char*>> ranges{
@@ -237,10 +238,10 @@ void DESIGN_FILE_READER::populate_records() {
     m_populators.emplace_back(new (std::nothrow)
                                   zema_host::PAGE_POPULATOR(std::move(ranges), lead));
   };
-  start(0, m_records.m_texts);
-  start(1, m_records.m_names);
-  start(2, m_records.m_atoms);
-  start(3, m_records.m_oterms);
+  start(ARRAY_TEXTS, m_records.m_texts);
+  start(ARRAY_NAMES, m_records.m_names);
+  start(ARRAY_ATOMS, m_records.m_atoms);
+  start(ARRAY_OTERMS, m_records.m_oterms);
 }
 
 void DESIGN_FILE_READER::read_hierarchy(od::value& root) {
