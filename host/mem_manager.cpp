@@ -47,6 +47,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string>
@@ -582,6 +583,10 @@ struct MEM_STATE {
   std::vector<MEM_TRACKER_THUNK*> m_thunks;  // every record seen, in order of first use
   std::vector<std::string> m_close_reports;
   long m_fail_countdown = -1;  // allocations left before the injected failure; < 0: off
+  // While a MEM_SHARING lives: every block is taken and freed under m_lock,
+  // out of the fast path.
+  bool m_shared = false;
+  std::mutex m_lock;
   ARENA m_arena;
 };
 
@@ -636,6 +641,8 @@ void discharge(MEM_TRACKER_THUNK* thunk, std::size_t size, char const* module) {
 __attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* thunk,
                                           char const* file) {
   MEM_STATE& st = state();
+  std::unique_lock<std::mutex> shared;
+  if (st.m_shared) shared = std::unique_lock<std::mutex>(st.m_lock);
   if (st.m_fail_countdown >= 0) {
     // One-shot: the chosen allocation fails and later ones succeed again.
     if (st.m_fail_countdown-- == 0) throw std::bad_alloc();
@@ -657,7 +664,8 @@ __attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* t
 
 void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char const* file) {
   MEM_STATE* const st = g_state;
-  if (st != nullptr && st->m_fail_countdown < 0 && thunk != nullptr && thunk->m_registered) {
+  if (st != nullptr && st->m_fail_countdown < 0 && !st->m_shared && thunk != nullptr &&
+      thunk->m_registered) {
     if (void* const block = st->m_arena.allocate_quickly(thunk, size)) {
       count_block(thunk, size);
       return block;
@@ -670,6 +678,8 @@ void MEM_MANAGER::delete_wrapper(void* block, char const* module) {
   if (block == nullptr) return;
   // Any block came through new_wrapper, which made the bookkeeping.
   MEM_STATE& st = g_state != nullptr ? *g_state : state();
+  std::unique_lock<std::mutex> shared;
+  if (st.m_shared) shared = std::unique_lock<std::mutex>(st.m_lock);
   if (st.m_arena.release(block, [module](MEM_TRACKER_THUNK* thunk, std::size_t size) {
         discharge(thunk, size, module);
       })) {
@@ -715,6 +725,10 @@ void mem_fail_after(long n) { state().m_fail_countdown = n < 0 ? -1 : n; }
 void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
 
 bool mem_pooled() { return state().m_arena.is_open(); }
+
+MEM_SHARING::MEM_SHARING() { state().m_shared = true; }
+
+MEM_SHARING::~MEM_SHARING() { state().m_shared = false; }
 
 std::vector<std::string> const& mem_close_reports() { return state().m_close_reports; }
 

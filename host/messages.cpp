@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,9 @@ namespace {
 
 struct MSG_STATE {
   std::vector<zema_host::INTERNAL_ERROR> m_internal_errors;
+  // A converter's queries may run on several threads at once (see
+  // MEM_SHARING), and any of them may report.
+  std::mutex m_report_lock;
   bool m_echo_internal_errors = true;
   int m_debug_output = -1;  // -1: not decided yet, read from the environment on first use
   std::vector<std::string> m_debug_lines;
@@ -63,6 +67,7 @@ bool debug_output_on() {
 void MSG_INTERNAL_ERROR::report(char const* condition, char const* module, char const* file,
                                 int line) {
   MSG_STATE& st = state();
+  std::lock_guard<std::mutex> const lock(st.m_report_lock);
   keep(st.m_internal_errors,
        zema_host::INTERNAL_ERROR{or_empty(condition), or_empty(module), or_empty(file), line});
   if (st.m_echo_internal_errors) {

@@ -130,6 +130,16 @@ void mem_prefault(std::size_t bytes);
 // Whether tracked blocks come from the host's pools (false in sanitizer
 // builds and with ZEMA_HOST_POOLS=0, where each block is its own calloc).
 bool mem_pooled();
+// While one lives, tracked blocks may be taken and freed by several threads
+// at once: each takes a lock, off the single-threaded fast path. Made and
+// ended by one thread while no other uses tracked memory; not nested.
+class MEM_SHARING {
+ public:
+  MEM_SHARING();
+  ~MEM_SHARING();
+  MEM_SHARING(MEM_SHARING const&) = delete;
+  MEM_SHARING& operator=(MEM_SHARING const&) = delete;
+};
 // One line per MEM_INITIALIZER that closed while its module still held
 // memory: "MEM: module M still holds B bytes in K blocks".
 std::vector<std::string> const& mem_close_reports();

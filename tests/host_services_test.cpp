@@ -15,6 +15,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -506,7 +507,8 @@ TEST(HostMemory, RebuildingBigTablesReusesFreedMemory) {
 // Live blocks never share memory and always start zero-filled, whatever mix
 // of pool blocks and spans is taken and freed: each block carries its own
 // pattern from allocation until it is freed, and a block handed out twice
-// would break another's.
+// would break another's. Then the same on two threads at once, while the
+// memory is shared, each with patterns of its own.
 TEST(HostMemory, LiveBlocksNeverOverlapUnderRandomReuse) {
   struct LIVE {
     unsigned char* data;
@@ -514,32 +516,52 @@ TEST(HostMemory, LiveBlocksNeverOverlapUnderRandomReuse) {
     unsigned char mark;
   };
   static std::size_t const kSizes[] = {8, 24, 40, 200, 5000, 33000, 70000, 200000, 1 << 20};
-  std::mt19937 rng(3);
-  std::vector<LIVE> live;
   auto intact = [](LIVE const& block) {
     return std::all_of(block.data, block.data + block.size,
                        [&](unsigned char byte) { return byte == block.mark; });
   };
-  for (int step = 0; step < 6000; ++step) {
-    if (!live.empty() && rng() % 5 < 2) {
-      std::size_t const victim = rng() % live.size();
-      ASSERT_TRUE(intact(live[victim])) << "step " << step << ": a block was overwritten";
-      MEM_MANAGER::delete_wrapper(live[victim].data, "HOSTTEST");
-      live[victim] = live.back();
-      live.pop_back();
-      continue;
+  // The first fault seen, or "".
+  auto churn = [&](unsigned seed, unsigned char parity) -> std::string {
+    std::mt19937 rng(seed);
+    std::vector<LIVE> live;
+    std::string fault;
+    for (int step = 0; step < 6000 && fault.empty(); ++step) {
+      if (!live.empty() && rng() % 5 < 2) {
+        std::size_t const victim = rng() % live.size();
+        if (!intact(live[victim])) fault = "step " + std::to_string(step) + ": overwritten";
+        MEM_MANAGER::delete_wrapper(live[victim].data, "HOSTTEST");
+        live[victim] = live.back();
+        live.pop_back();
+        continue;
+      }
+      std::size_t const size = kSizes[rng() % std::size(kSizes)];
+      auto* const data =
+          static_cast<unsigned char*>(MEM_MANAGER::new_wrapper(size, &g_int_thunk, __FILE__));
+      if (!std::all_of(data, data + size, [](unsigned char byte) { return byte == 0; })) {
+        fault = "step " + std::to_string(step) + ": a reused block was not cleared";
+      }
+      unsigned char const mark = static_cast<unsigned char>(2 + 2 * (step % 120) + parity);
+      std::memset(data, mark, size);
+      live.push_back(LIVE{data, size, mark});
     }
-    std::size_t const size = kSizes[rng() % std::size(kSizes)];
-    auto* const data =
-        static_cast<unsigned char*>(MEM_MANAGER::new_wrapper(size, &g_int_thunk, __FILE__));
-    ASSERT_TRUE(std::all_of(data, data + size, [](unsigned char byte) { return byte == 0; }))
-        << "step " << step << ": a reused block was not cleared";
-    unsigned char const mark = static_cast<unsigned char>(1 + step % 255);
-    std::memset(data, mark, size);
-    live.push_back(LIVE{data, size, mark});
+    for (LIVE const& block : live) {
+      if (!intact(block) && fault.empty()) fault = "overwritten at the end";
+      MEM_MANAGER::delete_wrapper(block.data, "HOSTTEST");
+    }
+    return fault;
+  };
+  zema_host::MEM_STATS const before = zema_host::mem_module_stats("HOSTTEST");
+  EXPECT_EQ(churn(3, 0), "");
+  std::string faults[2];
+  {
+    zema_host::MEM_SHARING const sharing;
+    std::thread other([&] { faults[1] = churn(4, 1); });
+    faults[0] = churn(5, 0);
+    other.join();
   }
-  for (LIVE const& block : live) {
-    EXPECT_TRUE(intact(block));
-    MEM_MANAGER::delete_wrapper(block.data, "HOSTTEST");
-  }
+  EXPECT_EQ(faults[0], "");
+  EXPECT_EQ(faults[1], "");
+  zema_host::MEM_STATS const after = zema_host::mem_module_stats("HOSTTEST");
+  EXPECT_EQ(after.live_blocks, before.live_blocks);
+  EXPECT_EQ(after.live_bytes, before.live_bytes);
 }
