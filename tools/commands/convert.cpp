@@ -1,7 +1,7 @@
 // convert: the converted unit and full name of every atom and oterm.
 //
-// Rows are written as they are computed, through one reused GEN_STRING per
-// column, so converting a million atoms costs no allocation per row.
+// Rows are written in netlist order as the engine names them, a batch of
+// atoms at a time (on two threads under fusion).
 #include "tools/commands/command.h"
 #include "tools/commands/design_arguments.h"
 #include "tools/names/conversion.h"
@@ -32,26 +32,18 @@ class CONVERT final : public COMMAND {
     KEPT_PTR<LOADED_DESIGN> design = m_design.load(run);
     CONVERSION const conversion(*design, m_strategy, run.m_phases);
     run.m_phases.start("write");
-    ZEMA_NAME_CONVERTER& converter = conversion.converter();
-    GEN_STRING unit;
-    GEN_STRING full;
     RECORD_WRITER writer(run.m_out, m_format, "kind\tindex\tid\tunit\tfull\n");
-    conversion.for_each_row(
-        [&](ROW const& row) {
-          HDB_INSTANCE_NAME const* const name = row.name();
-          bool const has_unit = row.unit(converter, &unit);
-          bool const has_full = row.full(converter, &full, !m_backslash);
-          std::string_view const unit_text(unit);
-          std::string_view const full_text(full);
-          writer.begin_row();
-          writer.word("kind", row.is_oterm() ? "oterm" : "atom");
-          writer.index("index", row.m_atom_index, row.m_position);
-          writer.number("id", name != nullptr ? id_of(name) : 0, name != nullptr);
-          writer.converted("unit", has_unit ? &unit_text : nullptr);
-          writer.converted("full", has_full ? &full_text : nullptr);
-          writer.end_row();
-        },
-        true);
+    conversion.for_each_named_row(!m_backslash, [&](ROW const& row, std::string_view const* unit,
+                                                    std::string_view const* full) {
+      HDB_INSTANCE_NAME const* const name = row.name();
+      writer.begin_row();
+      writer.word("kind", row.is_oterm() ? "oterm" : "atom");
+      writer.index("index", row.m_atom_index, row.m_position);
+      writer.number("id", name != nullptr ? id_of(name) : 0, name != nullptr);
+      writer.converted("unit", unit);
+      writer.converted("full", full);
+      writer.end_row();
+    });
     writer.finish();
     CONVERSION::expect_no_reports();
     return EXIT_OK;

@@ -9,8 +9,11 @@
 #define TOOLS_NAMES_CONVERSION_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "atm/zema/zema_name_converter.h"
 #include "tools/input/design_builder.h"
@@ -84,6 +87,44 @@ class ROW_CURSOR {
   long m_position = -1;  // the next oterm's position; -1: the atom's own row is next
 };
 
+// Rows with their converted unit and full names, a batch of atoms at a time:
+// the texts of every row of the batch in one string.
+class NAMED_ROWS {
+ public:
+  std::size_t size() const { return m_rows.size(); }
+  ROW const& row(std::size_t i) const { return m_rows[i]; }
+  // The row's unit or full name; null where the converter gives none.
+  std::string_view const* unit(std::size_t i, std::string_view* text) const {
+    return name(i, 0, text);
+  }
+  std::string_view const* full(std::size_t i, std::string_view* text) const {
+    return name(i, 1, text);
+  }
+
+ private:
+  friend class CONVERSION;
+  struct NAMES {
+    std::size_t m_end[2];  // where the unit and the full name end in m_text
+    bool m_has[2];
+  };
+
+  std::string_view const* name(std::size_t i, int which, std::string_view* text) const {
+    NAMES const& names = m_names[i];
+    if (!names.m_has[which]) return nullptr;
+    std::size_t const begin = which == 1 ? names.m_end[0] : i > 0 ? m_names[i - 1].m_end[1] : 0;
+    *text = std::string_view(m_text.data() + begin, names.m_end[which] - begin);
+    return text;
+  }
+
+  std::vector<ROW> m_rows;
+  std::vector<NAMES> m_names;
+  std::string m_text;
+  // The converter's answers, before they are copied to m_text; reused, so
+  // that once they have grown to the longest name no row allocates.
+  GEN_STRING m_unit;
+  GEN_STRING m_full;
+};
+
 // The instance-name id of `name`.
 inline unsigned id_of(HDB_INSTANCE_NAME const* name) { return HDB_NAME_MGR::get_iname_id(name); }
 
@@ -118,6 +159,24 @@ class CONVERSION {
     for_each_row_from(netlist->begin_node_list(), 0, static_cast<std::size_t>(-1), visit, ahead);
   }
 
+  // Calls visit(ROW const&, std::string_view const* unit, std::string_view
+  // const* full) for every row, in the order of for_each_row, on this
+  // thread; a name is null where the converter gives none. A fusion
+  // converter is asked on two threads, a batch of atoms each in turn, since
+  // its answers only read the finished tree.
+  template <class VISIT>
+  void for_each_named_row(bool no_backslash, VISIT&& visit) const {
+    for_each_named_batch(no_backslash, [&visit](NAMED_ROWS const& batch) {
+      std::string_view unit;
+      std::string_view full;
+      for (std::size_t i = 0; i < batch.size(); ++i) {
+        visit(batch.row(i), batch.unit(i, &unit), batch.full(i, &full));
+      }
+    });
+  }
+  void for_each_named_batch(bool no_backslash,
+                            std::function<void(NAMED_ROWS const&)> const& visit) const;
+
   // As for_each_row, for at most `count` atoms from `first`, the link of
   // atom `first_index`; gives the link after the last one visited (the end
   // of the netlist when it was reached). A caller that wants its rows a
@@ -130,6 +189,10 @@ class CONVERSION {
   }
 
  private:
+  // Fills `batch` with the rows of `count` atoms from `first`.
+  void name_rows(CDB_ATOM_NODE_LINK* first, std::size_t first_index, std::size_t count,
+                 bool no_backslash, NAMED_ROWS* batch) const;
+
   template <class VISIT>
   CDB_ATOM_NODE_LINK* for_each_row_in_order(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
                                             std::size_t count, VISIT&& visit) const;

@@ -1,0 +1,98 @@
+// Rows named in batches, on two threads under fusion, must be the rows and
+// names that one query per row gives, in the same order, for any number of
+// atoms around the batch size.
+#include "tools/names/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/input/read_design.h"
+
+namespace zema_tool {
+namespace {
+
+// `atoms` atoms under one instance each, with one output; every third atom
+// is a LUT without a name of its own, so that its name is made up, and
+// every seventh has a null output before its own.
+std::string flat_design(std::size_t atoms) {
+  std::string children;
+  std::string netlist;
+  for (std::size_t i = 0; i < atoms; ++i) {
+    std::string const id = std::to_string(2 + 2 * i);
+    std::string const out = std::to_string(3 + 2 * i);
+    children += (i ? "," : "") + std::string("{\"name\":\"u[") + std::to_string(i % 50) +
+                "]\",\"id\":" + id + ",\"children\":[{\"name\":\"Q\",\"id\":" + out + "}]}";
+    netlist +=
+        (i ? "," : "") +
+        (i % 3 == 2 ? std::string("{\"type\":\"Lut\"") : "{\"type\":\"COMB\",\"name\":" + id) +
+        ",\"oterms\":[" + (i % 7 == 3 ? "null," : "") + out + "]}";
+  }
+  return "{\"root\":{\"name\":\"\",\"id\":1,\"children\":[" + children + "]},\"netlist\":[" +
+         netlist + "]}";
+}
+
+std::string row_line(ROW const& row, std::string_view const* unit, std::string_view const* full) {
+  return row.label() + " " + (unit ? std::string(*unit) : "-") + " " +
+         (full ? std::string(*full) : "-");
+}
+
+TEST(NamedRows, AreTheRowsOfOneQueryEachInOrder) {
+  for (ZEMA_NAME_CONVERTER_ENUM strategy :
+       {ZEMA_NAME_CONVERTER_FUSION, ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE}) {
+    for (std::size_t atoms : {0, 1, 2048, 2049, 4096, 40000}) {
+      SCOPED_TRACE(std::to_string(atoms) + " atoms, strategy " + std::to_string(strategy));
+      DESIGN_RECORDS records;
+      read_records(INPUT_TEXT::from_bytes(flat_design(atoms), "d.json", 1 << 30), READ_OPTIONS(),
+                   &records);
+      std::unique_ptr<LOADED_DESIGN> design = build_design(std::move(records));
+      PHASES phases(false, false);
+      CONVERSION const conversion(*design, strategy, phases);
+      for (bool no_backslash : {true, false}) {
+        std::vector<std::string> expected;
+        GEN_STRING unit;
+        GEN_STRING full;
+        conversion.for_each_row([&](ROW const& row) {
+          bool const has_unit = row.unit(conversion.converter(), &unit);
+          bool const has_full = row.full(conversion.converter(), &full, no_backslash);
+          std::string_view const unit_text(unit);
+          std::string_view const full_text(full);
+          expected.push_back(
+              row_line(row, has_unit ? &unit_text : nullptr, has_full ? &full_text : nullptr));
+        });
+        std::vector<std::string> named;
+        conversion.for_each_named_row(
+            no_backslash, [&](ROW const& row, std::string_view const* u,
+                              std::string_view const* f) { named.push_back(row_line(row, u, f)); });
+        ASSERT_EQ(named.size(), 2 * atoms);
+        EXPECT_EQ(named, expected);
+      }
+    }
+  }
+}
+
+// A visit that throws ends the walk: the other thread stops, and what was
+// thrown reaches the caller.
+TEST(NamedRows, AVisitThatThrowsStopsBothThreads) {
+  DESIGN_RECORDS records;
+  read_records(INPUT_TEXT::from_bytes(flat_design(30000), "d.json", 1 << 30), READ_OPTIONS(),
+               &records);
+  std::unique_ptr<LOADED_DESIGN> design = build_design(std::move(records));
+  PHASES phases(false, false);
+  CONVERSION const conversion(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
+  for (std::size_t stop_at : {0, 5000, 59999}) {
+    std::size_t visited = 0;
+    EXPECT_THROW(conversion.for_each_named_row(
+                     true,
+                     [&](ROW const&, std::string_view const*, std::string_view const*) {
+                       if (visited++ == stop_at) throw std::runtime_error("stop");
+                     }),
+                 std::runtime_error);
+    EXPECT_EQ(visited, stop_at + 1);
+  }
+}
+
+}  // namespace
+}  // namespace zema_tool
