@@ -23,12 +23,16 @@ std::string flat_design(std::size_t atoms) {
   for (std::size_t i = 0; i < atoms; ++i) {
     std::string const id = std::to_string(2 + 2 * i);
     std::string const out = std::to_string(3 + 2 * i);
-    children += (i ? "," : "") + std::string("{\"name\":\"u[") + std::to_string(i % 50) +
-                "]\",\"id\":" + id + ",\"children\":[{\"name\":\"Q\",\"id\":" + out + "}]}";
-    netlist +=
-        (i ? "," : "") +
-        (i % 3 == 2 ? std::string("{\"type\":\"Lut\"") : "{\"type\":\"COMB\",\"name\":" + id) +
-        ",\"oterms\":[" + (i % 7 == 3 ? "null," : "") + out + "]}";
+    children.append(i ? "," : "").append("{\"name\":\"u[").append(std::to_string(i % 50));
+    children.append("]\",\"id\":").append(id).append(",\"children\":[{\"name\":\"Q\",\"id\":");
+    children.append(out).append("}]}");
+    netlist.append(i ? "," : "");
+    if (i % 3 == 2) {
+      netlist.append("{\"type\":\"Lut\"");
+    } else {
+      netlist.append("{\"type\":\"COMB\",\"name\":").append(id);
+    }
+    netlist.append(",\"oterms\":[").append(i % 7 == 3 ? "null," : "").append(out).append("]}");
   }
   return "{\"root\":{\"name\":\"\",\"id\":1,\"children\":[" + children + "]},\"netlist\":[" +
          netlist + "]}";
