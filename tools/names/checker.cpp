@@ -1,6 +1,9 @@
 #include "tools/names/checker.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
 #include <string_view>
 
 #include "atm/zema/zema_naming_rules.h"
@@ -34,9 +37,8 @@ class TALLY {
     add({VIOLATION_KIND::MISMATCH, std::move(name), expected, found, false},
         &m_result.m_mismatches);
   }
-  void unnamed(std::string row) {
-    add({VIOLATION_KIND::UNNAMED, std::move(row), 0, 0, false}, &m_result.m_mismatches);
-  }
+  // A row's MISMATCH or UNNAMED.
+  void row(VIOLATION violation) { add(std::move(violation), &m_result.m_mismatches); }
   void checked() { ++m_result.m_checked; }
 
  private:
@@ -48,12 +50,76 @@ class TALLY {
   CHECK_RESULT& m_result;
 };
 
+// The rows of a netlist chained by the id of the name each converts and by
+// kind (atoms, oterms), so that the walk can check a row where it stands at
+// the node that names it. Indexes are 32-bit: a design's input is under
+// 4 GiB, and every row takes at least a few of its bytes.
+class ROWS_BY_ID {
+ public:
+  static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+
+  struct ENTRY {
+    CDB_ATOM_NODE* m_atom;
+    CDB_ATOM_OTERM* m_oterm;
+    std::uint32_t m_next;  // the next row of the same id and kind, or kNone
+    bool m_done;           // settled at a node
+
+    bool full(ZEMA_NAME_CONVERTER& converter, GEN_STRING* out) const {
+      return ROW{m_atom, 0, m_oterm, 0}.full(converter, out);
+    }
+  };
+
+  struct HEADS {
+    std::uint32_t m_of[2];  // the first atom and oterm, or kNone
+
+    // The first row of the chain of atoms (`oterms` false) or oterms, or
+    // kNone. A chain is given once: each row is tried at one node at most,
+    // however many nodes and rows share an id.
+    std::uint32_t take(bool oterms) {
+      std::uint32_t const first = m_of[oterms];
+      m_of[oterms] = kNone;
+      return first;
+    }
+  };
+
+  explicit ROWS_BY_ID(CONVERSION const& conversion) {
+    conversion.for_each_row([&](ROW const& row) {
+      std::uint32_t const index = static_cast<std::uint32_t>(m_rows.size());
+      auto const heads = m_heads.emplace(id_of(row.name()), HEADS{kNone, kNone});
+      std::uint32_t& head = heads.first->m_of[row.is_oterm()];
+      m_rows.push_back({row.m_atom, row.m_oterm, head, false});
+      head = index;
+    });
+  }
+
+  // The chains of `id`, or null when no row has it.
+  HEADS* find(unsigned id) { return m_heads.find(id); }
+  ENTRY& operator[](std::uint32_t index) { return m_rows[index]; }
+
+ private:
+  HASH_MAP<std::uint32_t, HEADS> m_heads;
+  std::vector<ENTRY> m_rows;  // in netlist order
+};
+
 // Every node of the tree: a legal segment, unique among its siblings, and
 // found again by its full name. Then every atom and oterm: its full name
 // leads back to its own id (the root, whose full name is empty, aside).
+//
+// A row's full name is, in a correct tree, the path of a node of the row's
+// id, which the walk has just looked up: where the texts are equal, the
+// walk's answer is the row's, and the row needs no lookup of its own. The
+// rows are then checked in the walk's order, whose lookups and paths share
+// their upper levels, rather than at random in netlist order. A row is tried
+// only at the node the converter names atoms (or oterms) of its id with; any
+// row not settled there is looked up after the walk. Row violations keep
+// netlist order.
 void check_fusion(CONVERSION const& conversion, TALLY& tally) {
   ZEMA_NAME_CONVERTER& converter = conversion.converter();
-  TREE_WALK walk(conversion.tree()->root());
+  ROWS_BY_ID rows(conversion);
+  std::vector<std::pair<std::uint32_t, VIOLATION>> row_mismatches;
+  GEN_STRING full;
+  FUSION_TREE const& tree = *conversion.tree();
+  TREE_WALK walk(tree.root());
   // Duplicates come to light when a node's children are gathered: the
   // root's at the start, every other node's right after the node's visit.
   std::string parent_path;
@@ -67,25 +133,49 @@ void check_fusion(CONVERSION const& conversion, TALLY& tally) {
   while (walk.next()) {
     tally.checked();
     NODE* const node = walk.node();
-    if (!zema_is_legal_unit_name(node->m_name)) tally.illegal(walk.path(), node->m_id);
-    unsigned const found = converter.get_original_name_id(walk.path().c_str());
-    if (found != node->m_id) tally.mismatch(walk.path(), found, node->m_id);
+    std::string const& path = walk.path();
+    if (!zema_is_legal_unit_name(node->m_name)) tally.illegal(path, node->m_id);
+    unsigned const found = converter.get_original_name_id(path.c_str());
+    if (found != node->m_id) tally.mismatch(path, found, node->m_id);
+    ROWS_BY_ID::HEADS* const heads = rows.find(node->m_id);
+    for (bool const oterms : {false, true}) {
+      if (heads == nullptr || heads->m_of[oterms] == ROWS_BY_ID::kNone ||
+          !(oterms ? tree.names_oterm(node) : tree.names_atom(node))) {
+        continue;
+      }
+      for (std::uint32_t k = heads->take(oterms); k != ROWS_BY_ID::kNone; k = rows[k].m_next) {
+        ROWS_BY_ID::ENTRY& row = rows[k];
+        if (!row.full(converter, &full) || std::string_view(full) != path) continue;
+        row.m_done = true;
+        if (found != node->m_id) {
+          row_mismatches.push_back({k, {VIOLATION_KIND::MISMATCH, path, node->m_id, found, false}});
+        }
+      }
+    }
     if (!walk.m_duplicates.empty()) {
-      parent_path = walk.path() + "/";
+      parent_path = path + "/";
       report_duplicates();
     }
   }
-  GEN_STRING full;
+  std::uint32_t index = 0;
   conversion.for_each_row([&](ROW const& row) {
+    std::uint32_t const k = index++;
+    if (rows[k].m_done) return;
     if (!row.full(converter, &full)) {
-      tally.unnamed(row.label());
+      row_mismatches.push_back({k, {VIOLATION_KIND::UNNAMED, row.label(), 0, 0, false}});
       return;
     }
     if (full.empty()) return;
     unsigned const id = id_of(row.name());
     unsigned const found = converter.get_original_name_id(full.c_str());
-    if (found != id) tally.mismatch(std::string(full.c_str()), found, id);
+    if (found != id) {
+      row_mismatches.push_back(
+          {k, {VIOLATION_KIND::MISMATCH, std::string(full.c_str()), id, found, false}});
+    }
   });
+  std::stable_sort(row_mismatches.begin(), row_mismatches.end(),
+                   [](auto const& a, auto const& b) { return a.first < b.first; });
+  for (auto& entry : row_mismatches) tally.row(std::move(entry.second));
 }
 
 // Every converted name of an atom or oterm uses only legal bytes. Names of

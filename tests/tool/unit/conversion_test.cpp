@@ -1,6 +1,7 @@
 // Rows named in batches, on two threads under fusion, must be the rows and
 // names that one query per row gives, in the same order, for any number of
-// atoms around the batch size.
+// atoms around the batch size. The check of a damaged tree reports what a
+// lookup of every node and row finds, in order.
 #include "tools/names/conversion.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "tools/input/read_design.h"
+#include "tools/names/checker.h"
 
 namespace zema_tool {
 namespace {
@@ -96,6 +98,57 @@ TEST(NamedRows, AVisitThatThrowsStopsBothThreads) {
                  std::runtime_error);
     EXPECT_EQ(visited, stop_at + 1);
   }
+}
+
+// Two nodes of the tree renamed behind the converter's back: one to its
+// sibling's name, one to an illegal text no table holds. Every node and row
+// whose full name changed looks up to another id, or to none; the nodes'
+// violations come in the walk's order (duplicates of a parent's children
+// first), then the rows' in netlist order.
+TEST(CheckNames, ReportsADamagedTreeNodesInWalkOrderThenRowsInNetlistOrder) {
+  DESIGN_RECORDS records;
+  read_records(INPUT_TEXT::from_bytes(flat_design(6), "d.json", 1 << 30), READ_OPTIONS(),
+               &records);
+  std::unique_ptr<LOADED_DESIGN> design = build_design(std::move(records));
+  PHASES phases(false, false);
+  CONVERSION const conversion(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
+  EXPECT_TRUE(check_names(conversion).ok());
+
+  FUSION_TREE const& tree = *conversion.tree();
+  NODE* const first = tree.child(tree.root(), "u[0]");
+  NODE* const second = tree.child(tree.root(), "u[1]");
+  NODE* const made_up = tree.child(tree.root(), "w2");  // oterm 3.1's name
+  ASSERT_TRUE(first && second && made_up);
+  // Each name is put back before the converter frees its tree.
+  struct RENAMED {
+    RENAMED(NODE* node, char const* name) : m_node(node), m_old(node->m_name) {
+      node->m_name = name;
+    }
+    ~RENAMED() { m_node->m_name = m_old; }
+    NODE* m_node;
+    char const* m_old;
+  };
+  RENAMED const duplicate(second, first->m_name);
+  RENAMED const illegal(made_up, "W2");
+
+  CHECK_RESULT const result = check_names(conversion);
+  std::vector<std::string> described;
+  for (VIOLATION const& violation : result.m_violations) {
+    described.push_back(CHECK_RESULT::describe(violation));
+  }
+  EXPECT_EQ(described, (std::vector<std::string>{
+                           "duplicate name \"u[0]\" among siblings (ids 2 and 4)",
+                           "illegal name \"W2\" (id 9)",
+                           "lookup of \"W2\" gives 0, expected 9",
+                           "lookup of \"u[0]\" gives 2, expected 4",
+                           "lookup of \"u[0]/aq\" gives 3, expected 5",
+                           "lookup of \"u[0]\" gives 2, expected 4",
+                           "lookup of \"W2\" gives 0, expected 9",
+                       }));
+  EXPECT_EQ(result.m_checked, 18u);
+  EXPECT_EQ(result.m_illegal, 1u);
+  EXPECT_EQ(result.m_duplicate, 1u);
+  EXPECT_EQ(result.m_mismatches, 5u);
 }
 
 }  // namespace
