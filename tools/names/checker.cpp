@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 #include <vector>
-#include <string_view>
 
 #include "atm/zema/zema_naming_rules.h"
 #include "tools/support/hash_table.h"

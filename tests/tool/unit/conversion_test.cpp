@@ -107,8 +107,7 @@ TEST(NamedRows, AVisitThatThrowsStopsBothThreads) {
 // first), then the rows' in netlist order.
 TEST(CheckNames, ReportsADamagedTreeNodesInWalkOrderThenRowsInNetlistOrder) {
   DESIGN_RECORDS records;
-  read_records(INPUT_TEXT::from_bytes(flat_design(6), "d.json", 1 << 30), READ_OPTIONS(),
-               &records);
+  read_records(INPUT_TEXT::from_bytes(flat_design(6), "d.json", 1 << 30), READ_OPTIONS(), &records);
   std::unique_ptr<LOADED_DESIGN> design = build_design(std::move(records));
   PHASES phases(false, false);
   CONVERSION const conversion(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
