@@ -32,22 +32,37 @@ bool TREE_WALK::next() {
   return true;
 }
 
+// The order of two children's names by strcmp, from their prefixes where
+// they differ or end within them.
+static int compare_names(TREE_WALK_CHILD const& a, TREE_WALK_CHILD const& b) {
+  if (a.m_prefix != b.m_prefix) return a.m_prefix < b.m_prefix ? -1 : 1;
+  return (a.m_prefix & 0xff) == 0 ? 0 : std::strcmp(a.m_node->m_name + 8, b.m_node->m_name + 8);
+}
+
 void TREE_WALK::push_children(NODE* parent, std::size_t depth) {
   m_children.clear();
   for (NODE::CHILD_ITERATOR it = parent->begin_child(); it != parent->end_child(); ++it) {
-    m_children.push_back(it->m_value);
+    NODE* const child = it->m_value;
+    std::uint64_t prefix = 0;
+    std::size_t k = 0;
+    for (; k < 8 && child->m_name[k] != '\0'; ++k) {
+      prefix = prefix << 8 | static_cast<unsigned char>(child->m_name[k]);
+    }
+    m_children.push_back({prefix << (8 * (8 - k)), child});
   }
-  std::sort(m_children.begin(), m_children.end(), [](NODE* a, NODE* b) {
-    int const order = std::strcmp(a->m_name, b->m_name);
-    return order != 0 ? order < 0 : a->m_id < b->m_id;
+  std::sort(m_children.begin(), m_children.end(), [](CHILD const& a, CHILD const& b) {
+    int const order = compare_names(a, b);
+    return order != 0 ? order < 0 : a.m_node->m_id < b.m_node->m_id;
   });
   for (std::size_t i = 1; i < m_children.size(); ++i) {
-    if (std::strcmp(m_children[i - 1]->m_name, m_children[i]->m_name) == 0) {
-      m_duplicates.emplace_back(m_children[i - 1], m_children[i]);
+    if (compare_names(m_children[i - 1], m_children[i]) == 0) {
+      m_duplicates.emplace_back(m_children[i - 1].m_node, m_children[i].m_node);
     }
   }
   // Pushed last to first, so that the first child is popped first.
-  for (std::size_t i = m_children.size(); i-- > 0;) m_pending.push_back({m_children[i], depth});
+  for (std::size_t i = m_children.size(); i-- > 0;) {
+    m_pending.push_back({m_children[i].m_node, depth});
+  }
 }
 
 }  // namespace zema_tool

@@ -5,6 +5,7 @@
 #define TOOLS_NAMES_FUSION_TREE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -85,6 +86,14 @@ class FUSION_TREE {
   ZEMA_NAME_CONVERTER_FUSION_IMPL& m_fusion;
 };
 
+// A child and the first eight bytes of its name, big-endian and zero-padded:
+// their order as unsigned numbers is strcmp's order of those bytes, so that
+// most comparisons of a sort read no text.
+struct TREE_WALK_CHILD {
+  std::uint64_t m_prefix;
+  NODE* m_node;
+};
+
 // Visits every node of a fusion tree below the root, depth first, the
 // children of a node in strcmp order of their names (ties, which a correct
 // tree never has, by id), with an explicit stack: the tree is as deep as the
@@ -112,10 +121,12 @@ class TREE_WALK {
     std::size_t m_depth;  // children of the root: 1
   };
 
+  typedef TREE_WALK_CHILD CHILD;
+
   void push_children(NODE* parent, std::size_t depth);
 
   std::vector<ENTRY> m_pending;
-  std::vector<NODE*> m_children;
+  std::vector<CHILD> m_children;
   FULL_PATH m_path;
   NODE* m_node = nullptr;
   std::size_t m_depth = 0;
