@@ -205,15 +205,17 @@ struct CHILD_LIST;
 class HOST_INAME final : public HDB_INSTANCE_NAME {
  public:
   HOST_INAME(char const* unit_name, HOST_INAME* parent, unsigned id)
-      : m_unit_name(unit_name), m_parent(parent), m_id(id) {}
+      : m_unit_name(unit_name), m_parent(parent), m_id(id), m_twin_rank(0), m_ranked(0) {}
 
   HDB_IDENTIFIER m_unit_name;
   HOST_INAME* m_parent;
   CHILD_LIST* m_children = nullptr;
   unsigned m_id;
   // How many earlier siblings share this unit name; valid once the parent's
-  // index covers this child.
-  unsigned m_twin_rank = 0;
+  // index covers this child, which m_ranked tells without a visit to the
+  // parent's list.
+  unsigned m_twin_rank : 31;
+  unsigned m_ranked : 1;
   // For the first sibling of a unit name: how many indexed siblings share it.
   unsigned m_twin_count = 0;
 };
@@ -285,6 +287,7 @@ struct CHILD_LIST {
         child->m_twin_rank = 0;
         child->m_twin_count = 1;
       }
+      child->m_ranked = 1;
       m_index.emplace(CHILD_KEY{name, name_hash, child->m_twin_rank}, m_indexed);
     }
   }
@@ -296,6 +299,7 @@ struct CHILD_LIST {
 };
 
 unsigned twin_rank(HOST_INAME const* name) {
+  if (name->m_ranked) return name->m_twin_rank;
   if (name->m_parent == nullptr || name->m_parent->m_children == nullptr) return 0;
   name->m_parent->m_children->update_index();
   return name->m_twin_rank;
@@ -311,9 +315,14 @@ void append_escaped_name(STRING* out, char const* name) {
     out->append("\\.");
     return;
   }
-  for (char const* p = name; *p != '\0'; ++p) {
-    if (*p == '/' || *p == '\\') out->push_back('\\');
-    out->push_back(*p);
+  // Most names have nothing to escape: they are appended a run at a time.
+  for (char const* p = name;;) {
+    std::size_t const run = std::strcspn(p, "/\\");
+    out->append(p, run);
+    p += run;
+    if (*p == '\0') return;
+    out->push_back('\\');
+    out->push_back(*p++);
   }
 }
 

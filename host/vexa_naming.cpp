@@ -9,6 +9,7 @@
 // the original segments, which is what makes the conversion reversible.
 #include "h/hdb_vexa_sys.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -25,35 +26,37 @@ bool is_plain(unsigned char c) {
 
 char const kHexDigits[] = "0123456789abcdef";
 
+// Appends the encoding of the `length` bytes of `text` to *out: as one
+// segment, or with `split` as a path, where each "/" that no backslash
+// escapes stays a separator. Written a chunk at a time into room made
+// beforehand, since no byte takes more than three.
 template <class STRING>
-void encode_segment(STRING* out, char const* begin, char const* end) {
-  for (char const* p = begin; p != end; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (is_plain(c)) {
-      out->push_back(static_cast<char>(c));
-    } else if (c == '_') {
-      out->append("__", 2);
-    } else {
-      char escape[3] = {'_', kHexDigits[c >> 4], kHexDigits[c & 15]};
-      out->append(escape, 3);
+void append_encoded(STRING* out, char const* text, std::size_t length, bool split) {
+  std::size_t const kChunk = 1024;
+  bool escaped = false;  // the byte before was an escaping backslash
+  for (std::size_t done = 0; done < length;) {
+    std::size_t const chunk = std::min(kChunk, length - done);
+    std::size_t const start = out->size();
+    out->resize(start + 3 * chunk);
+    char* const first = &(*out)[0];
+    char* to = first + start;
+    for (char const* p = text + done; p != text + done + chunk; ++p) {
+      unsigned char const c = static_cast<unsigned char>(*p);
+      if (is_plain(c) || (split && c == '/' && !escaped)) {
+        *to++ = static_cast<char>(c);
+      } else if (c == '_') {
+        *to++ = '_';
+        *to++ = '_';
+      } else {
+        *to++ = '_';
+        *to++ = kHexDigits[c >> 4];
+        *to++ = kHexDigits[c & 15];
+      }
+      escaped = split && c == '\\' && !escaped;
     }
+    out->resize(static_cast<std::size_t>(to - first));
+    done += chunk;
   }
-}
-
-// Appends the encoding of a path of `length` bytes to *out.
-template <class STRING>
-void encode_path(STRING* out, char const* path, std::size_t length) {
-  std::size_t segment = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    if (path[i] == '\\') {
-      ++i;  // the escaped byte belongs to the segment, even if it is "/"
-    } else if (path[i] == '/') {
-      encode_segment(out, path + segment, path + i);
-      out->push_back('/');
-      segment = i + 1;
-    }
-  }
-  encode_segment(out, path + segment, path + length);
 }
 
 int hex_value(char c) {
@@ -100,7 +103,7 @@ void convert_path(GEN_STRING* out, char const* path, bool no_backslash) {
   out->clear();
   out->reserve(length + length / 2 + 1);
   if (!no_backslash) out->push_back('\\');
-  encode_path(out, path, length);
+  append_encoded(out, path, length, true);
 }
 
 void log_call(char const* function, char const* text, int type, bool flag1, bool flag2) {
@@ -115,7 +118,7 @@ void hdb_convert_unit_name_to_vexa(GEN_STRING* out, char const* unit_name, bool 
   log_call(__func__, unit_name, -1, trace, false);
   if (unit_name == nullptr) unit_name = "";
   out->clear();
-  encode_segment(out, unit_name, unit_name + std::strlen(unit_name));
+  append_encoded(out, unit_name, std::strlen(unit_name), false);
   if (trace) trace_line("%s(\"%s\") -> \"%s\"", __func__, unit_name, out->c_str());
 }
 
@@ -161,7 +164,7 @@ bool hdb_revert_vexa_full_name(GEN_STRING* out, char const* converted, bool stri
   // and escaped "/" or "\" that would split the path differently.
   std::string canonical;
   canonical.reserve(path.size() + path.size() / 2);
-  encode_path(&canonical, path.data(), path.size());
+  append_encoded(&canonical, path.data(), path.size(), true);
   if (canonical != text) return false;
   out->assign(path.data(), path.size());
   return true;

@@ -62,6 +62,11 @@ TEST(VexaNaming, ConvertsKnownPathsAndUnitNames) {
     }
     EXPECT_EQ(c.unit, unit(c.path)) << c.path;
   }
+  // Long paths are encoded a kilobyte at a time: an escape whose backslash
+  // ends one kilobyte keeps the "/" that starts the next in its segment.
+  std::string const run(1023, 'a');
+  EXPECT_EQ("\\" + run + "_5c_2fb/c", convert(hdb_convert_net_name_to_vexa, run + "\\/b/c", false));
+  EXPECT_EQ(run + "_5c_2fb_2fc", unit(run + "\\/b/c"));
 }
 
 // Paths from random bytes and from pieces with the bytes that have meaning:
