@@ -151,8 +151,8 @@ class CONVERSION {
   static void expect_no_reports();
 
   // Calls visit(ROW const&) for every atom and then each of its non-null
-  // oterms, in netlist order. With `ahead`, a fusion converter is asked to
-  // prefetch what the rows ahead will query.
+  // oterms, in netlist order. With `ahead`, what the queries of the rows
+  // ahead will read is prefetched (prefetch_row).
   template <class VISIT>
   void for_each_row(VISIT&& visit, bool ahead = false) const {
     CDB_ATOM_NETLIST* const netlist = m_design.m_design.netlist();
@@ -184,7 +184,7 @@ class CONVERSION {
   template <class VISIT>
   CDB_ATOM_NODE_LINK* for_each_row_from(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
                                         std::size_t count, VISIT&& visit, bool ahead) const {
-    if (ahead && m_tree) return for_each_row_ahead(first, first_index, count, visit);
+    if (ahead) return for_each_row_ahead(first, first_index, count, visit);
     return for_each_row_in_order(first, first_index, count, visit);
   }
 
@@ -192,6 +192,25 @@ class CONVERSION {
   // Fills `batch` with the rows of `count` atoms from `first`.
   void name_rows(CDB_ATOM_NODE_LINK* first, std::size_t first_index, std::size_t count,
                  bool no_backslash, NAMED_ROWS* batch) const;
+
+  // Prefetches one dependent step more of what the row's queries read: under
+  // fusion, the tree's (FUSION_TREE::prefetch); under reversible, the host's
+  // instance name of the row and its text, then each level above in turn,
+  // which the host's path walks. progress starts zeroed.
+  void prefetch_row(ROW const& row, FUSION_TREE::PREFETCH* progress) const {
+    if (m_tree) return m_tree->prefetch(row.m_atom, row.m_oterm, progress);
+    HDB_INSTANCE_NAME const* name;
+    if (progress->m_step++ == 0) {
+      name = row.name();
+    } else {
+      name = static_cast<HDB_INSTANCE_NAME const*>(progress->m_at);
+      if (name == nullptr) return;
+      __builtin_prefetch(name->get_unit_name().get_string());
+      name = zema_host::parent_of(name);
+    }
+    progress->m_at = name;
+    if (name != nullptr) __builtin_prefetch(name);
+  }
 
   template <class VISIT>
   CDB_ATOM_NODE_LINK* for_each_row_in_order(CDB_ATOM_NODE_LINK* first, std::size_t first_index,
@@ -248,7 +267,7 @@ CDB_ATOM_NODE_LINK* CONVERSION::for_each_row_ahead(CDB_ATOM_NODE_LINK* first,
       std::size_t const ahead = consumed + kSpacing * (kSteps - step);
       if (ahead < produced) {
         PENDING& pending = ring[ahead % kRing];
-        m_tree->prefetch(pending.m_row.m_atom, pending.m_row.m_oterm, &pending.m_progress);
+        prefetch_row(pending.m_row, &pending.m_progress);
       }
     }
     visit(ring[consumed++ % kRing].m_row);
