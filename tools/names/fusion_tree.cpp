@@ -48,7 +48,7 @@ void TREE_WALK::push_children(NODE* parent, std::size_t depth) {
     for (; k < 8 && child->m_name[k] != '\0'; ++k) {
       prefix = prefix << 8 | static_cast<unsigned char>(child->m_name[k]);
     }
-    m_children.push_back({prefix << (8 * (8 - k)), child});
+    m_children.push_back({k == 0 ? 0 : prefix << (8 * (8 - k)), child});
   }
   std::sort(m_children.begin(), m_children.end(), [](CHILD const& a, CHILD const& b) {
     int const order = compare_names(a, b);
