@@ -187,29 +187,31 @@ void check_reversible(CONVERSION const& conversion, TALLY& tally) {
   GEN_STRING full;
   HASH_MAP<std::string_view, HDB_INSTANCE_NAME const*> owners;
   TEXT_ARENA texts;
-  conversion.for_each_row([&](ROW const& row) {
-    HDB_INSTANCE_NAME const* const name = row.name();
-    bool const has_unit = row.unit(converter, &unit);
-    bool const has_full = row.full(converter, &full);
-    if (!has_unit && !has_full) return;
-    tally.checked();
-    unsigned const id = id_of(name);
-    if (has_unit && !is_reversible_name(std::string_view(unit), false)) {
-      tally.illegal(std::string(unit.c_str()), id);
-    }
-    if (!has_full) return;
-    std::string_view const text(full);
-    if (!is_reversible_name(text, true)) tally.illegal(std::string(text), id);
-    if (!conversion.design().is_in_hierarchy(name) || text.empty()) return;
-    HDB_INSTANCE_NAME const* const* const owner = owners.find(text);
-    if (owner == nullptr) {
-      owners.emplace(texts.keep(text), name);
-    } else if (*owner != name) {
-      tally.duplicate(std::string(text), id_of(*owner), id, false);
-    }
-    unsigned const found = converter.get_original_name_id(full.c_str());
-    if (found != id) tally.mismatch(std::string(text), found, id);
-  });
+  conversion.for_each_row(
+      [&](ROW const& row) {
+        HDB_INSTANCE_NAME const* const name = row.name();
+        bool const has_unit = row.unit(converter, &unit);
+        bool const has_full = row.full(converter, &full);
+        if (!has_unit && !has_full) return;
+        tally.checked();
+        unsigned const id = id_of(name);
+        if (has_unit && !is_reversible_name(std::string_view(unit), false)) {
+          tally.illegal(std::string(unit.c_str()), id);
+        }
+        if (!has_full) return;
+        std::string_view const text(full);
+        if (!is_reversible_name(text, true)) tally.illegal(std::string(text), id);
+        if (!conversion.design().is_in_hierarchy(name) || text.empty()) return;
+        HDB_INSTANCE_NAME const* const* const owner = owners.find(text);
+        if (owner == nullptr) {
+          owners.emplace(texts.keep(text), name);
+        } else if (*owner != name) {
+          tally.duplicate(std::string(text), id_of(*owner), id, false);
+        }
+        unsigned const found = converter.get_original_name_id(full.c_str());
+        if (found != id) tally.mismatch(std::string(text), found, id);
+      },
+      true);
 }
 
 }  // namespace
