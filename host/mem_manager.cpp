@@ -5,14 +5,15 @@
 // A big design makes millions of small blocks of a few fixed sizes (tree
 // nodes, hash nodes, name-table nodes), and on this kind of machine the first
 // touch of a fresh 4 KiB page costs more than the work done in it. So every
-// block comes from one large address range backed by huge pages, and no
-// block carries a header. The range is reserved in segments, the first small
-// and each next one twice the size of the last, so that the address space a
-// process holds stays in proportion to what it uses: a host under an
-// address-space limit keeps room for its own memory. The range is cut into
-// 64 KiB slabs. A small block comes from a pool, one per tracking record and
-// size, that carves slabs of its own; a large block takes a span of whole
-// slabs. A table of slabs leads from a block's address to its pool or span,
+// block comes from one large address range backed by huge pages (unless a
+// program that touches its memory once asks for small ones, mem_small_pages),
+// and no block carries a header. The range is reserved in segments, the
+// first small and each next one twice the size of the last, so that the
+// address space a process holds stays in proportion to what it uses: a host
+// under an address-space limit keeps room for its own memory. The range is
+// cut into 64 KiB slabs. A small block comes from a pool, one per tracking
+// record and size, that carves slabs of its own; a large block takes a span
+// of whole slabs. A table of slabs leads from a block's address to its pool or span,
 // which knows the record and the size to charge when the block is freed.
 // Fresh memory of the range is already zero; reused memory is cleared as it
 // is handed out: a span's bytes when it is taken, a pool's slab a few pages
@@ -261,6 +262,16 @@ class ARENA {
 
   bool is_open() const { return !m_segments.empty(); }
 
+  // Asks for small pages from now on, in the segments reserved and in those
+  // to come; pages already touched stay as they are.
+  void use_small_pages() {
+    m_small_pages = true;
+    for (SEGMENT const& segment : m_segments) {
+      madvise(segment.m_base, static_cast<std::size_t>(segment.m_limit - segment.m_base),
+              MADV_NOHUGEPAGE);
+    }
+  }
+
   // The common case of allocate(), kept small enough to inline: a block of
   // a pool that the cache knows and that has a freed block or room left in
   // its slab. Null when it is not that case; allocate() then does it all.
@@ -373,7 +384,7 @@ class ARENA {
     std::uintptr_t const start = reinterpret_cast<std::uintptr_t>(range);
     std::size_t const skip = (kHugePageBytes - start % kHugePageBytes) % kHugePageBytes;
     char* const base = static_cast<char*>(range) + skip;
-    madvise(base, bytes, MADV_HUGEPAGE);
+    madvise(base, bytes, m_small_pages ? MADV_NOHUGEPAGE : MADV_HUGEPAGE);
     m_segments.push_back(SEGMENT{base, base + bytes, static_cast<SLAB*>(table)});  // has room
     return true;
   }
@@ -562,6 +573,7 @@ class ARENA {
   }
 
   std::vector<SEGMENT> m_segments;  // in the order they were reserved
+  bool m_small_pages = false;       // segments ask for small pages, not huge ones
   std::size_t m_current = 0;        // the segment fresh slabs come from
   char* m_next = nullptr;           // its fresh slabs
   char* m_limit = nullptr;
@@ -723,6 +735,8 @@ MEM_STATS mem_module_stats(char const* module) {
 void mem_fail_after(long n) { state().m_fail_countdown = n < 0 ? -1 : n; }
 
 void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
+
+void mem_small_pages() { state().m_arena.use_small_pages(); }
 
 bool mem_pooled() { return state().m_arena.is_open(); }
 

@@ -127,6 +127,14 @@ void mem_fail_after(long n);
 // Only the first call counts, and nothing else changes.
 // Without pools (sanitizer builds, ZEMA_HOST_POOLS=0) it does nothing.
 void mem_prefault(std::size_t bytes);
+// For a program that touches its memory once, such as one that converts a
+// design and exits: tracked blocks stop asking the kernel for transparent
+// huge pages, in the memory not touched yet. Huge pages spare a process that
+// works in its memory for long most page walks, but on a virtual machine
+// that hands freed memory back to its host, a fresh huge page costs far more
+// system time to touch than the small pages it replaces. Nothing else
+// changes.
+void mem_small_pages();
 // Whether tracked blocks come from the host's pools (false in sanitizer
 // builds and with ZEMA_HOST_POOLS=0, where each block is its own calloc).
 bool mem_pooled();

@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <exception>
 
+#include "host/zema_host.h"
 #include "tools/commands/command.h"
 #include "tools/support/tool_error.h"
 
 int main(int argc, char** argv) {
   try {
+    // Every subcommand touches its memory once and exits.
+    zema_host::mem_small_pages();
     return zema_tool::run_zema(argc, argv);
   } catch (std::exception const& exception) {
     std::fprintf(stderr, "zema: internal error: %s\n", exception.what());

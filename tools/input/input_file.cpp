@@ -18,7 +18,6 @@
 
 #include "host/zema_host.h"
 #include "tools/input/verilog_lexer.h"
-#include "tools/support/huge_pages.h"
 #include "tools/support/text_format.h"
 #include "tools/support/tool_error.h"
 
@@ -28,7 +27,7 @@ namespace {
 // simdjson reads up to 64 bytes past the end of its input.
 constexpr std::size_t kPadding = 64;
 constexpr std::size_t kChunk = std::size_t{1} << 20;
-// The slices of a buffer that a populator takes in turn: one huge page.
+// The slices of a buffer that a populator takes in turn.
 constexpr std::size_t kPopulatedSlice = std::size_t{2} << 20;
 
 std::string errno_text(int error) { return std::strerror(error != 0 ? error : EIO); }
@@ -73,7 +72,6 @@ class GROWING_BUFFER {
                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
                               : ::mremap(m_data, m_capacity, capacity, MREMAP_MAYMOVE);
       if (grown == MAP_FAILED) throw std::bad_alloc();
-      advise_huge_pages(grown, capacity);
       m_data = static_cast<char*>(grown);
       m_capacity = capacity;
     }

@@ -1,11 +1,14 @@
-// Transparent huge pages for the command's large blocks.
+// Transparent huge pages for the command's lookup tables.
 //
-// A design of a million instances makes a few blocks of hundreds of
-// megabytes (the parser's index, the record arrays, the decompressed text),
-// and the first touch of each 4 KiB page costs a page fault; on a virtual
-// machine, far more than the work done with the page. Where the kernel gives
-// transparent huge pages only on request (the "madvise" setting), asking for
-// them on these blocks turns 512 faults into one.
+// The tables and texts that lookups land on at random (the reader's indexes
+// by name and id, the name index of translate and check) cost a page walk
+// per lookup with 4 KiB pages once they outgrow the TLB; asking for huge
+// pages where the kernel gives them only on request (the "madvise" setting)
+// spares most of them. The input text and the record arrays, written and
+// read in order, keep small pages, as does the host's arena in the command
+// (zema_host::mem_small_pages): on a virtual machine that hands freed memory
+// back to its host, a fresh huge page costs far more system time than the
+// page walks it spares such memory.
 #ifndef TOOLS_SUPPORT_HUGE_PAGES_H
 #define TOOLS_SUPPORT_HUGE_PAGES_H
 
