@@ -692,6 +692,22 @@ TEST_F(ZemaFusionTest, DeepChainAndWideRootAreNamedToTheEnds) {
   EXPECT_EQ(5000u * 3 - 1 - 2500, names[1].size()) << "n/an/n/an/...";
   EXPECT_EQ(0u, c.get_original_name_id((names[1] + "/n").c_str())) << "below a leaf";
 
+  // Deeper than the lengths a full name keeps from measuring to writing, with
+  // names about every length that is copied or kept differently.
+  std::size_t const lengths[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 254, 255, 256, 400};
+  PLAN varied;
+  std::string expected;
+  bottom = 1;
+  for (std::size_t level = 0; level < 4200; ++level) {
+    std::string const name(lengths[level % std::size(lengths)], char('a' + level % 26));
+    bottom = varied.add(int(bottom) - 1, name);
+    expected += (level ? "/" : "") + name;
+  }
+  varied.atoms.push_back({CDB_ATOM_COMB, bottom, {}});
+  BUILT long_names(varied);
+  c.init(long_names.d.action_point(), long_names.d.netlist());
+  EXPECT_EQ(expected, expect_well_named(c, varied, long_names)[1]);
+
   PLAN wide;
   for (int i = 0; i < 20000; ++i)
     wide.add(0, i < 400 ? "" : (i % 3 ? "n" : "N") + std::to_string(i % 300));

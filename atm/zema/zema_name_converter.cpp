@@ -1348,6 +1348,22 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_unit_name(GEN_STRING* out,
   return true;
 }
 
+// Copies `length` bytes, reading and writing none beyond them. Unit names are
+// mostly a few bytes long, where a call of memcpy costs more than the copy.
+static void copy_name(char* to, char const* from, std::size_t length) {
+  if (length < 4) {
+    for (std::size_t i = 0; i < length; ++i) to[i] = from[i];
+  } else if (length < 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + length - 4, from + length - 4, 4);
+  } else if (length <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + length - 8, from + length - 8, 8);
+  } else {
+    std::memcpy(to, from, length);
+  }
+}
+
 // Replaces *out with the leading text (one backslash unless `no_backslash`),
 // then the names from below the root down to `node`, separated by "/", and a
 // final "/" when `trailing_slash`. Two walks up the parent chain, one to size
@@ -1355,17 +1371,20 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_unit_name(GEN_STRING* out,
 // allocations grow with the depth.
 static void write_path(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* node,
                        bool no_backslash, bool trailing_slash) {
-  // The lengths of the first kKept levels from the node up are kept from the
-  // measuring walk for the writing walk, so that a name of ordinary depth has
-  // each level's length taken once; deeper levels are measured again.
-  std::size_t const kKept = 32;
-  std::size_t kept[kKept];
+  // The measuring walk keeps the length of each of the first kKept levels
+  // from the node up, a byte each, for the writing walk: measuring a name is
+  // most of the cost of a level. Deeper levels, and names of kLong bytes or
+  // more, are measured again.
+  std::size_t const kKept = 4096;
+  unsigned char const kLong = 255;
+  unsigned char kept[kKept];
   std::size_t length = no_backslash ? 0 : 1;
   bool const below_root = node->m_parent != nullptr;
   std::size_t level = 0;
   for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent, ++level) {
     std::size_t const name_length = std::strlen(n->m_name);
-    if (level < kKept) kept[level] = name_length;
+    if (level < kKept)
+      kept[level] = static_cast<unsigned char>(std::min<std::size_t>(name_length, kLong));
     length += name_length + 1;
   }
   if (below_root && !trailing_slash) --length;
@@ -1377,9 +1396,10 @@ static void write_path(GEN_STRING* out, ZEMA_NAME_CONVERTER_HIERARCHY const* nod
   for (ZEMA_NAME_CONVERTER_HIERARCHY const* n = node; n->m_parent; n = n->m_parent, ++level) {
     if (separator) *--to = '/';
     separator = true;
-    std::size_t const name_length = level < kKept ? kept[level] : std::strlen(n->m_name);
+    std::size_t const name_length =
+        level < kKept && kept[level] < kLong ? kept[level] : std::strlen(n->m_name);
     to -= name_length;
-    std::memcpy(to, n->m_name, name_length);
+    copy_name(to, n->m_name, name_length);
   }
   if (!no_backslash) *--to = '\\';
 }
