@@ -693,7 +693,7 @@ TEST_F(ZemaFusionTest, DeepChainAndWideRootAreNamedToTheEnds) {
   EXPECT_EQ(0u, c.get_original_name_id((names[1] + "/n").c_str())) << "below a leaf";
 
   // Deeper than the lengths a full name keeps from measuring to writing, with
-  // names about every length that is copied or kept differently.
+  // names of every length that is copied or kept differently.
   std::size_t const lengths[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 254, 255, 256, 400};
   PLAN varied;
   std::string expected;
