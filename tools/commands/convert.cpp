@@ -33,17 +33,17 @@ class CONVERT final : public COMMAND {
     CONVERSION const conversion(*design, m_strategy, run.m_phases);
     run.m_phases.start("write");
     RECORD_WRITER writer(run.m_out, m_format, "kind\tindex\tid\tunit\tfull\n");
-    conversion.for_each_named_row(!m_backslash, [&](ROW const& row, std::string_view const* unit,
-                                                    std::string_view const* full) {
-      HDB_INSTANCE_NAME const* const name = row.name();
-      writer.begin_row();
-      writer.word("kind", row.is_oterm() ? "oterm" : "atom");
-      writer.index("index", row.m_atom_index, row.m_position);
-      writer.number("id", name != nullptr ? id_of(name) : 0, name != nullptr);
-      writer.converted("unit", unit);
-      writer.converted("full", full);
-      writer.end_row();
-    });
+    conversion.for_each_named_row(
+        !m_backslash, [&](ROW const& row, unsigned const* id, std::string_view const* unit,
+                          std::string_view const* full) {
+          writer.begin_row();
+          writer.word("kind", row.is_oterm() ? "oterm" : "atom");
+          writer.index("index", row.m_atom_index, row.m_position);
+          writer.number("id", id != nullptr ? *id : 0, id != nullptr);
+          writer.converted("unit", unit);
+          writer.converted("full", full);
+          writer.end_row();
+        });
     writer.finish();
     CONVERSION::expect_no_reports();
     return EXIT_OK;

@@ -142,6 +142,9 @@ void CONVERSION::name_rows(CDB_ATOM_NODE_LINK* first, std::size_t first_index, s
       first, first_index, count,
       [&](ROW const& row) {
         NAMED_ROWS::NAMES names{};
+        HDB_INSTANCE_NAME const* const name = row.name();
+        names.m_named = name != nullptr;
+        names.m_id = names.m_named ? id_of(name) : 0;
         names.m_has[0] = row.unit(converter, &text_unit);
         if (names.m_has[0]) batch->m_text.append(text_unit.data(), text_unit.size());
         names.m_end[0] = batch->m_text.size();

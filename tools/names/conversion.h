@@ -100,12 +100,21 @@ class NAMED_ROWS {
   std::string_view const* full(std::size_t i, std::string_view* text) const {
     return name(i, 1, text);
   }
+  // The instance-name id of the row's object, taken while it was named, so
+  // that a visit need not fetch the host's objects again; null where the
+  // object has no instance name.
+  unsigned const* id(std::size_t i) const {
+    NAMES const& names = m_names[i];
+    return names.m_named ? &names.m_id : nullptr;
+  }
 
  private:
   friend class CONVERSION;
   struct NAMES {
     std::size_t m_end[2];  // where the unit and the full name end in m_text
     bool m_has[2];
+    bool m_named;
+    unsigned m_id;
   };
 
   std::string_view const* name(std::size_t i, int which, std::string_view* text) const {
@@ -159,9 +168,10 @@ class CONVERSION {
     for_each_row_from(netlist->begin_node_list(), 0, static_cast<std::size_t>(-1), visit, ahead);
   }
 
-  // Calls visit(ROW const&, std::string_view const* unit, std::string_view
-  // const* full) for every row, in the order of for_each_row, on this
-  // thread; a name is null where the converter gives none. A fusion
+  // Calls visit(ROW const&, unsigned const* id, std::string_view const*
+  // unit, std::string_view const* full) for every row, in the order of
+  // for_each_row, on this thread; the id is null where the row's object has
+  // no instance name, a name where the converter gives none. A fusion
   // converter is asked on two threads, a batch of atoms each in turn, since
   // its answers only read the finished tree.
   template <class VISIT>
@@ -170,7 +180,7 @@ class CONVERSION {
       std::string_view unit;
       std::string_view full;
       for (std::size_t i = 0; i < batch.size(); ++i) {
-        visit(batch.row(i), batch.unit(i, &unit), batch.full(i, &full));
+        visit(batch.row(i), batch.id(i), batch.unit(i, &unit), batch.full(i, &full));
       }
     });
   }

@@ -40,9 +40,10 @@ std::string flat_design(std::size_t atoms) {
          netlist + "]}";
 }
 
-std::string row_line(ROW const& row, std::string_view const* unit, std::string_view const* full) {
-  return row.label() + " " + (unit ? std::string(*unit) : "-") + " " +
-         (full ? std::string(*full) : "-");
+std::string row_line(ROW const& row, unsigned const* id, std::string_view const* unit,
+                     std::string_view const* full) {
+  return row.label() + " " + (id ? std::to_string(*id) : "-") + " " +
+         (unit ? std::string(*unit) : "-") + " " + (full ? std::string(*full) : "-");
 }
 
 TEST(NamedRows, AreTheRowsOfOneQueryEachInOrder) {
@@ -65,13 +66,16 @@ TEST(NamedRows, AreTheRowsOfOneQueryEachInOrder) {
           bool const has_full = row.full(conversion.converter(), &full, no_backslash);
           std::string_view const unit_text(unit);
           std::string_view const full_text(full);
-          expected.push_back(
-              row_line(row, has_unit ? &unit_text : nullptr, has_full ? &full_text : nullptr));
+          unsigned const id = row.name() ? id_of(row.name()) : 0;
+          expected.push_back(row_line(row, row.name() ? &id : nullptr,
+                                      has_unit ? &unit_text : nullptr,
+                                      has_full ? &full_text : nullptr));
         });
         std::vector<std::string> named;
         conversion.for_each_named_row(
-            no_backslash, [&](ROW const& row, std::string_view const* u,
-                              std::string_view const* f) { named.push_back(row_line(row, u, f)); });
+            no_backslash,
+            [&](ROW const& row, unsigned const* id, std::string_view const* u,
+                std::string_view const* f) { named.push_back(row_line(row, id, u, f)); });
         ASSERT_EQ(named.size(), 2 * atoms);
         EXPECT_EQ(named, expected);
       }
@@ -90,12 +94,13 @@ TEST(NamedRows, AVisitThatThrowsStopsBothThreads) {
   CONVERSION const conversion(*design, ZEMA_NAME_CONVERTER_FUSION, phases);
   for (std::size_t stop_at : {0, 5000, 59999}) {
     std::size_t visited = 0;
-    EXPECT_THROW(conversion.for_each_named_row(
-                     true,
-                     [&](ROW const&, std::string_view const*, std::string_view const*) {
-                       if (visited++ == stop_at) throw std::runtime_error("stop");
-                     }),
-                 std::runtime_error);
+    EXPECT_THROW(
+        conversion.for_each_named_row(
+            true,
+            [&](ROW const&, unsigned const*, std::string_view const*, std::string_view const*) {
+              if (visited++ == stop_at) throw std::runtime_error("stop");
+            }),
+        std::runtime_error);
     EXPECT_EQ(visited, stop_at + 1);
   }
 }
