@@ -3,6 +3,8 @@
 // bucket-count growth function, and the debug names of atom types.
 #include "h/gen_sys.h"
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -185,13 +187,9 @@ constexpr int kStepsWhileSmall = 3;
 
 namespace {
 
-std::uint32_t one_step(std::uint32_t wanted) {
-  std::uint64_t const target =
-      static_cast<std::uint64_t>(wanted) + (wanted >= kDoublingFrom ? wanted : wanted / 2);
-  if (target > kLargestPrime32) {
-    // No prime of at least the target fits; settle for an odd count.
-    return wanted | 1u;
-  }
+// The least prime of at least `target`, or, where none fits, `fallback`.
+std::uint32_t prime_at_least(std::uint64_t target, std::uint32_t fallback) {
+  if (target > kLargestPrime32) return fallback;
   std::uint32_t candidate = static_cast<std::uint32_t>(target);
   if (candidate <= 2) return 2;
   if ((candidate & 1) == 0) ++candidate;
@@ -199,13 +197,34 @@ std::uint32_t one_step(std::uint32_t wanted) {
   return candidate;
 }
 
+std::uint32_t one_step(std::uint32_t wanted) {
+  std::uint64_t const target =
+      static_cast<std::uint64_t>(wanted) + (wanted >= kDoublingFrom ? wanted : wanted / 2);
+  // No prime of at least the target fits; settle for an odd count.
+  return prime_at_least(target, wanted | 1u);
+}
+
+// The bucket count that the entries a program expects call for
+// (expect_table_entries), 0 when it expects nothing.
+std::atomic<std::uint32_t> g_expected_buckets{0};
+
 }  // namespace
 
+// Once a table has outgrown the caches, doubling its way to a million entries
+// costs it five rehashes, each moving every entry again, and in a table of
+// texts hashing every text again: a fifth of a million-instance init. When
+// the program has said how many entries its largest table will hold, a table
+// that grows past kDoublingFrom buckets goes there at once; one that outgrows
+// that doubles from there. A smaller table takes more buckets than it needs,
+// as a doubled one does.
 unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
   if (growth_log().m_on) growth_log().m_requests.push_back(wanted);
   std::uint32_t count = one_step(wanted);
   for (int step = 1; step < kStepsWhileSmall && count < kClimbBelow; ++step) {
     count = one_step((count / 5 + 1) * 5);
+  }
+  if (wanted >= kDoublingFrom) {
+    count = std::max(count, g_expected_buckets.load(std::memory_order_relaxed));
   }
   return count;
 }
@@ -242,6 +261,15 @@ namespace zema_host {
 void set_growth_log(bool on) { growth_log().m_on = on; }
 std::vector<unsigned> const& growth_requests() { return growth_log().m_requests; }
 void clear_growth_requests() { growth_log().m_requests.clear(); }
+
+void expect_table_entries(std::size_t entries) {
+  // A table asks to grow once a fifth more than its entries, in a multiple
+  // of five, exceeds its bucket count.
+  std::uint64_t const wanted = static_cast<std::uint64_t>(entries) / 4 * 5;
+  std::uint32_t const buckets =
+      entries == 0 ? 0 : prime_at_least(wanted + 1, static_cast<std::uint32_t>(kLargestPrime32));
+  g_expected_buckets.store(buckets, std::memory_order_relaxed);
+}
 
 char const* atom_type_name(int type) {
   return type >= 0 && type < CDB_ATOM_BASIC_TYPE_COUNT ? s_atom_type_names[type] : "UNKNOWN";

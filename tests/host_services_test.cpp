@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <thread>
@@ -301,6 +302,52 @@ TEST(HostText, GrowthIsHalfAgainThenDoubleAndNeverBelowWanted) {
   zema_host::clear_growth_requests();
   orb_hash_50_percent_increase_size(7);
   EXPECT_TRUE(zema_host::growth_requests().empty()) << "recorded only while switched on";
+}
+
+// Told how many entries to expect, a table that grows past 65,536 buckets
+// goes at once to as many as those entries call for, and doubles on from
+// there if it outgrows them; smaller tables and a program that expects
+// nothing grow as before.
+TEST(HostText, ExpectedEntriesTakeABigTableThereInOneGrowth) {
+  struct CASE {
+    std::size_t expected;
+    unsigned wanted;
+    std::uint64_t least;  // 0: as without an expectation
+    std::uint64_t most;
+  };
+  CASE const cases[] = {
+      {1000000, 65535, 0, 0},              // a table below 65,536 buckets
+      {1000000, 72080, 1250001, 1250100},  // the first growth past them
+      {1000000, 1300000, 0, 0},            // a table beyond the expectation doubles
+      {50000, 72080, 0, 0},                // an expectation below the table's growth
+      {0, 72080, 0, 0},                    // none
+      {std::numeric_limits<std::size_t>::max(), 72080, 4294967291u, 4294967291u},  // too many
+  };
+  for (CASE const& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.expected << " expected, " << c.wanted << " wanted");
+    zema_host::expect_table_entries(0);
+    unsigned const plain = orb_hash_50_percent_increase_size(c.wanted);
+    zema_host::expect_table_entries(c.expected);
+    unsigned const size = orb_hash_50_percent_increase_size(c.wanted);
+    if (c.least == 0) {
+      EXPECT_EQ(size, plain);
+    } else {
+      EXPECT_GE(size, c.least);
+      EXPECT_LE(size, c.most);
+      EXPECT_GE(size, plain);
+    }
+  }
+  // A table filled to the expected entries grows past 65,536 buckets once.
+  zema_host::expect_table_entries(1000000);
+  unsigned buckets = 61;
+  int growths_past = 0;
+  for (unsigned count = 1; count <= 1000000; ++count) {
+    if (count / 4 * 5 <= buckets) continue;
+    growths_past += buckets >= 65536 || count / 4 * 5 >= 65536;
+    buckets = orb_hash_50_percent_increase_size(count / 4 * 5);
+  }
+  EXPECT_EQ(growths_past, 1);
+  zema_host::expect_table_entries(0);
 }
 
 TEST(HostText, AtomTypeNamesRoundTripIgnoringCase) {
