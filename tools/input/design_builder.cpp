@@ -64,6 +64,7 @@ std::unique_ptr<LOADED_DESIGN> build_design(DESIGN_RECORDS&& records) {
     }
   }
   loaded->m_atom_count = records.m_atoms.size();
+  loaded->m_oterm_count = records.m_oterms.size();
   loaded->m_instance_count = names.size();
   loaded->m_parent_count = parents;
   records = DESIGN_RECORDS();

@@ -24,6 +24,7 @@ namespace zema_tool {
 struct LOADED_DESIGN {
   zema_host::DESIGN m_design;
   std::size_t m_atom_count = 0;
+  std::size_t m_oterm_count = 0;  // entries of the atoms' oterm lists, null ones too
   std::size_t m_instance_count = 0;
   // Instances of the hierarchy with at least one child (the root among them
   // when it has children).

@@ -1,5 +1,6 @@
 #include "tools/names/conversion.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -21,6 +22,11 @@ std::string ROW::label() const {
 CONVERSION::CONVERSION(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases)
     : m_design(design) {
   phases.start("init");
+  // The converter's largest tables: its indexes of the hierarchy's nodes, of
+  // the atoms' and of the oterms', and its table of converted names, one per
+  // node of the hierarchy or made-up name, nearly all distinct.
+  zema_host::expect_table_entries(
+      std::max(design.m_instance_count, design.m_atom_count + design.m_oterm_count));
   m_converter.reset(new ZEMA_NAME_CONVERTER(strategy));
   m_converter->init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();

@@ -1,6 +1,5 @@
 #include "tools/names/design_source.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "containers/orb_chain.h"
@@ -27,11 +26,6 @@ KEPT_PTR<LOADED_DESIGN> build_loaded(DESIGN_RECORDS&& records, PHASES& phases,
                                      bool for_conversion) {
   std::size_t const objects =
       records.m_names.size() + records.m_atoms.size() + records.m_oterms.size();
-  // The converter's largest tables: its index of the hierarchy's names, of
-  // the atoms' and of the oterms' nodes, and its table of converted names,
-  // one per instance of the hierarchy or made-up name, nearly all distinct.
-  std::size_t const table_entries =
-      std::max(records.m_names.size(), records.m_atoms.size() + records.m_oterms.size());
   phases.start("build");
   KEPT_PTR<LOADED_DESIGN> design(build_design(std::move(records)).release());
   // Once the records are gone, the host populates the memory of the
@@ -39,7 +33,6 @@ KEPT_PTR<LOADED_DESIGN> build_loaded(DESIGN_RECORDS&& records, PHASES& phases,
   if (for_conversion) {
     zema_host::mem_prefault(kTreeBytesPerObject * objects +
                             kTreeBytesPerParent * design->m_parent_count);
-    zema_host::expect_table_entries(table_entries);
   }
   return design;
 }
