@@ -3,13 +3,13 @@
 // bucket-count growth function, and the debug names of atom types.
 #include "h/gen_sys.h"
 
-#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "containers/orb_chain.h"
 #include "h/dbs_translator_sys.h"
 #include "h/orb_sys.h"
 #include "host/text_hash.h"
@@ -212,19 +212,25 @@ std::atomic<std::uint32_t> g_expected_buckets{0};
 
 // Once a table has outgrown the caches, doubling its way to a million entries
 // costs it five rehashes, each moving every entry again, and in a table of
-// texts hashing every text again: a fifth of a million-instance init. When
+// texts hashing every text again: a quarter of a million-instance init. When
 // the program has said how many entries its largest table will hold, a table
-// that grows past kDoublingFrom buckets goes there at once; one that outgrows
-// that doubles from there. A smaller table takes more buckets than it needs,
-// as a doubled one does.
+// whose next step would give it at least 1/kExpectedWithin of the buckets
+// that count calls for goes there at once, and doubles from there if it
+// outgrows it. The two or three last rehashes of the design's big tables,
+// the costliest, are spared; a table that stays far smaller, such as one
+// parent's children among many, grows as before, and none takes more than
+// kExpectedWithin times the buckets its step would have given it.
+constexpr std::uint32_t kExpectedWithin = 8;
+
 unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
   if (growth_log().m_on) growth_log().m_requests.push_back(wanted);
   std::uint32_t count = one_step(wanted);
   for (int step = 1; step < kStepsWhileSmall && count < kClimbBelow; ++step) {
     count = one_step((count / 5 + 1) * 5);
   }
-  if (wanted >= kDoublingFrom) {
-    count = std::max(count, g_expected_buckets.load(std::memory_order_relaxed));
+  std::uint32_t const expected = g_expected_buckets.load(std::memory_order_relaxed);
+  if (wanted >= kDoublingFrom && count < expected && count >= expected / kExpectedWithin) {
+    count = expected;
   }
   return count;
 }
@@ -263,11 +269,14 @@ std::vector<unsigned> const& growth_requests() { return growth_log().m_requests;
 void clear_growth_requests() { growth_log().m_requests.clear(); }
 
 void expect_table_entries(std::size_t entries) {
-  // A table asks to grow once a fifth more than its entries, in a multiple
-  // of five, exceeds its bucket count.
-  std::uint64_t const wanted = static_cast<std::uint64_t>(entries) / 4 * 5;
-  std::uint32_t const buckets =
-      entries == 0 ? 0 : prime_at_least(wanted + 1, static_cast<std::uint32_t>(kLargestPrime32));
+  // The bucket count that the table's own growth test leaves alone at that
+  // many entries; beyond 32 bits, the largest count there is.
+  std::uint32_t buckets = 0;
+  if (entries > kLargestPrime32 / 5 * 4) {
+    buckets = static_cast<std::uint32_t>(kLargestPrime32);
+  } else if (entries > 0) {
+    buckets = prime_at_least(orb_wanted_buckets(static_cast<unsigned>(entries)), kLargestPrime32);
+  }
   g_expected_buckets.store(buckets, std::memory_order_relaxed);
 }
 

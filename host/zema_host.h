@@ -128,11 +128,12 @@ void mem_fail_after(long n);
 // Without pools (sanitizer builds, ZEMA_HOST_POOLS=0) it does nothing.
 void mem_prefault(std::size_t bytes);
 // For a program about to fill hash tables of at most about `entries` entries
-// each, such as one that converts a design of known size (0, the default:
-// nothing expected): a table that grows past 65,536 buckets then grows at
-// once to the buckets that many entries call for, where doubling would have
-// rehashed it again and again on its way there. Bucket counts change no
-// name; a table that holds fewer entries takes more memory than it needs.
+// each, such as one that converts a design of known size (0, the default and
+// the setting to return to: nothing expected): a table of over 65,536 buckets
+// whose next growth comes within an eighth of the buckets that many entries
+// call for grows there at once, where doubling would have rehashed it twice
+// or three times more on its way. Bucket counts change no name; a table that
+// holds fewer entries takes more memory than it needs.
 void expect_table_entries(std::size_t entries);
 // For a program that touches its memory once, such as one that converts a
 // design and exits: tracked blocks stop asking the kernel for transparent

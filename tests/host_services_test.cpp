@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "containers/orb_chain.h"
 #include "h/dbs_translator_sys.h"
 #include "h/gen_sys.h"
 #include "h/hdb_vexa_sys.h"
@@ -304,24 +305,26 @@ TEST(HostText, GrowthIsHalfAgainThenDoubleAndNeverBelowWanted) {
   EXPECT_TRUE(zema_host::growth_requests().empty()) << "recorded only while switched on";
 }
 
-// Told how many entries to expect, a table that grows past 65,536 buckets
-// goes at once to as many as those entries call for, and doubles on from
-// there if it outgrows them; smaller tables and a program that expects
-// nothing grow as before.
-TEST(HostText, ExpectedEntriesTakeABigTableThereInOneGrowth) {
+// Told how many entries to expect, a big table whose next step comes within
+// an eighth of the buckets those entries call for goes there at once, and
+// doubles on from there if it outgrows them; smaller tables and a program
+// that expects nothing grow as before.
+TEST(HostText, ExpectedEntriesSpareABigTableItsLastGrowths) {
   struct CASE {
     std::size_t expected;
     unsigned wanted;
     std::uint64_t least;  // 0: as without an expectation
     std::uint64_t most;
   };
+  std::size_t const kMillion = 1000000;
   CASE const cases[] = {
-      {1000000, 65535, 0, 0},              // a table below 65,536 buckets
-      {1000000, 72080, 1250001, 1250100},  // the first growth past them
-      {1000000, 1300000, 0, 0},            // a table beyond the expectation doubles
-      {50000, 72080, 0, 0},                // an expectation below the table's growth
-      {0, 72080, 0, 0},                    // none
-      {std::numeric_limits<std::size_t>::max(), 72080, 4294967291u, 4294967291u},  // too many
+      {kMillion, 65535, 0, 0},               // a small table
+      {kMillion, 72080, 0, 0},               // a step to under an eighth of the buckets
+      {kMillion, 144165, 1250001, 1250100},  // a step to over an eighth
+      {kMillion, 1300000, 0, 0},             // a table beyond the expectation doubles
+      {50000, 72080, 0, 0},                  // an expectation under the table's step
+      {0, 144165, 0, 0},                     // none
+      {std::numeric_limits<std::size_t>::max(), 0x80000000u, 4294967291u, 4294967291u},
   };
   for (CASE const& c : cases) {
     SCOPED_TRACE(testing::Message() << c.expected << " expected, " << c.wanted << " wanted");
@@ -334,20 +337,30 @@ TEST(HostText, ExpectedEntriesTakeABigTableThereInOneGrowth) {
     } else {
       EXPECT_GE(size, c.least);
       EXPECT_LE(size, c.most);
-      EXPECT_GE(size, plain);
     }
   }
-  // A table filled to the expected entries grows past 65,536 buckets once.
-  zema_host::expect_table_entries(1000000);
-  unsigned buckets = 61;
-  int growths_past = 0;
-  for (unsigned count = 1; count <= 1000000; ++count) {
-    if (count / 4 * 5 <= buckets) continue;
-    growths_past += buckets >= 65536 || count / 4 * 5 >= 65536;
-    buckets = orb_hash_50_percent_increase_size(count / 4 * 5);
-  }
-  EXPECT_EQ(growths_past, 1);
+  // Tables filled by the growth test: one of the expected size grows twice
+  // past 65,536 buckets instead of five times and ends with room for them
+  // all; one a tenth as big grows as it would without the expectation.
+  auto const fill = [](std::size_t entries, int* big_growths) {
+    unsigned buckets = ORB_INITIAL_BUCKET_COUNT;
+    *big_growths = 0;
+    for (unsigned count = 1; count <= entries; ++count) {
+      if (orb_wanted_buckets(count) <= buckets) continue;
+      *big_growths += orb_wanted_buckets(count) >= 65536;
+      buckets = orb_hash_50_percent_increase_size(orb_wanted_buckets(count));
+    }
+    return buckets;
+  };
+  int growths = 0;
+  unsigned const plain_tenth = fill(kMillion / 10, &growths);
+  zema_host::expect_table_entries(kMillion);
+  EXPECT_GE(fill(kMillion, &growths), orb_wanted_buckets(kMillion));
+  EXPECT_EQ(growths, 2);
+  EXPECT_EQ(fill(kMillion / 10, &growths), plain_tenth);
   zema_host::expect_table_entries(0);
+  fill(kMillion, &growths);
+  EXPECT_EQ(growths, 5);
 }
 
 TEST(HostText, AtomTypeNamesRoundTripIgnoringCase) {

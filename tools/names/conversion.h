@@ -171,7 +171,7 @@ class CONVERSION {
   // Calls visit(ROW const&, unsigned const* id, std::string_view const*
   // unit, std::string_view const* full) for every row, in the order of
   // for_each_row, on this thread; the id is null where the row's object has
-  // no instance name, a name where the converter gives none. A fusion
+  // no instance name, and a name where the converter gives none. A fusion
   // converter is asked on two threads, a batch of atoms each in turn, since
   // its answers only read the finished tree.
   template <class VISIT>
