@@ -272,7 +272,7 @@ void expect_table_entries(std::size_t entries) {
   // The bucket count that the table's own growth test leaves alone at that
   // many entries; beyond 32 bits, the largest count there is.
   std::uint32_t buckets = 0;
-  if (entries > kLargestPrime32 / 5 * 4) {
+  if (entries > std::size_t{kLargestPrime32 / 5} * 4) {
     buckets = static_cast<std::uint32_t>(kLargestPrime32);
   } else if (entries > 0) {
     buckets = prime_at_least(orb_wanted_buckets(static_cast<unsigned>(entries)), kLargestPrime32);
