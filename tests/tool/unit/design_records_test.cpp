@@ -137,6 +137,25 @@ FAULT const kFaults[] = {
        d.listed("n", 2);
      },
      "names[0].id: duplicate id 2 (first declared at root.children[0])"},
+    {"two instances with one id far beyond the others",
+     [](RECORDS& d) {
+       d.child(d.root(), "a", 2);
+       d.child(d.root(), "b", 4000000000u);
+       d.child(d.root(), "c", 4000000000u);
+     },
+     "root.children[2].id: duplicate id 4000000000 (first declared at root.children[1])"},
+    {"a reference past the largest id declared",
+     [](RECORDS& d) {
+       d.child(d.root(), "a", 2);
+       d.atom(5, d.id(3));
+     },
+     "netlist[0].name: no instance name has id 3"},
+    {"a reference far beyond every id declared",
+     [](RECORDS& d) {
+       d.child(d.root(), "a", 2);
+       d.atom(5, d.id(4000000000u));
+     },
+     "netlist[0].name: no instance name has id 4000000000"},
     {"a reference to nothing", [](RECORDS& d) { d.atom(5, d.id(99)); },
      "netlist[0].name: no instance name has id 99"},
     {"an oterm reference to nothing",
@@ -178,6 +197,22 @@ TEST(DesignRecordsTest, ANameMadeWithAnInstancesIdCountsAsThatInstance) {
   d.atom(3, d.made("alias", 2));
   d.atom(9, REF{0, REF_NONE}, {d.made("alias", 2, 0)});
   EXPECT_EQ(d.resolve(), "");
+}
+
+// Ids are kept in an array up to a bound set by the count of names, and
+// beyond it in a map: references resolve on either side.
+TEST(DesignRecordsTest, IdsFarApartResolve) {
+  RECORDS d;
+  std::uint32_t const a = d.child(d.root(), "a", 2);
+  std::uint32_t const b = d.child(d.root(), "b", 4000000000u);
+  std::uint32_t const n = d.listed("n", 3000000000u);
+  d.atom(26, d.id(4000000000u), {d.id(2)});
+  d.atom(5, d.id(3000000000u));
+  ASSERT_EQ(d.resolve(), "");
+  auto const& records = d.records();
+  EXPECT_EQ(records.m_atoms[0].m_name.m_value, b);
+  EXPECT_EQ(records.m_oterms[0].m_value, a);
+  EXPECT_EQ(records.m_atoms[1].m_name.m_value, n);
 }
 
 TEST(DesignRecordsTest, OtermsOfCombAtomsMayLieOutsideTheHierarchy) {
