@@ -121,9 +121,7 @@ void DESIGN_RECORDS::assign_ids() {
 }
 
 std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const {
-  if (id < m_declared_by_id.size()) return m_declared_by_id[id];
-  std::uint32_t const* const found = m_declared.find(id);
-  return found != nullptr ? *found : kNoRecord;
+  return m_declared.find(id);
 }
 
 // Enters the declared names in file order, so the first clash found is the
@@ -135,40 +133,16 @@ void DESIGN_RECORDS::check_declared_ids() {
   if (m_names.size() > kMaxNames) {
     throw TOOL_ERROR(place_of(kInHierarchy), "more than " + decimal(kMaxNames) + " instance names");
   }
-  m_declared = ID_MAP<std::uint32_t>();
-  m_declared_by_id.clear();
-  // Four entries per name at most: 16 bytes a name, where the map takes 24
-  // to 48.
-  std::uint64_t const array_limit = 4 * std::uint64_t(m_names.size()) + 4096;
-  std::size_t beyond = 0;
-  std::uint64_t largest = 0;
-  for (NAME_RECORD const& name : m_names) {
-    if (name.m_kind == NAME_NETLIST) continue;
-    if (name.m_id < array_limit) {
-      largest = std::max<std::uint64_t>(largest, name.m_id);
-    } else {
-      ++beyond;
-    }
-  }
-  m_declared_by_id.assign(largest + 1, kNoRecord);
-  m_declared.reserve(beyond);
+  m_declared = ID_TABLE<std::uint32_t, kNoRecord>(m_names.size());
   for (std::uint32_t record = 0; record < m_names.size(); ++record) {
     NAME_RECORD const& name = m_names[record];
     if (name.m_kind == NAME_NETLIST) continue;
     std::uint32_t const entry = record | (name.m_kind == NAME_HIERARCHY ? kInHierarchy : 0);
-    std::uint32_t first = kNoRecord;
-    if (name.m_id < m_declared_by_id.size()) {
-      std::uint32_t& slot = m_declared_by_id[name.m_id];
-      if (slot == kNoRecord) slot = entry;
-      else first = slot;
-    } else {
-      auto const inserted = m_declared.emplace(name.m_id, entry);
-      if (!inserted.second) first = *inserted.first;
-    }
-    if (first != kNoRecord) {
+    auto const inserted = m_declared.emplace(name.m_id, entry);
+    if (!inserted.second) {
       throw TOOL_ERROR(place_of(record) + ".id",
                        "duplicate id " + decimal(name.m_id) + " (first declared at " +
-                           place_of(first & ~kInHierarchy) + ")");
+                           place_of(*inserted.first & ~kInHierarchy) + ")");
     }
   }
 }

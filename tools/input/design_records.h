@@ -168,13 +168,8 @@ class DESIGN_RECORDS {
   // set when it is an instance of the hierarchy, so that the checks of a
   // netlist reference need not fetch the record itself: a lookup is about
   // one miss.
-  // Ids as writers and netlist expansion number them (a run from 1, a few
-  // gaps) index a plain array, no bigger than the map's half-empty table
-  // would be for them, and answered without hashing; the map takes the ids
-  // beyond it.
   static constexpr std::uint32_t kInHierarchy = 0x80000000u;
-  std::vector<std::uint32_t> m_declared_by_id;  // kNoRecord where no name declares the id
-  ID_MAP<std::uint32_t> m_declared;             // ids from m_declared_by_id.size() on
+  ID_TABLE<std::uint32_t, kNoRecord> m_declared;
   // The entry of `id`, kNoRecord when no name declares it.
   std::uint32_t declared_entry(std::uint32_t id) const;
 };

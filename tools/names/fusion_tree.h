@@ -77,6 +77,21 @@ class FUSION_TREE {
     }
   }
 
+  // Prefetches what kind_of(node) reads, in two steps some nodes apart: the
+  // buckets of its id in the three indexes, then (once they have arrived)
+  // the entries they lead to.
+  void prefetch_kind(NODE const* node, bool entries) const {
+    for (auto const* index :
+         {&m_fusion.m_hier_by_id_hash, &m_fusion.m_atom_hier_hash, &m_fusion.m_oterm_hier_hash}) {
+      auto const* const* const bucket = &index->m_buckets[node->m_id % index->m_bucket_count];
+      if (!entries) {
+        __builtin_prefetch(bucket);
+      } else if (*bucket != nullptr) {
+        __builtin_prefetch(*bucket);
+      }
+    }
+  }
+
  private:
   static bool indexed(ZEMA_NAME_CONVERTER_FUSION_IMPL::ID_HASH const& index, NODE const* node) {
     auto const* const entry = index.hash_search(node->m_id, node->m_id);
@@ -110,6 +125,12 @@ class TREE_WALK {
 
   NODE* node() const { return m_node; }
   std::size_t depth() const { return m_depth; }
+  // The node that the k-th next() from now visits as far as the walk knows
+  // yet (children of nodes still to come go before it), or null: for
+  // prefetching.
+  NODE const* upcoming(std::size_t k) const {
+    return k < m_pending.size() ? m_pending[m_pending.size() - 1 - k].m_node : nullptr;
+  }
   std::string const& path() const { return m_path.text(); }
 
   // Sibling pairs with equal names found so far; the caller may empty it.

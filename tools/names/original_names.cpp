@@ -3,24 +3,18 @@
 #include "host/zema_host.h"
 
 namespace zema_tool {
-ORIGINAL_NAMES::ORIGINAL_NAMES(LOADED_DESIGN const& design) : m_design(design) {
-  // The hierarchy, with an explicit stack: its depth is the design's. It is
-  // listed before it is indexed, so that the table is sized for it: most
-  // names of a netlist (cells, outputs) are outside it.
-  std::vector<HDB_INSTANCE_NAME const*> hierarchy;
+ORIGINAL_NAMES::ORIGINAL_NAMES(LOADED_DESIGN const& design)
+    : m_design(design), m_names(design.m_instance_count) {
+  // The hierarchy, with an explicit stack: its depth is the design's.
   std::vector<HDB_INSTANCE_NAME const*> pending;
   if (design.m_design.root() != nullptr) pending.push_back(design.m_design.root());
   while (!pending.empty()) {
     HDB_INSTANCE_NAME const* const name = pending.back();
     pending.pop_back();
-    hierarchy.push_back(name);
+    insert(HDB_NAME_MGR::get_iname_id(name), name, false);
     for (HDB_CONST_NAME_ITERATOR it = name->begin_child(); it != name->end_child(); ++it) {
       if (*it != nullptr) pending.push_back(*it);
     }
-  }
-  m_names.reserve(hierarchy.size());
-  for (HDB_INSTANCE_NAME const* const name : hierarchy) {
-    insert(HDB_NAME_MGR::get_iname_id(name), name, false);
   }
   // Outside names; ids of the hierarchy stay the hierarchy's.
   zema_host::DESIGN& host = const_cast<zema_host::DESIGN&>(design.m_design);
@@ -47,11 +41,6 @@ void ORIGINAL_NAMES::insert(unsigned id, HDB_INSTANCE_NAME const* name, bool rep
   if (!inserted.second && replace && !m_design.is_in_hierarchy(*inserted.first)) {
     *inserted.first = name;
   }
-}
-
-HDB_INSTANCE_NAME const* ORIGINAL_NAMES::find(unsigned id) const {
-  HDB_INSTANCE_NAME const* const* const found = m_names.find(id);
-  return found != nullptr ? *found : nullptr;
 }
 
 void ORIGINAL_NAMES::append(std::string* out, HDB_INSTANCE_NAME const* name) {

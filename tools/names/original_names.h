@@ -33,7 +33,9 @@ class ORIGINAL_NAMES {
   explicit ORIGINAL_NAMES(LOADED_DESIGN const& design);
 
   // The name with `id`, or null (always for 0, which no name is known by).
-  HDB_INSTANCE_NAME const* find(unsigned id) const;
+  HDB_INSTANCE_NAME const* find(unsigned id) const { return m_names.find(id); }
+  // Fetches where find(id) looks.
+  void prefetch(unsigned id) const { m_names.prefetch(id); }
 
   // Appends the original name of `name` in the form above.
   void append(std::string* out, HDB_INSTANCE_NAME const* name);
@@ -42,7 +44,7 @@ class ORIGINAL_NAMES {
   void insert(unsigned id, HDB_INSTANCE_NAME const* name, bool replace);
 
   LOADED_DESIGN const& m_design;
-  ID_MAP<HDB_INSTANCE_NAME const*> m_names;
+  ID_TABLE<HDB_INSTANCE_NAME const*, nullptr> m_names;
   std::vector<HDB_INSTANCE_NAME const*> m_levels;  // scratch: a name's ancestors
   FULL_PATH m_path;
 };

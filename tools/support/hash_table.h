@@ -15,6 +15,7 @@
 #ifndef TOOLS_SUPPORT_HASH_TABLE_H
 #define TOOLS_SUPPORT_HASH_TABLE_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -202,6 +203,50 @@ class HASH_MAP {
 // Tables keyed by instance-name id.
 template <class VALUE>
 using ID_MAP = HASH_MAP<std::uint32_t, VALUE>;
+
+// Values by instance-name id, kEmpty for an id without one. Ids as writers
+// and netlist expansion number them are a run from 1 with a few gaps: those
+// below four per expected entry index a plain array (for 4-byte values no
+// more memory than a half-empty map of them, and no hash, no probe); the
+// few beyond, such as ids a file chose freely, go to a map.
+template <class VALUE, VALUE kEmpty>
+class ID_TABLE {
+ public:
+  explicit ID_TABLE(std::size_t expected = 0)
+      : m_array_limit(4 * static_cast<std::uint64_t>(expected) + 4096) {}
+
+  // The value of `id`, or kEmpty.
+  VALUE find(std::uint32_t id) const {
+    if (id < m_array.size()) return m_array[id];
+    if (id < m_array_limit) return kEmpty;
+    VALUE const* const found = m_beyond.find(id);
+    return found != nullptr ? *found : kEmpty;
+  }
+
+  // Enters `value` (not kEmpty) under `id` unless the id has a value; gives
+  // the id's value (valid until the next emplace) and whether it was entered.
+  std::pair<VALUE*, bool> emplace(std::uint32_t id, VALUE value) {
+    if (id >= m_array_limit) return m_beyond.emplace(id, value);
+    if (id >= m_array.size()) {
+      std::uint64_t const grown = std::max<std::uint64_t>(id + std::uint64_t(1), 2 * m_array.size());
+      m_array.resize(static_cast<std::size_t>(std::min(grown, m_array_limit)), kEmpty);
+    }
+    VALUE& slot = m_array[id];
+    if (slot != kEmpty) return {&slot, false};
+    slot = value;
+    return {&slot, true};
+  }
+
+  // Fetches where the value of `id` is kept.
+  void prefetch(std::uint32_t id) const {
+    if (id < m_array.size()) __builtin_prefetch(&m_array[id]);
+  }
+
+ private:
+  std::uint64_t m_array_limit;
+  std::vector<VALUE> m_array;  // by id, below m_array_limit
+  ID_MAP<VALUE> m_beyond;      // ids from m_array_limit on
+};
 
 }  // namespace zema_tool
 

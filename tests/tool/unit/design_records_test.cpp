@@ -215,6 +215,26 @@ TEST(DesignRecordsTest, IdsFarApartResolve) {
   EXPECT_EQ(records.m_atoms[1].m_name.m_value, n);
 }
 
+// The id table behind the declared ids: ids on both sides of the array's
+// bound (4 * 10 + 4096 = 4136 for ten expected entries), with gaps between.
+TEST(DesignRecordsTest, IdTableKeepsIdsOnBothSidesOfItsArray) {
+  ID_TABLE<std::uint32_t, kNoRecord> table(10);
+  std::uint32_t const present[] = {0, 1, 100, 4135, 4136, 4137, 0x80000000u, 0xfffffffeu};
+  std::uint32_t const absent[] = {2, 99, 101, 4134, 4138, 0x7fffffffu, 0xffffffffu};
+  for (std::uint32_t id : present) {
+    auto const entered = table.emplace(id, id / 2);
+    EXPECT_TRUE(entered.second) << id;
+    EXPECT_EQ(*entered.first, id / 2) << id;
+  }
+  for (std::uint32_t id : present) {
+    EXPECT_EQ(table.find(id), id / 2) << id;
+    auto const again = table.emplace(id, 7);
+    EXPECT_FALSE(again.second) << id;
+    EXPECT_EQ(*again.first, id / 2) << id;
+  }
+  for (std::uint32_t id : absent) EXPECT_EQ(table.find(id), kNoRecord) << id;
+}
+
 TEST(DesignRecordsTest, OtermsOfCombAtomsMayLieOutsideTheHierarchy) {
   RECORDS d;
   d.child(d.root(), "a", 2);
