@@ -120,9 +120,7 @@ void DESIGN_RECORDS::assign_ids() {
   }
 }
 
-std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const {
-  return m_declared.find(id);
-}
+std::uint32_t DESIGN_RECORDS::declared_entry(std::uint32_t id) const { return m_declared.find(id); }
 
 // Enters the declared names in file order, so the first clash found is the
 // duplicate whose second declaration comes first.

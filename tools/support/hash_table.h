@@ -228,7 +228,8 @@ class ID_TABLE {
   std::pair<VALUE*, bool> emplace(std::uint32_t id, VALUE value) {
     if (id >= m_array_limit) return m_beyond.emplace(id, value);
     if (id >= m_array.size()) {
-      std::uint64_t const grown = std::max<std::uint64_t>(id + std::uint64_t(1), 2 * m_array.size());
+      std::uint64_t const grown =
+          std::max<std::uint64_t>(id + std::uint64_t(1), 2 * m_array.size());
       m_array.resize(static_cast<std::size_t>(std::min(grown, m_array_limit)), kEmpty);
     }
     VALUE& slot = m_array[id];
