@@ -272,19 +272,32 @@ class ARENA {
     }
   }
 
-  // The common case of allocate(), kept small enough to inline: a block of
-  // a pool that the cache knows and that has a freed block or room left in
-  // its slab. Null when it is not that case; allocate() then does it all.
-  void* allocate_quickly(MEM_TRACKER_THUNK* thunk, std::size_t size) {
+  // The pool of `thunk` and `size` when the cache knows it, else null. Only
+  // pools of registered records are cached, and none of a null record.
+  POOL* cached_pool(MEM_TRACKER_THUNK const* thunk, std::size_t size) const {
     POOL* const pool = m_cache[slot_of(thunk, size)];
-    if (pool == nullptr || pool->m_thunk != thunk || pool->m_size != size) return nullptr;
-    if (pool->m_free != nullptr) {
-      ++pool->m_live;
-      return pop_free(pool);
-    }
-    if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) return nullptr;
-    ++pool->m_live;
-    return bump(pool);
+    return pool != nullptr && pool->m_thunk == thunk && pool->m_size == size ? pool : nullptr;
+  }
+
+  // A pool's next block from its free list, cleared. With bump, the common
+  // case of allocate(), which new_wrapper takes inline: each ends in its only
+  // call, so that new_wrapper saves no registers.
+  static void* pop_free(POOL* pool) {
+    void* const block = pool->m_free;
+    pool->m_free = *static_cast<void**>(block);
+    return std::memset(block, 0, pool->m_stride);
+  }
+
+  // A pool's next block from its slab, which has room for it; zero-filled.
+  static void* bump(POOL* pool) {
+    void* const block = pool->m_bump;
+    pool->m_bump += pool->m_stride;
+    if (pool->m_bump > pool->m_zeroed) return clear_ahead(pool, block);
+    return block;
+  }
+
+  static bool has_room(POOL const* pool) {
+    return static_cast<std::size_t>(pool->m_end - pool->m_bump) >= pool->m_stride;
   }
 
   // A zero-filled block of `size` bytes charged to `thunk`, or null when the
@@ -297,7 +310,7 @@ class ARENA {
       ++pool->m_live;
       return pop_free(pool);
     }
-    if (static_cast<std::size_t>(pool->m_end - pool->m_bump) < pool->m_stride) {
+    if (!has_room(pool)) {
       // Room for the slab's entry first: if that allocation throws, no slab
       // has been taken and the pool is as it was.
       if (pool->m_slabs.size() == pool->m_slabs.capacity()) {
@@ -431,31 +444,17 @@ class ARENA {
                  kSlabShift];
   }
 
-  // A pool's next block from its free list, cleared.
-  static void* pop_free(POOL* pool) {
-    void* const block = pool->m_free;
-    pool->m_free = *static_cast<void**>(block);
-    std::memset(block, 0, pool->m_stride);
-    return block;
-  }
-
-  // A pool's next block from its slab, which has room for it; zero-filled.
-  static void* bump(POOL* pool) {
-    void* const block = pool->m_bump;
-    pool->m_bump += pool->m_stride;
-    if (pool->m_bump > pool->m_zeroed) clear_ahead(pool);
-    return block;
-  }
-
   // Clears the next bytes of a reused slab up to the pool's bump: a few
   // pages at a time, so that the blocks are still in the cache when they are
   // written and a pool that takes a slab for a few blocks clears little.
-  static __attribute__((noinline)) void clear_ahead(POOL* pool) {
+  // Gives `block` back, so that callers end in a call to it.
+  static __attribute__((noinline)) void* clear_ahead(POOL* pool, void* block) {
     std::size_t const ahead =
         std::min<std::size_t>(std::size_t(4) << 10, pool->m_end - pool->m_zeroed);
     char* const to = std::max(pool->m_bump, pool->m_zeroed + ahead);
     std::memset(pool->m_zeroed, 0, static_cast<std::size_t>(to - pool->m_zeroed));
     pool->m_zeroed = to;
+    return block;
   }
 
   // Fresh slabs from the end of what the range has handed out, from a new
@@ -598,8 +597,12 @@ struct MEM_STATE {
   // While a MEM_SHARING lives: every block is taken and freed under m_lock,
   // out of the fast path.
   bool m_shared = false;
+  // Neither of the above: new_wrapper may take its common case.
+  bool m_quick = true;
   std::mutex m_lock;
   ARENA m_arena;
+
+  void update_quick() { m_quick = m_fail_countdown < 0 && !m_shared; }
 };
 
 // The bookkeeping once state() has made it: a constant-initialised pointer
@@ -657,7 +660,10 @@ __attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* t
   if (st.m_shared) shared = std::unique_lock<std::mutex>(st.m_lock);
   if (st.m_fail_countdown >= 0) {
     // One-shot: the chosen allocation fails and later ones succeed again.
-    if (st.m_fail_countdown-- == 0) throw std::bad_alloc();
+    if (st.m_fail_countdown-- == 0) {
+      st.update_quick();
+      throw std::bad_alloc();
+    }
   }
   if (thunk == nullptr) {
     MSG_INTERNAL_ERROR::report("thunk != nullptr", "MEM", file != nullptr ? file : "?", 0);
@@ -676,11 +682,18 @@ __attribute__((noinline)) void* new_block(std::size_t size, MEM_TRACKER_THUNK* t
 
 void* MEM_MANAGER::new_wrapper(std::size_t size, MEM_TRACKER_THUNK* thunk, char const* file) {
   MEM_STATE* const st = g_state;
-  if (st != nullptr && st->m_fail_countdown < 0 && !st->m_shared && thunk != nullptr &&
-      thunk->m_registered) {
-    if (void* const block = st->m_arena.allocate_quickly(thunk, size)) {
-      count_block(thunk, size);
-      return block;
+  if (st != nullptr && st->m_quick) {
+    if (POOL* const pool = st->m_arena.cached_pool(thunk, size)) {
+      if (pool->m_free != nullptr) {
+        ++pool->m_live;
+        count_block(thunk, size);
+        return ARENA::pop_free(pool);
+      }
+      if (ARENA::has_room(pool)) {
+        ++pool->m_live;
+        count_block(thunk, size);
+        return ARENA::bump(pool);
+      }
     }
   }
   return new_block(size, thunk, file);
@@ -732,7 +745,11 @@ MEM_STATS mem_module_stats(char const* module) {
   return stats;
 }
 
-void mem_fail_after(long n) { state().m_fail_countdown = n < 0 ? -1 : n; }
+void mem_fail_after(long n) {
+  MEM_STATE& st = state();
+  st.m_fail_countdown = n < 0 ? -1 : n;
+  st.update_quick();
+}
 
 void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
 
@@ -740,9 +757,15 @@ void mem_small_pages() { state().m_arena.use_small_pages(); }
 
 bool mem_pooled() { return state().m_arena.is_open(); }
 
-MEM_SHARING::MEM_SHARING() { state().m_shared = true; }
+MEM_SHARING::MEM_SHARING() {
+  state().m_shared = true;
+  state().update_quick();
+}
 
-MEM_SHARING::~MEM_SHARING() { state().m_shared = false; }
+MEM_SHARING::~MEM_SHARING() {
+  state().m_shared = false;
+  state().update_quick();
+}
 
 std::vector<std::string> const& mem_close_reports() { return state().m_close_reports; }
 
