@@ -234,6 +234,27 @@ TEST(HostMemory, BlocksAreZeroFilledAlignedCountedAndFailOnRequest) {
   EXPECT_EQ(0u, zema_host::mem_module_stats("NO SUCH MODULE").total_blocks);
 }
 
+// Pooled blocks come from a fast path that failure injection and sharing
+// turn off: ending one of them must not turn it back on while the other is
+// still on, and cancelling an injection must.
+TEST(HostMemory, InjectedFailureCountsEveryAllocationAcrossSharing) {
+  std::vector<void*> blocks;
+  auto const take = [&] { blocks.push_back(MEM_MANAGER::new_wrapper(8, &g_int_thunk, "")); };
+  for (int i = 0; i < 4; ++i) take();  // the pool is cached: the fast path would serve
+  zema_host::mem_fail_after(2);
+  {
+    zema_host::MEM_SHARING const sharing;
+    take();
+  }
+  take();
+  EXPECT_THROW(take(), std::bad_alloc);
+  take();  // one-shot: the next one succeeds
+  zema_host::mem_fail_after(1);
+  zema_host::mem_fail_after(-1);
+  for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(take());
+  for (void* block : blocks) MEM_MANAGER::delete_wrapper(block, "HOSTTEST");
+}
+
 TEST(HostMemory, ClosingModuleReportsWhatItStillHolds) {
   // Tracking records are static: the host keeps every record it has seen.
   static MEM_TRACKER_THUNK thunk = {&typeid(int), 4, 1, "LEAKY", false, 0, 0, 0};
