@@ -26,6 +26,8 @@ class ORB_REMAINDER {
   explicit ORB_REMAINDER(unsigned divisor)
       : m_divisor(divisor), m_reciprocal(~std::uint64_t{0} / divisor + 1) {}
 
+  unsigned divisor() const { return m_divisor; }
+
   unsigned of(unsigned h) const {
     std::uint64_t const fraction = m_reciprocal * h;
     // The high 64 bits of fraction * divisor, from 32-bit halves so that the
@@ -38,6 +40,31 @@ class ORB_REMAINDER {
  private:
   unsigned m_divisor;
   std::uint64_t m_reciprocal;
+};
+
+// h mod a table's bucket count. Most tables keep the buckets they start with
+// (every tree node's children table), and the remainder by that constant is
+// multiplies, not a divide.
+inline unsigned orb_bucket(unsigned h, unsigned bucket_count) {
+  return bucket_count == ORB_INITIAL_BUCKET_COUNT ? h % ORB_INITIAL_BUCKET_COUNT : h % bucket_count;
+}
+
+// The buckets of one big table, searched in a loop: the remainder by the
+// bucket count last seen, its reciprocal retaken when the table has grown.
+// A divide sits on the path of every search that waits on its bucket; this
+// takes a compare and the multiplies.
+class ORB_BUCKET_OF {
+ public:
+  template <class Table>
+  unsigned operator()(Table const& table, unsigned h) {
+    if (table.m_bucket_count != m_remainder.divisor()) {
+      m_remainder = ORB_REMAINDER(table.m_bucket_count);
+    }
+    return m_remainder.of(h);
+  }
+
+ private:
+  ORB_REMAINDER m_remainder{ORB_INITIAL_BUCKET_COUNT};
 };
 
 // A zero-filled block for one T, tracked under T's record.

@@ -88,17 +88,27 @@ class ORB_HASH {
   // The value slot of `key`, inserting the key with a null value when absent.
   // The reference stays valid until the table is cleared or destroyed.
   Value& operator[](Key const& key) {
-    unsigned const h = m_ops.hash(key);
-    if (NODE* const node = hash_search(h, key)) return node->m_value;
-    return insert_new(h, key);
+    return bucket_slot(orb_bucket(m_ops.hash(key), m_bucket_count), key);
+  }
+
+  // As operator[], given the key's bucket: its policy hash mod the bucket
+  // count.
+  Value& bucket_slot(unsigned bucket, Key const& key) {
+    if (NODE* const node = bucket_search(bucket, key)) return node->m_value;
+    return bucket_insert_new(bucket, key);
   }
 
   // The value slot of `key`, which must be absent, inserted with a null value;
   // h must be the policy hash of `key`. The same as operator[] on an absent
   // key, for callers that have just searched for it and hold its hash.
   Value& insert_new(unsigned h, Key const& key) {
+    return bucket_insert_new(orb_bucket(h, m_bucket_count), key);
+  }
+
+  // As insert_new, given the key's bucket.
+  Value& bucket_insert_new(unsigned bucket, Key const& key) {
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{key, Value(), nullptr, nullptr};
-    orb_push_front(m_buckets[h % m_bucket_count], node);
+    orb_push_front(m_buckets[bucket], node);
     ++m_count;
     resize(m_count);
     return node->m_value;
@@ -107,7 +117,12 @@ class ORB_HASH {
   // The node of `key` in the chain of bucket h mod the bucket count, where h
   // must be the policy hash of `key`; null when the key is absent.
   NODE* hash_search(unsigned h, Key const& key) const {
-    for (NODE* node = m_buckets[h % m_bucket_count]; node; node = node->m_next) {
+    return bucket_search(orb_bucket(h, m_bucket_count), key);
+  }
+
+  // As hash_search, given the key's bucket.
+  NODE* bucket_search(unsigned bucket, Key const& key) const {
+    for (NODE* node = m_buckets[bucket]; node; node = node->m_next) {
       if (m_ops.equal(node->m_key, key)) return node;
     }
     return nullptr;
@@ -132,7 +147,8 @@ class ORB_HASH {
   // The entry of `key`, or an iterator equal to end().
   ITERATOR find(Key const& key) const {
     unsigned const h = m_ops.hash(key);
-    return ITERATOR{this, h % m_bucket_count, m_bucket_count, hash_search(h, key)};
+    unsigned const bucket = orb_bucket(h, m_bucket_count);
+    return ITERATOR{this, bucket, m_bucket_count, bucket_search(bucket, key)};
   }
 
   unsigned m_bucket_count;

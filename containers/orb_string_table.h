@@ -59,7 +59,12 @@ class ORB_STRING_TABLE {
   // The node holding a text equal to `text` in bucket h mod the bucket count,
   // where h must be the Ops hash of `text`; null when absent.
   NODE* hash_search(unsigned h, char const* text) const {
-    for (NODE* node = m_buckets[h % m_bucket_count]; node; node = node->m_next) {
+    return bucket_search(orb_bucket(h, m_bucket_count), text);
+  }
+
+  // As hash_search, given the text's bucket: h mod the bucket count.
+  NODE* bucket_search(unsigned bucket, char const* text) const {
+    for (NODE* node = m_buckets[bucket]; node; node = node->m_next) {
       if (m_ops.equal(node->m_text, text)) return node;
     }
     return nullptr;
@@ -76,10 +81,15 @@ class ORB_STRING_TABLE {
   // hash. The same as insert_helper on a new text, for callers that have just
   // searched for it and hold its hash.
   NODE* insert_new(unsigned h, char const* text) {
+    return bucket_insert_new(orb_bucket(h, m_bucket_count), text);
+  }
+
+  // As insert_new, given the text's bucket.
+  NODE* bucket_insert_new(unsigned bucket, char const* text) {
     if (!m_chunk_mgr) m_chunk_mgr = new_chunk_mgr();
     char const* const copy = m_chunk_mgr->write(text);
     NODE* const node = new (orb_allocate_zeroed<NODE>()) NODE{copy, nullptr, nullptr};
-    orb_push_front(m_buckets[h % m_bucket_count], node);
+    orb_push_front(m_buckets[bucket], node);
     ++m_count;
     resize(m_count);
     return node;

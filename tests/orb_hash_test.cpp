@@ -294,6 +294,31 @@ TEST_F(OrbHashTest, RemainderByReciprocalIsExact) {
   }
 }
 
+// A table entered and searched through one ORB_BUCKET_OF while it grows from
+// 61 buckets: each bucket is the remainder by the count of the moment, so
+// every key lands where the table's own search finds it.
+TEST_F(OrbHashTest, BucketOfFollowsTheTableThroughGrowth) {
+  ID_TABLE table;
+  ORB_BUCKET_OF bucket_of;
+  std::mt19937 random(11);
+  std::vector<unsigned> keys(20000);
+  for (unsigned& key : keys) key = static_cast<unsigned>(random());
+  unsigned grown = 0;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    unsigned const count = table.m_bucket_count;
+    unsigned const bucket = bucket_of(table, keys[i]);
+    ASSERT_EQ(bucket, keys[i] % count);
+    ASSERT_EQ(bucket, orb_bucket(keys[i], count));
+    table.bucket_slot(bucket, keys[i]) = static_cast<unsigned>(i);
+    if (table.m_bucket_count != count) ++grown;
+  }
+  EXPECT_GT(grown, 5u);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    ASSERT_NE(table.bucket_search(bucket_of(table, keys[i]), keys[i]), nullptr);
+    ASSERT_NE(table.find(keys[i]), table.end());
+  }
+}
+
 TEST_F(OrbHashTest, BuilderLeavesTheTableInsertNewWould) {
   std::mt19937 random(7);
   std::vector<unsigned> ids(300000);

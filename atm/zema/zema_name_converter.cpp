@@ -485,6 +485,12 @@ void stable_sort_siblings(TRACKED_VECTOR<SIBLING>* siblings) {
 // as that init() and takes all its storage from the tracked memory manager.
 struct ZEMA_NAME_CONVERTER_FUSION_IMPL::INIT_STATE {
   SUFFIX_MEMO m_memo;
+  // The buckets of the name table and the three id indexes, which every
+  // name searches and enters: without a divide between growths.
+  ORB_BUCKET_OF m_name_bucket;
+  ORB_BUCKET_OF m_hier_bucket;
+  ORB_BUCKET_OF m_atom_bucket;
+  ORB_BUCKET_OF m_oterm_bucket;
   // One parent's children, then sorted; the tail is the merge buffer.
   TRACKED_VECTOR<SIBLING> m_siblings;
   // The legal names of the sorted siblings, one after the other, and where
@@ -677,8 +683,13 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::is_child_name(
 ORB_STRING_TABLE_NODE* ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(
     GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, INIT_STATE* state,
     NAME_HASHES* hashes) {
+  auto const table_bucket = [this, state](unsigned h) {
+    return state ? state->m_name_bucket(m_name_table, h)
+                 : orb_bucket(h, m_name_table.m_bucket_count);
+  };
   unsigned table_hash = hashes->m_table;
-  ORB_STRING_TABLE_NODE* found = m_name_table.hash_search(table_hash, name->c_str());
+  ORB_STRING_TABLE_NODE* found =
+      m_name_table.bucket_search(table_bucket(table_hash), name->c_str());
   if (found && is_child_name(parent, found->m_text, hashes->m_child, state)) {
     GEN_STRING::size_type const base_length = name->size();
     unsigned const base_hash = hashes->m_child;
@@ -693,7 +704,7 @@ ORB_STRING_TABLE_NODE* ZEMA_NAME_CONVERTER_FUSION_IMPL::uniquify(
       for (char const c : m_number_text) child_hash = ZEMA_NAME_CSTR_OPS::step(child_hash, c);
       hashes->m_child = child_hash;
       table_hash = m_name_table.m_ops.hash(name->c_str());
-      found = m_name_table.hash_search(table_hash, name->c_str());
+      found = m_name_table.bucket_search(table_bucket(table_hash), name->c_str());
       if (!found || !is_child_name(parent, found->m_text, child_hash, state)) break;
     }
     if (state) state->m_memo.remember(parent, base, suffix);
@@ -706,7 +717,12 @@ char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::unique_name(
     GEN_STRING* name, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent, INIT_STATE* state,
     NAME_HASHES* hashes) {
   ORB_STRING_TABLE_NODE const* const found = uniquify(name, parent, state, hashes);
-  return found ? found->m_text : m_name_table.insert_new(hashes->m_table, name->c_str())->m_text;
+  if (found) return found->m_text;
+  unsigned const h = hashes->m_table;
+  ORB_STRING_TABLE_NODE* const node =
+      state ? m_name_table.bucket_insert_new(state->m_name_bucket(m_name_table, h), name->c_str())
+            : m_name_table.insert_new(h, name->c_str());
+  return node->m_text;
 }
 
 char const* ZEMA_NAME_CONVERTER_FUSION_IMPL::intern(char const* text) {
@@ -864,7 +880,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
     } else {
       parent->m_children.insert_new(hashes.m_child, name) = node;
     }
-    m_hier_by_id_hash[plan.m_id] = node;
+    m_hier_by_id_hash.bucket_slot(state.m_hier_bucket(m_hier_by_id_hash, plan.m_id), plan.m_id) =
+        node;
   }
   if (own_builder) own_builder->finish();
 }
@@ -1144,7 +1161,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
     unsigned const id = HDB_NAME_MGR::get_iname_id(atom->get_instance_name());
     ZEMA_NAME_CONVERTER_HIERARCHY* node = nullptr;
     if (!is_atom_made_up_name_needed(atom)) {
-      ID_HASH::NODE const* const entry = m_hier_by_id_hash.hash_search(id, id);
+      ID_HASH::NODE const* const entry =
+          m_hier_by_id_hash.bucket_search(state.m_hier_bucket(m_hier_by_id_hash, id), id);
       if (entry) {
         node = entry->m_value;
       } else {
@@ -1158,7 +1176,7 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
         node = add_made_up_leaf(root, name, hashes.m_child, id, state);
       }
     }
-    if (node) m_atom_hier_hash[id] = node;
+    if (node) m_atom_hier_hash.bucket_slot(state.m_atom_bucket(m_atom_hier_hash, id), id) = node;
 
     CDB_ATOM_OTERM_ITERATOR const oterm_end = atom->end_oterm();
     for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != oterm_end; ++it) {
@@ -1167,7 +1185,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
       unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
       ZEMA_NAME_CONVERTER_HIERARCHY* oterm_node;
       if (!is_oterm_made_up_name_needed(oterm)) {
-        ID_HASH::NODE const* const entry = m_hier_by_id_hash.hash_search(oterm_id, oterm_id);
+        ID_HASH::NODE const* const entry = m_hier_by_id_hash.bucket_search(
+            state.m_hier_bucket(m_hier_by_id_hash, oterm_id), oterm_id);
         if (!entry) {
           ZEMA_REPORT("hash_iter != this->m_hier_by_id_hash.end()");
           continue;
@@ -1179,7 +1198,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
         char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
         oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id, state);
       }
-      m_oterm_hier_hash[oterm_id] = oterm_node;
+      m_oterm_hier_hash.bucket_slot(state.m_oterm_bucket(m_oterm_hier_hash, oterm_id), oterm_id) =
+          oterm_node;
     }
   }
 }
