@@ -893,36 +893,37 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::capture_children(HDB_INSTANCE_NAME const* 
 // text of i + 2, so that each arrives as it is needed. Prefetching changes
 // nothing but timing.
 void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_ahead(
-    INIT_STATE const& state, std::size_t i,
-    ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) const {
+    INIT_STATE& state, std::size_t i, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) const {
   TRACKED_VECTOR<PLANNED_NAME> const& planned = state.m_planned;
   std::size_t const count = planned.size();
   if (i + 8 < count) {
     PLANNED_NAME const& far = planned[i + 8];
-    __builtin_prefetch(&m_name_table.m_buckets[far.m_table_hash % m_name_table.m_bucket_count]);
-    __builtin_prefetch(&m_hier_by_id_hash.m_buckets[far.m_id % m_hier_by_id_hash.m_bucket_count]);
+    __builtin_prefetch(
+        &m_name_table.m_buckets[state.m_name_bucket(m_name_table, far.m_table_hash)]);
+    __builtin_prefetch(
+        &m_hier_by_id_hash.m_buckets[state.m_hier_bucket(m_hier_by_id_hash, far.m_id)]);
     if (state.m_building) {
       state.m_building->prefetch(far.m_child_hash);
     } else {
-      __builtin_prefetch(
-          &parent->m_children.m_buckets[far.m_child_hash % parent->m_children.m_bucket_count]);
+      __builtin_prefetch(&parent->m_children.m_buckets[orb_bucket(
+          far.m_child_hash, parent->m_children.m_bucket_count)]);
     }
   }
   if (i + 4 < count) {
     PLANNED_NAME const& near = planned[i + 4];
     if (ORB_STRING_TABLE_NODE const* const node =
-            m_name_table.m_buckets[near.m_table_hash % m_name_table.m_bucket_count]) {
+            m_name_table.m_buckets[state.m_name_bucket(m_name_table, near.m_table_hash)]) {
       __builtin_prefetch(node);
     }
     if (ID_HASH::NODE const* const node =
-            m_hier_by_id_hash.m_buckets[near.m_id % m_hier_by_id_hash.m_bucket_count]) {
+            m_hier_by_id_hash.m_buckets[state.m_hier_bucket(m_hier_by_id_hash, near.m_id)]) {
       __builtin_prefetch(node);
     }
   }
   if (i + 2 < count) {
     PLANNED_NAME const& next = planned[i + 2];
     if (ORB_STRING_TABLE_NODE const* const node =
-            m_name_table.m_buckets[next.m_table_hash % m_name_table.m_bucket_count]) {
+            m_name_table.m_buckets[state.m_name_bucket(m_name_table, next.m_table_hash)]) {
       __builtin_prefetch(node->m_text);
     }
   }
@@ -972,8 +973,8 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
                                                  ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root,
                                                  INIT_STATE& state) {
   if (!atom) return;
-  auto const bucket_of = [](auto const& table, unsigned hash) {
-    __builtin_prefetch(&table.m_buckets[hash % table.m_bucket_count]);
+  auto const bucket_of = [](ORB_BUCKET_OF& of, auto const& table, unsigned hash) {
+    __builtin_prefetch(&table.m_buckets[of(table, hash)]);
   };
   auto const predict = [&](char const* text, int kind, int number) {
     std::size_t const slot = state.m_predicted++ % INIT_STATE::kPredicted;
@@ -983,19 +984,20 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
     state.m_predicted_hashes[slot] = hashes;
     state.m_predicted_type[slot] = kind;
     state.m_predicted_number[slot] = number;
-    bucket_of(m_name_table, hashes.m_table);
+    bucket_of(state.m_name_bucket, m_name_table, hashes.m_table);
     if (state.m_building) {
       state.m_building->prefetch(hashes.m_child);
     } else {
-      bucket_of(root->m_children, hashes.m_child);
+      __builtin_prefetch(
+          &root->m_children.m_buckets[orb_bucket(hashes.m_child, root->m_children.m_bucket_count)]);
     }
   };
   char text[64];
   int const type = atom->get_basic_type();
   unsigned const id = HDB_NAME_MGR::get_iname_id(atom->get_instance_name());
-  bucket_of(m_atom_hier_hash, id);
+  bucket_of(state.m_atom_bucket, m_atom_hier_hash, id);
   if (!is_atom_made_up_name_needed(atom) || zema_is_node_named_atom_type(type)) {
-    bucket_of(m_hier_by_id_hash, id);
+    bucket_of(state.m_hier_bucket, m_hier_by_id_hash, id);
   }
   if (is_atom_made_up_name_needed(atom) && type >= 0 && type < TYPE_COUNT) {
     if (zema_is_node_named_atom_type(type) || m_type_prefix[type].size() + 12 > sizeof text) {
@@ -1012,9 +1014,9 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_atom(CDB_ATOM_NODE const* atom,
     CDB_ATOM_OTERM const* const oterm = *it;
     if (!oterm) continue;
     unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
-    bucket_of(m_oterm_hier_hash, oterm_id);
+    bucket_of(state.m_oterm_bucket, m_oterm_hier_hash, oterm_id);
     if (!is_oterm_made_up_name_needed(oterm)) {
-      bucket_of(m_hier_by_id_hash, oterm_id);
+      bucket_of(state.m_hier_bucket, m_hier_by_id_hash, oterm_id);
       continue;
     }
     text[0] = 'w';
@@ -1069,21 +1071,22 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::prefetch_made_up(
   if (known(made + 4)) {
     NAME_HASHES const& hashes = state.m_predicted_hashes[(made + 4) % INIT_STATE::kPredicted];
     if (auto const* const node =
-            m_name_table.m_buckets[hashes.m_table % m_name_table.m_bucket_count]) {
+            m_name_table.m_buckets[state.m_name_bucket(m_name_table, hashes.m_table)]) {
       __builtin_prefetch(node);
     }
     if (state.m_building) {
       // Searched through the builder, and only when the name table holds the
       // text: the scout has fetched the chain head the name will enter.
     } else if (auto const* const node =
-                   root->m_children.m_buckets[hashes.m_child % root->m_children.m_bucket_count]) {
+                   root->m_children
+                       .m_buckets[orb_bucket(hashes.m_child, root->m_children.m_bucket_count)]) {
       __builtin_prefetch(node);
     }
   }
   if (known(made + 2)) {
     NAME_HASHES const& hashes = state.m_predicted_hashes[(made + 2) % INIT_STATE::kPredicted];
     if (auto const* const node =
-            m_name_table.m_buckets[hashes.m_table % m_name_table.m_bucket_count]) {
+            m_name_table.m_buckets[state.m_name_bucket(m_name_table, hashes.m_table)]) {
       __builtin_prefetch(node->m_text);
     }
   }

@@ -327,7 +327,7 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
 
   unsigned legalise(GEN_STRING* out, char const* in);
   NAME_HASHES hashes_of(char const* name) const;
-  void prefetch_ahead(INIT_STATE const& state, std::size_t i,
+  void prefetch_ahead(INIT_STATE& state, std::size_t i,
                       ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* parent) const;
   // Makes *name free among the children of `parent`; *hashes must hold the
   // hashes of *name on entry and holds those of the accepted name on return.
