@@ -1181,29 +1181,37 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
     }
     if (node) m_atom_hier_hash.bucket_slot(state.m_atom_bucket(m_atom_hier_hash, id), id) = node;
 
-    CDB_ATOM_OTERM_ITERATOR const oterm_end = atom->end_oterm();
-    for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != oterm_end; ++it) {
-      CDB_ATOM_OTERM* const oterm = *it;
-      if (!oterm) continue;
-      unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
-      ZEMA_NAME_CONVERTER_HIERARCHY* oterm_node;
-      if (!is_oterm_made_up_name_needed(oterm)) {
-        ID_HASH::NODE const* const entry = m_hier_by_id_hash.bucket_search(
-            state.m_hier_bucket(m_hier_by_id_hash, oterm_id), oterm_id);
-        if (!entry) {
-          ZEMA_REPORT("hash_iter != this->m_hier_by_id_hash.end()");
-          continue;
-        }
-        oterm_node = entry->m_value;
-      } else {
-        if (scouting) prefetch_made_up(root, state);
-        NAME_HASHES hashes;
-        char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
-        oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id, state);
+    name_oterms(atom, root, scouting, state);
+  }
+}
+
+// The oterms of one atom, in order: each takes the node its hierarchy gave it
+// or a made-up name under the root, and enters the oterm index.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_oterms(CDB_ATOM_NODE const* atom,
+                                                  ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
+                                                  bool scouting, INIT_STATE& state) {
+  CDB_ATOM_OTERM_ITERATOR const oterm_end = atom->end_oterm();
+  for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != oterm_end; ++it) {
+    CDB_ATOM_OTERM* const oterm = *it;
+    if (!oterm) continue;
+    unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
+    ZEMA_NAME_CONVERTER_HIERARCHY* oterm_node;
+    if (!is_oterm_made_up_name_needed(oterm)) {
+      ID_HASH::NODE const* const entry = m_hier_by_id_hash.bucket_search(
+          state.m_hier_bucket(m_hier_by_id_hash, oterm_id), oterm_id);
+      if (!entry) {
+        ZEMA_REPORT("hash_iter != this->m_hier_by_id_hash.end()");
+        continue;
       }
-      m_oterm_hier_hash.bucket_slot(state.m_oterm_bucket(m_oterm_hier_hash, oterm_id), oterm_id) =
-          oterm_node;
+      oterm_node = entry->m_value;
+    } else {
+      if (scouting) prefetch_made_up(root, state);
+      NAME_HASHES hashes;
+      char const* const name = made_up_oterm_name(oterm, root, &state, &hashes);
+      oterm_node = add_made_up_leaf(root, name, hashes.m_child, oterm_id, state);
     }
+    m_oterm_hier_hash.bucket_slot(state.m_oterm_bucket(m_oterm_hier_hash, oterm_id), oterm_id) =
+        oterm_node;
   }
 }
 

@@ -345,6 +345,8 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
                         ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* parent, INIT_STATE& state);
   void name_netlist(INIT_STATE& state);
   void name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root, INIT_STATE& state);
+  void name_oterms(CDB_ATOM_NODE const* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT* root,
+                   bool scouting, INIT_STATE& state);
   void scout_atom(CDB_ATOM_NODE const* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root,
                   INIT_STATE& state);
   void prefetch_made_up(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root, INIT_STATE& state) const;
