@@ -8,11 +8,22 @@
 #ifndef CONTAINERS_ORB_STRING_TABLE_H
 #define CONTAINERS_ORB_STRING_TABLE_H
 
+#include <cstdint>
 #include <new>
 #include <type_traits>
 
 #include "containers/orb_chain.h"
 #include "h/orb_sys.h"
+
+// Fetches the text of an interned string ahead of its use: its first cache
+// line and the one after. The table packs its texts end to end, so a name of
+// a few dozen bytes that does not start a line often ends in the next one,
+// and a walk that fetched only the first waited on the second. Prefetches
+// never fault, whatever the address.
+inline void orb_prefetch_text(char const* text) {
+  __builtin_prefetch(text);
+  __builtin_prefetch(reinterpret_cast<char const*>(reinterpret_cast<std::uintptr_t>(text) + 63));
+}
 
 struct ORB_STRING_TABLE_NODE {
   char const* m_text;

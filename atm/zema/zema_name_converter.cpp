@@ -1323,7 +1323,7 @@ static void prefetch_step(ZEMA_NAME_CONVERTER_FUSION_IMPL::ID_HASH const& index,
     default: {
       // A node fetched by the step before: its name now, its parent next.
       auto const* const node = static_cast<ZEMA_NAME_CONVERTER_HIERARCHY const*>(progress->m_at);
-      __builtin_prefetch(node->m_name);
+      orb_prefetch_text(node->m_name);
       next = node->m_parent;
       break;
     }

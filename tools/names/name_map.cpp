@@ -28,7 +28,7 @@ MAP_ROW const* NAME_MAP_CURSOR::next_fusion() {
   }
   if (NODE const* const near = m_walk->upcoming(1)) {
     tree.prefetch_kind(near, true);
-    __builtin_prefetch(near->m_name);
+    orb_prefetch_text(near->m_name);
     if (HDB_INSTANCE_NAME const* const name = m_originals.find(near->m_id)) {
       __builtin_prefetch(name);
     }
