@@ -1039,6 +1039,30 @@ static void scout_atom_names(CDB_ATOM_NODE const* atom) {
   }
 }
 
+// The scout's last look at an atom, a few atoms before it is named: the
+// entries at the head of the id-index buckets that the second look fetched.
+// Naming an atom or oterm that the hierarchy names reads its entry in the
+// hierarchy's index, and entering any of them reads the chain it joins; on a
+// big design each was a miss of its own, right behind the bucket's.
+void ZEMA_NAME_CONVERTER_FUSION_IMPL::scout_entries(CDB_ATOM_NODE const* atom, INIT_STATE& state) {
+  if (!atom) return;
+  auto const head_of = [](ORB_BUCKET_OF& of, auto const& table, unsigned id) {
+    if (auto const* const head = table.m_buckets[of(table, id)]) __builtin_prefetch(head);
+  };
+  unsigned const id = HDB_NAME_MGR::get_iname_id(atom->get_instance_name());
+  head_of(state.m_atom_bucket, m_atom_hier_hash, id);
+  if (!is_atom_made_up_name_needed(atom)) head_of(state.m_hier_bucket, m_hier_by_id_hash, id);
+  for (CDB_ATOM_OTERM_ITERATOR it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
+    CDB_ATOM_OTERM const* const oterm = *it;
+    if (!oterm) continue;
+    unsigned const oterm_id = HDB_NAME_MGR::get_iname_id(oterm->get_instance_name());
+    head_of(state.m_oterm_bucket, m_oterm_hier_hash, oterm_id);
+    if (!is_oterm_made_up_name_needed(oterm)) {
+      head_of(state.m_hier_bucket, m_hier_by_id_hash, oterm_id);
+    }
+  }
+}
+
 // The hashes the scout computed for the made-up name being made (the one
 // prefetch_made_up was last called for), when it predicted a name of the same
 // kind and number: the same text.
@@ -1145,10 +1169,18 @@ void ZEMA_NAME_CONVERTER_FUSION_IMPL::name_atoms(ZEMA_NAME_CONVERTER_HIERARCHY_P
     scout_atom_names(far->m_node);
     far = far->m_next;
   }
+  // The last look, kEntryDistance atoms ahead of the naming.
+  std::size_t const kEntryDistance = 6;
+  CDB_ATOM_NODE_LINK* near = scouting ? m_netlist->begin_node_list() : end;
+  for (std::size_t i = 0; i < kEntryDistance && near != end; ++i) near = near->m_next;
   for (CDB_ATOM_NODE_LINK* link = m_netlist->begin_node_list(); link != end; link = link->m_next) {
     if (state.m_scout != end) {
       scout_atom(state.m_scout->m_node, root, state);
       state.m_scout = state.m_scout->m_next;
+    }
+    if (near != end) {
+      scout_entries(near->m_node, state);
+      near = near->m_next;
     }
     if (far != end) {
       scout_atom_names(far->m_node);

@@ -349,6 +349,7 @@ class ZEMA_NAME_CONVERTER_FUSION_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
                    bool scouting, INIT_STATE& state);
   void scout_atom(CDB_ATOM_NODE const* atom, ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root,
                   INIT_STATE& state);
+  void scout_entries(CDB_ATOM_NODE const* atom, INIT_STATE& state);
   void prefetch_made_up(ZEMA_NAME_CONVERTER_HIERARCHY_PARENT const* root, INIT_STATE& state) const;
   bool predicted_hashes(INIT_STATE const* state, int kind, int number, NAME_HASHES* hashes) const;
   char const* made_up_atom_name(CDB_ATOM_NODE* atom,
