@@ -8,7 +8,6 @@
 #ifndef CONTAINERS_ORB_STRING_TABLE_H
 #define CONTAINERS_ORB_STRING_TABLE_H
 
-#include <cstdint>
 #include <new>
 #include <type_traits>
 
@@ -22,7 +21,7 @@
 // never fault, whatever the address.
 inline void orb_prefetch_text(char const* text) {
   __builtin_prefetch(text);
-  __builtin_prefetch(reinterpret_cast<char const*>(reinterpret_cast<std::uintptr_t>(text) + 63));
+  __builtin_prefetch(text + 63);
 }
 
 struct ORB_STRING_TABLE_NODE {
