@@ -84,6 +84,9 @@ case('import over its netlist', {'n.json': open(DESIGN, 'rb').read()},
      ['import-yosys', '-', '-o', 'n.json'], stdin='n.json', expect='<stdin>: is also the output')
 case('path over -o', {'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', 'r.txt'],
      expect='r.txt: is also the output')
+case('a --liberty file over -o', {'r.txt': REPORT, 'c.lib': b'library (c) { }\n'},
+     ['translate', 'd.json', '--liberty', 'c.lib', 'r.txt', '-o', 'c.lib'],
+     expect='c.lib: is also the output')
 # A failure leaves the earlier output as it was.
 case('bad design', {'out.txt': OLD, 'bad.json': b'{"root": '},
      ['translate', 'bad.json', '-o', 'out.txt'], expect='bad.json:1:')
@@ -105,6 +108,32 @@ case('a word longer than the buffer',
      {'r.txt': LONG + b' u_lane_1/a_auto_ff_cc_266_slice_80\n', 'out.txt': b''},
      ['translate', 'd.json', 'r.txt', '-o', 'out.txt'],
      translated={'out.txt': LONG + b' /u_lane/$auto$ff.cc:266:slice$80\n'})
+
+# -o through symbolic links writes the file they lead to, even one that is
+# not there yet, and leaves the links as they were.
+scratch = tempfile.mkdtemp()
+try:
+    def at(name):
+        return os.path.join(scratch, name)
+    shutil.copy(DESIGN, at('d.json'))
+    with open(at('r.txt'), 'wb') as out:
+        out.write(REPORT)
+    with open(at('target.txt'), 'wb') as out:
+        out.write(OLD)
+    os.mkdir(at('sub'))
+    os.symlink('../target.txt', at('sub/link.txt'))
+    os.symlink('sub/link.txt', at('link.txt'))
+    os.symlink('later.txt', at('dangling.txt'))
+    for link, target in (('link.txt', 'target.txt'), ('dangling.txt', 'later.txt')):
+        result = run(['translate', 'd.json', 'r.txt', '-o', link], scratch)
+        written = None
+        if os.path.exists(at(target)):
+            with open(at(target), 'rb') as read:
+                written = read.read()
+        check(f'-o {link}', result.returncode == 0 and os.path.islink(at(link)) and
+              written == ORIGINAL, f'exit {result.returncode}, {target} holds {(written or b"")[:60]!r}')
+finally:
+    shutil.rmtree(scratch)
 
 # A full disk: the error names the output.
 if os.path.exists('/dev/full'):

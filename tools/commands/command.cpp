@@ -96,11 +96,12 @@ int usage_error(DIAGNOSTICS& diagnostics, std::string const& message) {
 // Runs the parsed command with its output open; gives its exit code.
 int run_parsed(COMMAND& command, DIAGNOSTICS& diagnostics) {
   try {
-    std::vector<std::string> const inputs = command.inputs();
+    std::vector<std::string> const inputs = command.all_inputs();
     if (std::string const* const input = same_file_as(command.output(), inputs)) {
       throw TOOL_ERROR(*input == "-" ? std::string("<stdin>") : *input,
                        "is also the output (-o); it would be emptied before it is read");
     }
+    diagnostics.hold();
     PHASES phases(command.stats(), isatty(STDERR_FILENO) == 1);
     OUTPUT_FILE output(command.output());
     OUTPUT_BUFFER out(output.stream());
@@ -110,6 +111,7 @@ int run_parsed(COMMAND& command, DIAGNOSTICS& diagnostics) {
       throw TOOL_ERROR(output.name(), std::string("cannot write: ") + std::strerror(error));
     }
     output.commit();
+    diagnostics.release();
     phases.finish(stderr);
     return code;
   } catch (TOOL_ERROR const& error) {
@@ -143,6 +145,12 @@ void OPTION_SET::text(char const* names, std::string* value, char const* help, b
 void OPTION_SET::texts(char const* names, std::vector<std::string>* values, char const* help) {
   // One value each time, so that the arguments after it stay the command's.
   m_app.add_option(names, *values, help)->take_all()->allow_extra_args(false);
+}
+
+void OPTION_SET::input_files(char const* names, std::vector<std::string>* values,
+                             char const* help) {
+  texts(names, values, help);
+  m_input_lists->push_back(values);
 }
 
 void OPTION_SET::choice_of(char const* names, std::vector<std::string> words,
@@ -189,6 +197,14 @@ std::vector<std::unique_ptr<COMMAND>> COMMAND::make_all() {
   return commands;
 }
 
+std::vector<std::string> COMMAND::all_inputs() const {
+  std::vector<std::string> all = inputs();
+  for (std::vector<std::string> const* list : m_input_lists) {
+    all.insert(all.end(), list->begin(), list->end());
+  }
+  return all;
+}
+
 void COMMAND::declare_output(OPTION_SET& options, char const* help) {
   options.text("-o,--output", &m_output, help, true);
 }
@@ -214,7 +230,7 @@ std::optional<int> parse_zema(int argc, char const* const* argv, std::unique_ptr
   std::map<CLI::App const*, std::unique_ptr<COMMAND>*> apps;
   for (std::unique_ptr<COMMAND>& command : commands) {
     CLI::App* const sub = app.add_subcommand(command->name(), command->help());
-    OPTION_SET options(*sub);
+    OPTION_SET options(*sub, command->input_lists());
     command->declare(options);
     apps[sub] = &command;
   }

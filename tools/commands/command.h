@@ -48,12 +48,17 @@ struct RUN {
 // unknown unit, or one past its largest value is a usage error.
 class OPTION_SET {
  public:
-  explicit OPTION_SET(CLI::App& app) : m_app(app) {}
+  // Options that name files to read add their lists to *input_lists.
+  OPTION_SET(CLI::App& app, std::vector<std::vector<std::string> const*>* input_lists)
+      : m_app(app), m_input_lists(input_lists) {}
 
   void flag(char const* names, bool* value, char const* help);
   void text(char const* names, std::string* value, char const* help, bool show_default = false);
   // An option that may be given several times, each value kept in order.
   void texts(char const* names, std::vector<std::string>* values, char const* help);
+  // As texts(), for files the command reads: an output that is one of them
+  // is refused as one that is a positional input is.
+  void input_files(char const* names, std::vector<std::string>* values, char const* help);
   // A word of `table`, turned into its value.
   template <class VALUE, std::size_t N>
   void choice(char const* names, VALUE* value, WORD<VALUE> const (&table)[N], char const* help) {
@@ -73,6 +78,7 @@ class OPTION_SET {
                  char const* help, std::function<void(std::string const&)> const& set);
 
   CLI::App& m_app;
+  std::vector<std::vector<std::string> const*>* m_input_lists;
 };
 
 class COMMAND {
@@ -91,8 +97,13 @@ class COMMAND {
   // Once the command line is parsed: the usage problem of the arguments
   // ("convert: a design is required: ..."), or nothing.
   virtual std::optional<std::string> check_arguments() { return std::nullopt; }
-  // Every file the command reads, "-" for standard input.
+  // Every file the command reads besides those of input_files() options,
+  // "-" for standard input.
   virtual std::vector<std::string> inputs() const = 0;
+  // inputs() and the files of its input_files() options.
+  std::vector<std::string> all_inputs() const;
+  // Where OPTION_SET puts the lists of its input_files() options.
+  std::vector<std::vector<std::string> const*>* input_lists() { return &m_input_lists; }
   // Runs the command; gives its exit code. Throws TOOL_ERROR for bad input.
   virtual int run(RUN& run) = 0;
 
@@ -118,6 +129,7 @@ class COMMAND {
  private:
   char const* m_name;
   char const* m_help;
+  std::vector<std::vector<std::string> const*> m_input_lists;
 };
 
 // Registers COMMAND_TYPE, a COMMAND with a default constructor: one static

@@ -147,20 +147,43 @@ void check_start(std::string_view text, std::string const& name, bool netlist = 
 
 // Checks the first bytes of decompressed text as they come, so that a
 // compressed stream of bytes that cannot be JSON (a bomb of zeros, say) is
-// refused after its first chunk, not once it is all decompressed.
+// refused after its first chunk, not once it is all decompressed. Any text
+// (a Liberty file, a map, a list of names, a netlist of any format) may
+// start with anything but holds no NUL byte: a stream of unknown length (a
+// device, a pipe) with one in its first chunk, such as /dev/zero or
+// /dev/urandom, is refused there rather than read to the size limit. A
+// file's NUL is left to its reader, which names the place and the rule.
 class START_CHECK {
  public:
-  START_CHECK(std::string const& name, bool any_text) : m_name(name), m_pending(!any_text) {}
+  START_CHECK(std::string const& name, bool any_text, bool stream)
+      : m_name(name), m_any_text(any_text), m_pending(!any_text || stream) {}
   void after(GROWING_BUFFER const& out) {
     if (!m_pending || out.size() == 0) return;
     std::string_view const text(out.data(), out.size());
+    if (m_any_text) {
+      check_no_nul(text);
+      m_pending = false;
+      return;
+    }
     check_start(text, m_name);
     // Decided once a byte other than a blank has come.
     m_pending = text.find_first_not_of(" \t\n\r") == std::string_view::npos;
   }
 
  private:
+  void check_no_nul(std::string_view text) const {
+    std::size_t const at = text.find('\0');
+    if (at == std::string_view::npos) return;
+    std::size_t const line =
+        1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + at, '\n'));
+    std::size_t const line_start = text.rfind('\n', at);
+    std::size_t const column = line_start == std::string_view::npos ? at + 1 : at - line_start;
+    throw TOOL_ERROR(m_name + ":" + decimal(line) + ":" + decimal(column),
+                     "not a text: the byte 0x00");
+  }
+
   std::string const& m_name;
+  bool const m_any_text;
   bool m_pending;
 };
 
@@ -216,6 +239,7 @@ class SOURCE {
     return got;
   }
   bool ended() const { return m_fd < 0 || m_ended; }
+  bool is_descriptor() const { return m_fd >= 0; }
 
  private:
   int m_fd = -1;
@@ -393,7 +417,7 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
     in.read_into(&extra, 1);
     return;
   }
-  START_CHECK start(name, any_text);
+  START_CHECK start(name, any_text, known_size < 0 && in.is_descriptor());
   for (bool ended = false; !ended;) {
     // At least a chunk of room, so that each step decodes a good piece.
     char* const room = out->room(kChunk);

@@ -47,6 +47,27 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
+// The file that `path` leads to through any symbolic links, as a path, so
+// that the rename replaces the file the links lead to and not the last link;
+// a link that leads nowhere gives the path it names. Links are followed as
+// the kernel follows them, at most 40 deep.
+std::string resolve_links(std::string const& path) {
+  std::string resolved = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    char target[4096];
+    ssize_t const length = ::readlink(resolved.c_str(), target, sizeof target);
+    if (length < 0) return resolved;  // not a link, or nothing there yet
+    if (static_cast<std::size_t>(length) == sizeof target) break;
+    std::string next(target, static_cast<std::size_t>(length));
+    if (next.empty() || next[0] != '/') {
+      std::size_t const slash = resolved.rfind('/');
+      if (slash != std::string::npos) next = resolved.substr(0, slash + 1) + next;
+    }
+    resolved = next;
+  }
+  throw TOOL_ERROR(path, "cannot open: " + errno_text(ELOOP));
+}
+
 }  // namespace
 
 OUTPUT_FILE::OUTPUT_FILE(std::string const& path) {
@@ -64,9 +85,10 @@ OUTPUT_FILE::OUTPUT_FILE(std::string const& path) {
     if (m_stream == nullptr) throw TOOL_ERROR(path, "cannot open: " + errno_text(errno));
     return;
   }
-  std::size_t const slash = path.rfind('/');
-  std::string const directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string const base = slash == std::string::npos ? path : path.substr(slash + 1);
+  m_target = resolve_links(path);
+  std::size_t const slash = m_target.rfind('/');
+  std::string const directory = slash == std::string::npos ? "" : m_target.substr(0, slash + 1);
+  std::string const base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
   std::string temporary = directory + "." + base + ".zema-XXXXXX";
   if (temporary.size() >= sizeof g_pending) {
     throw TOOL_ERROR(path, "cannot open: " + errno_text(ENAMETOOLONG));
@@ -119,7 +141,7 @@ void OUTPUT_FILE::commit() {
     if (std::fclose(m_stream) != 0 && error == 0) error = errno;
     m_stream = nullptr;
   }
-  if (error == 0 && !m_temporary.empty() && ::rename(m_temporary.c_str(), m_name.c_str()) != 0) {
+  if (error == 0 && !m_temporary.empty() && ::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
     error = errno;
   }
   if (error != 0) {

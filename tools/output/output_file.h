@@ -7,7 +7,8 @@
 // SIGTERM, SIGHUP or SIGQUIT, or runs out of disk leaves the target as it
 // was and no temporary behind; and of two runs that write one file, each
 // leaves it complete and the last one wins. Anything else that -o names (a
-// device such as /dev/null, a pipe, a terminal) is written directly.
+// device such as /dev/null, a pipe, a terminal) is written directly. A path
+// through symbolic links writes the file they lead to; the links stay.
 //
 // Whether the output is also one of the command's inputs is for the caller
 // to refuse first (same_file_as), since a rename would replace that input.
@@ -44,6 +45,7 @@ class OUTPUT_FILE {
   void discard();
 
   std::string m_name;
+  std::string m_target;     // the file the rename replaces: m_name through its links
   std::string m_temporary;  // empty when writing directly
   std::FILE* m_stream = nullptr;
   bool m_committed = false;

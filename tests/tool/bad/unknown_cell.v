@@ -1,0 +1,1 @@
+module t(); FOO u (.Q(a)); endmodule
