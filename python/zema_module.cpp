@@ -10,10 +10,15 @@
 // original names, the name index, the explainer) for the calls after.
 //
 // The library and the reference host are not thread-safe: every call into
-// them holds one lock. Work that can take long (reading, init, the map,
+// them holds one lock, and so does every change to a design being built and
+// the destruction of whatever holds library memory, whichever thread drops
+// the last reference. Work that can take long (reading, init, the map,
 // checks, explanations) runs with the GIL released, and nothing ever waits
 // for the GIL while it holds that lock: errors are carried out of the locked
-// part and raised after it, so two threads can never wait on each other.
+// part and raised after it, so two threads can never wait on each other. No
+// Python code runs under the lock: arguments are turned into C++ values
+// first. The lock is recursive, so that a destructor that runs inside locked
+// work takes it again.
 #include <pybind11/eval.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -21,6 +26,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <exception>
@@ -54,7 +60,8 @@ using namespace zema_tool;
 namespace {
 
 // Every call into the library or the host holds it.
-std::mutex g_library;
+std::recursive_mutex g_library;
+typedef std::lock_guard<std::recursive_mutex> LIBRARY_LOCK;
 
 // zema.DesignError, set when the module is made.
 PyObject* g_design_error = nullptr;
@@ -67,7 +74,7 @@ void run_unlocked(WORK&& work) {
   std::exception_ptr failure;
   {
     py::gil_scoped_release const release;
-    std::lock_guard<std::mutex> const lock(g_library);
+    LIBRARY_LOCK const lock(g_library);
     try {
       work();
     } catch (...) {
@@ -122,19 +129,32 @@ std::size_t index_argument(py::handle value, char const* what, std::size_t size)
 // --- Designs ---------------------------------------------------------------
 
 struct DESIGN_STATE {
+  DESIGN_STATE() = default;
+  DESIGN_STATE(DESIGN_STATE const&) = delete;
+  DESIGN_STATE& operator=(DESIGN_STATE const&) = delete;
+  ~DESIGN_STATE() {
+    LIBRARY_LOCK const lock(g_library);
+    m_originals.reset();
+    m_loaded.reset();
+  }
+
   DESIGN_RECORDS m_records;                     // while the design is built
   std::vector<std::uint32_t> m_child_count;     // per record: children added so far
+  std::vector<std::uint32_t> m_depth;           // per hierarchy record: its level, root 0
   std::vector<std::uint32_t> m_ids;             // per record, once built
   KEPT_PTR<LOADED_DESIGN> m_loaded;             // once built
   std::vector<CDB_ATOM_NODE*> m_atoms;          // netlist order, once built
   std::unique_ptr<ORIGINAL_NAMES> m_originals;  // made on first need
+  std::atomic<bool> m_built{false};             // m_loaded is set, for good
 
-  bool built() const { return m_loaded != nullptr; }
+  bool built() const { return m_built.load(std::memory_order_acquire); }
 
-  // Checks and builds the host design; the records' ids stay readable.
+  // Checks and builds the host design; the records' ids stay readable. Of
+  // two threads that ask at once, the second finds it built.
   void build() {
     if (built()) return;
     run_unlocked([&] {
+      if (built()) return;
       m_records.resolve();
       adopt(std::move(m_records));
     });
@@ -151,6 +171,7 @@ struct DESIGN_STATE {
          link = link->m_next) {
       m_atoms.push_back(link->m_node);
     }
+    m_built.store(true, std::memory_order_release);
   }
 
   // Under the library lock.
@@ -184,13 +205,13 @@ class DESIGN {
   DESIGN() : m_state(std::make_shared<DESIGN_STATE>()) {
     m_state->m_records.add_name(NAME_HIERARCHY, kNoRecord, 0, 0, 0, false);
     m_state->m_child_count.push_back(0);
+    m_state->m_depth.push_back(0);
   }
   explicit DESIGN(std::shared_ptr<DESIGN_STATE> state) : m_state(std::move(state)) {}
 
   INSTANCE root() const { return INSTANCE{m_state, 0}; }
 
   INSTANCE add_instance(INSTANCE const& parent, py::handle unit_name, py::handle id) {
-    m_state->expect_building();
     std::string const text = text_argument(unit_name, "a name");
     if (parent.m_design != m_state) throw py::value_error("the parent belongs to another design");
     std::optional<std::uint64_t> declared;
@@ -201,33 +222,49 @@ class DESIGN {
         throw py::error_already_set();
       }
     }
+    LIBRARY_LOCK const lock(g_library);
+    m_state->expect_building();
     DESIGN_RECORDS& records = m_state->m_records;
     if (records.m_names.size() >= kMaxId) throw py::value_error("too many instance names");
+    // As deep as a design file may go, so that every call on the design
+    // stays as cheap as it is for one that was read.
+    std::uint32_t const depth = m_state->m_depth[parent.m_record] + 1;
+    if (depth > kMaxHierarchyLevels) {
+      PyErr_SetString(g_design_error, ("the hierarchy is deeper than " +
+                                       std::to_string(kMaxHierarchyLevels) + " levels")
+                                          .c_str());
+      throw py::error_already_set();
+    }
     std::uint32_t const position = m_state->m_child_count[parent.m_record]++;
     std::uint32_t const record =
         records.add_name(NAME_HIERARCHY, parent.m_record, position, records.add_text(text),
                          declared.value_or(0), declared.has_value());
     m_state->m_child_count.push_back(0);
+    m_state->m_depth.push_back(depth);
     return INSTANCE{m_state, record};
   }
 
   // An atom named by an instance, a new name outside the hierarchy (text) or
   // nothing; its oterms likewise, None for a null oterm entry.
   std::size_t add_atom(py::handle name, py::handle atom_type, py::sequence const& oterms) {
-    m_state->expect_building();
     int const type = type_of(atom_type);
+    // The references are taken and checked before any record is added, so
+    // that a refused atom leaves the design as it was, and before the lock:
+    // a sequence's own code may run here, even code that adds to the design.
+    std::vector<py::object> const given(oterms.begin(), oterms.end());
+    REFERENCE const own = reference_of(name);
+    std::vector<REFERENCE> references;
+    references.reserve(given.size());
+    for (py::handle oterm : given) references.push_back(reference_of(oterm));
+    LIBRARY_LOCK const lock(g_library);
+    m_state->expect_building();
     DESIGN_RECORDS& records = m_state->m_records;
     std::uint32_t const index = static_cast<std::uint32_t>(records.m_atoms.size());
-    // The references are checked before any record is added, so that a
-    // refused atom leaves the design as it was.
-    std::vector<py::handle> const given(oterms.begin(), oterms.end());
-    check_reference(name);
-    for (py::handle oterm : given) check_reference(oterm);
-    ATOM_RECORD atom{reference(name, index, kNoRecord, false),
+    ATOM_RECORD atom{add_reference(own, index, kNoRecord, false),
                      static_cast<std::uint32_t>(records.m_oterms.size()), type};
-    for (std::size_t position = 0; position < given.size(); ++position) {
+    for (std::size_t position = 0; position < references.size(); ++position) {
       records.m_oterms.push_back(
-          reference(given[position], index, static_cast<std::uint32_t>(position), true));
+          add_reference(references[position], index, static_cast<std::uint32_t>(position), true));
     }
     records.m_atoms.push_back(atom);
     return index;
@@ -249,29 +286,37 @@ class DESIGN {
     return number;
   }
 
-  void check_reference(py::handle name) const {
-    if (name.is_none()) return;
+  // An atom's or oterm's name as given: none, an instance's record, or the
+  // text of a new name.
+  struct REFERENCE {
+    enum { NONE, INSTANCE_RECORD, TEXT } m_kind;
+    std::uint32_t m_record;
+    std::string m_text;
+  };
+
+  REFERENCE reference_of(py::handle name) const {
+    if (name.is_none()) return REFERENCE{REFERENCE::NONE, 0, std::string()};
     if (py::isinstance<INSTANCE>(name)) {
-      if (name.cast<INSTANCE const&>().m_design != m_state) {
-        throw py::value_error("the name belongs to another design");
-      }
-      return;
+      INSTANCE const& instance = name.cast<INSTANCE const&>();
+      if (instance.m_design != m_state) throw py::value_error("the name belongs to another design");
+      return REFERENCE{REFERENCE::INSTANCE_RECORD, instance.m_record, std::string()};
     }
     if (!py::isinstance<py::str>(name)) {
       throw py::type_error("a name must be an Instance, a str or None");
     }
-    text_argument(name, "a name");
+    return REFERENCE{REFERENCE::TEXT, 0, text_argument(name, "a name")};
   }
 
-  REF reference(py::handle name, std::uint32_t atom, std::uint32_t oterm, bool null_oterm) {
-    if (name.is_none()) return REF{0, null_oterm ? REF_NULL_OTERM : REF_NONE};
-    if (py::isinstance<INSTANCE>(name))
-      return REF{name.cast<INSTANCE const&>().m_record, REF_RECORD};
-    std::string const text = name.cast<std::string>();
+  // Under the library lock.
+  REF add_reference(REFERENCE const& name, std::uint32_t atom, std::uint32_t oterm,
+                    bool null_oterm) {
+    if (name.m_kind == REFERENCE::NONE) return REF{0, null_oterm ? REF_NULL_OTERM : REF_NONE};
+    if (name.m_kind == REFERENCE::INSTANCE_RECORD) return REF{name.m_record, REF_RECORD};
     DESIGN_RECORDS& records = m_state->m_records;
     std::uint32_t const record =
-        records.add_name(NAME_NETLIST, oterm, atom, records.add_text(text), 0, false);
+        records.add_name(NAME_NETLIST, oterm, atom, records.add_text(name.m_text), 0, false);
     m_state->m_child_count.push_back(0);
+    m_state->m_depth.push_back(0);
     return REF{record, REF_RECORD};
   }
 
@@ -339,8 +384,9 @@ DESIGN read_design(py::object const& source, py::handle input_format, py::handle
     warn(warnings);
     return DESIGN(state);
   }
-  std::string const path =
-      text_argument(py::module_::import("os").attr("fspath")(source), "a path");
+  std::string path = text_argument(py::module_::import("os").attr("fspath")(source), "a path");
+  // The readers take "-" for standard input; here it is a file of that name.
+  if (path == "-") path = "./-";
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) {
     PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
@@ -417,6 +463,20 @@ struct MAP_ROW_DATA {
 // --- Converters --------------------------------------------------------------
 
 struct CONVERTER_STATE {
+  CONVERTER_STATE() = default;
+  CONVERTER_STATE(CONVERTER_STATE const&) = delete;
+  CONVERTER_STATE& operator=(CONVERTER_STATE const&) = delete;
+  ~CONVERTER_STATE() {
+    LIBRARY_LOCK const lock(g_library);
+    m_explainer.reset();
+    m_source.reset();
+    m_original_index.reset();
+    m_index.reset();
+    m_conversion.reset();
+    GEN_STRING().swap(m_text);
+    m_design.reset();
+  }
+
   std::shared_ptr<DESIGN_STATE> m_design;
   PHASES m_phases{false, false};
   std::unique_ptr<CONVERSION> m_conversion;
@@ -455,12 +515,33 @@ class BATCH_ITERATOR {
 
   BATCH_ITERATOR(std::shared_ptr<CONVERTER_STATE> state, FILL fill, MAKE make)
       : m_state(std::move(state)), m_fill(std::move(fill)), m_make(make) {}
+  BATCH_ITERATOR(BATCH_ITERATOR&&) = default;
+  // What the filling function holds (a map's cursor) and the converter may
+  // be the library's last memory: freed under the lock.
+  ~BATCH_ITERATOR() {
+    LIBRARY_LOCK const lock(g_library);
+    m_fill = nullptr;
+    m_state.reset();
+  }
 
+  // Called with the GIL held. While one thread fills the next batch without
+  // the GIL, another that asks for a row is refused, as a generator that is
+  // already running refuses.
   py::object next() {
+    if (m_filling) throw py::value_error("the iterator is already in use by another thread");
     if (m_next == m_batch.size()) {
       m_batch.clear();
       m_next = 0;
-      if (!m_done) run_unlocked([&] { m_done = !m_fill(&m_batch); });
+      if (!m_done) {
+        m_filling = true;
+        try {
+          run_unlocked([&] { m_done = !m_fill(&m_batch); });
+        } catch (...) {
+          m_filling = false;
+          throw;
+        }
+        m_filling = false;
+      }
     }
     if (m_next == m_batch.size()) throw py::stop_iteration();
     return m_make(m_batch[m_next++]);
@@ -473,6 +554,7 @@ class BATCH_ITERATOR {
   std::vector<DATA> m_batch;
   std::size_t m_next = 0;
   bool m_done = false;
+  bool m_filling = false;
 };
 
 typedef BATCH_ITERATOR<CONVERT_ROW> ROW_ITERATOR;
@@ -725,7 +807,7 @@ class CONVERTER {
   }
 
   py::object unit_name(py::handle atom, py::handle oterm) {
-    std::lock_guard<std::mutex> const lock(g_library);
+    LIBRARY_LOCK const lock(g_library);
     ROW const row = row_of(atom, oterm);
     return text_or_none(row.unit(converter(), &m_state->m_text)
                             ? std::optional<std::string>(m_state->m_text.c_str())
@@ -733,7 +815,7 @@ class CONVERTER {
   }
 
   py::object full_name(py::handle atom, py::handle oterm) {
-    std::lock_guard<std::mutex> const lock(g_library);
+    LIBRARY_LOCK const lock(g_library);
     ROW const row = row_of(atom, oterm);
     return text_or_none(row.full(converter(), &m_state->m_text)
                             ? std::optional<std::string>(m_state->m_text.c_str())
@@ -742,7 +824,7 @@ class CONVERTER {
 
   std::optional<unsigned> lookup(py::handle name) {
     std::string const text = text_argument(name, "a name");
-    std::lock_guard<std::mutex> const lock(g_library);
+    LIBRARY_LOCK const lock(g_library);
     unsigned const id = converter().get_original_name_id(text.c_str());
     if (id == 0) return std::nullopt;
     return id;
@@ -891,6 +973,11 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
 // to those of another's: made once, used for any number of texts.
 class MIGRATION_OBJECT {
  public:
+  ~MIGRATION_OBJECT() {
+    LIBRARY_LOCK const lock(g_library);
+    m_migration.reset();
+  }
+
   MIGRATION_OBJECT(CONVERTER const& old_converter, CONVERTER const& new_converter) {
     CONVERTER_STATE& before = old_converter.state();
     CONVERTER_STATE& after = new_converter.state();
@@ -972,7 +1059,7 @@ py::object original_of(ATOM const& atom, HDB_INSTANCE_NAME const* name) {
   if (name == nullptr) return py::none();
   std::string text;
   {
-    std::lock_guard<std::mutex> const lock(g_library);
+    LIBRARY_LOCK const lock(g_library);
     atom.m_design->originals().append(&text, name);
   }
   return py::str(text);

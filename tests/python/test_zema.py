@@ -220,6 +220,97 @@ def test_readers_of_bad_input_and_callers_in_other_threads_never_deadlock(source
     assert errors == []
 
 
+def flat_design(count):
+    design = zema.Design()
+    for i in range(count):
+        design.add_atom(design.add_instance(design.root, f"u{i}"), "COMB", oterms=[f"n{i}"])
+    return design
+
+
+def run_threads(*targets):
+    threads = [threading.Thread(target=target) for target in targets]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=120)
+    assert not any(thread.is_alive() for thread in threads), "deadlock"
+
+
+def test_threads_that_share_designs_iterators_and_the_last_reference():
+    # Two converters of one hand-built design made at once: the design is
+    # built once, and both name it.
+    design = flat_design(2000)
+    converters = []
+    run_threads(*[lambda: converters.append(zema.Converter(design))] * 2)
+    assert [c.full_name(1999) for c in converters] == ["u1999", "u1999"]
+    assert len(design) == 2000
+
+    # Converters and map cursors dropped by one thread while another is
+    # inside the library are freed under its lock.
+    big, small, stop = flat_design(20000), flat_design(50), threading.Event()
+
+    def convert_big():
+        for _ in range(4):
+            zema.Converter(big)
+        stop.set()
+
+    def drop_small():
+        while not stop.is_set():
+            converter = zema.Converter(small)
+            rows = converter.map()
+            next(rows)
+            del converter, rows
+
+    run_threads(convert_big, drop_small)
+
+    # One iterator shared by threads gives every row once; a thread that asks
+    # while another fills the next batch is told so.
+    rows, seen = zema.Converter(flat_design(5000)).rows(), []
+
+    def take():
+        while True:
+            try:
+                seen.append(next(rows).index)
+            except StopIteration:
+                return
+            except ValueError:
+                pass
+
+    run_threads(take, take, take)
+    assert sorted(seen) == sorted({*seen}) and len(seen) == 10000
+
+
+def test_a_design_built_by_hand_stays_what_it_was_asked_to_be(tmp_path, monkeypatch):
+    design = zema.Design()
+    a, b = design.add_instance(design.root, "a"), design.add_instance(design.root, "b")
+
+    class OTERMS:  # its items add another atom before this one is entered
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i >= 2:
+                raise IndexError
+            if i == 0:
+                design.add_atom(b, "COMB", oterms=["inner"])
+            return f"out{i}"
+
+    assert design.add_atom(a, "COMB", oterms=OTERMS()) == 1
+    assert design.atoms()[1].oterms == ["out0", "out1"]
+
+    deep = zema.Design()
+    parent = deep.root
+    for _ in range(10000):
+        parent = deep.add_instance(parent, "a")
+    with pytest.raises(zema.DesignError, match="deeper than 10000 levels"):
+        deep.add_instance(parent, "a")
+
+    # A file named "-" is that file, not standard input.
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "-").write_text('{"root": {"name": "", "children": [{"name": "x", "id": 2}]}}')
+    assert [unit for _, unit, _ in zema.read_design("-").instances()] == ["", "x"]
+
+
 def test_revisions_and_texts_agree_with_the_command(zema_cli, source, tmp_path):
     old_path = str(source / "examples/yosys/soc.json")
     netlist = json.loads(pathlib.Path(old_path).read_text())
