@@ -184,8 +184,10 @@ class DIFFER {
       }
     }
     if (converted.empty()) return;
+    // A name that named an object of the same original before (an atom
+    // and its oterm of one instance name share a name) is not reused.
     std::uint32_t const* const named = m_by_converted.find(converted);
-    if (named != nullptr && *named != match) {
+    if (named != nullptr && *named != match && m_old[*named].m_original != original) {
       m_moved.emplace(*named, true);
       OLD_OBJECT const& before = m_old[*named];
       m_reused.push_back({NAME_CHANGE::REUSED, before.m_converted, before.m_converted,
