@@ -103,7 +103,7 @@ int run_parsed(COMMAND& command, DIAGNOSTICS& diagnostics) {
     }
     diagnostics.hold();
     PHASES phases(command.stats(), isatty(STDERR_FILENO) == 1);
-    OUTPUT_FILE output(command.output());
+    OUTPUT_FILE output(command.output(), command.writes_while_reading());
     OUTPUT_BUFFER out(output.stream());
     RUN run{phases, out, diagnostics};
     int const code = command.run(run);

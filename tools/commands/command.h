@@ -106,6 +106,9 @@ class COMMAND {
   std::vector<std::vector<std::string> const*>* input_lists() { return &m_input_lists; }
   // Runs the command; gives its exit code. Throws TOOL_ERROR for bad input.
   virtual int run(RUN& run) = 0;
+  // Whether the command writes while it still reads (texts streamed
+  // through it): its standard output is then held until it succeeds.
+  virtual bool writes_while_reading() const { return false; }
 
   // Where the arguments after "--" go: names that start with "-".
   std::vector<std::string>& positionals() { return m_positionals; }

@@ -192,9 +192,10 @@ void declare_read_options(OPTION_SET& options, READ_OPTIONS* read) {
   options.count("--max-instances", &read->m_max_instances,
                 "Refuse a design with more instance names than this, or as many atoms or oterms; "
                 "a netlist's hierarchy is counted before it is expanded");
-  options.input_files("--liberty", &read->m_liberty,
-                "Netlists: a Liberty file whose cells give cell types their pins and atom types "
-                "(one file each time; repeatable)");
+  options.input_files(
+      "--liberty", &read->m_liberty,
+      "Netlists: a Liberty file whose cells give cell types their pins and atom types "
+      "(one file each time; repeatable)");
   options.choice("--unknown-cells", &read->m_unknown_cells, kUnknownCellsWords,
                  "Netlists: a cell of a type with no known pins is an error, or a COMB atom "
                  "without oterms (atom)");

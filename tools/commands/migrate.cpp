@@ -47,6 +47,8 @@ class MIGRATE final : public COMMAND {
     return inputs;
   }
 
+  bool writes_while_reading() const override { return true; }
+
   int run(RUN& run) override {
     std::vector<std::string> const texts(m_positionals.begin() + 2, m_positionals.end());
     m_texts.open(texts, m_read.m_max_input_size);

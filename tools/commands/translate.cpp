@@ -50,6 +50,8 @@ class TRANSLATE final : public COMMAND {
     return inputs;
   }
 
+  bool writes_while_reading() const override { return true; }
+
   int run(RUN& run) override {
     m_texts.open(m_positionals, m_design.m_read.m_max_input_size);
     std::unique_ptr<DESIGN_NAMES> const design = m_design.load_names(run, m_strategy);

@@ -145,6 +145,19 @@ void check_start(std::string_view text, std::string const& name, bool netlist = 
                    std::string("malformed JSON: expected a JSON value, got the byte ") + shown);
 }
 
+// Refuses text with a NUL byte in it: the first chunk of a stream of unknown
+// length that has one (/dev/zero, /dev/urandom, a binary file piped in) is
+// no text, and the rest need not be read to the size limit to say so.
+void refuse_nul(std::string_view text, std::string const& name) {
+  std::size_t const at = text.find('\0');
+  if (at == std::string_view::npos) return;
+  std::size_t const line =
+      1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + at, '\n'));
+  std::size_t const line_start = text.rfind('\n', at);
+  std::size_t const column = line_start == std::string_view::npos ? at + 1 : at - line_start;
+  throw TOOL_ERROR(name + ":" + decimal(line) + ":" + decimal(column), "not a text: the byte 0x00");
+}
+
 // Checks the first bytes of decompressed text as they come, so that a
 // compressed stream of bytes that cannot be JSON (a bomb of zeros, say) is
 // refused after its first chunk, not once it is all decompressed. Any text
@@ -161,7 +174,7 @@ class START_CHECK {
     if (!m_pending || out.size() == 0) return;
     std::string_view const text(out.data(), out.size());
     if (m_any_text) {
-      check_no_nul(text);
+      refuse_nul(text, m_name);
       m_pending = false;
       return;
     }
@@ -171,17 +184,6 @@ class START_CHECK {
   }
 
  private:
-  void check_no_nul(std::string_view text) const {
-    std::size_t const at = text.find('\0');
-    if (at == std::string_view::npos) return;
-    std::size_t const line =
-        1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + at, '\n'));
-    std::size_t const line_start = text.rfind('\n', at);
-    std::size_t const column = line_start == std::string_view::npos ? at + 1 : at - line_start;
-    throw TOOL_ERROR(m_name + ":" + decimal(line) + ":" + decimal(column),
-                     "not a text: the byte 0x00");
-  }
-
   std::string const& m_name;
   bool const m_any_text;
   bool m_pending;
@@ -548,6 +550,7 @@ std::size_t INPUT_STREAM::read(char* to, std::size_t size) {
   while (made == 0 && !m_ended) {
     made = m_state->m_decoder->decode(m_state->m_source, to, size, &m_ended);
   }
+  if (m_total == 0 && !m_regular) refuse_nul(std::string_view(to, made), m_name);
   m_total += made;
   if (m_total > m_max_size) too_large(m_name, m_max_size);
   if (m_ended && m_regular && !unchanged(m_state->m_fd, m_before)) changed(m_name);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <memory>
 
 #include "tools/support/tool_error.h"
 
@@ -68,12 +69,25 @@ std::string resolve_links(std::string const& path) {
   throw TOOL_ERROR(path, "cannot open: " + errno_text(ELOOP));
 }
 
+// Whether standard output is /dev/null, where nothing written can be seen.
+bool stdout_is_null() {
+  struct stat out;
+  struct stat null;
+  return ::fstat(STDOUT_FILENO, &out) == 0 && S_ISCHR(out.st_mode) &&
+         ::stat("/dev/null", &null) == 0 && out.st_rdev == null.st_rdev;
+}
+
 }  // namespace
 
-OUTPUT_FILE::OUTPUT_FILE(std::string const& path) {
+OUTPUT_FILE::OUTPUT_FILE(std::string const& path, bool held) {
   if (path == "-") {
     m_name = "<stdout>";
     m_stream = stdout;
+    if (held && !stdout_is_null()) {
+      m_stream = std::tmpfile();
+      if (m_stream == nullptr) throw TOOL_ERROR(m_name, "cannot open: " + errno_text(errno));
+      m_held = true;
+    }
     return;
   }
   m_name = path;
@@ -125,6 +139,7 @@ OUTPUT_FILE::~OUTPUT_FILE() {
 
 void OUTPUT_FILE::discard() {
   if (m_stream != nullptr && m_stream != stdout) std::fclose(m_stream);
+  m_held = false;
   m_stream = nullptr;
   if (!m_temporary.empty()) {
     g_has_pending = false;
@@ -133,9 +148,26 @@ void OUTPUT_FILE::discard() {
   }
 }
 
+// Copies the held output to standard output; gives errno, or 0.
+int OUTPUT_FILE::copy_held() {
+  if (std::fflush(m_stream) != 0 || std::fseek(m_stream, 0, SEEK_SET) != 0) return errno;
+  static std::size_t const kBlock = std::size_t{1} << 20;
+  std::unique_ptr<char[]> const block(new char[kBlock]);
+  for (;;) {
+    std::size_t const got = std::fread(block.get(), 1, kBlock, m_stream);
+    if (got > 0 && std::fwrite(block.get(), 1, got, stdout) != got) return errno != 0 ? errno : EIO;
+    if (got < kBlock) break;
+  }
+  if (std::ferror(m_stream) != 0) return EIO;
+  std::fclose(m_stream);
+  m_stream = stdout;
+  m_held = false;
+  return 0;
+}
+
 void OUTPUT_FILE::commit() {
-  int error = 0;
-  if (std::fflush(m_stream) != 0) error = errno;
+  int error = m_held ? copy_held() : 0;
+  if (error == 0 && std::fflush(m_stream) != 0) error = errno;
   if (m_stream != stdout) {
     if (std::ferror(m_stream) != 0 && error == 0) error = EIO;
     if (std::fclose(m_stream) != 0 && error == 0) error = errno;

@@ -10,6 +10,11 @@
 // device such as /dev/null, a pipe, a terminal) is written directly. A path
 // through symbolic links writes the file they lead to; the links stay.
 //
+// Standard output, when `held`, is written to an unnamed temporary file
+// that commit() copies to it: a command that writes while it still reads
+// (translate, migrate) then writes nothing there when a later input fails.
+// /dev/null takes the output directly.
+//
 // Whether the output is also one of the command's inputs is for the caller
 // to refuse first (same_file_as), since a rename would replace that input.
 #ifndef TOOLS_OUTPUT_OUTPUT_FILE_H
@@ -23,10 +28,10 @@ namespace zema_tool {
 
 class OUTPUT_FILE {
  public:
-  // Opens the output: "-" is standard output. Throws TOOL_ERROR "PATH:
-  // cannot open: ..." when the temporary file (or a device) cannot be
-  // opened.
-  explicit OUTPUT_FILE(std::string const& path);
+  // Opens the output: "-" is standard output, held until commit() when
+  // `held`. Throws TOOL_ERROR "PATH: cannot open: ..." when the temporary
+  // file (or a device) cannot be opened.
+  explicit OUTPUT_FILE(std::string const& path, bool held = false);
   // Removes the temporary file unless commit() succeeded.
   ~OUTPUT_FILE();
   OUTPUT_FILE(OUTPUT_FILE const&) = delete;
@@ -43,11 +48,13 @@ class OUTPUT_FILE {
 
  private:
   void discard();
+  int copy_held();
 
   std::string m_name;
   std::string m_target;     // the file the rename replaces: m_name through its links
   std::string m_temporary;  // empty when writing directly
   std::FILE* m_stream = nullptr;
+  bool m_held = false;  // m_stream is an unnamed file for standard output
   bool m_committed = false;
 };
 

@@ -1,1 +1,0 @@
-module t(); FOO u (.Q(a)); endmodule
