@@ -515,7 +515,7 @@ class BATCH_ITERATOR {
 
   BATCH_ITERATOR(std::shared_ptr<CONVERTER_STATE> state, FILL fill, MAKE make)
       : m_state(std::move(state)), m_fill(std::move(fill)), m_make(make) {}
-  BATCH_ITERATOR(BATCH_ITERATOR&&) = default;
+  BATCH_ITERATOR(BATCH_ITERATOR&&) noexcept = default;
   // What the filling function holds (a map's cursor) and the converter may
   // be the library's last memory: freed under the lock.
   ~BATCH_ITERATOR() {

@@ -87,6 +87,9 @@ case('path over -o', {'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', '
 case('a --liberty file over -o', {'r.txt': REPORT, 'c.lib': b'library (c) { }\n'},
      ['translate', 'd.json', '--liberty', 'c.lib', 'r.txt', '-o', 'c.lib'],
      expect='c.lib: is also the output')
+case('an empty -o', {'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', ''],
+     expect='command line: an empty path names no file')
+case('an empty input path', {}, ['convert', ''], expect='command line: an empty path names no file')
 # A failure leaves the earlier output as it was.
 case('bad design', {'out.txt': OLD, 'bad.json': b'{"root": '},
      ['translate', 'bad.json', '-o', 'out.txt'], expect='bad.json:1:')

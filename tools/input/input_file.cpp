@@ -434,6 +434,7 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
 // file's size (-1 for anything else).
 int open_input(std::string const& path, std::string const& name, struct stat* before,
                std::int64_t* known_size) {
+  if (path.empty()) throw TOOL_ERROR("command line", "an empty path names no file");
   bool const from_stdin = path == "-";
   int const fd = from_stdin ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw TOOL_ERROR(name, "cannot open: " + errno_text(errno));

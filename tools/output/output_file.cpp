@@ -62,7 +62,7 @@ std::string resolve_links(std::string const& path) {
     std::string next(target, static_cast<std::size_t>(length));
     if (next.empty() || next[0] != '/') {
       std::size_t const slash = resolved.rfind('/');
-      if (slash != std::string::npos) next = resolved.substr(0, slash + 1) + next;
+      if (slash != std::string::npos) next.insert(0, resolved, 0, slash + 1);
     }
     resolved = next;
   }
@@ -90,6 +90,7 @@ OUTPUT_FILE::OUTPUT_FILE(std::string const& path, bool held) {
     }
     return;
   }
+  if (path.empty()) throw TOOL_ERROR("command line", "an empty path names no file");
   m_name = path;
   struct stat target;
   bool const exists = ::stat(path.c_str(), &target) == 0;
