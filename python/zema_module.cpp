@@ -89,11 +89,31 @@ void run_unlocked(WORK&& work) {
 // A text that becomes a name, a type, a path or a lookup: U+0000 would end
 // it early wherever it is kept as a C string.
 std::string text_argument(py::handle value, char const* what) {
-  std::string text = value.cast<std::string>();
+  std::string text;
+  if (py::isinstance<py::str>(value)) {
+    // A str that UTF-8 cannot hold (a lone surrogate) raises its own
+    // UnicodeEncodeError.
+    Py_ssize_t size = 0;
+    char const* const data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+    if (data == nullptr) throw py::error_already_set();
+    text.assign(data, static_cast<std::size_t>(size));
+  } else if (py::isinstance<py::bytes>(value)) {
+    text = value.cast<std::string>();
+  } else {
+    throw py::type_error(std::string(what) + " must be a str, not " +
+                         py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>());
+  }
   if (text.find('\0') != std::string::npos) {
     throw py::value_error(std::string(what) + " must not contain the character U+0000");
   }
   return text;
+}
+
+// A path (str, bytes or os.PathLike) as the file system's bytes: a name
+// that is not UTF-8 comes as os.fsdecode gives it and goes back whole.
+std::string path_argument(py::handle value) {
+  py::module_ const os = py::module_::import("os");
+  return text_argument(os.attr("fsencode")(os.attr("fspath")(value)), "a path");
 }
 
 // An integer argument in [least, most]: ValueError outside, TypeError for a
@@ -337,13 +357,10 @@ READ_OPTIONS read_options(py::handle input_format, py::handle top, py::handle li
   if (!top.is_none()) options.m_top = text_argument(top, "top");
   // One path, or a sequence of them.
   if (!liberty.is_none()) {
-    py::object const fspath = py::module_::import("os").attr("fspath");
     if (py::isinstance<py::str>(liberty) || py::hasattr(liberty, "__fspath__")) {
-      options.m_liberty.push_back(text_argument(fspath(liberty), "a path"));
+      options.m_liberty.push_back(path_argument(liberty));
     } else {
-      for (py::handle const path : liberty) {
-        options.m_liberty.push_back(text_argument(fspath(path), "a path"));
-      }
+      for (py::handle const path : liberty) options.m_liberty.push_back(path_argument(path));
     }
   }
   if (!unknown_cells.is_none()) {
@@ -384,7 +401,7 @@ DESIGN read_design(py::object const& source, py::handle input_format, py::handle
     warn(warnings);
     return DESIGN(state);
   }
-  std::string path = text_argument(py::module_::import("os").attr("fspath")(source), "a path");
+  std::string path = path_argument(source);
   // The readers take "-" for standard input; here it is a file of that name.
   if (path == "-") path = "./-";
   struct stat status;
@@ -710,7 +727,19 @@ py::object escaped_str(std::string const& text) {
 template <class WITH_LOOKUP>
 py::tuple translate_text(py::handle text, TEXT_CHOICES const& choices, WITH_LOOKUP&& with_lookup) {
   bool const bytes = py::isinstance<py::bytes>(text);
-  std::string const input = bytes ? std::string(text.cast<py::bytes>()) : text.cast<std::string>();
+  if (!bytes && !py::isinstance<py::str>(text)) {
+    throw py::type_error("a text must be a str or bytes, not " +
+                         py::str(py::type::handle_of(text).attr("__name__")).cast<std::string>());
+  }
+  std::string input;
+  if (bytes) {
+    input = std::string(text.cast<py::bytes>());
+  } else {
+    Py_ssize_t size = 0;
+    char const* const data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (data == nullptr) throw py::error_already_set();
+    input.assign(data, static_cast<std::size_t>(size));
+  }
   struct REPORTED {
     std::uint64_t m_line;
     std::uint64_t m_column;

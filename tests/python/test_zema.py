@@ -4,6 +4,7 @@ import gc
 import json
 import pathlib
 import subprocess
+import os
 import threading
 import time
 import _thread
@@ -305,10 +306,15 @@ def test_a_design_built_by_hand_stays_what_it_was_asked_to_be(tmp_path, monkeypa
     with pytest.raises(zema.DesignError, match="deeper than 10000 levels"):
         deep.add_instance(parent, "a")
 
-    # A file named "-" is that file, not standard input.
+    # A file named "-" is that file, not standard input; a path that is not
+    # UTF-8 is the file system's bytes.
     monkeypatch.chdir(tmp_path)
-    (tmp_path / "-").write_text('{"root": {"name": "", "children": [{"name": "x", "id": 2}]}}')
+    text = '{"root": {"name": "", "children": [{"name": "x", "id": 2}]}}'
+    (tmp_path / "-").write_text(text)
     assert [unit for _, unit, _ in zema.read_design("-").instances()] == ["", "x"]
+    with open(b"x\xff.json", "w") as out:
+        out.write(text)
+    assert len(zema.read_design(os.fsdecode(b"x\xff.json")).instances()) == 2
 
 
 def test_revisions_and_texts_agree_with_the_command(zema_cli, source, tmp_path):
@@ -376,6 +382,11 @@ def add_instance(**kwargs):
     (lambda c, d: c.translate("x", levels=0), ValueError),
     (lambda c, d: c.translate("x", to="sideways"), ValueError),
     (lambda c, d: zema.Migration(c, zema.Converter(d, "reversible")), ValueError),
+    (lambda c, d: c.lookup(None), TypeError),
+    (lambda c, d: c.translate(5), TypeError),
+    (lambda c, d: zema.Converter(d, None), TypeError),
+    (lambda c, d: zema.read_design(d, top=5), TypeError),
+    (lambda c, d: c.lookup("u\udcff"), UnicodeEncodeError),
 ])
 def test_bad_arguments_raise_value_and_index_errors(source, call, error):
     design = zema.read_design(source / "examples/yosys/lanes.json")
