@@ -593,6 +593,7 @@ class ARENA {
 struct MEM_STATE {
   std::vector<MEM_TRACKER_THUNK*> m_thunks;  // every record seen, in order of first use
   std::vector<std::string> m_close_reports;
+  bool m_close_echo = true;
   long m_fail_countdown = -1;  // allocations left before the injected failure; < 0: off
   // While a MEM_SHARING lives: every block is taken and freed under m_lock,
   // out of the fast path.
@@ -727,7 +728,7 @@ MEM_INITIALIZER::~MEM_INITIALIZER() {
   char line[256];
   std::snprintf(line, sizeof line, "MEM: module %s still holds %llu bytes in %llu blocks", m_module,
                 stats.live_bytes, stats.live_blocks);
-  std::fprintf(stderr, "%s\n", line);
+  if (state().m_close_echo) std::fprintf(stderr, "%s\n", line);
   state().m_close_reports.emplace_back(line);
 }
 
@@ -768,5 +769,7 @@ MEM_SHARING::~MEM_SHARING() {
 }
 
 std::vector<std::string> const& mem_close_reports() { return state().m_close_reports; }
+
+void set_mem_close_echo(bool on) { state().m_close_echo = on; }
 
 }  // namespace zema_host

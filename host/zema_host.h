@@ -159,6 +159,10 @@ class MEM_SHARING {
 // One line per MEM_INITIALIZER that closed while its module still held
 // memory: "MEM: module M still holds B bytes in K blocks".
 std::vector<std::string> const& mem_close_reports();
+// Whether those lines are also printed to stderr (on by default). A host
+// whose objects may outlive its modules at exit (an interpreter) turns it
+// off: what it still holds then is no leak of the library's.
+void set_mem_close_echo(bool on);
 
 // The first touch of fresh memory is what a big design pays most for. A
 // program (or a part of the host) that knows which fresh memory it is about

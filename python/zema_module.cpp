@@ -1263,6 +1263,9 @@ PYBIND11_MODULE(zema, module) {
   // process's exit as the command leaves its one converter.
   free_always();
   zema_host::set_internal_error_echo(false);
+  // Objects that a thread or a cycle keeps past the interpreter's end still
+  // hold library memory then; the module says nothing on its own.
+  zema_host::set_mem_close_echo(false);
   module.doc() =
       "Converted names of a design's atoms and oterms, with the ZEMA library and the reference "
       "host: legal in the target scheme, unique among siblings, and reversible.";
