@@ -4,6 +4,7 @@
 // Exit codes are those of EXIT_CODE (tools/support/tool_error.h). Nothing
 // here or in the library recurses with the depth of a design, so the
 // command runs on the main thread's ordinary stack.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -12,6 +13,10 @@
 #include "tools/support/tool_error.h"
 
 int main(int argc, char** argv) {
+  // A write past the file size limit (ulimit -f) then fails with EFBIG and
+  // ends the run with its error line, the temporary output removed, rather
+  // than killing the process with the temporary left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     // Every subcommand touches its memory once and exits.
     zema_host::mem_small_pages();

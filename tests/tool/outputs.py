@@ -12,6 +12,7 @@ usage: outputs.py ZEMA DESIGN
 """
 import gzip
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -146,6 +147,20 @@ finally:
 if os.path.exists('/dev/full'):
     result = subprocess.run([ZEMA, 'import-yosys', DESIGN, '-o', '/dev/full'], capture_output=True)
     refused('a full disk', result, '/dev/full: cannot write: No space left on device')
+
+# The file size limit (ulimit -f): the write fails, the run says so in its
+# line, and the temporary is gone.
+scratch = tempfile.mkdtemp()
+try:
+    with open(os.path.join(scratch, 'r.txt'), 'wb') as out:
+        out.write(REPORT * 20000)
+    result = subprocess.run(
+        [ZEMA, 'translate', DESIGN, 'r.txt', '-o', 'out.txt'], cwd=scratch, capture_output=True,
+        preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 16, 1 << 16)))
+    refused('the file size limit', result, 'out.txt: cannot write: File too large')
+    check('the file size limit', sorted(os.listdir(scratch)) == ['r.txt'], os.listdir(scratch))
+finally:
+    shutil.rmtree(scratch)
 
 # Two runs that write one file at once: each leaves it complete.
 scratch = tempfile.mkdtemp()
