@@ -49,6 +49,12 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
   if (format != INPUT_FORMAT::VERILOG) refuse_unless_json(text);
   if (format == INPUT_FORMAT::ZEMA) {
     read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
+    // A design file's atoms have their types and oterms: a cell library
+    // given for it would be read for nothing, and is likely a mistake.
+    if (!options.m_liberty.empty()) {
+      records->m_warnings.push_back(text.name() +
+                                    " is a design file, not a netlist: --liberty is not read");
+    }
   } else {
     CELL_LIBRARY library;
     for (std::string const& path : options.m_liberty) {
