@@ -84,9 +84,12 @@ OUTPUT_FILE::OUTPUT_FILE(std::string const& path, bool held) {
     m_name = "<stdout>";
     m_stream = stdout;
     if (held && !stdout_is_null()) {
-      m_stream = std::tmpfile();
-      if (m_stream == nullptr) throw TOOL_ERROR(m_name, "cannot open: " + errno_text(errno));
-      m_held = true;
+      // Without room for the unnamed file (a full or read-only temporary
+      // directory), the output goes out as it is made, as it did before.
+      if (std::FILE* const spill = std::tmpfile()) {
+        m_stream = spill;
+        m_held = true;
+      }
     }
     return;
   }

@@ -13,7 +13,8 @@
 // Standard output, when `held`, is written to an unnamed temporary file
 // that commit() copies to it: a command that writes while it still reads
 // (translate, migrate) then writes nothing there when a later input fails.
-// /dev/null takes the output directly.
+// /dev/null takes the output directly, and so does standard output when
+// the temporary directory has no room for that file.
 //
 // Whether the output is also one of the command's inputs is for the caller
 // to refuse first (same_file_as), since a rename would replace that input.
