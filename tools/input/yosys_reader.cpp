@@ -121,6 +121,14 @@ struct PLACE {
   }
 };
 
+// Yosys writes "input", "output" or "inout"; any other word would leave a
+// pin without its oterm unseen.
+void refuse_unknown_direction(std::string_view direction, PLACE const& place) {
+  if (direction == "input" || direction == "output" || direction == "inout") return;
+  throw TOOL_ERROR(place.text(), "unknown direction " + quoted_text(direction) +
+                                     " (expected \"input\", \"output\" or \"inout\")");
+}
+
 std::string place_in(std::string place, std::string_view key) {
   append_key(&place, key);
   return place;
@@ -339,6 +347,8 @@ void YOSYS_READER::read_ports(od::value& value, PLACE const& place) {
       }
     });
     if (direction.empty()) return;
+    PLACE const port_place{&place, name};
+    refuse_unknown_direction(direction, PLACE{&port_place, "direction"});
     PIN_DIRECTION const pin = direction == "output"  ? PIN_DIRECTION::OUTPUT
                               : direction == "inout" ? PIN_DIRECTION::INOUT
                                                      : PIN_DIRECTION::INPUT;
@@ -380,6 +390,7 @@ void YOSYS_READER::read_directions(od::value& value, PLACE const& place) {
     PLACE const port_place{&place, port};
     check_name_text(port, [&] { return port_place.text(); });
     std::string_view const text = expect_string(direction_value, port_place);
+    refuse_unknown_direction(text, port_place);
     m_directions.emplace_back(port, text == "output");
   });
   // Wide cells find a connection's direction by a search, not a scan.

@@ -278,6 +278,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "in.json: broken xz data: the data ends early"},
         BAD_INPUT{"gzip data with trailing bytes", gzip(kDesign) + "junk",
                   "in.json: broken gzip data: unexpected bytes after the end of the data"},
+        BAD_INPUT{"a cell port of no direction Yosys writes",
+                  yosys_top(R"("u": {"type": "BB", "port_directions": {"Y": "Output"}})"),
+                  "modules.top.cells.u.port_directions.Y: unknown direction \"Output\" "
+                  "(expected \"input\", \"output\" or \"inout\")"},
+        BAD_INPUT{"a module port of no direction Yosys writes",
+                  R"({"modules": {"top": {"ports": {"y": {"direction": "out", "bits": [2]}}}}})",
+                  "modules.top.ports.y.direction: unknown direction \"out\" "
+                  "(expected \"input\", \"output\" or \"inout\")"},
         BAD_INPUT{"neither format", "{\"nodes\": []}",
                   "nodes: unknown key \"nodes\": neither a design file (\"root\", \"names\", "
                   "\"netlist\") nor a Yosys netlist (\"modules\")"},
