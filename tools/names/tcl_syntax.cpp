@@ -685,6 +685,9 @@ bool TCL_LIST::add(std::string_view name) {
   bool const plain = !name.empty() && !has_any(name, " \t\n\r\v\f") && name[0] != '{' &&
                      name[0] != '"' && !(in_braces && (has_any(name, "{}") || name.back() == '\\'));
   if (!plain && !brace_safe(name)) return false;
+  // A "*" or "?" would make the query read the name as a pattern, and the
+  // escapes of pattern characters differ from one timing tool to the next.
+  if (has_any(name, "*?")) return false;
   if (m_count != 0) m_list.push_back(' ');
   if (!plain) m_list.push_back('{');
   m_list.append(name);

@@ -134,7 +134,7 @@ class TCL_LIST {
   // Starts the names of a spot written in `form`.
   void start(SPOT_FORM form);
   // Adds a name; false when it cannot be written there (unbalanced braces
-  // inside a list in braces).
+  // inside a list in braces, a pattern character).
   bool add(std::string_view name);
   // Whether the names can stand where they go: one name that starts like
   // an option cannot be a word of its own.

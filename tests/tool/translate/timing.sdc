@@ -18,3 +18,4 @@ set_false_path -to acpu/r_0/D
 set_dont_touch [get_cells acpu/ADATA_CACHE_MEM]
 set_dont_touch [get_cells acpu.r_0]
 set_dont_touch [get_cells acpu/r_0/x/y]
+set_dont_touch [get_cells {acpu/r_0 m_x}]
