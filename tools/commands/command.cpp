@@ -185,6 +185,21 @@ void OPTION_SET::positionals(char const* name, std::vector<std::string>* values,
   m_app.add_option(name, *values, help);
 }
 
+void OPTION_SET::excludes(char const* option, std::vector<char const*> others) {
+  m_exclusions.emplace_back(option, std::move(others));
+}
+
+void OPTION_SET::finish() {
+  for (auto const& [name, others] : m_exclusions) {
+    CLI::Option* const option = m_app.get_option(name);
+    for (char const* const other : others) {
+      if (CLI::Option* const excluded = m_app.get_option_no_throw(other)) {
+        option->excludes(excluded);
+      }
+    }
+  }
+}
+
 // --- Commands ------------------------------------------------------------------
 
 void COMMAND_REGISTRY::add(MAKE make) { registry().push_back(make); }
@@ -232,6 +247,7 @@ std::optional<int> parse_zema(int argc, char const* const* argv, std::unique_ptr
     CLI::App* const sub = app.add_subcommand(command->name(), command->help());
     OPTION_SET options(*sub, command->input_lists());
     command->declare(options);
+    options.finish();
     apps[sub] = &command;
   }
   // Everything after "--" is a positional argument (a name that starts with

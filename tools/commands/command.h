@@ -72,6 +72,11 @@ class OPTION_SET {
   void size(char const* names, std::uint64_t* value, std::uint64_t largest, char const* help);
   // The positional arguments, in order.
   void positionals(char const* name, std::vector<std::string>* values, char const* help);
+  // Refuses `option` given with any of `others` that the command declares,
+  // before or after this call.
+  void excludes(char const* option, std::vector<char const*> others);
+  // Once the command has declared its options: applies the exclusions.
+  void finish();
 
  private:
   void choice_of(char const* names, std::vector<std::string> words, std::string const& shown,
@@ -79,6 +84,7 @@ class OPTION_SET {
 
   CLI::App& m_app;
   std::vector<std::vector<std::string> const*>* m_input_lists;
+  std::vector<std::pair<char const*, std::vector<char const*>>> m_exclusions;
 };
 
 class COMMAND {

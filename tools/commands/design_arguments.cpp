@@ -55,6 +55,10 @@ void DESIGN_ARGUMENTS::declare_map(OPTION_SET& options) {
   options.text("--map", &m_map,
                "A name map that `zema map` wrote (TSV or JSON, plain, .gz or .xz) in place of the "
                "design: every argument is then a name or a text");
+  // A map holds names already converted: how a design is read and converted
+  // does not apply to it.
+  options.excludes("--map",
+                   {"--input-format", "--top", "--liberty", "--unknown-cells", "--strategy"});
 }
 
 KEPT_PTR<LOADED_DESIGN> DESIGN_ARGUMENTS::load(RUN& run) const {
