@@ -268,6 +268,11 @@ class DESIGN {
   // nothing; its oterms likewise, None for a null oterm entry.
   std::size_t add_atom(py::handle name, py::handle atom_type, py::sequence const& oterms) {
     int const type = type_of(atom_type);
+    // A text is a sequence too, of its characters: "abc" would make three
+    // oterms where one named "abc" was meant.
+    if (py::isinstance<py::str>(oterms) || py::isinstance<py::bytes>(oterms)) {
+      throw py::type_error("oterms must be a sequence of names, not a single name");
+    }
     // The references are taken and checked before any record is added, so
     // that a refused atom leaves the design as it was, and before the lock:
     // a sequence's own code may run here, even code that adds to the design.

@@ -383,6 +383,7 @@ def add_instance(**kwargs):
     (lambda c, d: c.translate("x", to="sideways"), ValueError),
     (lambda c, d: zema.Migration(c, zema.Converter(d, "reversible")), ValueError),
     (lambda c, d: c.lookup(None), TypeError),
+    (lambda c, d: zema.Design().add_atom(None, "RAM", oterms="abc"), TypeError),
     (lambda c, d: c.translate(5), TypeError),
     (lambda c, d: zema.Converter(d, None), TypeError),
     (lambda c, d: zema.read_design(d, top=5), TypeError),
