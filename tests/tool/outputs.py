@@ -99,7 +99,7 @@ case('missing text', {'out.txt': OLD}, ['translate', 'd.json', 'none.txt', '-o',
 case('a later text that cannot be read', {'out.txt': OLD, 'r.txt': REPORT * 100000},
      ['translate', 'd.json', 'r.txt', '.', '-o', 'out.txt'], expect='.: cannot read: Is a directory')
 case('import of a bad netlist', {'out.json': OLD, 'bad.json': b'{"modules": 3}'},
-     ['import-yosys', 'bad.json', '-o', 'out.json'], expect='modules: expected an object')
+     ['import-yosys', 'bad.json', '-o', 'out.json'], expect='bad.json: modules: expected an object')
 # Standard output: a text that fails after much of it was translated leaves
 # nothing written there.
 case('a late error on standard output', {'r.txt.gz': gzip.compress(REPORT * 200000)[:20000]},

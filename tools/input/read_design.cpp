@@ -31,6 +31,29 @@ std::string_view first_key(std::string_view text) {
   return text.substr(start, i - start);
 }
 
+// Runs a JSON reader, whose problems are placed by their path in the
+// document ("root.children[1]", "modules.top.cells.u1"), and puts the file
+// in front of such a place, so that a command that reads two designs (diff,
+// migrate) says which one is wrong. Places the reader gives with the file
+// already ("FILE:LINE:COLUMN") stay as they are.
+template <class READ>
+void read_placed(INPUT_TEXT const& text, READ&& read) {
+  try {
+    read();
+  } catch (TOOL_ERROR& error) {
+    std::string const& name = text.name();
+    std::string& place = error.m_place;
+    bool const has_file = place.size() > name.size() && place.compare(0, name.size(), name) == 0 &&
+                          place[name.size()] == ':';
+    if (place == "top level") {
+      place = name;
+    } else if (!has_file && place != name) {
+      place = name + ": " + place;
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
 INPUT_FORMAT detect_format(INPUT_TEXT const& text, INPUT_FORMAT format) {
@@ -48,7 +71,8 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
   // start with; a JSON reader refuses it as JSON.
   if (format != INPUT_FORMAT::VERILOG) refuse_unless_json(text);
   if (format == INPUT_FORMAT::ZEMA) {
-    read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO);
+    read_placed(text,
+                [&] { read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO); });
     // A design file's atoms have their types and oterms: a cell library
     // given for it would be read for nothing, and is likely a mistake.
     if (!options.m_liberty.empty()) {
@@ -63,7 +87,7 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
     if (format == INPUT_FORMAT::VERILOG) {
       read_verilog_netlist(text, options, &library, records);
     } else {
-      read_yosys_netlist(text, options, &library, records);
+      read_placed(text, [&] { read_yosys_netlist(text, options, &library, records); });
     }
   }
   // A design file's size bounds its records; what the design builds from

@@ -227,10 +227,11 @@ struct BAD_INPUT {
 TEST(DesignReaderTest, RefusesAnExpansionPastWhatTheRecordsHold) {
   BAD_INPUT const inputs[] = {
       {"2^70 names", doubling_modules(70),
-       "modules.m0: expanding the hierarchy makes more than 2147483647 instance names"},
+       "in.json: modules.m0: expanding the hierarchy makes more than 2147483647 instance names"},
       // 4M instances whose unit names take 3 KB each: 12 GB, past 32-bit offsets.
       {"12 GB of unit names", doubling_modules(22, std::string(3000, 'n')),
-       "modules.m0: expanding the hierarchy makes more than 4294967295 bytes of unit names"},
+       "in.json: modules.m0: expanding the hierarchy makes more than 4294967295 bytes of unit "
+       "names"},
   };
   for (BAD_INPUT const& input : inputs) {
     SCOPED_TRACE(input.what);
@@ -262,9 +263,10 @@ TEST_P(BadInputTest, GivesOneErrorLineWithItsPlace) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, BadInputTest,
     ::testing::Values(
-        BAD_INPUT{"a NUL and a line end in a key", std::string("{\"root\": {\"\\u0000\\n\": 1}}"),
-                  "root.\"\\u0000\\u000a\": unknown key \"\\u0000\\u000a\" (expected \"name\", "
-                  "\"id\" or \"children\")"},
+        BAD_INPUT{
+            "a NUL and a line end in a key", std::string("{\"root\": {\"\\u0000\\n\": 1}}"),
+            "in.json: root.\"\\u0000\\u000a\": unknown key \"\\u0000\\u000a\" (expected \"name\", "
+            "\"id\" or \"children\")"},
         BAD_INPUT{"an unclosed bracket after the document", "{\"root\": {\"name\": \"\"}}\n  [",
                   "in.json:2:3: malformed JSON: unexpected content after the top-level value"},
         BAD_INPUT{"bytes that cannot start JSON", std::string("\0\0\0\0\0\0\0", 7),
@@ -280,57 +282,62 @@ INSTANTIATE_TEST_SUITE_P(
                   "in.json: broken gzip data: unexpected bytes after the end of the data"},
         BAD_INPUT{"a cell port of no direction Yosys writes",
                   yosys_top(R"("u": {"type": "BB", "port_directions": {"Y": "Output"}})"),
-                  "modules.top.cells.u.port_directions.Y: unknown direction \"Output\" "
+                  "in.json: modules.top.cells.u.port_directions.Y: unknown direction \"Output\" "
                   "(expected \"input\", \"output\" or \"inout\")"},
         BAD_INPUT{"a module port of no direction Yosys writes",
                   R"({"modules": {"top": {"ports": {"y": {"direction": "out", "bits": [2]}}}}})",
-                  "modules.top.ports.y.direction: unknown direction \"out\" "
+                  "in.json: modules.top.ports.y.direction: unknown direction \"out\" "
                   "(expected \"input\", \"output\" or \"inout\")"},
-        BAD_INPUT{"neither format", "{\"nodes\": []}",
-                  "nodes: unknown key \"nodes\": neither a design file (\"root\", \"names\", "
-                  "\"netlist\") nor a Yosys netlist (\"modules\")"},
+        BAD_INPUT{
+            "neither format", "{\"nodes\": []}",
+            "in.json: nodes: unknown key \"nodes\": neither a design file (\"root\", \"names\", "
+            "\"netlist\") nor a Yosys netlist (\"modules\")"},
         BAD_INPUT{
             "a module without end",
             R"({"modules": {"a": {"attributes": {"top": 1}, "cells": {"x": {"type": "a"}}}}})",
-            "modules.a.cells.x: module \"a\" instantiates itself: \"a\" -> \"a\""},
+            "in.json: modules.a.cells.x: module \"a\" instantiates itself: \"a\" -> \"a\""},
         // 4 instances of m, each of 10 instances of n, each of 30 gates.
-        BAD_INPUT{"an expansion past the name limit",
-                  "{\"modules\": {\"t\": {\"cells\": {" + cells(4, "m") +
-                      "}}, \"m\": {\"cells\": {" + cells(10, "n") + "}}, \"n\": {\"cells\": {" +
-                      cells(30, "$_NAND_") + "}}}}",
-                  "modules.t: expanding the hierarchy makes 1245 instance names, more than "
-                  "--max-instances (1000)"},
+        BAD_INPUT{
+            "an expansion past the name limit",
+            "{\"modules\": {\"t\": {\"cells\": {" + cells(4, "m") + "}}, \"m\": {\"cells\": {" +
+                cells(10, "n") + "}}, \"n\": {\"cells\": {" + cells(30, "$_NAND_") + "}}}}",
+            "in.json: modules.t: expanding the hierarchy makes 1245 instance names, more than "
+            "--max-instances (1000)"},
         // Each level instantiates the next twice: 2^60 names from a few lines.
         BAD_INPUT{"a hierarchy bomb", doubling_modules(60),
-                  "modules.m0: expanding the hierarchy makes 1729382256910270463 instance names, "
+                  "in.json: modules.m0: expanding the hierarchy makes 1729382256910270463 instance "
+                  "names, "
                   "more than --max-instances (1000)"},
         BAD_INPUT{"a hierarchy bomb past 64 bits", doubling_modules(70),
-                  "modules.m0: expanding the hierarchy makes 18446744073709551615 or more "
+                  "in.json: modules.m0: expanding the hierarchy makes 18446744073709551615 or more "
                   "instance names, more than --max-instances (1000)"},
         BAD_INPUT{"a design file past the limit",
                   "{\"root\": {\"name\": \"\"}, \"netlist\": [" + atoms(1001) + "]}",
                   "in.json: the design has 1001 atoms, more than --max-instances (1000)"},
-        BAD_INPUT{"a long instantiation cycle", module_cycle(50),
-                  "modules.m49.cells.c: module \"m0\" instantiates itself: \"m0\" -> \"m1\" -> "
-                  "\"m2\" -> \"m3\" -> (44 more modules) -> \"m48\" -> \"m49\" -> \"m0\""},
+        BAD_INPUT{
+            "a long instantiation cycle", module_cycle(50),
+            "in.json: modules.m49.cells.c: module \"m0\" instantiates itself: \"m0\" -> \"m1\" -> "
+            "\"m2\" -> \"m3\" -> (44 more modules) -> \"m48\" -> \"m49\" -> \"m0\""},
         // Names are never cut short at a NUL, in a key or in a value.
         BAD_INPUT{"a NUL in a cell's name", yosys_top(R"("u\u0000x": {"type": "$_NOT_"})"),
-                  "modules.top.cells.\"u\\u0000x\": a name must not contain the character "
+                  "in.json: modules.top.cells.\"u\\u0000x\": a name must not contain the character "
                   "U+0000"},
         BAD_INPUT{
             "a NUL in a port's name",
             yosys_top(R"("u": {"type": "$_DFF_P_", "port_directions": {"Q\u0000": "output"}})"),
-            "modules.top.cells.u.port_directions.\"Q\\u0000\": a name must not contain "
+            "in.json: modules.top.cells.u.port_directions.\"Q\\u0000\": a name must not contain "
             "the character U+0000"},
-        BAD_INPUT{"a NUL in a connection's port",
-                  yosys_top(R"("u": {"type": "x", "connections": {"Y\u0000": [2]}})"),
-                  "modules.top.cells.u.connections.\"Y\\u0000\": a name must not contain the "
-                  "character U+0000"},
-        BAD_INPUT{"a NUL in a net's name",
-                  yosys_top(R"("u": {"type": "x", "connections": {"Y": [2]}}}, )"
-                            R"("netnames": {"n\u0000et": {"bits": [2]})"),
-                  "modules.top.netnames.\"n\\u0000et\": a name must not contain the character "
-                  "U+0000"},
+        BAD_INPUT{
+            "a NUL in a connection's port",
+            yosys_top(R"("u": {"type": "x", "connections": {"Y\u0000": [2]}})"),
+            "in.json: modules.top.cells.u.connections.\"Y\\u0000\": a name must not contain the "
+            "character U+0000"},
+        BAD_INPUT{
+            "a NUL in a net's name",
+            yosys_top(R"("u": {"type": "x", "connections": {"Y": [2]}}}, )"
+                      R"("netnames": {"n\u0000et": {"bits": [2]})"),
+            "in.json: modules.top.netnames.\"n\\u0000et\": a name must not contain the character "
+            "U+0000"},
         // Malformed JSON is refused also where a reader has no use for it.
         BAD_INPUT{
             "a missing colon in attributes",
@@ -351,7 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "g": {"type": "T6"}, "h": {"type": "T7"}, "i": {"type": "T8"},
                     "j": {"type": "T9"}, "k": {"type": "TA"}, "l": {"type": "TB"},
                     "m": {"type": "T0"}, "n": {"type": "$_NOT_", "port_directions": {}})"),
-            "modules.top.cells.a: 13 cells of 12 types have no known pins (\"T0\", \"T1\", "
+            "in.json: modules.top.cells.a: 13 cells of 12 types have no known pins (\"T0\", "
+            "\"T1\", "
             "\"T2\", \"T3\", \"T4\", \"T5\", \"T6\", \"T7\", \"T8\", \"T9\", and 2 more); give "
             "--liberty, or --unknown-cells atom"},
         BAD_INPUT{
