@@ -500,12 +500,18 @@ void VERILOG_READER::parse_port_list() {
   expect_symbol(')');
 }
 
+// A port written by its name alone takes the direction, net type and range
+// of the port before it: in "output [3:0] a, b", b has four bits too.
 void VERILOG_READER::parse_ansi_ports() {
   KEYWORD direction = KEYWORD::NONE;
+  KEYWORD net_type = KEYWORD::NONE;
+  RANGE range;
   do {
     KEYWORD const keyword = keyword_of(m_token);
-    KEYWORD net_type = KEYWORD::NONE;
-    RANGE range;
+    if (keyword != KEYWORD::NONE) {
+      net_type = KEYWORD::NONE;
+      range = RANGE();
+    }
     if (keyword == KEYWORD::INPUT || keyword == KEYWORD::OUTPUT || keyword == KEYWORD::INOUT) {
       direction = keyword;
       take();

@@ -134,6 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "module top (input a, output s, output co);\n"
                      "  HA h (.CO(co), .B(a), .A(a), .S(s));\nendmodule",
                      "COMB /h [~s@/, ~co@/]"},
+        NETLIST_CASE{"a port named alone takes the direction, type and range before it",
+                     "module top (input a, output [3:0] x, y, input wire [1:0] b, c);\n"
+                     "  ND2 u1 (.A(c[1]), .Y(y[2]));\nendmodule",
+                     "COMB /u1 [~y[2]@/]"},
         NETLIST_CASE{"ordered connections take the library's pin order",
                      "module top (input a, output s, output co);\n  HA h (a, a, s, co);\nendmodule",
                      "COMB /h [~s@/, ~co@/]"},
