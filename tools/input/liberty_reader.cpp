@@ -126,6 +126,7 @@ enum class GROUP : std::uint8_t {
   BUS,         // a `bus` in a cell
   BUNDLE,      // a `bundle` in a cell
   MEMBER_PIN,  // a `pin` in a bus or a bundle: gives a direction, is no pin of its own
+  PG_PIN,      // a `pg_pin` in a cell: a power or ground pin, after the cell's other pins
   TYPE,        // a `type` in a library or a cell
   OTHER        // everything else: read and skipped
 };
@@ -141,6 +142,7 @@ GROUP child_kind(GROUP parent, std::string_view keyword) {
       if (keyword == "pin") return GROUP::PIN;
       if (keyword == "bus") return GROUP::BUS;
       if (keyword == "bundle") return GROUP::BUNDLE;
+      if (keyword == "pg_pin") return GROUP::PG_PIN;
       return keyword == "type" ? GROUP::TYPE : GROUP::OTHER;
     case GROUP::BUS:
     case GROUP::BUNDLE:
@@ -281,6 +283,7 @@ class LIBERTY_READER {
   void begin_cell(TOKEN const& keyword);
   void end_cell();
   void add_pins(TOKEN const& keyword, FRAME* frame);
+  void add_power_pins(TOKEN const& keyword);
   void end_pin_group(FRAME const& frame);
   void end_type(FRAME const& frame);
   void resolve_buses(std::vector<TYPE_DEF>* types, std::vector<PENDING_BUS>* buses,
@@ -329,6 +332,7 @@ class LIBERTY_READER {
   unsigned m_cell_flags = 0;
   // The open cell's pin names in file order, each with where it is written.
   std::vector<std::pair<std::string_view, char const*>> m_cell_pin_names;
+  std::vector<CELL_PIN> m_cell_power_pins;
   std::vector<TYPE_DEF> m_cell_types;
   std::vector<PENDING_BUS> m_cell_buses;
 };
@@ -663,6 +667,9 @@ void LIBERTY_READER::open_group(TOKEN const& keyword) {
     case GROUP::BUNDLE:
       add_pins(keyword, &frame);
       break;
+    case GROUP::PG_PIN:
+      add_power_pins(keyword);
+      break;
     case GROUP::TYPE:
       frame.m_name = one_name(keyword, "type");
       break;
@@ -738,6 +745,7 @@ void LIBERTY_READER::begin_cell(TOKEN const& keyword) {
   m_new_cell_at.push_back(m_args[0].m_begin);
   m_cell_flags = 0;
   m_cell_pin_names.clear();
+  m_cell_power_pins.clear();
   m_cell_types.clear();
   m_cell_buses.clear();
 }
@@ -745,6 +753,9 @@ void LIBERTY_READER::begin_cell(TOKEN const& keyword) {
 void LIBERTY_READER::end_cell() {
   resolve_buses(&m_cell_types, &m_cell_buses, &m_library_buses);
   check_pin_names();
+  // Power and ground pins come last, so that ordered connections meet the
+  // signal pins in the file's order, as they did before power was wired.
+  m_parts.m_pins.insert(m_parts.m_pins.end(), m_cell_power_pins.begin(), m_cell_power_pins.end());
   CELL_TYPE& cell = m_parts.m_types[m_cell];
   cell.m_atom_type = atom_type_of(m_cell_flags);
   cell.m_pins_end = static_cast<std::uint32_t>(m_parts.m_pins.size());
@@ -763,6 +774,19 @@ void LIBERTY_READER::add_pins(TOKEN const& keyword, FRAME* frame) {
     m_cell_pin_names.emplace_back(name, arg.m_begin);
   }
   frame->m_pins_end = static_cast<std::uint32_t>(m_parts.m_pins.size());
+}
+
+// One input pin for each name of a `pg_pin` group, whatever its direction:
+// a netlist may wire power and ground, which are never oterms.
+void LIBERTY_READER::add_power_pins(TOKEN const& keyword) {
+  if (m_args.empty()) fail(keyword.m_begin, "a \"pg_pin\" group needs a name");
+  check_room(m_parts.m_pins.size() + m_cell_power_pins.size() + m_args.size(), keyword.m_begin,
+             "pins");
+  for (TOKEN const& arg : m_args) {
+    std::string_view const name = name_of(arg, "pin");
+    m_cell_power_pins.push_back(CELL_PIN{name, PIN_DIRECTION::INPUT, 1});
+    m_cell_pin_names.emplace_back(name, arg.m_begin);
+  }
 }
 
 void LIBERTY_READER::end_pin_group(FRAME const& frame) {

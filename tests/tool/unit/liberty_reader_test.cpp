@@ -151,14 +151,15 @@ INSTANTIATE_TEST_SUITE_P(
                 "cell (FL) { latch (c, d) { } ff (a, b) { } }\n"),
             "C comb (A in, Y out); F dff (); FB dff (); L latch (); LB latch (); M ram (); "
             "MF ram (); FL dff ()"},
-        GOOD_CASE{"scan flops: test_cell and pg_pin count for nothing",
+        GOOD_CASE{"scan flops: test_cell counts for nothing; power pins are inputs, last",
                   lib("cell (SDFF) { pg_pin (VDD) { pg_type : primary_power; }\n"
                       "  pin (D) { direction : input; } pin (SI) { direction : input; }\n"
                       "  test_cell () { pin (D) { direction : input; } ff (a, b) { }\n"
                       "    pin (Q) { direction : output; signal_type : test_scan_out; } }\n"
+                      "  pg_pin (VVDD) { direction : output; pg_type : internal_power; }\n"
                       "  pin (Q) { direction : output; } }\n"
                       "cell (ICG) { latch (a, b) { } test_cell () { ff (x, y) { } } }\n"),
-                  "SDFF comb (D in, SI in, Q out); ICG latch ()"},
+                  "SDFF comb (D in, SI in, Q out, VDD in, VVDD in); ICG latch ()"},
         GOOD_CASE{"every direction, and none",
                   lib("cell (X) { pin (A) { } pin (B) { direction : inout; }\n"
                       "  pin (C) { direction : internal; } pin (D, E) { direction : output; } }\n"),

@@ -17,12 +17,13 @@
 namespace zema_tool {
 namespace {
 
-// ND2 and INV are COMB, HA lists S before CO, BUF4 drives a bus, WIDE has
+// ND2 (with a power pin) and INV are COMB, HA lists S before CO, BUF4 drives a bus, WIDE has
 // more pins than a scan looks at, DFF and RAM are ordinary atoms.
 std::string const kLibrary = R"(library (test) {
   type (b4) { base_type : array ; data_type : bit ; bit_width : 4 ; bit_from : 3 ; bit_to : 0 ; }
   cell (INV) { pin (A) { direction : input ; } pin (Y) { direction : output ; } }
-  cell (ND2) { pin (A) { direction : input ; } pin (B) { direction : input ; }
+  cell (ND2) { pg_pin (VDD) { pg_type : primary_power ; }
+               pin (A) { direction : input ; } pin (B) { direction : input ; }
                pin (Y) { direction : output ; } }
   cell (HA) { pin (A) { direction : input ; } pin (B) { direction : input ; }
               pin (S) { direction : output ; } pin (CO) { direction : output ; } }
@@ -134,6 +135,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "module top (input a, output s, output co);\n"
                      "  HA h (.CO(co), .B(a), .A(a), .S(s));\nendmodule",
                      "COMB /h [~s@/, ~co@/]"},
+        NETLIST_CASE{"power pins may be wired, by name or after the others, and are no oterms",
+                     "module top (input a, output y, z, inout vdd);\n"
+                     "  ND2 u1 (.A(a), .VDD(vdd), .B(a), .Y(y));\n"
+                     "  ND2 u2 (a, a, z, vdd);\nendmodule",
+                     "COMB /u1 [~y@/]; COMB /u2 [~z@/]"},
         NETLIST_CASE{"a port named alone takes the direction, type and range before it",
                      "module top (input a, output [3:0] x, y, input wire [1:0] b, c);\n"
                      "  ND2 u1 (.A(c[1]), .Y(y[2]));\nendmodule",
