@@ -319,9 +319,11 @@ void YOSYS_READER::read_attributes(od::value& value, PLACE const& place, NETLIST
   m_json.for_each_field(attributes, [&](std::string_view const key, od::value& attribute) {
     if (key == "top") {
       module->m_marked_top = is_true(attribute);
-    } else if (key == "blackbox") {
-      // What read_liberty -lib and (* blackbox *) make: a type of cells.
-      module->m_cell_type = is_true(attribute);
+    } else if (key == "blackbox" || key == "whitebox") {
+      // What read_liberty -lib and (* blackbox *) make: a type of cells. A
+      // white box (read_liberty -wb) holds a model of the cell's function,
+      // for simulation; it is a type of cells all the same.
+      module->m_cell_type = module->m_cell_type || is_true(attribute);
     } else {
       m_json.skip(attribute);
     }
@@ -472,6 +474,10 @@ bool YOSYS_READER::read_cell(std::string_view name, od::value& value, PLACE cons
     }
   });
   if (!has_type) throw TOOL_ERROR(place.text(), "missing \"type\"");
+  // Newer Yosys keeps the scope of each instance that flatten dissolved in
+  // a cell of its own, with no ports: a record of the hierarchy, no part of
+  // the circuit.
+  if (cell.m_type == "$scopeinfo") return false;
   finish_cell(&cell, has_directions, library_type);
   return bits_needed;
 }

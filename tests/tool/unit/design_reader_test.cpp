@@ -99,22 +99,31 @@ std::vector<std::string> names_of(DESIGN_RECORDS const& records) {
 
 // A black box is a type of cells: its ports give every cell of it its
 // outputs, in its own order, whichever the cell connects; it is never a
-// level of the hierarchy, nor a candidate for the top.
-TEST(DesignReaderTest, TakesABlackBoxModuleForACellType) {
+// level of the hierarchy, nor a candidate for the top. So is a white box,
+// whose cells model the type's function. A $scopeinfo cell is no cell.
+TEST(DesignReaderTest, TakesABlackOrWhiteBoxModuleForACellType) {
   std::string error;
   DESIGN_RECORDS const records = read(R"({"modules": {
     "top": {"cells": {"u": {"type": "BB", "port_directions": {"Y": "output"},
-                            "connections": {"Y": [2]}}},
-            "netnames": {"n": {"bits": [2]}}},
+                            "connections": {"Y": [2]}},
+                      "s": {"type": "$scopeinfo", "port_directions": {}, "connections": {}},
+                      "w": {"type": "WB", "connections": {"Y": [4]}}},
+            "netnames": {"n": {"bits": [2]}, "m": {"bits": [4]}}},
     "BB": {"attributes": {"blackbox": "00000000000000000000000000000001"},
            "ports": {"Z": {"direction": "output", "bits": [2]}, "A": {"direction": "input"},
                      "Y": {"direction": "output", "bits": [3]}}},
+    "WB": {"attributes": {"whitebox": "00000000000000000000000000000001"},
+           "ports": {"A": {"direction": "input", "bits": [2]},
+                     "Y": {"direction": "output", "bits": [3]}},
+           "cells": {"g": {"type": "$_NOT_", "port_directions": {"A": "input", "Y": "output"},
+                           "connections": {"A": [2], "Y": [3]}}}},
     "UNUSED": {"attributes": {"blackbox": 1}, "ports": {}}}})",
                                       &error);
   ASSERT_EQ(error, "");
-  EXPECT_EQ(names_of(records), (std::vector<std::string>{"", "u", "Z", "n"}));
-  ASSERT_EQ(records.m_atoms.size(), 1u);
+  EXPECT_EQ(names_of(records), (std::vector<std::string>{"", "u", "Z", "n", "w", "m"}));
+  ASSERT_EQ(records.m_atoms.size(), 2u);
   EXPECT_EQ(records.m_atoms[0].m_type, CDB_ATOM_COMB);
+  EXPECT_EQ(records.m_atoms[1].m_type, CDB_ATOM_COMB);
 }
 
 // Wide cells match connections to directions by a search, not a scan: the
