@@ -140,12 +140,34 @@ void TEXT_TRANSLATOR::end_text() {
   m_line = 1;
   m_line_start = 0;
   m_held.clear();
+  m_held_opening.clear();
   m_tcl->reset();
   m_spef->reset();
 }
 
-// Bytes between names, as they are; a held -hierarchical goes out first.
+namespace {
+
+// Whether `bytes` only open the list of a query's argument: braces, or
+// "[list", and blanks.
+bool opens_list(std::string_view bytes) {
+  std::size_t const first = bytes.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return true;
+  std::string_view const rest = bytes.substr(first);
+  std::size_t const end = rest.find_last_not_of(" \t") + 1;
+  std::string_view const word = rest.substr(0, end);
+  return word == "[list" || word.find_first_not_of('{') == std::string_view::npos;
+}
+
+}  // namespace
+
+// Bytes between names, as they are; a held -hierarchical goes out first,
+// unless the bytes open the list of its argument, whose first element
+// decides.
 void TEXT_TRANSLATOR::write_gap(std::string_view bytes, OUTPUT_BUFFER& out) {
+  if (!m_held.empty() && opens_list(bytes)) {
+    m_held_opening.append(bytes);
+    return;
+  }
   if (!bytes.empty()) flush_held(out);
   out.put(bytes);
 }
@@ -154,6 +176,15 @@ void TEXT_TRANSLATOR::flush_held(OUTPUT_BUFFER& out) {
   if (m_held.empty()) return;
   out.put(m_held);
   m_held.clear();
+  out.put(m_held_opening);
+  m_held_opening.clear();
+}
+
+// The held -hierarchical goes: its argument's names are full names now.
+void TEXT_TRANSLATOR::drop_held(OUTPUT_BUFFER& out) {
+  m_held.clear();
+  out.put(m_held_opening);
+  m_held_opening.clear();
 }
 
 std::string_view TEXT_TRANSLATOR::key_of(NAME_SPOT const& spot, std::string_view piece) const {
@@ -570,7 +601,7 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   }
   // Full names need no -hierarchical, which would look for them as last
   // levels: it goes.
-  m_held.clear();
+  drop_held(out);
   m_tcl_list.write(out);
   return true;
 }

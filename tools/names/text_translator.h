@@ -163,6 +163,7 @@ class TEXT_TRANSLATOR {
   void report(NAME_SPOT const& spot, std::string_view piece, UNKNOWN_PROBLEM problem);
   void write_gap(std::string_view bytes, OUTPUT_BUFFER& out);
   void flush_held(OUTPUT_BUFFER& out);
+  void drop_held(OUTPUT_BUFFER& out);
   void count_lines_to(char const* at);
 
   NAME_LOOKUP const& m_lookup;
@@ -178,6 +179,7 @@ class TEXT_TRANSLATOR {
   std::string m_value;             // a value with the text's separator
   std::string m_word;              // a new word, before its syntax writes it
   std::string m_held;              // a -hierarchical flag whose fate its arguments decide
+  std::string m_held_opening;      // what opens its argument's list ("{", "[list ")
   TCL_LIST m_tcl_list;
   std::vector<std::size_t> m_ends;
   std::vector<INDEX_ENTRY const*> m_matches;

@@ -9,6 +9,7 @@ set_multicycle_path 2 -from [get_pins "acpu/g\[0\]_l/u/CK"] -to acpu/r_10/D
 set_max_delay 2 -from [get_cells {acpu/r_0 acpu/r_1}] -to [get_cells {acpu/r_1 acpu/r_10 acpu/adata_cache_mem/aopt_r}]
 set_max_delay 3 -through [get_pins {acpu/r_1/D acpu/r_10/D}]
 set_disable_timing [get_cells lut0]
+set_disable_timing [get_cells {lut0 acpu/adata_cache_mem/aopt_r}]
 set_case_analysis 0 [get_pins -of_objects [get_cells a_b]]
 set_dont_touch [get_cells {thecpu p_q}]
 set_dont_touch [get_cells [list acpu/r_0 {acpu/g[0]_l/u}]]

@@ -9,6 +9,7 @@ set_multicycle_path 2 -from [get_pins "CPU/g\[0\].l/u/CK"] -to CPU/r_10/D
 set_max_delay 2 -from [get_cells CPU/r_?] -to [get_cells {CPU/r_1* CPU/*/OPT_*}]
 set_max_delay 3 -through [get_pins CPU/r_1*/D]
 set_disable_timing [get_cells -hierarchical *slice*]
+set_disable_timing [get_cells -hierarchical {*slice* OPT_r}]
 set_case_analysis 0 [get_pins -of_objects [get_cells {{a b}}]]
 set_dont_touch [get_cells {thecpu p\/q}]
 set_dont_touch [get_cells [list CPU/r_0 CPU/g\[0\].l/u]]
