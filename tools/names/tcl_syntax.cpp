@@ -681,9 +681,12 @@ void TCL_LIST::start(SPOT_FORM form) {
 bool TCL_LIST::add(std::string_view name) {
   bool const in_braces = m_form == SPOT_FORM::TCL_ELEMENT;
   // An element is split off as object queries split their lists: white
-  // space and braces group, backslashes stay.
+  // space and braces group, backslashes stay. Inside a list in braces, an
+  // element that holds "$" or "\\" is braced too: the braced word may be a
+  // script that a command runs (redirect, eval), where these would be
+  // substituted. Brackets stay bare, as converted names write bus bits.
   bool const plain = !name.empty() && !has_any(name, " \t\n\r\v\f") && name[0] != '{' &&
-                     name[0] != '"' && !(in_braces && (has_any(name, "{}") || name.back() == '\\'));
+                     name[0] != '"' && !(in_braces && has_any(name, "{}$\\"));
   if (!plain && !brace_safe(name)) return false;
   // A "*" or "?" would make the query read the name as a pattern, and the
   // escapes of pattern characters differ from one timing tool to the next.

@@ -6,7 +6,7 @@ set_false_path -to [get_pins {CPU/DATA_CACHE.mem/$auto$ff.cc:266:slice$62046/d}]
 set_multicycle_path 2 -from [get_pins "CPU/g\[0\].l/u/ck"] -to CPU/r_10/d
 set_max_delay 2 -from [get_cells {CPU/r_0 CPU/r_1}] -to [get_cells {CPU/r_10 CPU/DATA_CACHE.mem/OPT_r}]
 set_case_analysis 0 [get_pins -of_objects [get_cells {{a b}}]]
-set_dont_touch [get_cells {thecpu p\/q x_y dup dup\#1 cell}]
+set_dont_touch [get_cells {thecpu {p\/q} x_y dup {dup\#1} cell}]
 set_dont_touch [get_cells [list CPU/r_0 {CPU/g[0].l/u}]]
 set_load 0.5 [get_nets n1]
 set_false_path -from thecpu -to CPU/r_0

@@ -216,7 +216,10 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        "Pu_cpu/nothing/x"},
       // Names back to originals: quoting where the original needs it;
       // patterns stay.
-      {TCL, true, "get_cells {u_cpu/a_reg apad}\n", "get_cells {u_cpu/$reg PAD}\n", ""},
+      {TCL, true, "get_cells {u_cpu/a_reg apad}\n", "get_cells {{u_cpu/$reg} PAD}\n", ""},
+      // A braced word that a command may run as a script: no substitution.
+      {TCL, true, "redirect t.rpt {report_timing -to u_cpu/a_reg}\n",
+       "redirect t.rpt {report_timing -to {u_cpu/$reg}}\n", ""},
       {TCL, true, "get_cells u_cpu/a_reg; get_cells u_cpu/a_b\n",
        "get_cells {u_cpu/$reg}; get_cells {u_cpu/a\\/b}\n", ""},
       {TCL, true, "get_nets \"u_cpu/a_reg/aq\"\n", "get_nets \"u_cpu/\\$reg/Q\"\n", ""},
