@@ -51,6 +51,14 @@ SYNTAX syntax_of(std::string_view path, SYNTAX chosen) {
   return SYNTAX::TEXT;
 }
 
+namespace {
+
+// The bytes that end an original name in a text: a name that holds one is
+// not one word there.
+constexpr std::string_view kNotInTextOriginal(" \t\n\r\v\f{}\"',;()");
+
+}  // namespace
+
 TEXT_TRANSLATOR::TEXT_TRANSLATOR(NAME_LOOKUP const& lookup, TRANSLATION_OPTIONS const& options,
                                  UNKNOWN unknown)
     : m_lookup(lookup),
@@ -65,7 +73,7 @@ TEXT_TRANSLATOR::TEXT_TRANSLATOR(NAME_LOOKUP const& lookup, TRANSLATION_OPTIONS 
       m_in_token[c] = zema_is_legal_name_char(byte) || (byte >= 'A' && byte <= 'Z') ||
                       byte == '$' || byte == options.m_separator;
     } else {
-      m_in_token[c] = std::strchr(" \t\n\r\v\f{}\"',;()", c) == nullptr;
+      m_in_token[c] = c != 0 && kNotInTextOriginal.find(byte) == std::string_view::npos;
     }
   }
 }
@@ -514,6 +522,11 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
   NAME_SIDE const values = m_lookup.values();
   switch (spot.m_form) {
     case SPOT_FORM::TEXT:
+      // An original that is not one word in a text would not read back.
+      if (m_keys_converted &&
+          value_text(result.m_entry).find_first_of(kNotInTextOriginal) != std::string_view::npos) {
+        return false;
+      }
       out.put(value_text(result.m_entry));
       out.put(piece.substr(spot.m_start + result.m_length, spot.m_size - result.m_length));
       return true;

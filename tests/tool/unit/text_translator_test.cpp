@@ -72,13 +72,14 @@ TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
 }
 
 // u_cpu/$reg (a register) with its output Q, a name with a "/" of its own,
-// a bus bit, and a made-up atom name that shares an instance's original.
+// a bus bit, a made-up atom name that shares an instance's original, and a
+// name with a space.
 std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
     {"name": "u_cpu", "id": 2, "children": [
       {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4},
       {"name": "data_q[3]", "id": 7}]},
-    {"name": "PAD", "id": 5}]},
+    {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}]},
   "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5}]})";
 
 class TranslatorTest : public ::testing::Test {
@@ -185,6 +186,8 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {T, true, "acpu/x NOTANAME/x 10/2", "acpu/x NOTANAME/x 10/2", "Nacpu/x"},
       {T, false, "u_cpu/$reg/D* /u_cpu/x/y PAD", "u_cpu/$reg/D* /u_cpu/x/y PAD",
        "Pu_cpu/$reg/D* P/u_cpu/x/y"},
+      // An original that is not one word in a text.
+      {T, true, "q_r/d", "q_r/d", "Uq_r/d"},
       // Tcl: object queries take names at any level, and patterns.
       {TCL, false, "get_cells PAD\n", "get_cells io_ibuf_apad\n", ""},
       {TCL, false, "create_clock -name PAD -period 1 [get_ports PAD]\n",
@@ -317,7 +320,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
     PATTERN_SCOPE scope;
     char const* expected;  // the keys matched, in order
   } const cases[] = {
-      {"*", PATTERN_SCOPE::PATH, "/PAD /u_cpu"},
+      {"*", PATTERN_SCOPE::PATH, "/PAD /q r /u_cpu"},
       {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
       {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
       {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q"},
