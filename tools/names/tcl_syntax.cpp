@@ -331,7 +331,9 @@ void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view
   spot.m_form = form;
   spot.m_role = spot_role;
   spot.m_scope = scope;
-  spot.m_whole = (role == ROLE::QUERY || role == ROLE::OBJECTS) && !part.m_pins;
+  // A cell or net query's own argument is a whole name; the objects of its
+  // -of_objects may be pins ("the cell of this pin").
+  spot.m_whole = role == ROLE::QUERY && !part.m_pins;
   spot.m_copied = true;
   if (m_keys_side == NAME_SIDE::ORIGINAL) m_keys->push_back('/');
   spot.m_key = m_keys->size();

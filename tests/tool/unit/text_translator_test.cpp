@@ -199,6 +199,9 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "get_cells {u_cpu/$reg PAD x}; get_nets \"u_cpu/\\$reg\"\n",
        "get_cells {u_cpu/a_reg io_ibuf_apad x}; get_nets \"u_cpu/a_reg\"\n", "Nx"},
       {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
+      // The cell of a pin: -of_objects takes a name and a pin.
+      {TCL, false, "get_cells -of_objects {u_cpu/$reg/D}\n",
+       "get_cells -of_objects u_cpu/a_reg/D\n", ""},
       {TCL, false, "get_cells u_cpu/*\n", "get_cells {u_cpu/a_reg u_cpu/a_b u_cpu/data_q[3]}\n",
        ""},
       {TCL, false, "get_cells {PAD u_cpu/?reg}\n", "get_cells {io_ibuf_apad u_cpu/a_reg}\n", ""},
