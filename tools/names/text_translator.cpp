@@ -217,14 +217,19 @@ std::size_t TEXT_TRANSLATOR::scan_text(std::string_view text, bool last) {
 // name lies between them, behind a leading backslash if there is one.
 void TEXT_TRANSLATOR::add_text_spot(std::string_view piece, std::size_t start, std::size_t size) {
   std::string_view const text = piece.substr(start, size);
-  std::size_t opens = 0;
-  std::size_t closes = 0;
-  if (text.front() == '[' || text.back() == ']') {
-    opens = static_cast<std::size_t>(std::count(text.begin(), text.end(), '['));
-    closes = static_cast<std::size_t>(std::count(text.begin(), text.end(), ']'));
-  }
   std::size_t front = 0;
   std::size_t back = text.size();
+  // No converted name starts with "[": one in front quotes ("[u/a_reg]").
+  if (m_keys_converted) {
+    while (front < back && text[front] == '[') ++front;
+    if (front == back) return;
+  }
+  std::size_t opens = 0;
+  std::size_t closes = 0;
+  if (text[front] == '[' || text.back() == ']') {
+    opens = static_cast<std::size_t>(std::count(text.begin() + front, text.end(), '['));
+    closes = static_cast<std::size_t>(std::count(text.begin() + front, text.end(), ']'));
+  }
   for (std::size_t extra = closes > opens ? closes - opens : 0;
        extra > 0 && back > front && text[back - 1] == ']'; --extra) {
     --back;

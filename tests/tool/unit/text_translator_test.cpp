@@ -151,6 +151,7 @@ TEST_F(TranslatorTest, TextFollowsTheTokenRulesBothWays) {
       // A name with a pin of its side's alphabet; the pin stays.
       {"u_cpu/a_reg/d", true, '/', "/u_cpu/$reg/d"},
       {"[get_cells u_cpu/a_reg]", true, '/', "[get_cells /u_cpu/$reg]"},
+      {"[u_cpu/a_reg] [[u_cpu/data_q[3]]]", true, '/', "[/u_cpu/$reg] [[/u_cpu/data_q[3]]]"},
       {"data[3] u_cpu/a_reg[0]", true, '/', "data[3] /u_cpu/a_reg[0]"},
       {"\\u_cpu/a_reg ", true, '/', "\\/u_cpu/$reg "},
       {"u_cpu.a_reg.d", true, '.', "/u_cpu/$reg.d"},
