@@ -123,7 +123,7 @@ constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
 
 struct COMMAND_WORD {
   char const* m_name;
-  int m_kind;  // 0 query, 1 never, 2 list, 3 control, 4 query of pins
+  int m_kind;  // 0 query, 1 never, 2 list, 3 control, 4 query of pins, 5 control with lists
 };
 // The commands whose arguments the scanner knows. Only a query of pins
 // takes a name with a pin behind it: a cell or a net is a name whole.
@@ -147,7 +147,7 @@ constexpr COMMAND_WORD kCommands[] = {
     {"list", 2},
     {"concat", 2},
     {"if", 3},
-    {"foreach", 3},
+    {"foreach", 5},
     {"foreach_in_collection", 3},
     {"for", 3},
     {"while", 3},
@@ -259,7 +259,9 @@ TCL_SCANNER::PART TCL_SCANNER::part_of_next(bool braced) const {
     case COMMAND::LIST:
       return m_top.m_part;
     case COMMAND::CONTROL:
-      part.m_role = braced ? ROLE::BODY : ROLE::WORDS;
+      // foreach VARS LIST ... BODY: its even arguments are lists of values.
+      part.m_role =
+          braced && !(m_top.m_lists && m_top.m_arguments % 2 == 1) ? ROLE::BODY : ROLE::WORDS;
       return part;
     case COMMAND::OTHER:
       break;
@@ -282,15 +284,17 @@ void TCL_SCANNER::word_done(std::string_view const* value) {
     if (value != nullptr) {
       for (COMMAND_WORD const& command : kCommands) {
         if (*value == command.m_name) {
-          static COMMAND const kKinds[] = {COMMAND::QUERY, COMMAND::NEVER, COMMAND::LIST,
-                                           COMMAND::CONTROL, COMMAND::QUERY};
+          static COMMAND const kKinds[] = {COMMAND::QUERY,   COMMAND::NEVER, COMMAND::LIST,
+                                           COMMAND::CONTROL, COMMAND::QUERY, COMMAND::CONTROL};
           frame.m_command = kKinds[command.m_kind];
           frame.m_pins = command.m_kind == 4;
+          frame.m_lists = command.m_kind == 5;
         }
       }
     }
     return;
   }
+  ++frame.m_arguments;
   bool const option = value != nullptr && is_option(*value) && frame.m_next == ROLE::DEFAULT &&
                       frame.m_command != COMMAND::LIST;
   frame.m_next = ROLE::DEFAULT;
@@ -411,6 +415,8 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     m_top.m_next = ROLE::DEFAULT;
     m_top.m_hierarchical = false;
     m_top.m_regexp = false;
+    m_top.m_lists = false;
+    m_top.m_arguments = 0;
     ++*at;
     return STEP::DONE;
   }

@@ -80,6 +80,8 @@ class TCL_SCANNER {
     bool m_hierarchical = false;
     bool m_regexp = false;
     bool m_pins = false;
+    bool m_lists = false;           // SCRIPT: foreach, whose even arguments are lists
+    std::uint32_t m_arguments = 0;  // SCRIPT: the command's words read after its name
   };
   enum class STEP { DONE, STOP };
 

@@ -219,6 +219,9 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n", ""},
       {TCL, false, "foreach c {1} { get_cells PAD }\n",
        "foreach c {1} { get_cells io_ibuf_apad }\n", ""},
+      // foreach's lists are lists of values, its last word a script.
+      {TCL, false, "foreach {a b} {u_cpu/$reg x} c {PAD u_cpu/$reg/D} { get_cells PAD }\n",
+       "foreach {a b} {u_cpu/a_reg x} c {PAD u_cpu/a_reg/D} { get_cells io_ibuf_apad }\n", ""},
       {TCL, false, "get_cells u_cpu/nothing/x\n", "get_cells u_cpu/nothing/x\n",
        "Pu_cpu/nothing/x"},
       // Names back to originals: quoting where the original needs it;
