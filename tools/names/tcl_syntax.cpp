@@ -486,6 +486,21 @@ void TCL_SCANNER::substitute(KIND rest_kind, PART const& part, std::size_t open,
   *at = open + 1;
 }
 
+// The elements of a list in double quotes that holds no backslash or brace,
+// at `start` in the piece: runs of non-blank bytes.
+void TCL_SCANNER::add_quoted_elements(std::size_t start, std::string_view raw, PART const& part) {
+  std::size_t i = 0;
+  while (i < raw.size()) {
+    while (i < raw.size() && is_space(raw[i])) ++i;
+    std::size_t const begin = i;
+    while (i < raw.size() && !is_space(raw[i])) ++i;
+    if (i > begin) {
+      add_spot(start + begin, i - begin, raw.substr(begin, i - begin),
+               SPOT_FORM::TCL_QUOTED_ELEMENT, part, true);
+    }
+  }
+}
+
 TCL_SCANNER::STEP TCL_SCANNER::step_quoted(std::string_view piece, bool last, std::size_t* at) {
   std::size_t const n = piece.size();
   std::size_t const start = *at;
@@ -506,8 +521,13 @@ TCL_SCANNER::STEP TCL_SCANNER::step_quoted(std::string_view piece, bool last, st
     substitute(KIND::QUOTE_REST, part, i, at);
     return STEP::DONE;
   }
-  if (literal) {
-    std::string_view const value = value_of(piece.substr(start + 1, i - start - 1), true);
+  std::string_view const raw = piece.substr(start + 1, i - start - 1);
+  if (literal && has_any(raw, " \t\n\r\v\f") && !has_any(raw, "\\{}")) {
+    // A list in quotes ("a/b c/d"): each element is a name of its own.
+    add_quoted_elements(start + 1, raw, part);
+    word_done(&raw);
+  } else if (literal) {
+    std::string_view const value = value_of(raw, true);
     add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED, part, false);
     word_done(&value);
   } else {
@@ -687,6 +707,15 @@ void TCL_LIST::start(SPOT_FORM form) {
 }
 
 bool TCL_LIST::add(std::string_view name) {
+  if (m_form == SPOT_FORM::TCL_QUOTED_ELEMENT) {
+    // Inside quotes an element is one run of bytes; its "$", "[", "]", "\\"
+    // and '"' are escaped when it is written.
+    if (name.empty() || has_any(name, " \t\n\r\v\f{}") || has_any(name, "*?")) return false;
+    if (m_count != 0) m_list.push_back(' ');
+    m_list.append(name);
+    ++m_count;
+    return true;
+  }
   bool const in_braces = m_form == SPOT_FORM::TCL_ELEMENT;
   // An element is split off as object queries split their lists: white
   // space and braces group, backslashes stay. Inside a list in braces, an
@@ -723,7 +752,8 @@ void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std:
 
 bool TCL_LIST::writable() const {
   // A word of its own that starts like an option would be read as one.
-  return m_form == SPOT_FORM::TCL_ELEMENT || m_count != 1 || !is_option(m_list);
+  return m_form == SPOT_FORM::TCL_ELEMENT || m_form == SPOT_FORM::TCL_QUOTED_ELEMENT ||
+         m_count != 1 || !is_option(m_list);
 }
 
 void TCL_LIST::write(OUTPUT_BUFFER& out) {
@@ -741,6 +771,11 @@ void TCL_LIST::write(OUTPUT_BUFFER& out) {
         append_escaped(list, kWordSpecials, &m_word);
         out.put(m_word);
       }
+      return;
+    case SPOT_FORM::TCL_QUOTED_ELEMENT:
+      m_word.clear();
+      append_escaped(list, "$[]\\\"", &m_word);
+      out.put(m_word);
       return;
     case SPOT_FORM::TCL_QUOTED:
       m_word.assign(1, '"');

@@ -88,6 +88,7 @@ class TCL_SCANNER {
   STEP step_script(std::string_view piece, bool last, std::size_t* at);
   STEP step_braced(std::string_view piece, bool last, std::size_t* at);
   STEP step_quoted(std::string_view piece, bool last, std::size_t* at);
+  void add_quoted_elements(std::size_t start, std::string_view raw, PART const& part);
   STEP step_bare(std::string_view piece, bool last, std::size_t* at);
   void substitute(KIND rest_kind, PART const& part, std::size_t open, std::size_t* at);
   STEP step_list(std::string_view piece, bool last, std::size_t* at);

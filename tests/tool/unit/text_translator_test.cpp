@@ -200,6 +200,13 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "get_cells {u_cpu/$reg PAD x}; get_nets \"u_cpu/\\$reg\"\n",
        "get_cells {u_cpu/a_reg io_ibuf_apad x}; get_nets \"u_cpu/a_reg\"\n", "Nx"},
       {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
+      // A list in double quotes: each element a name, written escaped.
+      {TCL, false, "get_pins \"PAD u_cpu/*/D\"; set_false_path -to \"u_cpu/x PAD/D\"\n",
+       "get_pins \"io_ibuf_apad u_cpu/a_reg/D u_cpu/a_b/D u_cpu/data_q\\[3\\]/D\"; "
+       "set_false_path -to \"u_cpu/x io_ibuf_apad/D\"\n",
+       ""},
+      {TCL, true, "get_cells \"u_cpu/a_reg u_cpu/a_b\"\n",
+       "get_cells \"u_cpu/\\$reg u_cpu/a\\\\/b\"\n", ""},
       // The cell of a pin: -of_objects takes a name and a pin.
       {TCL, false, "get_cells -of_objects {u_cpu/$reg/D}\n",
        "get_cells -of_objects u_cpu/a_reg/D\n", ""},
