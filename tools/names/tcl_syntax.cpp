@@ -710,7 +710,7 @@ bool TCL_LIST::add(std::string_view name) {
   if (m_form == SPOT_FORM::TCL_QUOTED_ELEMENT) {
     // Inside quotes an element is one run of bytes; its "$", "[", "]", "\\"
     // and '"' are escaped when it is written.
-    if (name.empty() || has_any(name, " \t\n\r\v\f{}") || has_any(name, "*?")) return false;
+    if (name.empty() || has_any(name, " \t\n\r\v\f{}")) return false;
     if (m_count != 0) m_list.push_back(' ');
     m_list.append(name);
     ++m_count;
@@ -725,15 +725,18 @@ bool TCL_LIST::add(std::string_view name) {
   bool const plain = !name.empty() && !has_any(name, " \t\n\r\v\f") && name[0] != '{' &&
                      name[0] != '"' && !(in_braces && has_any(name, "{}$\\"));
   if (!plain && !brace_safe(name)) return false;
-  // A "*" or "?" would make the query read the name as a pattern, and the
-  // escapes of pattern characters differ from one timing tool to the next.
-  if (has_any(name, "*?")) return false;
   if (m_count != 0) m_list.push_back(' ');
   if (!plain) m_list.push_back('{');
   m_list.append(name);
   if (!plain) m_list.push_back('}');
   ++m_count;
   return true;
+}
+
+bool tcl_writable(std::string_view name, NAME_SIDE side) {
+  // A "*" or "?" would make a query read an original as a pattern, and the
+  // escapes of pattern characters differ from one timing tool to the next.
+  return side != NAME_SIDE::ORIGINAL || !has_any(name, "*?");
 }
 
 void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std::string* out) {

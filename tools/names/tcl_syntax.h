@@ -125,6 +125,9 @@ class TCL_SCANNER {
 // their leading "/" as constraints write them (but where the rest would
 // start like an option).
 void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std::string* out);
+// Whether `name`, of `side`, can stand in a Tcl script as a name: not an
+// original with a pattern character.
+bool tcl_writable(std::string_view name, NAME_SIDE side);
 
 // The names that take the place of one name of a Tcl script, written as
 // the object queries of timing tools read them: the word's value is split
@@ -137,7 +140,7 @@ class TCL_LIST {
   // Starts the names of a spot written in `form`.
   void start(SPOT_FORM form);
   // Adds a name; false when it cannot be written there (unbalanced braces
-  // inside a list in braces, a pattern character).
+  // inside a list in braces).
   bool add(std::string_view name);
   // Whether the names can stand where they go: one name that starts like
   // an option cannot be a word of its own.

@@ -563,6 +563,7 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
     default:
       break;
   }
+  if (!tcl_writable(result.m_entry->value(), values)) return false;
   m_word.clear();
   append_tcl_name(result.m_entry->value(), values, m_options.m_separator, &m_word);
   if (!rest.empty()) {
@@ -579,19 +580,20 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
 // spliced into the list it stands in. False when it matches nothing.
 bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out,
                                     UNKNOWN_PROBLEM* problem) {
-  m_lookup.match(key, spot.m_scope, &m_matches);
+  level_boundaries(key, m_lookup.keys(), &m_ends, key.size());
+  std::string_view const last = m_ends.empty() ? key : key.substr(m_ends.back() + 1);
+  // Every pin of the instances ("u/r_0/*" in a query of pins) stays a
+  // pattern behind their names: matched as names, it would give only the
+  // pins that are names of their own, the outputs.
+  bool const every_pin = !spot.m_whole && !m_ends.empty() && last == "*";
+  m_matches.clear();
+  if (!every_pin) m_lookup.match(key, spot.m_scope, &m_matches);
   // A pin behind a pattern of instances ("u/r_*/D"): the instances' names,
   // each with the pin.
   std::string_view pin;
-  if (m_matches.empty()) {
-    level_boundaries(key, m_lookup.keys(), &m_ends, key.size());
-    if (!m_ends.empty()) {
-      std::string_view const last = key.substr(m_ends.back() + 1);
-      if (fits_pin(last, m_lookup.keys())) {
-        pin = last;
-        m_lookup.match(key.substr(0, m_ends.back()), spot.m_scope, &m_matches);
-      }
-    }
+  if (m_matches.empty() && !m_ends.empty() && (every_pin || fits_pin(last, m_lookup.keys()))) {
+    pin = last;
+    m_lookup.match(key.substr(0, m_ends.back()), spot.m_scope, &m_matches);
   }
   if (m_matches.empty()) {
     flush_held(out);
@@ -600,6 +602,11 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   }
   m_tcl_list.start(spot.m_form);
   for (INDEX_ENTRY const* const entry : m_matches) {
+    if (!tcl_writable(entry->value(), m_lookup.values())) {
+      flush_held(out);
+      *problem = UNKNOWN_PROBLEM::UNWRITABLE;
+      return false;
+    }
     m_value.clear();
     append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
     if (!pin.empty()) {

@@ -216,6 +216,9 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "get_pins u_cpu/*/D\n",
        "get_pins {u_cpu/a_reg/D u_cpu/a_b/D u_cpu/data_q[3]/D}\n", ""},
       {TCL, false, "get_pins u_cpu/*/Q\n", "get_pins w0\n", ""},
+      // Every pin of an instance: the pattern stays behind its name.
+      {TCL, false, "get_pins {u_cpu/$reg/*} [get_pins u_cpu/a*/*]\n",
+       "get_pins u_cpu/a_reg/* [get_pins u_cpu/a_b/*]\n", ""},
       // -hierarchical matches last levels, and goes once they are full names.
       {TCL, false, "get_cells -hierarchical *reg\n", "get_cells u_cpu/a_reg\n", ""},
       {TCL, false, "get_cells -hier nothing*\n", "get_cells -hier nothing*\n", "Mnothing*"},
