@@ -470,6 +470,14 @@ void VERILOG_READER::parse_module() {
     parse_item();
   }
   take();  // endmodule
+  // SystemVerilog may name the module again: "endmodule : top".
+  if (take_symbol(':')) {
+    TOKEN const label = expect_name("the module's name");
+    if (name_of(label) != m_module.m_name) {
+      fail(label.m_at, "endmodule is labelled " + quoted_text(name_of(label)) + ", not " +
+                           quoted_text(m_module.m_name));
+    }
+  }
   finish_module();
 }
 

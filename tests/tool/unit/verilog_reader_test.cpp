@@ -140,6 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "  ND2 u1 (.A(a), .VDD(vdd), .B(a), .Y(y));\n"
                      "  ND2 u2 (a, a, z, vdd);\nendmodule",
                      "COMB /u1 [~y@/]; COMB /u2 [~z@/]"},
+        NETLIST_CASE{"endmodule may name its module",
+                     "module top (input a, output y);\n  INV u1 (.A(a), .Y(y));\nendmodule : top\n",
+                     "COMB /u1 [~y@/]"},
         NETLIST_CASE{"a port named alone takes the direction, type and range before it",
                      "module top (input a, output [3:0] x, y, input wire [1:0] b, c);\n"
                      "  ND2 u1 (.A(c[1]), .Y(y[2]));\nendmodule",
@@ -260,6 +263,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BAD_NETLIST{"a pin the Liberty cell does not have", in_top("  INV u (.A(a), .Z(y));"),
                     "in.v:2:18: \"Z\" is not a pin of the Liberty cell \"INV\""},
+        BAD_NETLIST{"endmodule labelled with another name",
+                    "module top (input a);\nendmodule : tip\n",
+                    "in.v:2:13: endmodule is labelled \"tip\", not \"top\""},
         BAD_NETLIST{"a pin connected twice", in_top("  INV u (.A(a), .A(a));"),
                     "in.v:2:18: a second connection to pin \"A\""},
         BAD_NETLIST{"more ordered connections than pins", in_top("  INV u (a, y, a);"),
