@@ -357,7 +357,7 @@ void NETLIST_EXPANDER::refuse_cycle(std::vector<std::uint32_t> const& open, std:
 // Cells of types that say nothing of their pins would silently become atoms
 // without oterms: refused unless the options make them atoms, and then said
 // once. So is a netlist whose cells make no atom at all (its cell types
-// defined as empty modules, say).
+// defined as modules that only assign, say).
 void NETLIST_EXPANDER::check_unknown_cells(std::uint32_t top, EXPANSION_COUNT const& total,
                                            std::vector<char> const& reached) {
   if (total.m_atoms == 0 && !m_netlist.m_cells.empty()) {
@@ -366,7 +366,7 @@ void NETLIST_EXPANDER::check_unknown_cells(std::uint32_t top, EXPANSION_COUNT co
                      "expanding module " + quoted_text(module(top).m_name) +
                          " makes no atom, though the netlist has " + decimal(cells) +
                          (cells == 1 ? " cell" : " cells") +
-                         " (are its cell types empty modules of the netlist?)");
+                         " (do its cell types' modules only assign?)");
   }
   if (total.m_unknown == 0) return;
   std::vector<std::string_view> types;

@@ -85,8 +85,26 @@ void VERILOG_LEXER::fail(std::uint32_t at, std::string const& problem) const {
   throw TOOL_ERROR(place(at), problem);
 }
 
+namespace {
+
+// Whether an attribute's text names `word` as a whole word.
+bool names_word(std::string_view text, std::string_view word) {
+  for (std::size_t at = text.find(word); at != std::string_view::npos;
+       at = text.find(word, at + 1)) {
+    std::size_t const end = at + word.size();
+    if ((at == 0 || !continues_identifier(text[at - 1])) &&
+        (end == text.size() || !continues_identifier(text[end]))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void VERILOG_LEXER::skip() {
   std::size_t const size = m_text.size();
+  bool boxed = false;
   while (m_at < size) {
     char const c = m_text[m_at];
     if (is_blank(c)) {
@@ -115,13 +133,16 @@ void VERILOG_LEXER::skip() {
         if (m_text[m_at] == '*' && m_text[m_at + 1] == ')') break;
         ++m_at;
       }
+      std::string_view const attribute = m_text.substr(start + 2, m_at - start - 2);
+      boxed = boxed || names_word(attribute, "blackbox") || names_word(attribute, "whitebox");
       m_at += 2;
     } else if (c == '`') {
       skip_directive();
     } else {
-      return;
+      break;
     }
   }
+  if (boxed) m_boxed_at = m_at;
 }
 
 std::size_t VERILOG_LEXER::string_end(std::uint32_t at) const {

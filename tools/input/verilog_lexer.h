@@ -53,10 +53,14 @@ class VERILOG_LEXER {
   VERILOG_TOKEN next();
   // Whether `default_nettype none` holds where the lexer is.
   bool implicit_nets() const { return m_implicit_nets; }
+  // Whether the token at `at` stands behind an attribute that says
+  // "blackbox" or "whitebox": a module so marked is a type of cells.
+  bool boxed(std::uint32_t at) const { return m_boxed_at == at; }
   // Back to the start of the text, as if nothing had been read.
   void rewind() {
     m_at = 0;
     m_implicit_nets = true;
+    m_boxed_at = kNowhere;
   }
 
   // "FILE:LINE:COLUMN" of the byte at `at` (columns count bytes from 1).
@@ -78,8 +82,11 @@ class VERILOG_LEXER {
 
   std::string_view m_text;
   std::string m_name;
+  static constexpr std::size_t kNowhere = ~std::size_t{0};
+
   std::size_t m_at = 0;
   bool m_implicit_nets = true;
+  std::size_t m_boxed_at = kNowhere;  // the token behind a "blackbox" attribute
 };
 
 }  // namespace zema_tool

@@ -286,6 +286,7 @@ class VERILOG_READER final : public NETLIST_PLACES {
   std::uint32_t declare(TOKEN const& name, KEYWORD direction, KEYWORD net_type, RANGE const& range);
   std::uint32_t add_net(std::string_view name, RANGE const& range, std::uint32_t at);
   void finish_module();
+  void finish_box();
   void check_ports() const;
   void sort_module();
   template <class ITERATOR, class ITEM>
@@ -357,6 +358,9 @@ class VERILOG_READER final : public NETLIST_PLACES {
   std::vector<PENDING_PORT> m_pending;
   // The second reading: every module's name, which no Liberty cell may take.
   HASH_MAP<std::string_view, bool> m_file_modules;
+  // The black boxes of this reading (boxes are cell types in m_types, not
+  // modules), so that a second module of the name is refused.
+  HASH_MAP<std::string_view, bool> m_boxes;
   bool m_read_again = false;
 
   // The module being read.
@@ -368,6 +372,9 @@ class VERILOG_READER final : public NETLIST_PLACES {
   NETLIST_BIT m_next_signal = 0;
   std::vector<NETLIST_BIT> m_joined;
   bool m_has_comb_outputs = false;
+  TOKEN m_module_name;
+  bool m_boxed = false;        // marked blackbox or whitebox
+  bool m_has_content = false;  // anything but port declarations and specify blocks
 
   // Scratch.
   std::vector<NETLIST_BIT> m_expression;
@@ -423,6 +430,7 @@ void VERILOG_READER::read(DESIGN_RECORDS* records) {
     m_type_index = HASH_MAP<std::string_view, std::uint32_t>();
     m_type_entries.clear();
     m_module_ports.clear();
+    m_boxes = HASH_MAP<std::string_view, bool>();
     m_pending.clear();
     m_lexer.rewind();
     m_line_at = m_line_start = 0;
@@ -444,12 +452,15 @@ void VERILOG_READER::parse_file() {
 // --- Modules ---------------------------------------------------------------------------
 
 void VERILOG_READER::parse_module() {
+  m_boxed = m_lexer.boxed(m_token.m_at);
+  m_has_content = false;
   take();  // module
   TOKEN const name = expect_name("the module's name");
+  m_module_name = name;
   m_module = NETLIST_MODULE();
   m_module.m_name = name_of(name);
   m_module.m_source = name.m_at;
-  if (m_module_index.find(m_module.m_name) != nullptr) {
+  if (m_module_index.find(m_module.m_name) != nullptr || m_boxes.find(m_module.m_name) != nullptr) {
     fail(name.m_at, "a second module named " + quoted_text(m_module.m_name));
   }
   m_module.m_cells_begin = static_cast<std::uint32_t>(m_netlist.m_cells.size());
@@ -546,20 +557,24 @@ void VERILOG_READER::parse_item() {
       parse_declaration(keyword);
       return;
     case KEYWORD::ASSIGN:
+      m_has_content = true;
       parse_assign();
       return;
     case KEYWORD::SPECIFY:
       skip_specify();
       return;
     case KEYWORD::STATEMENT:
+      m_has_content = true;
       skip_statement();
       return;
     case KEYWORD::GATE:
+      m_has_content = true;
       parse_gates(take());
       return;
     case KEYWORD::NONE:
       if (take_symbol(';')) return;
       if (m_token.m_kind != KIND::NAME) unexpected("a declaration, an instance or \"endmodule\"");
+      m_has_content = true;
       parse_instances(take());
       return;
     default:
@@ -595,6 +610,8 @@ void VERILOG_READER::parse_declaration(KEYWORD keyword) {
   do {
     TOKEN const name = expect_name("a net name");
     if (at_symbol('[')) fail(m_token.m_at, "arrays of nets are not supported");
+    // A net of its own, not a port declared again, is content.
+    if (!directed && m_port_index.find(name_of(name)) == nullptr) m_has_content = true;
     std::uint32_t const net = declare(name, directed ? keyword : KEYWORD::NONE, net_type, range);
     if (take_symbol('=')) {
       // A net declaration assignment joins the net to the expression.
@@ -688,6 +705,12 @@ void VERILOG_READER::check_ports() const {
 
 void VERILOG_READER::finish_module() {
   check_ports();
+  // A module with nothing in it but its ports, or one marked blackbox or
+  // whitebox, is a type of cells, as Yosys reads it.
+  if (m_boxed || !m_has_content) {
+    finish_box();
+    return;
+  }
   if (!m_joined.empty()) join_assigned_bits();
   m_module.m_cells_end = static_cast<std::uint32_t>(m_netlist.m_cells.size());
   m_module.m_nets_end = static_cast<std::uint32_t>(m_netlist.m_nets.size());
@@ -709,6 +732,31 @@ void VERILOG_READER::finish_module() {
   if (type.m_kind == TYPE_ENTRY::KIND::LIBRARY) m_read_again = true;
   type.m_kind = TYPE_ENTRY::KIND::MODULE;
   type.m_module = index;
+}
+
+// A black box: its ports give its cells their pins, and its cells are COMB
+// atoms whose outputs are oterms, unless a --liberty cell has its name, which
+// comes first. Cells above it that took its name for an unknown type are
+// settled by reading the file again.
+void VERILOG_READER::finish_box() {
+  m_boxes.emplace(m_module.m_name, true);
+  // What a marked box holds (a model of its function) is no part of the
+  // design.
+  if (m_netlist.m_cells.size() > m_module.m_cells_begin) {
+    m_netlist.m_outputs.resize(m_netlist.m_cells[m_module.m_cells_begin].m_outputs_begin);
+    m_netlist.m_cells.resize(m_module.m_cells_begin);
+  }
+  if (m_types.find(m_module_name.m_text) == nullptr) {
+    std::vector<TYPE_PIN> pins;
+    for (std::uint32_t p = m_module.m_ports_begin; p < m_netlist.m_ports.size(); ++p) {
+      pins.push_back({m_netlist.m_ports[p].m_name, m_netlist.m_ports[p].m_direction});
+    }
+    m_types.add(m_module_name.m_text, CDB_ATOM_COMB, std::move(pins));
+  }
+  std::uint32_t const* const used = m_type_index.find(m_module.m_name);
+  if (used != nullptr && m_type_entries[*used].m_kind == TYPE_ENTRY::KIND::UNSETTLED) {
+    m_read_again = true;
+  }
 }
 
 // Cells and nets in Yosys's order (the file's comment): what it makes up in

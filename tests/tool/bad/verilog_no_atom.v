@@ -1,5 +1,6 @@
-// The cell types are defined as empty modules: nothing becomes an atom.
+// The cell types are modules that only assign: nothing becomes an atom.
 module INV_X9 (input A, output ZN);
+  assign ZN = A;
 endmodule
 
 module top (input a, output y);

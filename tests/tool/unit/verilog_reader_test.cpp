@@ -140,6 +140,16 @@ INSTANTIATE_TEST_SUITE_P(
                      "  ND2 u1 (.A(a), .VDD(vdd), .B(a), .Y(y));\n"
                      "  ND2 u2 (a, a, z, vdd);\nendmodule",
                      "COMB /u1 [~y@/]; COMB /u2 [~z@/]"},
+        NETLIST_CASE{"empty and marked modules are black boxes: types of cells, never the top",
+                     "(* blackbox *) module SPARE (input A, output Y);\nendmodule\n"
+                     "module top (input a, output [1:0] q, output z);\n"
+                     "  SRAM m (.D(a), .Q(q));\n  MAC x (.A(a), .Y(z));\n  ND2 n (.Y(z));\n"
+                     "endmodule\n"
+                     "(* keep, whitebox *) module MAC (input A, output Y);\n"
+                     "  INV i (.A(A), .Y(Y));\nendmodule\n"
+                     "module SRAM (input D, output [1:0] Q);\n  specify\n  endspecify\nendmodule\n"
+                     "module ND2 (input A, output Y);\nendmodule\n",
+                     "COMB /m [~q@/]; COMB /n [~z@/]; COMB /x [~z@/]"},
         NETLIST_CASE{"endmodule may name its module",
                      "module top (input a, output y);\n  INV u1 (.A(a), .Y(y));\nendmodule : top\n",
                      "COMB /u1 [~y@/]"},
@@ -271,13 +281,13 @@ INSTANTIATE_TEST_SUITE_P(
         BAD_NETLIST{"more ordered connections than pins", in_top("  INV u (a, y, a);"),
                     "in.v:2:16: more connections than the Liberty cell \"INV\" has pins (2)"},
         BAD_NETLIST{"a port the module above does not have",
-                    "module sub (input i);\nendmodule\n" + in_top("  sub s (.o(y));"),
-                    "in.v:4:11: \"o\" is not a port of module \"sub\""},
+                    "module sub (input i);\n  wire w;\nendmodule\n" + in_top("  sub s (.o(y));"),
+                    "in.v:5:11: \"o\" is not a port of module \"sub\""},
         BAD_NETLIST{"a port the module below does not have",
-                    in_top("  sub s (.o(y));") + "module sub (input i);\nendmodule\n",
+                    in_top("  sub s (.o(y));") + "module sub (input i);\n  wire w;\nendmodule\n",
                     "in.v:2:11: \"o\" is not a port of module \"sub\""},
         BAD_NETLIST{"more ordered connections than ports",
-                    in_top("  sub s (a, y);") + "module sub (input i);\nendmodule\n",
+                    in_top("  sub s (a, y);") + "module sub (input i);\n  wire w;\nendmodule\n",
                     "in.v:2:9: 2 connections to module \"sub\", which has 1 ports"},
         BAD_NETLIST{"a second instance of one name",
                     in_top("  INV u (.A(a), .Y(y));\n  INV \\u  (.A(a), .Y(y));"),
@@ -362,10 +372,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "--liberty, or --unknown-cells atom"},
         BAD_NETLIST{"cell outputs past the name limit", in_top(many_half_adders(501)),
                     "in.v:502:6: the cells have 1002 outputs, more than --max-instances (1000)"},
-        BAD_NETLIST{"cells whose types are empty modules",
-                    in_top("  cell c ();") + "module cell;\nendmodule\n",
+        BAD_NETLIST{"cells whose types are modules that only assign",
+                    in_top("  cell c ();") + "module cell (input a, output y);\n  assign y = a;\n"
+                                             "endmodule\n",
                     "in.v:1:8: expanding module \"top\" makes no atom, though the netlist has 1 "
-                    "cell (are its cell types empty modules of the netlist?)"}));
+                    "cell (do its cell types' modules only assign?)"}));
 
 TEST(VerilogReaderTest, MakesCellsOfUnknownTypesAtomsWithOneWarning) {
   std::string error;
