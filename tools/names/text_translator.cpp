@@ -636,14 +636,17 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
 // original paths with a "/".
 bool TEXT_TRANSLATOR::looks_like_name(std::string_view key) const {
   if (!m_keys_converted) return key.find('/') != std::string_view::npos;
-  // Converted names start with a letter: "10/2" is arithmetic.
-  if (key.empty() || key[0] < 'a' || key[0] > 'z') return false;
-  bool separated = false;
-  for (char const c : key) {
-    separated = separated || c == '/';
-    if (c != '/' && !zema_is_legal_name_char(c)) return false;
-  }
-  return separated;
+  // Converted names start with a letter, or "_" under the reversible
+  // strategy: "10/2" is arithmetic. The last level may be a pin ("lut9/D").
+  if (key.empty() || !((key[0] >= 'a' && key[0] <= 'z') || key[0] == '_')) return false;
+  std::size_t const last = key.rfind('/');
+  if (last == std::string_view::npos) return false;
+  std::string_view const pin = key.substr(last + 1);
+  auto const legal = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == '/' || zema_is_legal_name_char(c); });
+  };
+  return legal(key.substr(0, last)) && (legal(pin) || fits_pin(pin, NAME_SIDE::CONVERTED));
 }
 
 void TEXT_TRANSLATOR::report(NAME_SPOT const& spot, std::string_view piece,

@@ -184,7 +184,8 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {T, true, "u_cpu is slow, apad too", "u_cpu is slow, apad too", ""},
       {T, true, "u_cpu/a_reg/D u_cpu/a_reg/x/y u_cpu/nothing",
        "/u_cpu/$reg/D u_cpu/a_reg/x/y /u_cpu/nothing", "Pu_cpu/a_reg/x/y"},
-      {T, true, "acpu/x NOTANAME/x 10/2", "acpu/x NOTANAME/x 10/2", "Nacpu/x"},
+      {T, true, "acpu/x NOTANAME/x 10/2 lut9/D _4e/r", "acpu/x NOTANAME/x 10/2 lut9/D _4e/r",
+       "Nacpu/x Nlut9/D N_4e/r"},
       {T, false, "u_cpu/$reg/D* /u_cpu/x/y PAD", "u_cpu/$reg/D* /u_cpu/x/y PAD",
        "Pu_cpu/$reg/D* P/u_cpu/x/y"},
       // An original that is not one word in a text.
