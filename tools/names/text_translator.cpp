@@ -567,7 +567,10 @@ bool TEXT_TRANSLATOR::write_found(NAME_SPOT const& spot, std::string_view piece,
   m_word.clear();
   append_tcl_name(result.m_entry->value(), values, m_options.m_separator, &m_word);
   if (!rest.empty()) {
-    m_word.push_back(m_keys_converted ? m_options.m_separator : '/');
+    // In a script the pin joins the name as the side written separates
+    // levels: a timing tool reads "/" in an original as a level, and "." in
+    // it as part of a name.
+    m_word.push_back(m_keys_converted ? '/' : m_options.m_separator);
     m_word.append(rest.substr(1));
   }
   m_tcl_list.start(spot.m_form);
@@ -610,7 +613,7 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
     m_value.clear();
     append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
     if (!pin.empty()) {
-      m_value.push_back(m_keys_converted ? m_options.m_separator : '/');
+      m_value.push_back(m_keys_converted ? '/' : m_options.m_separator);
       m_value.append(pin);
     }
     if (!m_tcl_list.add(m_value)) {
