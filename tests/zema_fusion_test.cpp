@@ -652,7 +652,9 @@ TEST_F(ZemaFusionTest, BrokenInputsAreReportedAndTheConverterStaysUsable) {
     EXPECT_EQ("<none>", query(c, static_cast<CDB_ATOM_NODE*>(nullptr), kind));
   for (KIND kind : {UNIT, FULL})
     EXPECT_EQ("<none>", query(c, static_cast<CDB_ATOM_OTERM*>(nullptr), kind));
-  expect_reports({"atom != 0", "oterm != 0", "atom != 0", "atom != 0", "oterm != 0", "oterm != 0"});
+  EXPECT_EQ(0u, c.get_original_name_id(nullptr));
+  expect_reports({"atom != 0", "oterm != 0", "atom != 0", "atom != 0", "oterm != 0", "oterm != 0",
+                  "converted_full_name != 0"});
   EXPECT_EQ(0, c.m_atom_counter + c.m_oterm_counter);
 }
 

@@ -1504,6 +1504,10 @@ bool ZEMA_NAME_CONVERTER_FUSION_IMPL::get_converted_full_name(GEN_STRING* out,
 // must be an interned name and the name of a child of the current node, so the
 // match is exact and a name never matches under another parent.
 unsigned ZEMA_NAME_CONVERTER_FUSION_IMPL::get_original_name_id(char const* converted_full_name) {
+  if (!converted_full_name) {
+    ZEMA_REPORT("converted_full_name != 0");
+    return 0;
+  }
   char const* segment = converted_full_name;
   if (*segment == '\\') ++segment;
   ZEMA_NAME_CONVERTER_HIERARCHY const* current = m_root;

@@ -47,7 +47,8 @@ enum ZEMA_NAME_CONVERTER_ENUM : int {
 
 // What every conversion strategy implements. A query returns true and
 // replaces the whole content of *out, or returns false and leaves *out as it
-// was; get_original_name_id gives 0 for a text that names nothing.
+// was; get_original_name_id gives 0 for a text that names nothing, and for
+// a null text, which the fusion converter reports.
 class ZEMA_NAME_CONVERTER_IMPL {
  public:
   MEM_TRACKED_NEW_DELETE(ZEMA_NAME_CONVERTER_IMPL)
@@ -101,6 +102,12 @@ class ZEMA_NAME_CONVERTER {
 // Converts through the host's naming functions of the target scheme: unit
 // names as one segment, full names from the instance's unambiguous short
 // hierarchical path. Keeps no tree; only reverse lookup needs init().
+//
+// An atom or oterm named outside the hierarchy (a name of its own, not an
+// instance) has the empty path: its full name is what the host's naming
+// functions make of it (the reference host's: the empty text, or "\" with
+// the backslash), the query returns true all the same, and the name leads
+// back to nothing. A host that writes such objects must name them itself.
 class ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL : public ZEMA_NAME_CONVERTER_IMPL {
  public:
   MEM_TRACKED_NEW_DELETE(ZEMA_NAME_CONVERTER_FUSION_REVERSIBLE_IMPL)
