@@ -27,6 +27,10 @@ TEST(ZemaVersionTest, NumbersSkipNullPointersAndMatchingHeadersAreCompatible) {
   zema_version_numbers(nullptr, &minor, nullptr);
   EXPECT_EQ(minor, ZEMA_VERSION_MINOR);
   EXPECT_TRUE(zema_loaded_version_is_compatible());
+  // A program compiled against other headers judges by its own numbers.
+  EXPECT_FALSE(zema_loaded_version_is_compatible(ZEMA_VERSION_MAJOR, ZEMA_VERSION_MINOR + 1));
+  EXPECT_FALSE(zema_loaded_version_is_compatible(ZEMA_VERSION_MAJOR + 1, 0));
+  EXPECT_TRUE(zema_loaded_version_is_compatible(ZEMA_VERSION_MAJOR, 0));
 }
 
 }  // namespace
