@@ -197,6 +197,23 @@ def main():
     if same.returncode != 0 or json.loads(same.stdout) != []:
         failures.append(f'reversible diff of a design with itself: exit {same.returncode}, '
                         f'{same.stdout[:80]!r}')
+    # Two flip-flops of one original, a RAM put first: each keeps its place
+    # among the two (the k-th with the k-th), so the second's old name now
+    # names the first, a reused name.
+    pair = {'root': {'name': ''}, 'netlist': [{'type': 'DFF', 'name': {'name': 'q'}},
+                                              {'type': 'DFF', 'name': {'name': 'q'}}]}
+    with open(old_path, 'w') as out:
+        json.dump(pair, out)
+    pair['netlist'].insert(0, {'type': 'RAM', 'name': {'name': 'm'}})
+    with open(new_path, 'w') as out:
+        json.dump(pair, out)
+    shared = run('diff', '--format', 'json', old_path, new_path, expect=(0, 1))
+    statuses = sorted((r['status'], r['old_converted'], r['new_converted'])
+                      for r in json.loads(shared.stdout))
+    if shared.returncode != 1 or statuses != [('added', None, 'ram0'), ('renamed', 'dff0', 'dff1'),
+                                              ('renamed', 'dff1', 'dff2'),
+                                              ('reused', 'dff1', 'dff1')]:
+        failures.append(f'two objects of one original: exit {shared.returncode}, {statuses}')
     for failure in failures:
         print(failure)
     sys.exit(1 if failures else 0)

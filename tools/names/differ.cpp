@@ -184,10 +184,14 @@ class DIFFER {
       }
     }
     if (converted.empty()) return;
-    // A name that named an object of the same original before (an atom
-    // and its oterm of one instance name share a name) is not reused.
+    // A name is reused when an old object had it and the object it names now
+    // did not. Objects are told apart by their match, not by their original:
+    // two objects may share an original (the k-th is matched with the k-th),
+    // and two may share a name (an atom and its oterm, under the reversible
+    // strategy), so the name's last old owner need not be the match.
     std::uint32_t const* const named = m_by_converted.find(converted);
-    if (named != nullptr && *named != match && m_old[*named].m_original != original) {
+    bool const kept = match != kNone && m_old[match].m_converted == converted;
+    if (named != nullptr && !kept) {
       m_moved.emplace(*named, true);
       OLD_OBJECT const& before = m_old[*named];
       m_reused.push_back({NAME_CHANGE::REUSED, before.m_converted, before.m_converted,
