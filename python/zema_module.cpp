@@ -972,7 +972,7 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
   struct DIFF_DATA {
     NAME_CHANGE m_change;
     std::optional<std::string> m_old, m_new;
-    std::string m_original;
+    std::optional<std::string> m_original;
     std::optional<std::string> m_new_original;
   };
   std::vector<DIFF_DATA> rows;
@@ -987,8 +987,9 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
                                               : std::nullopt,
            row.m_change != NAME_CHANGE::REMOVED ? std::optional<std::string>(std::string(row.m_new))
                                                 : std::nullopt,
-           std::string(row.m_original),
-           row.m_change == NAME_CHANGE::REUSED
+           row.m_original.empty() ? std::nullopt
+                                  : std::optional<std::string>(std::string(row.m_original)),
+           row.m_change == NAME_CHANGE::REUSED && !row.m_new_original.empty()
                ? std::optional<std::string>(std::string(row.m_new_original))
                : std::nullopt});
     }
@@ -998,7 +999,7 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
     list.append(make_row(
         g_diff_row_type,
         {py::str(word_of(kNameChangeWords, row.m_change)), text_or_none(row.m_old),
-         text_or_none(row.m_new), py::str(row.m_original), text_or_none(row.m_new_original)}));
+         text_or_none(row.m_new), text_or_none(row.m_original), text_or_none(row.m_new_original)}));
   }
   return list;
 }

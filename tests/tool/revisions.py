@@ -214,6 +214,18 @@ def main():
                                               ('renamed', 'dff1', 'dff2'),
                                               ('reused', 'dff1', 'dff1')]:
         failures.append(f'two objects of one original: exit {shared.returncode}, {statuses}')
+    # An unnamed RAM is an object too: a named one put first takes its name.
+    with open(old_path, 'w') as out:
+        json.dump({'root': {'name': ''}, 'netlist': [{'type': 'RAM'}]}, out)
+    with open(new_path, 'w') as out:
+        json.dump({'root': {'name': ''}, 'netlist': [{'type': 'RAM', 'name': {'name': 'x'}},
+                                                      {'type': 'RAM'}]}, out)
+    unnamed = run('diff', '--format', 'json', old_path, new_path, expect=(0, 1))
+    rows = sorted(tuple(str(v) for v in r.values()) for r in json.loads(unnamed.stdout))
+    if unnamed.returncode != 1 or rows != [('added', 'None', 'ram0', 'x', 'None'),
+                                           ('renamed', 'ram0', 'ram1', 'None', 'None'),
+                                           ('reused', 'ram0', 'ram0', 'None', 'x')]:
+        failures.append(f'an unnamed atom: exit {unnamed.returncode}, {rows}')
     for failure in failures:
         print(failure)
     sys.exit(1 if failures else 0)

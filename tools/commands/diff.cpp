@@ -47,9 +47,12 @@ class DIFF final : public COMMAND {
       writer.word("status", word_of(kNameChangeWords, row.m_change));
       write_name(writer, "old_converted", row.m_old, row.m_change != NAME_CHANGE::ADDED);
       write_name(writer, "new_converted", row.m_new, row.m_change != NAME_CHANGE::REMOVED);
-      writer.text("original", row.m_original);
+      // An object without an original (an atom left unnamed) has none.
+      std::string_view const original = row.m_original;
+      writer.text("original", original.empty() ? nullptr : &original);
       std::string_view const now = row.m_new_original;
-      writer.text("new_original", row.m_change == NAME_CHANGE::REUSED ? &now : nullptr);
+      writer.text("new_original",
+                  row.m_change == NAME_CHANGE::REUSED && !now.empty() ? &now : nullptr);
       writer.end_row();
     }
     writer.finish();

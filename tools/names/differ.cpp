@@ -22,7 +22,7 @@ enum class ROLE : std::uint8_t { HIERARCHY, ATOM, OTERM };
 
 // The role of a row's object, or nothing for a row that names no object.
 std::optional<ROLE> role_of(MAP_ROW const& row) {
-  if (!row.names_something() || !row.m_original) return std::nullopt;
+  if (!row.names_something()) return std::nullopt;
   if (row.m_origin == ORIGIN::HIERARCHY) return ROLE::HIERARCHY;
   return row.m_kind == MAP_KIND::OTERM ? ROLE::OTERM : ROLE::ATOM;
 }
@@ -132,7 +132,11 @@ class DIFFER {
     rows([&](MAP_ROW const& row) {
       std::optional<ROLE> const role = role_of(row);
       if (!role) return;
-      if (batches[filling].add(*role, row.m_converted, *row.m_original)) hand_over();
+      // An object without an original (an atom the design leaves unnamed)
+      // is known by the empty original, which no original is (an empty
+      // level is written "\."): the k-th of them is matched with the k-th.
+      std::string_view const original = row.m_original ? *row.m_original : std::string_view();
+      if (batches[filling].add(*role, row.m_converted, original)) hand_over();
     });
     hand_over();
     taking.get();

@@ -4,9 +4,9 @@
 // name and its role: a node of the hierarchy, or a made-up atom or oterm
 // name (an instance and the made-up name of its own atom share an original,
 // and stay two objects). Where a role and an original repeat in one
-// revision (free-standing names of a design file), the k-th of the old is
-// matched with the k-th of the new. A name the map says names nothing (a
-// superseded made-up name, or one without an original) is no object.
+// revision (free-standing names of a design file, or atoms left unnamed,
+// which have none), the k-th of the old is matched with the k-th of the new.
+// A superseded made-up name, which the map says names nothing, is no object.
 //
 // The difference is a row per object whose converted name changed, or that
 // exists on one side only, and, before them, a row per converted name that
@@ -38,9 +38,11 @@ inline constexpr WORD<NAME_CHANGE> kNameChangeWords[] = {{NAME_CHANGE::REUSED, "
 
 struct DIFF_ROW {
   NAME_CHANGE m_change;
-  std::string_view m_old;       // the old converted name; empty when added
-  std::string_view m_new;       // the new converted name; empty when removed
-  std::string_view m_original;  // the object's original; reused: the old object's
+  std::string_view m_old;  // the old converted name; empty when added
+  std::string_view m_new;  // the new converted name; empty when removed
+  // The object's original (reused: the old object's); empty for an object
+  // without one, an atom the design leaves unnamed.
+  std::string_view m_original;
   // Reused: the original of the object the name names now; else empty.
   std::string_view m_new_original;
 };
