@@ -153,6 +153,30 @@ def edits(netlist):
              ('a sibling that sorts first', sibling)]]
 
 
+def check_explanations(old_path, new_path, rows, label):
+    """explain --against, asked by the new name of each renamed or added
+    object and by the old name of each removed one (the first 50 of each),
+    tells the change diff found. A name of both revisions (reused) means the
+    old object, so it is not asked."""
+    reused = {r[1] for r in rows if r[0] == 'reused'}
+    asked = {}
+    for status, old, new, original, _ in sorted(rows, key=lambda r: tuple(map(str, r))):
+        name = old if status == 'removed' else new
+        if status in ('renamed', 'added', 'removed') and name and name not in reused and \
+                sum(1 for s, _ in asked.values() if s == status) < 50:
+            asked[name] = (status, (old, new))
+    if not asked:
+        return
+    result = run('explain', '--format', 'json', '--against', old_path, new_path, '--',
+                 *asked, expect=(0, 1))
+    for told in json.loads(result.stdout):
+        status, names = asked[told['name']]
+        if (told['change'], (told['old'], told['new'])) != (status, names):
+            failures.append(f'{label}: explain --against {told["name"]}: {told["change"]} '
+                            f'{told["old"]} -> {told["new"]}, diff: {status} {names}')
+            return
+
+
 def main():
     scratch = tempfile.mkdtemp()
     old_path = os.path.join(scratch, 'old.json')
@@ -186,6 +210,7 @@ def main():
             if result.returncode != (0 if holds else 1):
                 failures.append(f'{path}, {what}: exit {result.returncode}')
             check_migration(old_path, new_path, text_path, f'{path}, {what}')
+            check_explanations(old_path, new_path, wanted, f'{path}, {what}')
             counts = collections.Counter(r[0] for r in wanted)
             print(f'{os.path.basename(path)}, {what}: ' +
                   ', '.join(f'{counts[s]} {s}' for s in ('renamed', 'added', 'removed', 'reused')))

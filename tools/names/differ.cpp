@@ -352,12 +352,12 @@ class REVISION_OBJECTS {
       std::optional<ROLE> const role = role_of(row);
       if (!role) return;
       key.assign(1, static_cast<char>(*role));
-      key.append(*row.m_original);
+      if (row.m_original) key.append(*row.m_original);
       std::string_view const kept_key = m_texts.keep(key);
       auto const counted = seen.emplace(kept_key, 0);
       std::uint32_t const occurrence = (*counted.first)++;
       std::uint32_t const index = static_cast<std::uint32_t>(m_objects.size());
-      m_objects.push_back({kept_key, occurrence, m_texts.keep(row.m_converted)});
+      m_objects.push_back({kept_key, occurrence, m_texts.keep(row.m_converted), row.rank()});
       if (!row.m_converted.empty()) {
         auto const named = m_by_converted.emplace(m_objects.back().m_converted, index);
         if (!named.second) *named.first = index;
@@ -371,6 +371,7 @@ class REVISION_OBJECTS {
     std::string_view m_key;  // the role's byte, then the original
     std::uint32_t m_occurrence;
     std::string_view m_converted;
+    unsigned m_rank;  // MAP_ROW::rank
 
     std::string_view original() const { return m_key.substr(1); }
   };
@@ -382,12 +383,17 @@ class REVISION_OBJECTS {
     return index != nullptr ? &m_objects[*index] : nullptr;
   }
   // The object of an original name, with or without its leading "/": the
-  // node of the hierarchy first, then a made-up atom, then an oterm.
+  // one it stands for where several share it (MAP_ROW::rank), as explain
+  // and translate take it.
   OBJECT const* by_original(std::string_view original) const {
+    if (original.empty()) return nullptr;  // the key of objects without one
     for (std::string const& form : {std::string(original), "/" + std::string(original)}) {
+      OBJECT const* best = nullptr;
       for (ROLE const role : {ROLE::HIERARCHY, ROLE::ATOM, ROLE::OTERM}) {
-        if (OBJECT const* const found = same(role, form, 0)) return found;
+        OBJECT const* const found = same(role, form, 0);
+        if (found != nullptr && (best == nullptr || found->m_rank > best->m_rank)) best = found;
       }
+      if (best != nullptr) return best;
     }
     return nullptr;
   }
@@ -506,6 +512,8 @@ std::optional<CHANGE_EXPLANATION> CHANGE_EXPLAINER::explain(std::string_view nam
     new_object = after.by_converted(name);
     if (new_object == nullptr) new_object = after.by_original(name);
     if (new_object == nullptr) return std::nullopt;
+    // A name of the new revision only may be an old object's new name.
+    old_object = before.same_as(*new_object);
   }
   change.m_original = std::string((old_object != nullptr ? old_object : new_object)->original());
   if (old_object != nullptr) change.m_old = std::string(old_object->m_converted);

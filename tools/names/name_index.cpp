@@ -9,17 +9,6 @@
 namespace zema_tool {
 namespace {
 
-// Which of the converted names that share an original the original stands
-// for: 3, a node of the hierarchy that names an atom or an oterm; 2, the
-// made-up name of an atom (the cell an instance stands for); 1, that of an
-// oterm; 0, an instance that names neither. Two of rank 3 or 0 never share
-// an original (paths of the hierarchy are unique).
-unsigned rank_of(MAP_ROW const& row) {
-  if (row.m_kind == MAP_KIND::INSTANCE) return 0;
-  if (row.m_origin == ORIGIN::HIERARCHY) return 3;
-  return row.m_kind == MAP_KIND::OTERM ? 1 : 2;
-}
-
 // Every cache line of `size` bytes from `text`.
 void prefetch_text(char const* text, std::size_t size) {
   constexpr std::size_t kLine = 64;
@@ -85,7 +74,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   std::string_view const converted = keep ? m_texts.keep(row.m_converted) : row.m_converted;
   std::string_view original = original_given;
   if ((m_sides & TO_CONVERTED) != 0) {
-    unsigned const rank = rank_of(row);
+    unsigned const rank = row.rank();
     INDEX_ENTRY* const reverse = m_to_converted.insert(keys.m_original, original_given, &inserted);
     if (inserted) {
       // A new original: its text is kept once, for both tables.

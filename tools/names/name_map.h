@@ -32,6 +32,17 @@ struct MAP_ROW {
   long m_oterm;  // the oterm's position among its atom's, or -1
 
   bool names_something() const { return m_kind != MAP_KIND::SUPERSEDED; }
+  // How well the row stands for its original where several share it: 3 a
+  // node of the hierarchy that names an atom or oterm, 2 a made-up atom
+  // name (the cell an instance stands for), 1 a made-up oterm name, 0 an
+  // instance that names neither. A constraint on a cell (get_cells /u/ff)
+  // means the atom that is the cell in the converted netlist. Two of rank 3
+  // or 0 never share an original: paths of the hierarchy are unique.
+  unsigned rank() const {
+    if (m_kind == MAP_KIND::INSTANCE) return 0;
+    if (m_origin == ORIGIN::HIERARCHY) return 3;
+    return m_kind == MAP_KIND::OTERM ? 1 : 2;
+  }
 };
 
 // The rows of the name map, one at a time. Fusion: one row per node of the
