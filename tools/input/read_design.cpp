@@ -107,7 +107,9 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
     throw TOOL_ERROR(text.name(),
                      "the design has " + bytes_over_limit(bytes, options.m_max_name_bytes));
   }
-  records->resolve();
+  // What the records say of each other (ids, scopes, which atoms the
+  // hierarchy names) is placed by path too.
+  read_placed(text, [&] { records->resolve(); });
 }
 
 }  // namespace zema_tool
