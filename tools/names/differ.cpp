@@ -455,18 +455,28 @@ std::string level_why(EXPLAINED_LEVEL const& before, EXPLAINED_LEVEL const& afte
   }
   // The same base, another suffix: siblings before it in byte order came or
   // went.
+  // A holder is its original and whether it is of the hierarchy; each side's
+  // are found in tables of the other's, so that a group of thousands of
+  // names that legalise alike takes time linear in its size.
+  struct HOLDERS {
+    explicit HOLDERS(std::vector<HOLDER> const& holders) {
+      for (HOLDER const& holder : holders)
+        m_of[holder.m_hierarchy].emplace(holder.m_original, true);
+    }
+    bool has(HOLDER const& holder) const {
+      return m_of[holder.m_hierarchy].find(holder.m_original) != nullptr;
+    }
+    HASH_MAP<std::string_view, bool> m_of[2];  // made up, of the hierarchy
+  };
+  HOLDERS const had(before.m_holders);
+  HOLDERS const has(after.m_holders);
   std::vector<HOLDER const*> entered;
   std::vector<HOLDER const*> left;
-  auto const holds = [](std::vector<HOLDER> const& holders, HOLDER const& holder) {
-    return std::any_of(holders.begin(), holders.end(), [&](HOLDER const& h) {
-      return h.m_original == holder.m_original && h.m_hierarchy == holder.m_hierarchy;
-    });
-  };
   for (HOLDER const& holder : after.m_holders) {
-    if (!holds(before.m_holders, holder)) entered.push_back(&holder);
+    if (!had.has(holder)) entered.push_back(&holder);
   }
   for (HOLDER const& holder : before.m_holders) {
-    if (!holds(after.m_holders, holder)) left.push_back(&holder);
+    if (!has.has(holder)) left.push_back(&holder);
   }
   std::string why = "its uniquing suffix changed";
   if (!entered.empty()) why += "; now named before it: " + holders_text(entered);
