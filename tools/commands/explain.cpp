@@ -81,7 +81,7 @@ void write_text(EXPLANATION const& explanation, OUTPUT_BUFFER& out) {
   out.put(", id ");
   out.put_uint(explanation.m_id);
   out.put(", original ");
-  out.put(explanation.m_original);
+  out.put(explanation.m_original.empty() ? "-" : explanation.m_original);
   out.put('\n');
   for (std::size_t i = 0; i < explanation.m_levels.size(); ++i) {
     EXPLAINED_LEVEL const& level = explanation.m_levels[i];
@@ -177,7 +177,11 @@ void write_json_level(EXPLAINED_LEVEL const& level, JSON_WRITER& json) {
     json.key("id");
     json.number(holder.m_id);
     json.key("original");
-    json.string(holder.m_original);
+    if (holder.m_original.empty()) {
+      json.null();
+    } else {
+      json.string(holder.m_original);
+    }
     json.key("origin");
     json.word(holder.m_hierarchy ? "hierarchy" : "made-up");
     json.end_object();
@@ -199,7 +203,11 @@ void write_json(std::string_view given, EXPLANATION const* explanation, JSON_WRI
     json.key("id");
     json.number(explanation->m_id);
     json.key("original");
-    json.string(explanation->m_original);
+    if (explanation->m_original.empty()) {
+      json.null();
+    } else {
+      json.string(explanation->m_original);
+    }
     json.key("levels");
     json.begin_array();
     for (EXPLAINED_LEVEL const& level : explanation->m_levels) write_json_level(level, json);
@@ -232,7 +240,7 @@ void write_change_text(std::string_view name, CHANGE_EXPLANATION const& change,
     out.put(change.m_new);
   }
   out.put(", original ");
-  out.put(change.m_original);
+  out.put(change.m_original.empty() ? "-" : change.m_original);
   if (!change.m_now_names.empty()) {
     out.put("; the old name now names ");
     out.put(change.m_now_names);

@@ -8,6 +8,8 @@ namespace zema_tool {
 std::vector<std::string_view> split_names(INPUT_TEXT const& text) {
   std::vector<std::string_view> names;
   std::string_view rest = text.view();
+  // A byte-order mark that an editor put in front is no part of a name.
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   std::size_t line = 0;
   while (!rest.empty()) {
     ++line;
