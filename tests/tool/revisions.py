@@ -251,6 +251,21 @@ def main():
                                            ('renamed', 'ram0', 'ram1', 'None', 'None'),
                                            ('reused', 'ram0', 'ram0', 'None', 'x')]:
         failures.append(f'an unnamed atom: exit {unnamed.returncode}, {rows}')
+    # An original that reads as TSV's "none": its saved map gives the same.
+    dash = {'root': {'name': ''}, 'netlist': [{'type': 'DFF', 'name': {'name': '-'}}]}
+    with open(old_path, 'w') as out:
+        json.dump(dash, out)
+    dash['netlist'].insert(0, {'type': 'DFF', 'name': {'name': 'n'}})
+    with open(new_path, 'w') as out:
+        json.dump(dash, out)
+    map_path = os.path.join(scratch, 'old.tsv')
+    with open(map_path, 'w') as out:
+        out.write(run('map', old_path).stdout.decode())
+    by_design = run('diff', old_path, new_path, expect=(0, 1))
+    by_map = run('diff', map_path, new_path, expect=(0, 1))
+    if (by_map.stdout, by_map.returncode) != (by_design.stdout, by_design.returncode):
+        failures.append(f'an original "-": the map gives {by_map.stdout!r}, '
+                        f'the design {by_design.stdout!r}')
     for failure in failures:
         print(failure)
     sys.exit(1 if failures else 0)

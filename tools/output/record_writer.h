@@ -66,6 +66,15 @@ class RECORD_WRITER {
     if (start(key)) return value != nullptr ? m_json->string(*value) : m_json->null();
     if (value == nullptr) {
       m_out.put(absent);
+    } else if (*value == absent) {
+      // A text that reads as the placeholder ("-" names nothing) is written
+      // as the escapes of its bytes, which readers of the rows undo.
+      static char const kHex[] = "0123456789abcdef";
+      for (char const c : absent) {
+        unsigned char const byte = static_cast<unsigned char>(c);
+        char const escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        m_out.put(std::string_view(escape, 4));
+      }
     } else {
       m_out.put_field(*value);
     }
