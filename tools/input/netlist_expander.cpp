@@ -160,6 +160,13 @@ std::uint32_t NETLIST_EXPANDER::find_top() const {
                      "no module named " + quoted_text(m_options.m_top) + " (--top)");
   }
   if (modules == 0) throw TOOL_ERROR(m_places.netlist_place(), "the netlist has no module");
+  bool const only_boxes = std::all_of(m_netlist.m_modules.begin(), m_netlist.m_modules.end(),
+                                      [](NETLIST_MODULE const& m) { return m.m_cell_type; });
+  if (only_boxes) {
+    throw TOOL_ERROR(m_places.netlist_place(),
+                     "every module of the netlist is a black box (a type of cells: marked so, or "
+                     "with nothing in it but its ports), so none can be the top");
+  }
   std::vector<std::uint32_t> marked;
   std::vector<bool> used(modules, false);
   for (std::uint32_t m = 0; m < modules; ++m) {

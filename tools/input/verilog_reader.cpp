@@ -423,8 +423,9 @@ void VERILOG_READER::unexpected(std::string const& expected) const {
 void VERILOG_READER::read(DESIGN_RECORDS* records) {
   parse_file();
   if (m_read_again) {
-    for (NETLIST_MODULE const& module : m_netlist.m_modules)
-      m_file_modules.emplace(module.m_name, true);
+    for (NETLIST_MODULE const& module : m_netlist.m_modules) {
+      if (!module.m_cell_type) m_file_modules.emplace(module.m_name, true);
+    }
     m_netlist = NETLIST();
     m_module_index = HASH_MAP<std::string_view, std::uint32_t>();
     m_type_index = HASH_MAP<std::string_view, std::uint32_t>();
@@ -757,6 +758,14 @@ void VERILOG_READER::finish_box() {
   if (used != nullptr && m_type_entries[*used].m_kind == TYPE_ENTRY::KIND::UNSETTLED) {
     m_read_again = true;
   }
+  // Among the modules, as a Yosys netlist has its black boxes, for the
+  // choice of the top, which passes them over; no cell instantiates it.
+  m_module.m_cells_end = m_module.m_cells_begin;
+  m_module.m_nets_end = static_cast<std::uint32_t>(m_netlist.m_nets.size());
+  m_module.m_ports_end = static_cast<std::uint32_t>(m_netlist.m_ports.size());
+  m_module.m_cell_type = true;
+  m_netlist.m_modules.push_back(m_module);
+  m_module_ports.emplace_back(CDB_ATOM_COMB, std::vector<TYPE_PIN>());  // kept in step
 }
 
 // Cells and nets in Yosys's order (the file's comment): what it makes up in

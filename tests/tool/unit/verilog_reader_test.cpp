@@ -273,6 +273,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BAD_NETLIST{"a pin the Liberty cell does not have", in_top("  INV u (.A(a), .Z(y));"),
                     "in.v:2:18: \"Z\" is not a pin of the Liberty cell \"INV\""},
+        BAD_NETLIST{"no module but black boxes", "module top (input a);\nendmodule\n",
+                    "in.v: every module of the netlist is a black box (a type of cells: marked "
+                    "so, or with nothing in it but its ports), so none can be the top"},
         BAD_NETLIST{"endmodule labelled with another name",
                     "module top (input a);\nendmodule : tip\n",
                     "in.v:2:13: endmodule is labelled \"tip\", not \"top\""},
