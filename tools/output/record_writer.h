@@ -15,6 +15,7 @@
 
 #include "tools/support/json_writer.h"
 #include "tools/support/output_buffer.h"
+#include "tools/support/text_format.h"
 #include "tools/support/words.h"
 
 namespace zema_tool {
@@ -69,12 +70,7 @@ class RECORD_WRITER {
     } else if (*value == absent) {
       // A text that reads as the placeholder ("-" names nothing) is written
       // as the escapes of its bytes, which readers of the rows undo.
-      static char const kHex[] = "0123456789abcdef";
-      for (char const c : absent) {
-        unsigned char const byte = static_cast<unsigned char>(c);
-        char const escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-        m_out.put(std::string_view(escape, 4));
-      }
+      for (char const c : absent) put_byte_escape(m_out, static_cast<unsigned char>(c));
     } else {
       m_out.put_field(*value);
     }

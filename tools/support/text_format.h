@@ -68,6 +68,14 @@ enum class ESCAPE {
   MESSAGE
 };
 
+// Appends `byte` to `sink` as "\xNN", the escape of a byte in a field.
+template <class SINK>
+void put_byte_escape(SINK& sink, unsigned char byte) {
+  static char const kHex[] = "0123456789abcdef";
+  char const escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+  sink.put(std::string_view(escape, 4));
+}
+
 // Appends `text` escaped by `mode` to `sink`, which has put(char) and
 // put(std::string_view). Runs of bytes that need no escape go in one put.
 template <class SINK>
@@ -102,8 +110,7 @@ void put_escaped(SINK& sink, std::string_view text, ESCAPE mode) {
     if (byte >= 0x80 && mode == ESCAPE::JSON) {
       sink.put(std::string_view("\\ufffd"));
     } else if (mode == ESCAPE::FIELD || byte >= 0x80) {
-      char const escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-      sink.put(std::string_view(escape, 4));
+      put_byte_escape(sink, byte);
     } else {
       char const escape[6] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
       sink.put(std::string_view(escape, 6));
