@@ -210,16 +210,19 @@ std::atomic<std::uint32_t> g_expected_buckets{0};
 
 }  // namespace
 
-// Once a table has outgrown the caches, doubling its way to a million entries
-// costs it five rehashes, each moving every entry again, and in a table of
-// texts hashing every text again: a quarter of a million-instance init. When
-// the program has said how many entries its largest table will hold, a table
-// whose next step would give it at least 1/kExpectedWithin of the buckets
-// that count calls for goes there at once, and doubles from there if it
-// outgrows it. The two or three last rehashes of the design's big tables,
-// the costliest, are spared; a table that stays far smaller, such as one
-// parent's children among many, grows as before, and none takes more than
-// kExpectedWithin times the buckets its step would have given it.
+// Growing its way to a million entries costs a table five rehashes past
+// 65,536 buckets, each moving every entry again, and in a table of texts
+// hashing every text again: a quarter of a million-instance init. A netlist
+// of tens of thousands of cells pays the same share: its name table grew
+// four times from 21,345 buckets, and those rehashes took a third of a fresh
+// process's init, on memory just faulted in. When the program has said how
+// many entries its largest table will hold, a table whose next step would
+// give it at least 1/kExpectedWithin of the buckets that count calls for
+// goes there at once, and doubles from there if it outgrows it. The last
+// rehashes of the design's big tables, the costliest, are spared; a table
+// that stays far smaller, such as one parent's children among many, grows
+// as before, and none takes more than kExpectedWithin times the buckets its
+// step would have given it.
 constexpr std::uint32_t kExpectedWithin = 8;
 
 unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
@@ -229,7 +232,7 @@ unsigned orb_hash_50_percent_increase_size(unsigned wanted) {
     count = one_step((count / 5 + 1) * 5);
   }
   std::uint32_t const expected = g_expected_buckets.load(std::memory_order_relaxed);
-  if (wanted >= kDoublingFrom && count < expected && count >= expected / kExpectedWithin) {
+  if (count < expected && count >= expected / kExpectedWithin) {
     count = expected;
   }
   return count;

@@ -129,10 +129,10 @@ void mem_fail_after(long n);
 void mem_prefault(std::size_t bytes);
 // For a program about to fill hash tables of at most about `entries` entries
 // each, such as one that converts a design of known size (0, the default and
-// the setting to return to: nothing expected): a table of over 65,536 buckets
-// whose next growth comes within an eighth of the buckets that many entries
-// call for grows there at once, where doubling would have rehashed it twice
-// or three times more on its way. Bucket counts change no name; a table that
+// the setting to return to: nothing expected): a table whose next growth
+// comes within an eighth of the buckets that many entries call for grows
+// there at once, where growing by steps would have rehashed it two to four
+// times more on its way. Bucket counts change no name; a table that
 // holds fewer entries takes more memory than it needs.
 void expect_table_entries(std::size_t entries);
 // For a program that touches its memory once, such as one that converts a

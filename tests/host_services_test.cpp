@@ -326,8 +326,8 @@ TEST(HostText, GrowthIsHalfAgainThenDoubleAndNeverBelowWanted) {
   EXPECT_TRUE(zema_host::growth_requests().empty()) << "recorded only while switched on";
 }
 
-// Told how many entries to expect, a big table whose next step comes within
-// an eighth of the buckets those entries call for goes there at once, and
+// Told how many entries to expect, a table whose next step comes within an
+// eighth of the buckets those entries call for goes there at once, and
 // doubles on from there if it outgrows them; smaller tables and a program
 // that expects nothing grow as before.
 TEST(HostText, ExpectedEntriesSpareABigTableItsLastGrowths) {
@@ -344,6 +344,8 @@ TEST(HostText, ExpectedEntriesSpareABigTableItsLastGrowths) {
       {kMillion, 144165, 1250001, 1250100},  // a step to over an eighth
       {kMillion, 1300000, 0, 0},             // a table beyond the expectation doubles
       {50000, 72080, 0, 0},                  // an expectation under the table's step
+      {60000, 9475, 75000, 75100},           // a mid-sized netlist's table, from far below
+      {60000, 825, 0, 0},                    // and one that stays small
       {0, 144165, 0, 0},                     // none
       {std::numeric_limits<std::size_t>::max(), 0x80000000u, 4294967291u, 4294967291u},
   };
