@@ -66,6 +66,21 @@ typedef std::lock_guard<std::recursive_mutex> LIBRARY_LOCK;
 // zema.DesignError, set when the module is made.
 PyObject* g_design_error = nullptr;
 
+// Lets the GIL go for its scope. A daemon thread that takes it back while
+// the interpreter is finalizing is ended by Python with pthread_exit, whose
+// unwinding must pass through this destructor: a noexcept one (pybind11's)
+// would abort the whole process at its exit.
+class GIL_RELEASE {
+ public:
+  GIL_RELEASE() : m_thread(PyEval_SaveThread()) {}
+  ~GIL_RELEASE() noexcept(false) { PyEval_RestoreThread(m_thread); }
+  GIL_RELEASE(GIL_RELEASE const&) = delete;
+  GIL_RELEASE& operator=(GIL_RELEASE const&) = delete;
+
+ private:
+  PyThreadState* m_thread;
+};
+
 // Runs `work` without the GIL and under the library lock. Whatever it
 // throws is rethrown once both are given back, with the GIL held, for the
 // module's translator to raise.
@@ -73,7 +88,7 @@ template <class WORK>
 void run_unlocked(WORK&& work) {
   std::exception_ptr failure;
   {
-    py::gil_scoped_release const release;
+    GIL_RELEASE const release;
     LIBRARY_LOCK const lock(g_library);
     try {
       work();
@@ -107,6 +122,16 @@ std::string text_argument(py::handle value, char const* what) {
     throw py::value_error(std::string(what) + " must not contain the character U+0000");
   }
   return text;
+}
+
+// A name that a design keeps: a str only, as every reader takes names as
+// UTF-8 text, so that what is built can be read and written back.
+std::string name_argument(py::handle value) {
+  if (!py::isinstance<py::str>(value)) {
+    throw py::type_error("a name must be a str, not " +
+                         py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>());
+  }
+  return text_argument(value, "a name");
 }
 
 // A path (str, bytes or os.PathLike) as the file system's bytes: a name
@@ -232,7 +257,7 @@ class DESIGN {
   INSTANCE root() const { return INSTANCE{m_state, 0}; }
 
   INSTANCE add_instance(INSTANCE const& parent, py::handle unit_name, py::handle id) {
-    std::string const text = text_argument(unit_name, "a name");
+    std::string const text = name_argument(unit_name);
     if (parent.m_design != m_state) throw py::value_error("the parent belongs to another design");
     std::optional<std::uint64_t> declared;
     if (!id.is_none()) {
@@ -304,6 +329,9 @@ class DESIGN {
       number = static_cast<int>(integer_argument(type, "an atom type", 0, 49));
     } else if (py::isinstance<py::str>(type)) {
       number = zema_host::atom_type_from_name(text_argument(type, "an atom type").c_str());
+    } else {
+      throw py::type_error("an atom type must be a str or an int, not " +
+                           py::str(py::type::handle_of(type).attr("__name__")).cast<std::string>());
     }
     if (number < 0 || number >= 50) {
       throw py::value_error("unknown atom type " + py::repr(type).cast<std::string>());
@@ -329,7 +357,7 @@ class DESIGN {
     if (!py::isinstance<py::str>(name)) {
       throw py::type_error("a name must be an Instance, a str or None");
     }
-    return REFERENCE{REFERENCE::TEXT, 0, text_argument(name, "a name")};
+    return REFERENCE{REFERENCE::TEXT, 0, name_argument(name)};
   }
 
   // Under the library lock.
@@ -362,7 +390,8 @@ READ_OPTIONS read_options(py::handle input_format, py::handle top, py::handle li
   if (!top.is_none()) options.m_top = text_argument(top, "top");
   // One path, or a sequence of them.
   if (!liberty.is_none()) {
-    if (py::isinstance<py::str>(liberty) || py::hasattr(liberty, "__fspath__")) {
+    if (py::isinstance<py::str>(liberty) || py::isinstance<py::bytes>(liberty) ||
+        py::hasattr(liberty, "__fspath__")) {
       options.m_liberty.push_back(path_argument(liberty));
     } else {
       for (py::handle const path : liberty) options.m_liberty.push_back(path_argument(path));
@@ -383,7 +412,8 @@ READ_OPTIONS read_options(py::handle input_format, py::handle top, py::handle li
 // prints its warning line.
 void warn(std::vector<std::string> const& warnings) {
   for (std::string const& warning : warnings) {
-    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 2) != 0) throw py::error_already_set();
+    // Level 1 is the caller's line: this function is not a Python frame.
+    if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
   }
 }
 
@@ -639,6 +669,12 @@ struct CHECK_ANSWER {
   }
 };
 
+// An explanation's original: empty where the name has none, None here as
+// null in the command's JSON.
+py::object original_or_none(std::string const& original) {
+  return original.empty() ? py::object(py::none()) : py::object(py::str(original));
+}
+
 py::dict level_object(EXPLAINED_LEVEL const& level) {
   py::dict object;
   object["segment"] = level.m_segment;
@@ -668,7 +704,7 @@ py::dict level_object(EXPLAINED_LEVEL const& level) {
     py::dict entry;
     entry["segment"] = holder.m_segment;
     entry["id"] = holder.m_id;
-    entry["original"] = holder.m_original;
+    entry["original"] = original_or_none(holder.m_original);
     entry["origin"] = holder.m_hierarchy ? "hierarchy" : "made-up";
     held.append(entry);
   }
@@ -683,7 +719,7 @@ py::dict explanation_object(std::string const& name, EXPLANATION const& explanat
   object["found"] = true;
   object["converted"] = explanation.m_converted;
   object["id"] = explanation.m_id;
-  object["original"] = explanation.m_original;
+  object["original"] = original_or_none(explanation.m_original);
   py::list levels;
   for (EXPLAINED_LEVEL const& level : explanation.m_levels) levels.append(level_object(level));
   object["levels"] = levels;
@@ -1100,8 +1136,11 @@ py::object original_of(ATOM const& atom, HDB_INSTANCE_NAME const* name) {
   return py::str(text);
 }
 
+// The readers of a design take the library lock: another thread may be
+// building it, moving its records into the host design.
 std::string design_repr(DESIGN const& design) {
   DESIGN_STATE const& state = *design.state();
+  LIBRARY_LOCK const lock(g_library);
   if (!state.built()) {
     return "<zema.Design being built: " + std::to_string(state.m_records.m_names.size()) +
            " names, " + std::to_string(state.m_records.m_atoms.size()) + " atoms>";
@@ -1112,10 +1151,21 @@ std::string design_repr(DESIGN const& design) {
 
 std::size_t design_size(DESIGN const& design) {
   DESIGN_STATE const& state = *design.state();
+  LIBRARY_LOCK const lock(g_library);
   return state.built() ? state.m_atoms.size() : state.m_records.m_atoms.size();
 }
 
 // --- The module ------------------------------------------------------------------
+
+// Raises `type` with `message`, whose bytes that are not UTF-8 (those of a
+// file's name) read as \xNN, as the command shows them.
+void set_error(PyObject* type, std::string const& message) {
+  PyObject* const text = PyUnicode_DecodeUTF8(
+      message.data(), static_cast<Py_ssize_t>(message.size()), "backslashreplace");
+  if (text == nullptr) return;  // its own error is set
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
 
 void add_exceptions(py::module_& module) {
   g_design_error = PyErr_NewExceptionWithDoc(
@@ -1128,9 +1178,9 @@ void add_exceptions(py::module_& module) {
     try {
       if (error) std::rethrow_exception(error);
     } catch (TOOL_ERROR const& problem) {
-      PyErr_SetString(g_design_error, problem.text().c_str());
+      set_error(g_design_error, problem.text());
     } catch (INTERNAL_FAILURE const& failure) {
-      PyErr_SetString(PyExc_RuntimeError, failure.m_message.c_str());
+      set_error(PyExc_RuntimeError, failure.m_message);
     }
   });
 }
@@ -1175,6 +1225,7 @@ void add_designs(py::module_& module) {
           "id",
           [](INSTANCE const& instance) -> std::optional<std::uint32_t> {
             DESIGN_STATE const& state = *instance.m_design;
+            LIBRARY_LOCK const lock(g_library);
             if (state.built()) return state.m_ids[instance.m_record];
             NAME_RECORD const& record = state.m_records.m_names[instance.m_record];
             if (!record.m_has_id) return std::nullopt;

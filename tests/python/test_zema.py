@@ -5,6 +5,7 @@ import json
 import pathlib
 import subprocess
 import os
+import sys
 import threading
 import time
 import _thread
@@ -79,6 +80,9 @@ def test_map_check_and_explain_agree_with_the_command(zema_cli, source):
     explained = converter.explain("x_y_1")
     assert explained["levels"][0]["held_by"][1]["original"] == "/x.y"
     assert converter.explain("nothing") is None
+    # A name with no original: None, as the command's null.
+    explained = zema.Converter(zema.read_design(source / "examples/design.json")).explain("ram2")
+    assert explained["original"] is None
 
 
 def test_a_design_built_by_hand_gives_the_names_of_its_file(source):
@@ -106,16 +110,17 @@ def test_verilog_netlists_read_with_their_cell_libraries(zema_cli, source):
     command = subprocess.run([zema_cli, "convert", str(gate / "hier.v"), "--liberty",
                               str(gate / "cells.lib")], capture_output=True, text=True,
                              check=True).stdout.splitlines()[1:]
-    for liberty in [gate / "cells.lib", [str(gate / "cells.lib")]]:
+    for liberty in [gate / "cells.lib", [str(gate / "cells.lib")], os.fsencode(gate / "cells.lib")]:
         design = zema.read_design(gate / "hier.v", liberty=liberty)
         rows = ["\t".join("-" if cell is None else str(cell) for cell in row)
                 for row in zema.Converter(design).rows()]
         assert rows == command
     with pytest.raises(zema.DesignError, match="no known pins"):
         zema.read_design(source / "tests/tool/bad/verilog_unknown_cells.v", liberty=gate / "cells.lib")
-    with pytest.warns(UserWarning, match="^3 cells of 2 types have no known pins"):
+    with pytest.warns(UserWarning, match="^3 cells of 2 types have no known pins") as said:
         zema.read_design(source / "tests/tool/bad/verilog_unknown_cells.v",
                          liberty=gate / "cells.lib", unknown_cells="atom")
+    assert said[0].filename == __file__  # the caller's line
     with pytest.raises(ValueError, match="unknown_cells"):
         zema.read_design(gate / "hier.v", unknown_cells="skip")
 
@@ -280,6 +285,38 @@ def test_threads_that_share_designs_iterators_and_the_last_reference():
     run_threads(take, take, take)
     assert sorted(seen) == sorted({*seen}) and len(seen) == 10000
 
+    # A hand-built design read (ids, size) while another thread builds it.
+    for _ in range(3):
+        design, building = flat_design(20000), threading.Event()
+        last = design.add_instance(design.root, "last")
+
+        def read():
+            while not building.is_set():
+                assert last.id is None or last.id > 0
+                assert len(design) == 20000 and "20000 atoms" in repr(design)
+
+        def build():
+            zema.Converter(design)
+            building.set()
+
+        run_threads(read, build)
+        assert last.id > 0
+
+
+def test_daemon_threads_inside_the_library_let_the_interpreter_end(source):
+    script = f"""
+import threading, time, zema
+converter = zema.Converter(zema.read_design({str(source / "examples/yosys/soc.json")!r}))
+def work():
+    while True:
+        converter.check()
+for _ in range(2):
+    threading.Thread(target=work, daemon=True).start()
+time.sleep(0.2)
+"""
+    for _ in range(3):
+        assert subprocess.run([sys.executable, "-c", script], env=os.environ).returncode == 0
+
 
 def test_a_design_built_by_hand_stays_what_it_was_asked_to_be(tmp_path, monkeypatch):
     design = zema.Design()
@@ -315,6 +352,10 @@ def test_a_design_built_by_hand_stays_what_it_was_asked_to_be(tmp_path, monkeypa
     with open(b"x\xff.json", "w") as out:
         out.write(text)
     assert len(zema.read_design(os.fsdecode(b"x\xff.json")).instances()) == 2
+    with open(b"y\xff.json", "w") as out:
+        out.write(text[:9])
+    with pytest.raises(zema.DesignError, match=r"^y\\xff\.json:1:"):
+        zema.read_design(os.fsdecode(b"y\xff.json"))
 
 
 def test_revisions_and_texts_agree_with_the_command(zema_cli, source, tmp_path):
@@ -383,6 +424,10 @@ def add_instance(**kwargs):
     (lambda c, d: c.translate("x", to="sideways"), ValueError),
     (lambda c, d: zema.Migration(c, zema.Converter(d, "reversible")), ValueError),
     (lambda c, d: c.lookup(None), TypeError),
+    (lambda c, d: zema.Design().add_instance(zema.Design().root, b"u\xff"), TypeError),
+    (lambda c, d: zema.Design().add_atom(None, b"COMB"), TypeError),
+    (lambda c, d: zema.Design().add_atom(None, 26.0), TypeError),
+    (lambda c, d: zema.Design().add_atom(None, True), TypeError),
     (lambda c, d: zema.Design().add_atom(None, "RAM", oterms="abc"), TypeError),
     (lambda c, d: c.translate(5), TypeError),
     (lambda c, d: zema.Converter(d, None), TypeError),
