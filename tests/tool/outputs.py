@@ -23,12 +23,15 @@ ZEMA, DESIGN = sys.argv[1], sys.argv[2]
 failures = []
 
 
-def run(args, cwd, stdin=None):
+def run(args, cwd, stdin=None, closed=None):
+    """`closed`: a standard descriptor that the run starts without."""
+    close = None if closed is None else (lambda: os.close(closed))
     if stdin is None:
         return subprocess.run([ZEMA, *args], cwd=cwd, stdin=subprocess.DEVNULL,
-                              capture_output=True)
+                              capture_output=True, preexec_fn=close)
     with open(os.path.join(cwd, stdin), 'rb') as source:
-        return subprocess.run([ZEMA, *args], cwd=cwd, stdin=source, capture_output=True)
+        return subprocess.run([ZEMA, *args], cwd=cwd, stdin=source, capture_output=True,
+                              preexec_fn=close)
 
 
 def check(name, condition, detail=''):
@@ -39,12 +42,13 @@ def check(name, condition, detail=''):
 def refused(name, result, line_start):
     """One error line starting with `line_start`, exit 2, no standard output."""
     lines = result.stderr.decode(errors='replace').splitlines()
-    check(name, result.returncode == 2 and not result.stdout and len(lines) == 1 and
+    stdout = result.stdout or b''
+    check(name, result.returncode == 2 and not stdout and len(lines) == 1 and
           lines[0].startswith('zema: error: ' + line_start),
-          f'exit {result.returncode}, stdout {result.stdout[:60]!r}, stderr {lines}')
+          f'exit {result.returncode}, stdout {stdout[:60]!r}, stderr {lines}')
 
 
-def case(name, files, args, stdin=None, expect=None, translated=None):
+def case(name, files, args, stdin=None, expect=None, translated=None, closed=None):
     """Runs `args` among `files` (name -> bytes); `expect` is the start of the
     error line, or None for success; on success `translated` (file -> bytes)
     is what those files must hold. Every other file must be unchanged."""
@@ -54,7 +58,7 @@ def case(name, files, args, stdin=None, expect=None, translated=None):
         for path, data in files.items():
             with open(os.path.join(scratch, path), 'wb') as out:
                 out.write(data)
-        result = run(args, scratch, stdin)
+        result = run(args, scratch, stdin, closed)
         if expect is None:
             check(name, result.returncode == 0, result.stderr.decode(errors='replace'))
         else:
@@ -117,6 +121,13 @@ case('a word longer than the buffer',
      ['translate', 'd.json', 'r.txt', '-o', 'out.txt'],
      translated={'out.txt': LONG + b' /u_lane/$auto$ff.cc:266:slice$80\n'})
 
+# A standard descriptor closed by the caller is never taken by a temporary:
+# the text is not read from it, nor the output copied onto it.
+case('closed standard input', {'out.txt': OLD}, ['translate', 'd.json', '-o', 'out.txt'],
+     closed=0, expect='<stdin>: cannot read: Bad file descriptor')
+case('closed standard output', {'r.txt': LONG + b'\n'}, ['migrate', 'd.json', 'd.json', 'r.txt'],
+     closed=1, expect='<stdout>: cannot write: Bad file descriptor')
+
 # -o through symbolic links writes the file they lead to, even one that is
 # not there yet, and leaves the links as they were.
 scratch = tempfile.mkdtemp()
@@ -147,6 +158,11 @@ finally:
 if os.path.exists('/dev/full'):
     result = subprocess.run([ZEMA, 'import-yosys', DESIGN, '-o', '/dev/full'], capture_output=True)
     refused('a full disk', result, '/dev/full: cannot write: No space left on device')
+    for args in (['--version'], ['convert', '--help']):
+        with open('/dev/full', 'wb') as full:
+            result = subprocess.run([ZEMA, *args], stdout=full, stderr=subprocess.PIPE)
+        refused(' '.join(args) + ' on a full disk', result,
+                '<stdout>: cannot write: No space left on device')
 
 # The file size limit (ulimit -f): the write fails, the run says so in its
 # line, and the temporary is gone.

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iostream>
 #include <map>
 #include <new>
 #include <string_view>
@@ -90,6 +92,21 @@ int usage_error(DIAGNOSTICS& diagnostics, std::string const& message) {
   std::string text = message;
   while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
   diagnostics.error(TOOL_ERROR("command line", text));
+  return EXIT_BAD_INPUT;
+}
+
+// The exit code of `print` (help or the version, written to standard
+// output), or the error line when the writing failed (a full disk).
+template <class PRINT>
+int printed(DIAGNOSTICS& diagnostics, PRINT const& print) {
+  errno = 0;
+  int const code = print();
+  std::cout.flush();
+  int error = errno;
+  if (std::fflush(stdout) != 0 && error == 0) error = errno;
+  if (std::cout.good() && !std::ferror(stdout)) return code;
+  diagnostics.error(TOOL_ERROR(
+      "<stdout>", std::string("cannot write: ") + std::strerror(error != 0 ? error : EIO)));
   return EXIT_BAD_INPUT;
 }
 
@@ -258,11 +275,11 @@ std::optional<int> parse_zema(int argc, char const* const* argv, std::unique_ptr
   try {
     app.parse(before_dashes, argv);
   } catch (CLI::CallForHelp const& help) {
-    return app.exit(help);
+    return printed(diagnostics, [&] { return app.exit(help); });
   } catch (CLI::CallForAllHelp const& help) {
-    return app.exit(help);
+    return printed(diagnostics, [&] { return app.exit(help); });
   } catch (CLI::CallForVersion const& version) {
-    return app.exit(version);
+    return printed(diagnostics, [&] { return app.exit(version); });
   } catch (CLI::ParseError const& error) {
     return usage_error(diagnostics, error.what());
   }
@@ -272,6 +289,11 @@ std::optional<int> parse_zema(int argc, char const* const* argv, std::unique_ptr
                                   argv + argc);
   }
   if (auto const problem = command->check_arguments()) return usage_error(diagnostics, *problem);
+  std::vector<std::string> const inputs = command->all_inputs();
+  if (std::count(inputs.begin(), inputs.end(), "-") > 1) {
+    return usage_error(diagnostics, std::string(command->name()) +
+                                        ": only one input can come from standard input (-)");
+  }
   *chosen = std::move(command);
   return std::nullopt;
 }

@@ -35,7 +35,6 @@ class DESIGN_ARGUMENTS {
 
   // The design's path: the file, "-", the bundled example's, or the map's.
   std::string path() const;
-  bool from_stdin() const { return path() == "-"; }
   // Whether the names come from a saved map.
   bool saved() const { return !m_map.empty(); }
   // The names of the design: read from the saved map (--map), or read,

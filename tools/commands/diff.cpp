@@ -27,9 +27,6 @@ class DIFF final : public COMMAND {
     if (m_positionals.size() != 2) {
       return "diff: two revisions are required, OLD and NEW; got " + decimal(m_positionals.size());
     }
-    if (m_positionals[0] == "-" && m_positionals[1] == "-") {
-      return std::string("diff: OLD and NEW cannot both come from standard input");
-    }
     return std::nullopt;
   }
   std::vector<std::string> inputs() const override { return m_positionals; }

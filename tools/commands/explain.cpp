@@ -325,7 +325,6 @@ class EXPLAIN final : public COMMAND {
       return std::string(
           "explain: no names: give converted full names or original paths, or --names FILE");
     }
-    if (auto problem = m_names.check(name(), m_design.from_stdin())) return problem;
     return std::nullopt;
   }
   std::vector<std::string> inputs() const override {

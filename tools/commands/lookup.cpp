@@ -29,7 +29,6 @@ class LOOKUP final : public COMMAND {
     if (m_positionals.empty() && !m_names.has_file()) {
       return std::string("lookup: no names: give them as arguments or with --names FILE");
     }
-    if (auto problem = m_names.check(name(), m_design.from_stdin())) return problem;
     return std::nullopt;
   }
   std::vector<std::string> inputs() const override {

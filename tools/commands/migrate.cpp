@@ -32,14 +32,7 @@ class MIGRATE final : public COMMAND {
       return "migrate: two revisions are required, OLD and NEW; got " +
              decimal(m_positionals.size());
     }
-    if (auto problem = m_texts.check(name())) return problem;
-    std::size_t from_stdin = m_positionals.size() == 2 ? 1 : 0;
-    for (std::string const& path : m_positionals) from_stdin += path == "-" ? 1 : 0;
-    if (from_stdin > 1) {
-      return std::string(
-          "migrate: only one of OLD, NEW and the texts can come from standard input");
-    }
-    return std::nullopt;
+    return m_texts.check(name());
   }
   std::vector<std::string> inputs() const override {
     std::vector<std::string> inputs = m_positionals;

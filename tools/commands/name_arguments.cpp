@@ -8,14 +8,6 @@ void NAME_ARGUMENTS::declare(OPTION_SET& options) {
   options.text("--names", &m_file, "Read the names from a file, one a line; - for standard input");
 }
 
-std::optional<std::string> NAME_ARGUMENTS::check(char const* command,
-                                                 bool design_from_stdin) const {
-  if (m_file == "-" && design_from_stdin) {
-    return std::string(command) + ": the design and the names cannot both come from standard input";
-  }
-  return std::nullopt;
-}
-
 void NAME_ARGUMENTS::add_input(std::vector<std::string>* inputs) const {
   if (!m_file.empty()) inputs->push_back(m_file);
 }

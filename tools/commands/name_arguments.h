@@ -18,9 +18,6 @@ class NAME_ARGUMENTS {
  public:
   void declare(OPTION_SET& options);
   bool has_file() const { return !m_file.empty(); }
-  // The usage problem of a names file read from standard input together
-  // with a design that is too.
-  std::optional<std::string> check(char const* command, bool design_from_stdin) const;
   // Adds the names file, if any, to `inputs`.
   void add_input(std::vector<std::string>* inputs) const;
 

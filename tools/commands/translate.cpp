@@ -35,13 +35,7 @@ class TRANSLATE final : public COMMAND {
   }
   std::optional<std::string> check_arguments() override {
     if (auto problem = m_design.take_design(name(), &m_positionals, true)) return problem;
-    if (auto problem = m_texts.check(name())) return problem;
-    if (m_design.from_stdin() &&
-        (m_positionals.empty() ||
-         std::find(m_positionals.begin(), m_positionals.end(), "-") != m_positionals.end())) {
-      return std::string("translate: the design and the text cannot both come from standard input");
-    }
-    return std::nullopt;
+    return m_texts.check(name());
   }
   std::vector<std::string> inputs() const override {
     std::vector<std::string> inputs{m_design.path()};

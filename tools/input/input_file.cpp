@@ -163,9 +163,10 @@ void refuse_nul(std::string_view text, std::string const& name) {
 // refused after its first chunk, not once it is all decompressed. Any text
 // (a Liberty file, a map, a list of names, a netlist of any format) may
 // start with anything but holds no NUL byte: a stream of unknown length (a
-// device, a pipe) with one in its first chunk, such as /dev/zero or
-// /dev/urandom, is refused there rather than read to the size limit. A
-// file's NUL is left to its reader, which names the place and the rule.
+// device, a pipe, decompressed text) with one in its first chunk, such as
+// /dev/zero, /dev/urandom or compressed zeros, is refused there rather than
+// read to the size limit. A plain file's NUL is left to its reader, which
+// names the place and the rule.
 class START_CHECK {
  public:
   START_CHECK(std::string const& name, bool any_text, bool stream)
@@ -263,10 +264,14 @@ class DECODER {
   // Writes up to `room` decoded bytes at `out`; gives how many. Sets *ended
   // once the data has ended (no more bytes will come).
   virtual std::size_t decode(SOURCE& in, char* out, std::size_t room, bool* ended) = 0;
+  // Whether the bytes come as they are, not decompressed: decompressed text
+  // is a stream of unknown length, like a pipe's.
+  virtual bool plain() const { return false; }
 };
 
 class PLAIN_DECODER final : public DECODER {
  public:
+  bool plain() const override { return true; }
   std::size_t decode(SOURCE& in, char* out, std::size_t room, bool* ended) override {
     if (in.available() > 0) {
       std::size_t const taken = std::min(room, in.available());
@@ -390,8 +395,7 @@ std::unique_ptr<DECODER> decoder_for(SOURCE& in, std::string const& name) {
 void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std::uint64_t max_size,
               bool any_text, GROWING_BUFFER* out) {
   std::unique_ptr<DECODER> const decoder = decoder_for(in, name);
-  bool const plain = dynamic_cast<PLAIN_DECODER*>(decoder.get()) != nullptr;
-  if (plain && known_size >= 0) {
+  if (decoder->plain() && known_size >= 0) {
     // A plain regular file: refused by its size before it is read, and by
     // its first bytes when they cannot start JSON; then read in one read,
     // straight into its place. The end must follow.
@@ -419,7 +423,7 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
     in.read_into(&extra, 1);
     return;
   }
-  START_CHECK start(name, any_text, known_size < 0 && in.is_descriptor());
+  START_CHECK start(name, any_text, !decoder->plain() || (known_size < 0 && in.is_descriptor()));
   for (bool ended = false; !ended;) {
     // At least a chunk of room, so that each step decodes a good piece.
     char* const room = out->room(kChunk);
@@ -551,7 +555,9 @@ std::size_t INPUT_STREAM::read(char* to, std::size_t size) {
   while (made == 0 && !m_ended) {
     made = m_state->m_decoder->decode(m_state->m_source, to, size, &m_ended);
   }
-  if (m_total == 0 && !m_regular) refuse_nul(std::string_view(to, made), m_name);
+  if (m_total == 0 && (!m_regular || !m_state->m_decoder->plain())) {
+    refuse_nul(std::string_view(to, made), m_name);
+  }
   m_total += made;
   if (m_total > m_max_size) too_large(m_name, m_max_size);
   if (m_ended && m_regular && !unchanged(m_state->m_fd, m_before)) changed(m_name);

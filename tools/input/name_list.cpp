@@ -1,5 +1,6 @@
 #include "tools/input/name_list.h"
 
+#include "tools/input/json_input.h"
 #include "tools/support/text_format.h"
 #include "tools/support/tool_error.h"
 
@@ -23,7 +24,7 @@ std::vector<std::string_view> split_names(INPUT_TEXT const& text) {
       throw TOOL_ERROR(place(), "the name " + quoted_text(name) + " is not valid UTF-8");
     }
     if (name.find('\0') != std::string_view::npos) {
-      throw TOOL_ERROR(place(), "a name must not contain the character U+0000");
+      throw TOOL_ERROR(place(), kNulInName);
     }
     names.push_back(name);
   }

@@ -117,8 +117,11 @@ void SAVED_MAP::parse_tsv(std::uint64_t max_rows, VISIT const& visit) {
         char const c = original[i];
         if (c == '\\' && i + 3 < original.size() && original[i + 1] == 'x' &&
             hex_value(original[i + 2]) >= 0 && hex_value(original[i + 3]) >= 0) {
-          unescaped.push_back(
-              static_cast<char>(hex_value(original[i + 2]) * 16 + hex_value(original[i + 3])));
+          char const byte =
+              static_cast<char>(hex_value(original[i + 2]) * 16 + hex_value(original[i + 3]));
+          // As a JSON map's \u0000: a name is a C string to every reader.
+          if (byte == '\0') throw TOOL_ERROR(place(), kNulInName);
+          unescaped.push_back(byte);
           i += 3;
         } else if (c == '\\' && i + 1 < original.size()) {
           // An escape of the original form itself ("\\/", "\\\\"): kept.

@@ -362,6 +362,9 @@ class VERILOG_READER final : public NETLIST_PLACES {
   // modules), so that a second module of the name is refused.
   HASH_MAP<std::string_view, bool> m_boxes;
   bool m_read_again = false;
+  // Selects with bits outside their nets, and where the first one is.
+  std::uint64_t m_outside_selects = 0;
+  std::uint32_t m_first_outside_at = 0;
 
   // The module being read.
   NETLIST_MODULE m_module;
@@ -433,6 +436,7 @@ void VERILOG_READER::read(DESIGN_RECORDS* records) {
     m_module_ports.clear();
     m_boxes = HASH_MAP<std::string_view, bool>();
     m_pending.clear();
+    m_outside_selects = 0;
     m_lexer.rewind();
     m_line_at = m_line_start = 0;
     m_line = 1;
@@ -440,6 +444,14 @@ void VERILOG_READER::read(DESIGN_RECORDS* records) {
   }
   settle_cells();
   expand_netlist(m_netlist, *this, m_options, records);
+  if (m_outside_selects > 0) {
+    // Yosys reads such bits as x too, and warns of each.
+    records->m_warnings.push_back(
+        m_lexer.place(m_first_outside_at) + ": " +
+        (m_outside_selects == 1 ? std::string("a select falls")
+                                : decimal(m_outside_selects) + " selects fall") +
+        " outside the net's range (the first here); their bits are x, connected to nothing");
+  }
 }
 
 void VERILOG_READER::parse_file() {
@@ -1321,11 +1333,15 @@ void VERILOG_READER::append_select(NETLIST_NET const& net) {
   std::int64_t const width = net.m_bits_end - net.m_bits_begin;
   check_bits(static_cast<std::uint64_t>(left > right ? left - right : right - left) + 1, at);
   std::int64_t const step = left <= right ? 1 : -1;
+  bool outside = false;
   for (std::int64_t index = left;; index += step) {
     std::int64_t const k = net.m_upto ? net.m_offset + width - 1 - index : index - net.m_offset;
-    m_expression.push_back(k >= 0 && k < width ? m_netlist.m_bits[net.m_bits_begin + k] : kUnknown);
+    bool const inside = k >= 0 && k < width;
+    m_expression.push_back(inside ? m_netlist.m_bits[net.m_bits_begin + k] : kUnknown);
+    outside = outside || !inside;
     if (index == right) break;
   }
+  if (outside && m_outside_selects++ == 0) m_first_outside_at = at;
 }
 
 // A number's bits: a plain number has 32 (more when its value needs them),

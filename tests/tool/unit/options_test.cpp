@@ -66,12 +66,21 @@ TEST(OptionsTest, RefusesMisuseWithOneLine) {
       {{"lookup", "a.json"},
        "zema: error: command line: lookup: no names: give them as arguments or with --names "
        "FILE\n"},
+      // Standard input feeds one input at most, of whatever kind.
       {{"lookup", "-", "--names", "-"},
-       "zema: error: command line: lookup: the design and the names cannot both come from "
-       "standard input\n"},
+       "zema: error: command line: lookup: only one input can come from standard input (-)\n"},
       {{"translate", "-"},
-       "zema: error: command line: translate: the design and the text cannot both come from "
-       "standard input\n"},
+       "zema: error: command line: translate: only one input can come from standard input (-)\n"},
+      {{"translate", "d.json", "-", "-"},
+       "zema: error: command line: translate: only one input can come from standard input (-)\n"},
+      {{"explain", "d.json", "--against", "-", "--names", "-"},
+       "zema: error: command line: explain: only one input can come from standard input (-)\n"},
+      {{"convert", "-", "--liberty", "-"},
+       "zema: error: command line: convert: only one input can come from standard input (-)\n"},
+      {{"diff", "-", "-"},
+       "zema: error: command line: diff: only one input can come from standard input (-)\n"},
+      {{"migrate", "a.json", "-"},
+       "zema: error: command line: migrate: only one input can come from standard input (-)\n"},
       {{"convert", "a.json", "--strategy", "other"},
        "zema: error: command line: --strategy: other not in {fusion,reversible}\n"},
       {{"convert", "a.json", "--input-format", "json"},

@@ -393,6 +393,19 @@ TEST(VerilogReaderTest, MakesCellsOfUnknownTypesAtomsWithOneWarning) {
                                      "COMB atoms without oterms"});
 }
 
+// Bits selected outside a net are x, as in Yosys, and the run says where.
+TEST(VerilogReaderTest, WarnsOnceOfSelectsOutsideTheirNets) {
+  std::string error;
+  DESIGN_RECORDS const records =
+      read(in_top("  wire [3:0] w;\n  INV u (.A(w[3]), .Y(w[4]));\n  INV v (.A(w[5:2]), .Y(y));"),
+           &error);
+  ASSERT_EQ(error, "");
+  EXPECT_EQ(atoms(records), "COMB /u [~Y@/]; COMB /v [~y@/]");
+  EXPECT_EQ(records.m_warnings,
+            std::vector<std::string>{"in.v:3:24: 2 selects fall outside the net's range (the "
+                                     "first here); their bits are x, connected to nothing"});
+}
+
 struct FORMAT_CASE {
   char const* text;
   INPUT_FORMAT format;
