@@ -247,6 +247,13 @@ class ARENA {
   // usual.
   void start_prefault(std::size_t bytes) {
     if (m_segments.empty() || m_prefault) return;
+    // Freed slabs (adopted pages among them) serve the blocks first, and
+    // their pages need no populating.
+    for (auto const& run : m_runs_by_address) {
+      std::size_t const reused = run.second * kSlabBytes;
+      bytes = bytes > reused ? bytes - reused : 0;
+    }
+    if (bytes == 0) return;
     std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
     std::vector<std::pair<char*, char*>> ranges{{m_next, m_next + std::min(bytes, room)}};
     if (bytes > room && reserve_next(bytes - room)) {
@@ -270,6 +277,25 @@ class ARENA {
       madvise(segment.m_base, static_cast<std::size_t>(segment.m_limit - segment.m_base),
               MADV_NOHUGEPAGE);
     }
+  }
+
+  // Moves the whole slabs at the start of [pages, pages + bytes) to the
+  // range's fresh end, as many as the current segment has room for, and
+  // enters them as a freed run; gives the bytes taken. Only in a program
+  // that touches its memory once, whose range need not shrink again.
+  std::size_t adopt(char* pages, std::size_t bytes) {
+    if (m_segments.empty() || !m_small_pages) return 0;
+    std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
+    std::size_t const slabs = std::min(bytes, room) / kSlabBytes;
+    if (slabs == 0) return 0;
+    std::size_t const taken = slabs * kSlabBytes;
+    // The page tables move, not the pages: nothing is copied or touched.
+    if (mremap(pages, taken, taken, MREMAP_MAYMOVE | MREMAP_FIXED, m_next) == MAP_FAILED) return 0;
+    char* const start = m_next;
+    m_next += taken;
+    m_fresh_taken.fetch_add(taken, std::memory_order_relaxed);
+    give_back(start, slabs);
+    return taken;
   }
 
   // The pool of `thunk` and `size` when the cache knows it, else null. Only
@@ -755,6 +781,10 @@ void mem_fail_after(long n) {
 void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
 
 void mem_small_pages() { state().m_arena.use_small_pages(); }
+
+std::size_t mem_adopt_pages(void* pages, std::size_t bytes) {
+  return state().m_arena.adopt(static_cast<char*>(pages), bytes);
+}
 
 bool mem_pooled() { return state().m_arena.is_open(); }
 

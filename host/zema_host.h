@@ -143,6 +143,15 @@ void expect_table_entries(std::size_t entries);
 // system time to touch than the small pages it replaces. Nothing else
 // changes.
 void mem_small_pages();
+// For such a program (after mem_small_pages), which gives up a private
+// anonymous mapping of its own at `pages` (an input it has read): the whole
+// 64 KiB slabs at its start move into the memory of tracked blocks, which
+// use them, cleared as they are handed out, before any fresh memory. Pages
+// already touched cost a fraction of fresh ones. Gives how many bytes from
+// `pages` were taken: the caller unmaps only the rest. Elsewhere, and
+// without pools, it takes nothing, so that a long-running program's memory
+// never grows by what it read.
+std::size_t mem_adopt_pages(void* pages, std::size_t bytes);
 // Whether tracked blocks come from the host's pools (false in sanitizer
 // builds and with ZEMA_HOST_POOLS=0, where each block is its own calloc).
 bool mem_pooled();

@@ -424,8 +424,19 @@ TEST(HostRecords, EachKindKeepsABoundedNumberAndCountsTheRest) {
 }
 
 // The pools hand out zero-filled blocks whether their memory is fresh,
-// populated ahead by the prefaulter, or reused from freed slabs and spans.
+// populated ahead by the prefaulter, reused from freed slabs and spans, or
+// pages that the program gave up after writing them (an input it read).
 TEST(HostMemory, BlocksStayZeroFilledAcrossPrefaultAndReuse) {
+  std::size_t const given = (std::size_t(1) << 20) + 4096;
+  char* const pages = static_cast<char*>(
+      mmap(nullptr, given, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  std::memset(pages, 0xa5, given);
+  EXPECT_EQ(0u, zema_host::mem_adopt_pages(pages, given)) << "a long-running program keeps them";
+  zema_host::mem_small_pages();
+  std::size_t const taken = zema_host::mem_adopt_pages(pages, given);
+  EXPECT_EQ(zema_host::mem_pooled() ? std::size_t(1) << 20 : 0, taken) << "whole slabs only";
+  munmap(pages + taken, given - taken);
   zema_host::mem_prefault(std::size_t(8) << 20);
   zema_host::MEM_STATS const before = zema_host::mem_module_stats("HOSTTEST");
   for (int round = 0; round < 3; ++round) {

@@ -41,8 +41,13 @@ std::string errno_text(int error) { return std::strerror(error != 0 ? error : EI
   throw TOOL_ERROR(name, "changed while reading");
 }
 
+// The host's tracked memory takes what it can of the pages, already
+// touched, for the blocks that come next (a design's tree), in a program
+// that touches its memory once; the rest is unmapped.
 void unmap_text(char* data, std::size_t capacity) {
-  if (data != nullptr) ::munmap(data, capacity);
+  if (data == nullptr) return;
+  std::size_t const taken = zema_host::mem_adopt_pages(data, capacity);
+  if (taken < capacity) ::munmap(data + taken, capacity - taken);
 }
 
 // A mapped buffer that grows by doubling, never past the size limit and one
