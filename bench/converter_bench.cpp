@@ -206,6 +206,9 @@ void fusion_init(benchmark::State& state, FIXTURE& fixture) {
   if (!converter) return state.SkipWithError(fixture.error());
   HDB_CMP_ACTION_PT_INSTANCE const* const action_point = fixture.design().host().action_point();
   CDB_ATOM_NETLIST* const netlist = fixture.design().host().netlist();
+  // The tables grow as in `zema convert`, which says what it expects.
+  zema_host::INIT_EXPECTATION const expectation(instances, fixture.design().atoms.size(),
+                                                fixture.design().oterms);
 
   double clear_seconds = 0;
   unsigned long long blocks_before = 0;
@@ -275,6 +278,9 @@ void convert_vs_baseline(benchmark::State& state, FIXTURE& fixture) {
   ZEMA_NAME_CONVERTER* const library = fixture.converter(ZEMA_NAME_CONVERTER_FUSION);
   if (!library) return state.SkipWithError(fixture.error());
   ZEMA_NAME_CONVERTER& converter = *library;
+  // The tables grow as in `zema convert`, which says what it expects.
+  zema_host::INIT_EXPECTATION const expectation(design.instances, design.atoms.size(),
+                                                design.oterms);
   BASELINE_CONVERTER baseline;
   GEN_STRING unit, full;
   std::string baseline_unit, baseline_full;

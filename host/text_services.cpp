@@ -3,6 +3,7 @@
 // bucket-count growth function, and the debug names of atom types.
 #include "h/gen_sys.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdint>
@@ -282,6 +283,12 @@ void expect_table_entries(std::size_t entries) {
   }
   g_expected_buckets.store(buckets, std::memory_order_relaxed);
 }
+
+INIT_EXPECTATION::INIT_EXPECTATION(std::size_t instances, std::size_t atoms, std::size_t oterms) {
+  expect_table_entries(std::max(instances, atoms + oterms));
+}
+
+INIT_EXPECTATION::~INIT_EXPECTATION() { expect_table_entries(0); }
 
 char const* atom_type_name(int type) {
   return type >= 0 && type < CDB_ATOM_BASIC_TYPE_COUNT ? s_atom_type_names[type] : "UNKNOWN";

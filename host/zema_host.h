@@ -135,6 +135,17 @@ void mem_prefault(std::size_t bytes);
 // times more on its way. Bucket counts change no name; a table that
 // holds fewer entries takes more memory than it needs.
 void expect_table_entries(std::size_t entries);
+// While it lives, tables expect the entries that a converter's init fills
+// on a design of these counts: its largest tables are its indexes of the
+// hierarchy's nodes, of the atoms and of the oterms, and its table of
+// converted names, one per node of the hierarchy or made-up name.
+class INIT_EXPECTATION {
+ public:
+  INIT_EXPECTATION(std::size_t instances, std::size_t atoms, std::size_t oterms);
+  ~INIT_EXPECTATION();
+  INIT_EXPECTATION(INIT_EXPECTATION const&) = delete;
+  INIT_EXPECTATION& operator=(INIT_EXPECTATION const&) = delete;
+};
 // For a program that touches its memory once, such as one that converts a
 // design and exits: tracked blocks stop asking the kernel for transparent
 // huge pages, in the memory not touched yet. Huge pages spare a process that

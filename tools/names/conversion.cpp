@@ -22,15 +22,9 @@ std::string ROW::label() const {
 CONVERSION::CONVERSION(LOADED_DESIGN& design, ZEMA_NAME_CONVERTER_ENUM strategy, PHASES& phases)
     : m_design(design) {
   phases.start("init");
-  // The converter's largest tables: its indexes of the hierarchy's nodes, of
-  // the atoms' and of the oterms', and its table of converted names, one per
-  // node of the hierarchy or made-up name, nearly all distinct.
-  // The expectation holds for this init only.
-  struct EXPECTATION {
-    explicit EXPECTATION(std::size_t entries) { zema_host::expect_table_entries(entries); }
-    ~EXPECTATION() { zema_host::expect_table_entries(0); }
-  } const expectation(
-      std::max(design.m_instance_count, design.m_atom_count + design.m_oterm_count));
+  // For this init only.
+  zema_host::INIT_EXPECTATION const expectation(design.m_instance_count, design.m_atom_count,
+                                                design.m_oterm_count);
   m_converter.reset(new ZEMA_NAME_CONVERTER(strategy));
   m_converter->init(design.m_design.action_point(), design.m_design.netlist());
   expect_no_reports();
