@@ -641,7 +641,9 @@ void VERILOG_READER::parse_declaration(KEYWORD keyword) {
 
 // Declares a net, or declares again one that a port list, an earlier
 // declaration or a first use made: once with a direction and once with a
-// net type, and a range only where none was or an equal one. Gives the net.
+// net type. Two declarations give the same range or none (Yosys refuses the
+// rest too); after a port list or a first use, a range may come. Gives the
+// net.
 std::uint32_t VERILOG_READER::declare(TOKEN const& name, KEYWORD direction, KEYWORD net_type,
                                       RANGE const& range) {
   std::string_view const text = name_of(name);
@@ -657,9 +659,14 @@ std::uint32_t VERILOG_READER::declare(TOKEN const& name, KEYWORD direction, KEYW
                       (net_type != KEYWORD::NONE && state.m_typed))) {
       fail(name.m_at, "a second declaration of " + quoted_text(text));
     }
-    NETLIST_NET& net = m_netlist.m_nets[state.m_net];
-    if (range.m_given && state.m_ranged && range.width() != net.m_bits_end - net.m_bits_begin) {
-      fail(name.m_at, quoted_text(text) + " is declared again with another width");
+    NETLIST_NET const& net = m_netlist.m_nets[state.m_net];
+    bool const same_range =
+        range.m_given == state.m_ranged &&
+        (!range.m_given || (range.width() == net.m_bits_end - net.m_bits_begin &&
+                            std::min(range.m_left, range.m_right) == net.m_offset &&
+                            (range.m_left < range.m_right) == net.m_upto));
+    if (!implicit && !same_range) {
+      fail(name.m_at, quoted_text(text) + " is declared again with another range");
     }
     if (range.m_given && !state.m_ranged) {
       if (state.m_used) fail(name.m_at, quoted_text(text) + " gets a range after its first use");
@@ -1330,6 +1337,9 @@ void VERILOG_READER::append_select(NETLIST_NET const& net) {
     right = net.m_upto ? high : low;
   }
   expect_symbol(']');
+  // A select written against the net's direction (n[4:7] of n[7:4]) takes
+  // its bits in the net's order, as Yosys reads it.
+  if (net.m_upto ? left > right : left < right) std::swap(left, right);
   std::int64_t const width = net.m_bits_end - net.m_bits_begin;
   check_bits(static_cast<std::uint64_t>(left > right ? left - right : right - left) + 1, at);
   std::int64_t const step = left <= right ? 1 : -1;

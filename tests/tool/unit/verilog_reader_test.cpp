@@ -187,6 +187,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "  BUF4 u1 (.A(a), .Z(b));\n  BUF4 u2 (.A(a), .Z({b[2], c, d}));\n"
                      "  BUF4 u3 (.A(a), .Z(b[1:0]));\nendmodule",
                      "COMB /u1 [~b@/]; COMB /u2 [~d@/]; COMB /u3 [~b[0]@/]"},
+        NETLIST_CASE{"a part select written against its net's direction takes the net's order, "
+                     "as Yosys reads it",
+                     "module top (input [3:0] a);\n  wire [7:0] d;\n  wire [0:7] e;\n"
+                     "  BUF4 u1 (.A(a), .Z(d[2:5]));\n  BUF4 u2 (.A(a), .Z(e[5:2]));\n"
+                     "  BUF4 u3 (.A(a), .Z(d[7:4]));\nendmodule",
+                     "COMB /u1 [~d[2]@/]; COMB /u2 [~e[5]@/]; COMB /u3 [~d[4]@/]"},
         NETLIST_CASE{"assign joins bits, and the first net in name order names them",
                      "module top (input a);\n  wire x, b, z;\n  wire [1:0] v;\n  assign x = b;\n"
                      "  assign {z, v} = {a, v[0], x};\n  ND2 c1 (.Y(x));\n  ND2 c2 (.Y(v[0]));\n"
@@ -301,7 +307,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "in.v:4:8: a second declaration of \"n\""},
         BAD_NETLIST{"a port declared with another width",
                     "module top (a);\n  input [3:0] a;\n  wire [1:0] a;\nendmodule",
-                    "in.v:3:14: \"a\" is declared again with another width"},
+                    "in.v:3:14: \"a\" is declared again with another range"},
+        BAD_NETLIST{"a port declared with other bounds",
+                    "module top (a);\n  input [3:0] a;\n  wire [4:1] a;\nendmodule",
+                    "in.v:3:14: \"a\" is declared again with another range"},
+        BAD_NETLIST{"a port declared again with a range",
+                    "module top (a);\n  input a;\n  wire [3:0] a;\nendmodule",
+                    "in.v:3:14: \"a\" is declared again with another range"},
+        BAD_NETLIST{"a ranged port declared again without one",
+                    "module top (a);\n  input [0:3] a;\n  wire a;\nendmodule",
+                    "in.v:3:8: \"a\" is declared again with another range"},
         BAD_NETLIST{"a range after the net's first use",
                     in_top("  INV u (.A(n), .Y(y));\n  wire [1:0] n;"),
                     "in.v:3:14: \"n\" gets a range after its first use"},
