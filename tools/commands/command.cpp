@@ -267,6 +267,20 @@ std::optional<int> parse_zema(int argc, char const* const* argv, std::unique_ptr
     options.finish();
     apps[sub] = &command;
   }
+  // A first word that names no subcommand is a misspelt one, not a missing
+  // one.
+  if (argc > 1 && argv[1][0] != '-') {
+    std::string known;
+    bool found = false;
+    for (std::unique_ptr<COMMAND> const& command : commands) {
+      found = found || std::strcmp(command->name(), argv[1]) == 0;
+      known += std::string(known.empty() ? "" : ", ") + command->name();
+    }
+    if (!found) {
+      return usage_error(diagnostics, "no subcommand " + quoted_text(argv[1]) +
+                                          " (the subcommands: " + known + ")");
+    }
+  }
   // Everything after "--" is a positional argument (a name that starts with
   // "-"). CLI11 does not take them once a subcommand has had a positional,
   // so they are set apart here and added after parsing.

@@ -90,7 +90,9 @@ TEST(OptionsTest, RefusesMisuseWithOneLine) {
       {{"convert", "d.json", "--max-input-size", "4G"},
        "zema: error: command line: --max-input-size: \"4G\" is more than the largest size, "
        "4294967231 bytes\n"},
-      {{"frobnicate"}, "zema: error: command line: A subcommand is required\n"}};
+      {{"frobnicate"},
+       "zema: error: command line: no subcommand \"frobnicate\" (the subcommands: check, convert, "
+       "diff, explain, import-yosys, lookup, map, migrate, translate)\n"}};
   for (CASE const& c : misuses) {
     bool chosen;
     EXPECT_EQ(parse(c.m_args, &chosen), c.m_error) << c.m_args[0];
