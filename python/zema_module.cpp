@@ -25,6 +25,7 @@
 #include <structmember.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <climits>
@@ -66,14 +67,22 @@ typedef std::lock_guard<std::recursive_mutex> LIBRARY_LOCK;
 // zema.DesignError, set when the module is made.
 PyObject* g_design_error = nullptr;
 
-// Lets the GIL go for its scope. A daemon thread that takes it back while
-// the interpreter is finalizing is ended by Python with pthread_exit, whose
-// unwinding must pass through this destructor: a noexcept one (pybind11's)
-// would abort the whole process at its exit.
+// Lets the GIL go for its scope. Python ends a daemon thread that asks for
+// the GIL back while the interpreter is finalizing with pthread_exit, whose
+// unwinding must not reach a noexcept frame (pybind11's guard: the whole
+// process aborts at its exit) nor pybind11's own handler (which rethrows it
+// through a null reference). It stops here instead: the thread may not run
+// Python again, and waits for the process to end.
 class GIL_RELEASE {
  public:
   GIL_RELEASE() : m_thread(PyEval_SaveThread()) {}
-  ~GIL_RELEASE() noexcept(false) { PyEval_RestoreThread(m_thread); }
+  ~GIL_RELEASE() {
+    try {
+      PyEval_RestoreThread(m_thread);
+    } catch (...) {
+      for (;;) pause();
+    }
+  }
   GIL_RELEASE(GIL_RELEASE const&) = delete;
   GIL_RELEASE& operator=(GIL_RELEASE const&) = delete;
 
