@@ -37,8 +37,9 @@ struct SAVED_ROW {
   std::uint64_t m_at;  // its line (TSV) or its position in the array (JSON)
 };
 
-// Whether `text` is a saved map, by its first bytes: the TSV header, or a
-// JSON array (designs and netlists are objects, or Verilog).
+// Whether `text` is a saved map, by its first bytes: a JSON array (designs
+// and netlists are objects, or Verilog), or a first line that starts as the
+// TSV header does, so that a header with a mistake in it is told as one.
 bool is_saved_map(INPUT_TEXT const& text);
 
 class SAVED_MAP {
