@@ -159,6 +159,9 @@ void SPEF_SCANNER::keyword(std::string_view word) {
       {"RES", SECTION::ELEMENTS, EXPECT::NOTHING, 0},
       {"INDUC", SECTION::ELEMENTS, EXPECT::NOTHING, 0},
       {"P", SECTION::NONE, EXPECT::PORT, 0},
+      // A reduced net's driver and loads: a pin of an instance, or a port.
+      {"DRIVER", SECTION::NONE, EXPECT::PORT, 0},
+      {"RC", SECTION::NONE, EXPECT::PORT, 0},
       {"I", SECTION::NONE, EXPECT::NODE, 0},
       {"N", SECTION::NONE, EXPECT::NET_NODE, 0},
       {"C", SECTION::NONE, EXPECT::SKIP, 2},

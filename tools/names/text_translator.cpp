@@ -506,6 +506,8 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
       }
       break;
     case FOUND::AMBIGUOUS:
+      report(spot, piece, UNKNOWN_PROBLEM::AMBIGUOUS);
+      break;
     case FOUND::SKIPPED:
       break;
   }

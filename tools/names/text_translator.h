@@ -71,7 +71,8 @@ enum class UNKNOWN_PROBLEM {
   NO_MATCH,    // a pattern that matches no name
   UNWRITABLE,  // its new name cannot be written in the text's syntax
   GONE,        // migrate: its object is not in the new revision
-  MOVED        // migrate: it names another object now; rewritten to its object's new name
+  MOVED,       // migrate: it names another object now; rewritten to its object's new name
+  AMBIGUOUS    // more than one object has it, and none comes first
 };
 inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::NOTHING, "names nothing in the design"},
@@ -80,7 +81,8 @@ inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::UNWRITABLE, "has a name that this syntax cannot write"},
     {UNKNOWN_PROBLEM::GONE, "names an object that the new revision does not have"},
     {UNKNOWN_PROBLEM::MOVED,
-     "names another object in the new revision; rewritten to its object's new name"}};
+     "names another object in the new revision; rewritten to its object's new name"},
+    {UNKNOWN_PROBLEM::AMBIGUOUS, "names more than one object in the design"}};
 
 // A word left as it is, with its line and column (from 1, in bytes) in the
 // current text.

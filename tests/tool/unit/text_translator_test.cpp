@@ -80,7 +80,9 @@ std::string const kDesign = R"({
       {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4},
       {"name": "data_q[3]", "id": 7}]},
     {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}]},
-  "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5}]})";
+  "names": [{"name": "st", "id": 101}, {"name": "st", "id": 102}],
+  "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5},
+              {"type": "DFF", "name": 101}, {"type": "DFF", "name": 102}]})";
 
 class TranslatorTest : public ::testing::Test {
  protected:
@@ -109,7 +111,7 @@ class TranslatorTest : public ::testing::Test {
       if (reports != nullptr) {
         report = [reports](UNKNOWN_WORD const& word) {
           *reports += std::string(reports->empty() ? "" : " ") +
-                      "NPMU"[static_cast<int>(word.m_problem)] + std::string(word.m_word);
+                      "NPMUGMA"[static_cast<int>(word.m_problem)] + std::string(word.m_word);
         };
       }
       TEXT_TRANSLATOR translator(lookup, options, report);
@@ -259,6 +261,15 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {SPEF, false,
        "*DIVIDER .\n*DELIMITER |\n*D_NET u_cpu.\\$reg.Q 1\n*CONN\n*I u_cpu.\\$reg|Q O\n",
        "*DIVIDER .\n*DELIMITER |\n*D_NET w0 1\n*CONN\n*I u_cpu.a_reg|Q O\n", ""},
+      // A reduced net: its driver and its loads are pins too; its cell is a type.
+      {SPEF, true,
+       "*R_NET u_cpu/a_reg/aq 1\n*DRIVER u_cpu/a_reg:aq\n*CELL a_reg\n*C2_R1_C1 1 2 3\n*LOADS\n"
+       "*RC apad:d 0.4\n*RC apad 0.1\n*END\n",
+       "*R_NET u_cpu/\\$reg/Q 1\n*DRIVER u_cpu/\\$reg:Q\n*CELL a_reg\n*C2_R1_C1 1 2 3\n*LOADS\n"
+       "*RC PAD:d 0.4\n*RC apad 0.1\n*END\n",
+       ""},
+      // Two made-up names share a free-standing original: it stays, and is said.
+      {TCL, false, "get_cells st\n", "get_cells st\n", "Ast"},
       {SPEF, true, "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n",
        "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n", "Nnothing/x Pu_cpu/x/y:a"},
   };
