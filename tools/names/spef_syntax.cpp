@@ -252,7 +252,15 @@ void SPEF_SCANNER::token(std::string_view piece, std::size_t start, std::size_t 
   m_expect = EXPECT::NOTHING;
 }
 
+void SPEF_SCANNER::pass_word(std::string_view word) {
+  std::vector<NAME_SPOT>* const spots = m_spots;
+  m_spots = nullptr;
+  token(word, 0, word.size());
+  m_spots = spots;
+}
+
 void SPEF_SCANNER::add_name(std::size_t start, std::string_view text) {
+  if (m_spots == nullptr) return;              // a word passing unscanned
   if (text.empty() || text[0] == '*') return;  // a name-map reference
   NAME_SPOT spot{};
   spot.m_start = start;
@@ -269,6 +277,7 @@ void SPEF_SCANNER::add_name(std::size_t start, std::string_view text) {
 }
 
 void SPEF_SCANNER::add_node(std::size_t start, std::string_view text) {
+  if (m_spots == nullptr) return;  // a word passing unscanned
   std::size_t const at = last_unescaped(text, m_delimiters[1]);
   if (at == std::string_view::npos) {
     add_name(start, text);

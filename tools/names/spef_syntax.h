@@ -40,6 +40,10 @@ class SPEF_SCANNER {
   // when `last`.
   std::size_t scan(std::string_view piece, bool last, std::vector<NAME_SPOT>* spots,
                    std::string* keys);
+  // A word that went out unscanned, longer than any piece: it takes its
+  // place among the line's words (a net's name, a node), so that the words
+  // after it keep their roles, and is no name.
+  void pass_word(std::string_view word);
 
  private:
   enum class SECTION : std::uint8_t { NONE, NAME_MAP, PORTS, NET, CONN, ELEMENTS };

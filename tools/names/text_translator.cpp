@@ -136,6 +136,7 @@ std::size_t TEXT_TRANSLATOR::put(std::string_view text, bool last, OUTPUT_BUFFER
 
 std::size_t TEXT_TRANSLATOR::pass(std::string_view word, OUTPUT_BUFFER& out) {
   flush_held(out);
+  if (m_syntax == SYNTAX::SPEF) m_spef->pass_word(word);
   out.put(word);
   m_piece_offset += word.size();
   m_passing = true;

@@ -340,6 +340,29 @@ TEST_F(TranslatorTest, GivesTheSameTextWhateverThePieces) {
   EXPECT_EQ(back, text);
 }
 
+// A word longer than any piece goes out unscanned (TEXT_TRANSLATOR::pass);
+// in SPEF the words after it keep their roles: the net's capacitance is no
+// name, and the pins are pins.
+TEST_F(TranslatorTest, WordsAfterAPassedWordKeepTheirRoles) {
+  std::string const long_net(64, 'x');
+  std::string reports;
+  std::string const text = written_text([&](OUTPUT_BUFFER& out) {
+    NAME_LOOKUP const lookup = NAME_LOOKUP::of_index(*m_index, NAME_SIDE::ORIGINAL);
+    TEXT_TRANSLATOR translator(lookup, TRANSLATION_OPTIONS(), [&](UNKNOWN_WORD const& word) {
+      reports += std::string(word.m_word) + ";";
+    });
+    translator.set_syntax(SYNTAX::SPEF);
+    std::string pending = "*D_NET " + long_net;
+    pending.erase(0, translator.put(pending, false, out));
+    ASSERT_EQ(pending, long_net);
+    translator.pass(pending, out);
+    translator.put(" 1\n*CONN\n*I u_cpu/a_reg:aq O\n", true, out);
+    translator.end_text();
+  });
+  EXPECT_EQ(text, "*D_NET " + long_net + " 1\n*CONN\n*I u_cpu/\\$reg:Q O\n");
+  EXPECT_EQ(reports, "");
+}
+
 // Patterns as object queries take them: "*" and "?" within one level, a
 // path from the top unless -hierarchical, which matches last levels.
 TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
