@@ -42,7 +42,9 @@ bool is_saved_map(INPUT_TEXT const& text) {
   std::string_view const view = text.view();
   std::size_t const first = view.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) return false;
-  return view[first] == '[' || view.substr(0, 3) == "id\t";
+  // The header's first field and its tab.
+  std::string_view const start = kHeader.substr(0, kHeader.find('\t') + 1);
+  return view[first] == '[' || view.substr(0, start.size()) == start;
 }
 
 std::string SAVED_MAP::place_of(SAVED_ROW const& row) const {
