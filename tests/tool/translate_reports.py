@@ -68,7 +68,8 @@ def map_rows(zema, design, strategy, saved=None):
         if row['kind'] != 'superseded' and row['original'] is not None and row['converted']:
             rank = (0 if row['kind'] == 'instance' else 3 if row['origin'] == 'hierarchy'
                     else 1 if row['kind'] == 'oterm' else 2)
-            rows.append((row['converted'].encode(), row['original'].encode(), rank))
+            rows.append((row['converted'].encode(), row['original'].encode(), rank,
+                         row['kind'] == 'oterm'))
     return rows
 
 
@@ -76,7 +77,7 @@ def reverse_of(rows):
     """What --to converted gives for each original: the name of the highest
     rank, unless two share it (ambiguous: nothing)."""
     by_original = {}
-    for converted, original, rank in rows:
+    for converted, original, rank, _ in rows:
         by_original.setdefault(original, []).append((rank, converted))
     reverse = {}
     for original, names in by_original.items():
@@ -132,14 +133,19 @@ def tcl_word(name):
     return b'{%s}' % name if b'[' in name else name
 
 
-def tcl_text(names):
+def tcl_text(names, nets):
+    """Constraints on `names`, each in a query of its class: of nets for the
+    names in `nets`, of cells for the others."""
     lines = []
+    last = {}
     for i, name in enumerate(names):
+        query = b'get_nets' if name in nets else b'get_cells'
         quoted = name.replace(b'[', b'\\[').replace(b']', b'\\]')
-        lines.append(b'set_false_path -from [get_cells %s] -to [get_pins %s]'
-                     % (tcl_word(name), tcl_word(name + b'/d')))
-        lines.append(b'set_max_delay %d -through [get_nets "%s"] -to [get_cells {%s %s}]'
-                     % (i, quoted, name, names[i - 1]))
+        lines.append(b'set_false_path -from [%s %s] -to [get_pins %s]'
+                     % (query, tcl_word(name), tcl_word(name + b'/d')))
+        lines.append(b'set_max_delay %d -through [%s "%s"] -to [%s {%s %s}]'
+                     % (i, query, quoted, query, name, last.get(query, name)))
+        last[query] = name
     return b'\n'.join(lines) + b'\n'
 
 
@@ -157,7 +163,7 @@ def spef_path(name):
     return b'/'.join(levels)
 
 
-def spef_text(names):
+def spef_text(names, nets=()):
     lines = [b'*SPEF "IEEE 1481-1998"', b'*DIVIDER /', b'*DELIMITER :', b'*BUS_DELIMITER [ ]',
              b'*NAME_MAP']
     paths = [spef_path(name) for name in names]
@@ -179,22 +185,25 @@ def check_syntax(zema, design, strategy, rows, syntax, saved=None):
     # A name that starts like an option cannot be a Tcl word of its own.
     # A name with "/d" behind it is a pin of that name, unless the map has
     # that name too, on either side.
-    known = {c for c, _, _ in rows} | {o.lstrip(b'/') for _, o, _ in rows}
-    names = [c for c, o, _ in rows if o in reverse and o != b'/' and not UNWRITABLE.search(o)
+    known = {c for c, _, _, _ in rows} | {o.lstrip(b'/') for _, o, _, _ in rows}
+    names = [c for c, o, _, _ in rows if o in reverse and o != b'/' and not UNWRITABLE.search(o)
              and not (syntax == 'tcl' and OPTION.match(o))
              and c + b'/d' not in known and o.lstrip(b'/') + b'/d' not in known]
     make = tcl_text if syntax == 'tcl' else spef_text
+    # Written without its leading "/", a path of the hierarchy reads back
+    # before a name outside it that reads the same. Each name goes in a
+    # query of the class of the name it comes back as.
+    original = {c: o for c, o, _, _ in rows}
+    oterm = {c: is_oterm for c, _, _, is_oterm in rows}
+    targets = [reverse.get(b'/' + original[c].lstrip(b'/'), reverse[original[c]]) for c in names]
+    nets = {c for c, target in zip(names, targets) if oterm[target]}
     with tempfile.NamedTemporaryFile(suffix='.' + ('sdc' if syntax == 'tcl' else 'spef')) as file:
-        file.write(make(names))
+        file.write(make(names, nets))
         file.flush()
         forward = run(zema, 'translate', '--unknown', 'error', *source, file.name)
     back = run(zema, 'translate', '--unknown', 'error', '--syntax', syntax, '--to', 'converted',
                *source, '-', stdin=forward)
-    # Written without its leading "/", a path of the hierarchy reads back
-    # before a name outside it that reads the same.
-    original = {c: o for c, o, _ in rows}
-    expected = make([reverse.get(b'/' + original[c].lstrip(b'/'), reverse[original[c]])
-                     for c in names])
+    expected = make(targets, {target for target in targets if oterm[target]})
     if back != expected:
         fail(design, strategy, syntax + ' back to converted', back, expected)
     return len(names)

@@ -216,7 +216,7 @@ class DIFFER {
       if (old.m_converted.empty()) continue;
       std::string_view const value = old.m_renamed ? old.m_new : old.m_converted;
       if (old.m_converted.size() >= kLongestIndexedName || value.size() >= kLongestIndexedName) {
-        throw TOOL_ERROR("migrate", "a name of 512 MiB or more cannot be migrated");
+        throw TOOL_ERROR("migrate", "a name of 256 MiB or more cannot be migrated");
       }
       bool inserted;
       INDEX_ENTRY* const entry =

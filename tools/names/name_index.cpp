@@ -63,7 +63,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   std::string_view const original_given = *row.m_original;
   if (original_given.size() >= kLongestIndexedName ||
       row.m_converted.size() >= kLongestIndexedName) {
-    throw TOOL_ERROR("id " + decimal(row.m_id), "a name of 512 MiB or more cannot be indexed");
+    throw TOOL_ERROR("id " + decimal(row.m_id), "a name of 256 MiB or more cannot be indexed");
   }
   bool inserted = true;
   INDEX_ENTRY* forward = nullptr;
@@ -84,11 +84,40 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
     } else {
       original = reverse->key();
     }
-    if (inserted || rank > reverse->m_rank) {
-      reverse->m_value = converted.data();
-      reverse->m_value_size = static_cast<std::uint32_t>(converted.size());
-      reverse->m_rank = rank;
-      reverse->m_ambiguous = false;
+    OBJECT_CLASS const object_class = row.object_class();
+    auto const take = [&](INDEX_ENTRY* entry) {
+      entry->m_value = converted.data();
+      entry->m_value_size = static_cast<std::uint32_t>(converted.size());
+      entry->m_rank = rank;
+      entry->m_class = object_class;
+      entry->m_ambiguous = false;
+    };
+    if (inserted) {
+      take(reverse);
+    } else if (object_class != reverse->m_class) {
+      // Of the best of each class, the lower-ranked one is kept beside.
+      bool fresh = false;
+      INDEX_ENTRY* const other = m_other_class.insert(keys.m_original, original, &fresh);
+      if (fresh) {
+        other->m_key = original.data();
+        other->m_key_size = static_cast<std::uint32_t>(original.size());
+      }
+      if (rank > reverse->m_rank) {
+        // The old best goes beside: it is the best of its class so far.
+        *other = *reverse;
+        take(reverse);
+      } else {
+        // Two of the highest rank leave the name ambiguous to a query of
+        // any object, whatever their classes.
+        if (rank == reverse->m_rank) reverse->m_ambiguous = true;
+        if (fresh || rank > other->m_rank) {
+          take(other);
+        } else if (rank == other->m_rank) {
+          other->m_ambiguous = true;
+        }
+      }
+    } else if (rank > reverse->m_rank) {
+      take(reverse);
     } else if (rank == reverse->m_rank) {
       reverse->m_ambiguous = true;
     }

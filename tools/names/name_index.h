@@ -32,8 +32,8 @@ enum INDEX_NOTE : std::uint32_t {
   NOTE_MOVED = 2  // it names another object now: rewritten to its object's new name, reported
 };
 
-// Entries keep their texts' sizes in 29 bits: longer names are refused.
-constexpr std::size_t kLongestIndexedName = std::size_t{1} << 29;
+// Entries keep their texts' sizes in 28 bits: longer names are refused.
+constexpr std::size_t kLongestIndexedName = std::size_t{1} << 28;
 
 // An entry of the index: a text and the text it translates to, both kept by
 // the index.
@@ -41,7 +41,8 @@ struct INDEX_ENTRY {
   std::uint64_t m_hash;
   char const* m_key;
   char const* m_value;
-  std::uint32_t m_key_size : 30;
+  std::uint32_t m_key_size : 28;
+  std::uint32_t m_class : 2;  // OBJECT_CLASS of the value where the keys are originals
   // A migration's word on the name (INDEX_NOTE): what the translation also
   // reports.
   std::uint32_t m_note : 2;
@@ -107,6 +108,11 @@ class NAME_INDEX {
   // in the converted netlist. Made-up names that share an original and nothing better
   // (free-standing names of a design file) make the entry ambiguous.
   TEXT_MAP const& to_converted() const { return m_to_converted; }
+  // For the originals that name objects of both classes: the best value of
+  // the class that to_converted()'s value is not of, by the same ranks. So
+  // a query of nets reaches the oterms that share an original with an atom
+  // (an open output named after its pin), and one of cells the atom.
+  TEXT_MAP const& other_class() const { return m_other_class; }
 
   // The converted full name of an original that names one unambiguously.
   std::optional<std::string_view> converted_of(std::string_view original) const;
@@ -137,6 +143,7 @@ class NAME_INDEX {
   unsigned m_sides;
   TEXT_MAP m_to_original;
   TEXT_MAP m_to_converted;
+  TEXT_MAP m_other_class;
   TEXT_ARENA m_texts;
   std::size_t m_longest_original = 0;
   std::size_t m_longest_converted = 0;

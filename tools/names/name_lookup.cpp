@@ -114,7 +114,14 @@ NAME_LOOKUP NAME_LOOKUP::of_index(NAME_INDEX const& index, NAME_SIDE to) {
                        index.longest_converted(), index.deepest_converted());
   }
   return NAME_LOOKUP(index.to_converted(), NAME_SIDE::ORIGINAL, NAME_SIDE::CONVERTED,
-                     index.longest_original(), index.deepest_original());
+                     index.longest_original(), index.deepest_original(), &index.other_class());
+}
+
+INDEX_ENTRY const* NAME_LOOKUP::of_class(INDEX_ENTRY const* entry, OBJECT_CLASS wanted) const {
+  if (wanted == CLASS_ANY || entry->m_class == CLASS_ANY || entry->m_class == wanted) return entry;
+  if (m_other_class == nullptr) return nullptr;
+  std::string_view const key = entry->key();
+  return m_other_class->find(NAME_INDEX::hash(key), key);
 }
 
 void NAME_LOOKUP::match(std::string_view pattern, PATTERN_SCOPE scope,

@@ -58,9 +58,12 @@ enum class PATTERN_SCOPE { PATH, ANY_DEPTH };
 
 class NAME_LOOKUP {
  public:
+  // `other_class`: the best values of the other class of keys that name
+  // objects of both (NAME_INDEX::other_class()), or none.
   NAME_LOOKUP(TEXT_MAP const& table, NAME_SIDE keys, NAME_SIDE values, std::size_t longest_key,
-              std::size_t deepest_key)
+              std::size_t deepest_key, TEXT_MAP const* other_class = nullptr)
       : m_table(table),
+        m_other_class(other_class),
         m_keys(keys),
         m_values(values),
         m_longest_key(longest_key),
@@ -77,6 +80,12 @@ class NAME_LOOKUP {
   std::size_t longest_key() const { return m_longest_key; }
   std::size_t deepest_key() const { return m_deepest_key; }
 
+  // What a query of objects of class `wanted` finds in `entry`, which the
+  // table gave for its key: the entry itself when its value is of that
+  // class or says none, else the key's best value of that class, or null
+  // when the key names no such object.
+  INDEX_ENTRY const* of_class(INDEX_ENTRY const* entry, OBJECT_CLASS wanted) const;
+
   // Every unambiguous entry whose key `pattern` matches, in the byte order
   // of keys, into *matches (cleared first). A pattern without a leading "/"
   // meets original paths without theirs, as constraints write them. Only
@@ -86,6 +95,7 @@ class NAME_LOOKUP {
 
  private:
   TEXT_MAP const& m_table;
+  TEXT_MAP const* m_other_class = nullptr;  // NAME_INDEX::other_class(), for originals
   NAME_SIDE m_keys;
   NAME_SIDE m_values;
   std::size_t m_longest_key;

@@ -4,6 +4,7 @@
 #define TOOLS_NAMES_NAME_MAP_H
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ namespace zema_tool {
 enum class ORIGIN : std::uint8_t { HIERARCHY, MADE_UP, OUTSIDE };
 inline constexpr WORD<ORIGIN> kOriginWords[] = {
     {ORIGIN::HIERARCHY, "hierarchy"}, {ORIGIN::MADE_UP, "made-up"}, {ORIGIN::OUTSIDE, "outside"}};
+
+// What a name stands for in the object queries of constraints, which ask
+// for cells or for nets: an atom or an instance of the hierarchy is a cell,
+// an oterm the net it drives. CLASS_ANY: not said (the tables a migration
+// builds), and fits every query.
+enum OBJECT_CLASS : std::uint32_t { CLASS_ANY = 0, CLASS_CELL = 1, CLASS_NET = 2 };
 
 struct MAP_ROW {
   unsigned m_id;
@@ -43,6 +50,7 @@ struct MAP_ROW {
     if (m_origin == ORIGIN::HIERARCHY) return 3;
     return m_kind == MAP_KIND::OTERM ? 1 : 2;
   }
+  OBJECT_CLASS object_class() const { return m_kind == MAP_KIND::OTERM ? CLASS_NET : CLASS_CELL; }
 };
 
 // The rows of the name map, one at a time. Fusion: one row per node of the

@@ -123,17 +123,18 @@ constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
 
 struct COMMAND_WORD {
   char const* m_name;
-  int m_kind;  // 0 query, 1 never, 2 list, 3 control, 4 query of pins, 5 control with lists
+  int m_kind;  // 0 query of cells, 1 never, 2 list, 3 control, 4 query of pins, 5 control with
+               // lists, 6 query of nets
 };
 // The commands whose arguments the scanner knows. Only a query of pins
 // takes a name with a pin behind it: a cell or a net is a name whole.
 constexpr COMMAND_WORD kCommands[] = {
     {"get_cells", 0},
     {"get_pins", 4},
-    {"get_nets", 0},
+    {"get_nets", 6},
     {"get_cell", 0},
     {"get_pin", 4},
-    {"get_net", 0},
+    {"get_net", 6},
     {"current_instance", 0},
     {"get_ports", 1},
     {"get_port", 1},
@@ -255,6 +256,11 @@ TCL_SCANNER::PART TCL_SCANNER::part_of_next(bool braced) const {
       part.m_hierarchical = m_top.m_hierarchical;
       part.m_regexp = m_top.m_regexp;
       part.m_pins = m_top.m_pins && part.m_role == ROLE::QUERY;
+      // A query's own argument names objects of its class; a pin may be a
+      // cell's pin or a net's name of its own, and -of_objects takes any.
+      if (part.m_role == ROLE::QUERY && !m_top.m_pins) {
+        part.m_class = m_top.m_nets ? CLASS_NET : CLASS_CELL;
+      }
       return part;
     case COMMAND::LIST:
       return m_top.m_part;
@@ -285,9 +291,11 @@ void TCL_SCANNER::word_done(std::string_view const* value) {
       for (COMMAND_WORD const& command : kCommands) {
         if (*value == command.m_name) {
           static COMMAND const kKinds[] = {COMMAND::QUERY,   COMMAND::NEVER, COMMAND::LIST,
-                                           COMMAND::CONTROL, COMMAND::QUERY, COMMAND::CONTROL};
+                                           COMMAND::CONTROL, COMMAND::QUERY, COMMAND::CONTROL,
+                                           COMMAND::QUERY};
           frame.m_command = kKinds[command.m_kind];
           frame.m_pins = command.m_kind == 4;
+          frame.m_nets = command.m_kind == 6;
           frame.m_lists = command.m_kind == 5;
         }
       }
@@ -338,6 +346,7 @@ void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view
   // A cell or net query's own argument is a whole name; the objects of its
   // -of_objects may be pins ("the cell of this pin").
   spot.m_whole = role == ROLE::QUERY && !part.m_pins;
+  spot.m_class = part.m_class;
   spot.m_copied = true;
   if (m_keys_side == NAME_SIDE::ORIGINAL) m_keys->push_back('/');
   spot.m_key = m_keys->size();
@@ -486,17 +495,24 @@ void TCL_SCANNER::substitute(KIND rest_kind, PART const& part, std::size_t open,
   *at = open + 1;
 }
 
-// The elements of a list in double quotes that holds no backslash or brace,
-// at `start` in the piece: runs of non-blank bytes.
+// The elements of a list in double quotes that holds no brace, at `start`
+// in the piece: runs of non-blank bytes (an escaped blank is one of them),
+// each with its escapes undone.
 void TCL_SCANNER::add_quoted_elements(std::size_t start, std::string_view raw, PART const& part) {
   std::size_t i = 0;
   while (i < raw.size()) {
     while (i < raw.size() && is_space(raw[i])) ++i;
     std::size_t const begin = i;
-    while (i < raw.size() && !is_space(raw[i])) ++i;
+    bool escaped = false;
+    while (i < raw.size() && !is_space(raw[i])) {
+      if (raw[i] == '\\') escaped = true, ++i;
+      ++i;
+    }
+    i = std::min(i, raw.size());
     if (i > begin) {
-      add_spot(start + begin, i - begin, raw.substr(begin, i - begin),
-               SPOT_FORM::TCL_QUOTED_ELEMENT, part, true);
+      std::string_view const element = raw.substr(begin, i - begin);
+      add_spot(start + begin, i - begin, value_of(element, escaped), SPOT_FORM::TCL_QUOTED_ELEMENT,
+               part, true);
     }
   }
 }
@@ -522,8 +538,9 @@ TCL_SCANNER::STEP TCL_SCANNER::step_quoted(std::string_view piece, bool last, st
     return STEP::DONE;
   }
   std::string_view const raw = piece.substr(start + 1, i - start - 1);
-  if (literal && has_any(raw, " \t\n\r\v\f") && !has_any(raw, "\\{}")) {
-    // A list in quotes ("a/b c/d"): each element is a name of its own.
+  if (literal && has_any(raw, " \t\n\r\v\f") && !has_any(raw, "{}")) {
+    // A list in quotes ("a/b c/d", "r\[0\] r\[1\]"): each element is a name of
+    // its own, its escapes undone as the quotes undo them.
     add_quoted_elements(start + 1, raw, part);
     word_done(&raw);
   } else if (literal) {

@@ -67,7 +67,8 @@ class TCL_SCANNER {
     ROLE m_role = ROLE::NONE;
     bool m_hierarchical = false;
     bool m_regexp = false;
-    bool m_pins = false;  // a query of pins: a name may end in a pin
+    bool m_pins = false;               // a query of pins: a name may end in a pin
+    OBJECT_CLASS m_class = CLASS_ANY;  // what a query's own argument must name
   };
   // A script, a list in braces, or a word that a command substitution
   // interrupted.
@@ -80,6 +81,7 @@ class TCL_SCANNER {
     bool m_hierarchical = false;
     bool m_regexp = false;
     bool m_pins = false;
+    bool m_nets = false;
     bool m_lists = false;           // SCRIPT: foreach, whose even arguments are lists
     std::uint32_t m_arguments = 0;  // SCRIPT: the command's words read after its name
   };

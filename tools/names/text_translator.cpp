@@ -405,7 +405,11 @@ TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::str
                     spot.m_node};
     }
   } else if (whole != nullptr) {
-    return RESULT{whole->m_ambiguous ? FOUND::AMBIGUOUS : FOUND::NAME, whole, key.size()};
+    // A query of cells or nets wants an object of its class among those
+    // that share the name.
+    INDEX_ENTRY const* const object = m_lookup.of_class(whole, spot.m_class);
+    if (object == nullptr) return RESULT{FOUND::OTHER_CLASS, whole, key.size()};
+    return RESULT{object->m_ambiguous ? FOUND::AMBIGUOUS : FOUND::NAME, object, key.size()};
   } else if (spot.m_cut != 0) {
     if (INDEX_ENTRY const* const entry = find(spot, key, spot.m_cut, kCut)) {
       if (entry->m_ambiguous) return RESULT{FOUND::AMBIGUOUS, entry, 0};
@@ -509,6 +513,10 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
     case FOUND::AMBIGUOUS:
       report(spot, piece, UNKNOWN_PROBLEM::AMBIGUOUS);
       break;
+    case FOUND::OTHER_CLASS:
+      report(spot, piece,
+             spot.m_class == CLASS_CELL ? UNKNOWN_PROBLEM::NOT_CELL : UNKNOWN_PROBLEM::NOT_NET);
+      break;
     case FOUND::SKIPPED:
       break;
   }
@@ -594,6 +602,15 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   bool const every_pin = !spot.m_whole && !m_ends.empty() && last == "*";
   m_matches.clear();
   if (!every_pin) m_lookup.match(key, spot.m_scope, &m_matches);
+  if (spot.m_class != CLASS_ANY) {
+    // A query of cells matches cells only, one of nets nets only.
+    std::size_t kept = 0;
+    for (INDEX_ENTRY const* const entry : m_matches) {
+      INDEX_ENTRY const* const object = m_lookup.of_class(entry, spot.m_class);
+      if (object != nullptr && !object->m_ambiguous) m_matches[kept++] = object;
+    }
+    m_matches.resize(kept);
+  }
   // A pin behind a pattern of instances ("u/r_*/D"): the instances' names,
   // each with the pin.
   std::string_view pin;

@@ -17,8 +17,10 @@
 // A name is found whole, or as a name and one level more that fits a pin
 // (fits_pin). A word of which only a shorter start is a name, or that has
 // more than a pin behind one, names nothing: it is left as it is and
-// reported. In tcl, with original names as keys, an object query's pattern
-// becomes the list of the names of every key it matches.
+// reported. In tcl, with original names as keys, a query of cells takes the
+// names of cells and one of nets those of nets (NAME_LOOKUP::of_class), and
+// an object query's pattern becomes the list of the names of every key it
+// matches, of the query's class.
 //
 // The translator streams: it is given the text piece by piece, and leaves
 // the last, unfinished word of a piece for the next; its memory does not
@@ -72,7 +74,9 @@ enum class UNKNOWN_PROBLEM {
   UNWRITABLE,  // its new name cannot be written in the text's syntax
   GONE,        // migrate: its object is not in the new revision
   MOVED,       // migrate: it names another object now; rewritten to its object's new name
-  AMBIGUOUS    // more than one object has it, and none comes first
+  AMBIGUOUS,   // more than one object has it, and none comes first
+  NOT_CELL,    // a query of cells names a net
+  NOT_NET      // a query of nets names a cell
 };
 inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::NOTHING, "names nothing in the design"},
@@ -82,7 +86,9 @@ inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::GONE, "names an object that the new revision does not have"},
     {UNKNOWN_PROBLEM::MOVED,
      "names another object in the new revision; rewritten to its object's new name"},
-    {UNKNOWN_PROBLEM::AMBIGUOUS, "names more than one object in the design"}};
+    {UNKNOWN_PROBLEM::AMBIGUOUS, "names more than one object in the design"},
+    {UNKNOWN_PROBLEM::NOT_CELL, "names a net, not a cell"},
+    {UNKNOWN_PROBLEM::NOT_NET, "names a cell, not a net"}};
 
 // A word left as it is, with its line and column (from 1, in bytes) in the
 // current text.
@@ -133,7 +139,7 @@ class TEXT_TRANSLATOR {
 
  private:
   // What a spot's lookup found.
-  enum class FOUND { NAME, NAME_AND_PIN, AMBIGUOUS, NOTHING, PARTIAL, SKIPPED };
+  enum class FOUND { NAME, NAME_AND_PIN, AMBIGUOUS, OTHER_CLASS, NOTHING, PARTIAL, SKIPPED };
   struct RESULT {
     FOUND m_found;
     INDEX_ENTRY const* m_entry;  // NAME, NAME_AND_PIN

@@ -72,17 +72,20 @@ TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
 }
 
 // u_cpu/$reg (a register) with its output Q, a name with a "/" of its own,
-// a bus bit, a made-up atom name that shares an instance's original, and a
-// name with a space.
+// a bus bit, a made-up atom name that shares an instance's original, a
+// name with a space, and free-standing names that two atoms share (st) and
+// that an atom and the net of g's output share (y).
 std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
     {"name": "u_cpu", "id": 2, "children": [
       {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4},
       {"name": "data_q[3]", "id": 7}]},
-    {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}]},
-  "names": [{"name": "st", "id": 101}, {"name": "st", "id": 102}],
+    {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}, {"name": "g", "id": 9}]},
+  "names": [{"name": "st", "id": 101}, {"name": "st", "id": 102}, {"name": "y", "id": 103},
+            {"name": "y", "id": 104}],
   "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5},
-              {"type": "DFF", "name": 101}, {"type": "DFF", "name": 102}]})";
+              {"type": "DFF", "name": 101}, {"type": "DFF", "name": 102},
+              {"type": "DFF", "name": 103}, {"type": "COMB", "name": 9, "oterms": [104]}]})";
 
 class TranslatorTest : public ::testing::Test {
  protected:
@@ -97,7 +100,8 @@ class TranslatorTest : public ::testing::Test {
 
   // `text` translated in `syntax`, fed in pieces of `piece` bytes (0:
   // whole); the words left alone go to *reports as "PROBLEM word", each
-  // PROBLEM the first letter of its UNKNOWN_PROBLEM.
+  // PROBLEM a letter of its UNKNOWN_PROBLEM: the first, but C for NOT_CELL and
+  // W (a wire) for NOT_NET.
   std::string translate(std::string const& text, bool to_original, SYNTAX syntax = SYNTAX::TEXT,
                         std::size_t levels = 1, char separator = '/', std::size_t piece = 0,
                         std::string* reports = nullptr) {
@@ -111,7 +115,7 @@ class TranslatorTest : public ::testing::Test {
       if (reports != nullptr) {
         report = [reports](UNKNOWN_WORD const& word) {
           *reports += std::string(reports->empty() ? "" : " ") +
-                      "NPMUGMA"[static_cast<int>(word.m_problem)] + std::string(word.m_word);
+                      "NPMUGMACW"[static_cast<int>(word.m_problem)] + std::string(word.m_word);
         };
       }
       TEXT_TRANSLATOR translator(lookup, options, report);
@@ -200,8 +204,16 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        "set_false_path -from PAD -to u_cpu/$reg\n", ""},
       {TCL, false, "set_false_path -from PAD -to u_cpu/\\$reg/D\n",
        "set_false_path -from PAD -to u_cpu/a_reg/D\n", ""},
-      {TCL, false, "get_cells {u_cpu/$reg PAD x}; get_nets \"u_cpu/\\$reg\"\n",
-       "get_cells {u_cpu/a_reg io_ibuf_apad x}; get_nets \"u_cpu/a_reg\"\n", "Nx"},
+      {TCL, false, "get_cells {u_cpu/$reg PAD x}; get_pins \"u_cpu/\\$reg\"\n",
+       "get_cells {u_cpu/a_reg io_ibuf_apad x}; get_pins \"u_cpu/a_reg\"\n", "Nx"},
+      // A query of cells takes cells, one of nets nets: of the objects that
+      // share a name, the best of the query's class; none is said.
+      {TCL, false, "get_cells y; get_nets y; get_nets {u_cpu/$reg/Q}\n",
+       "get_cells dff2; get_nets w1; get_nets w0\n", ""},
+      {TCL, false, "get_nets {u_cpu/$reg}; get_cells [list st {u_cpu/$reg}]\n",
+       "get_nets {u_cpu/$reg}; get_cells [list st u_cpu/a_reg]\n", "W{u_cpu/$reg} Ast"},
+      {TCL, false, "get_nets u_cpu/*; get_nets u_cpu/*/*; get_cells u_cpu/*/*\n",
+       "get_nets u_cpu/*; get_nets w0; get_cells u_cpu/a_reg/aq\n", "Mu_cpu/*"},
       {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
       // A list in double quotes: each element a name, written escaped.
       {TCL, false, "get_pins \"PAD u_cpu/*/D\"; set_false_path -to \"u_cpu/x PAD/D\"\n",
@@ -210,6 +222,9 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        ""},
       {TCL, true, "get_cells \"u_cpu/a_reg u_cpu/a_b\"\n",
        "get_cells \"u_cpu/\\$reg u_cpu/a\\\\/b\"\n", ""},
+      // Escapes in a quoted list are undone before it is split.
+      {TCL, false, "get_cells \"u_cpu/\\$reg u_cpu/data_q\\[3\\]  u_cpu/x\\[0\\]\"\n",
+       "get_cells \"u_cpu/a_reg u_cpu/data_q\\[3\\]  u_cpu/x\\[0\\]\"\n", "Pu_cpu/x\\[0\\]"},
       // The cell of a pin: -of_objects takes a name and a pin.
       {TCL, false, "get_cells -of_objects {u_cpu/$reg/D}\n",
        "get_cells -of_objects u_cpu/a_reg/D\n", ""},
@@ -372,7 +387,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
     PATTERN_SCOPE scope;
     char const* expected;  // the keys matched, in order
   } const cases[] = {
-      {"*", PATTERN_SCOPE::PATH, "/PAD /q r /u_cpu"},
+      {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r /u_cpu y"},
       {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
       {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
       {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q"},
