@@ -489,6 +489,59 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
       return;
     }
   }
+  if (!m_keys_converted && spot.m_form != SPOT_FORM::SPEF_NODE &&
+      (result.m_found == FOUND::NOTHING || result.m_found == FOUND::PARTIAL)) {
+    // A Verilog escaped name that starts with "$" keeps its backslash in
+    // the design's names (\$auto$ff.cc:266:slice$80), where a timing tool
+    // that read the same netlist calls it $auto$ff.cc:266:slice$80.
+    NAME_SPOT kept = spot;
+    if (with_kept_backslashes(key_of(spot, piece), &kept)) {
+      prepare(kept, piece);
+      RESULT found = resolve(kept, piece);
+      if (found.m_found != FOUND::NOTHING && found.m_found != FOUND::PARTIAL) {
+        // A pin never starts with "$": every backslash put in lies within
+        // the name found, and the rest of the word is the spot's own.
+        found.m_length -= kept.m_key_size - spot.m_key_size;
+        translate_found(spot, piece, found, out);
+        return;
+      }
+    }
+  }
+  translate_found(spot, piece, result, out);
+}
+
+// The spot of `key` with a backslash, as the map writes one ("\\"), before
+// every "$" that starts a level, copied into m_keys; false when no level
+// starts with "$".
+bool TEXT_TRANSLATOR::with_kept_backslashes(std::string_view key, NAME_SPOT* spot) {
+  level_boundaries(key, NAME_SIDE::ORIGINAL, &m_ends, key.size());
+  std::size_t const first = !key.empty() && key[0] == '/' ? 1 : 0;
+  auto const starts_level = [&](std::size_t at) {
+    return at == first || std::binary_search(m_ends.begin(), m_ends.end(), at - 1);
+  };
+  bool any = false;
+  for (std::size_t at = 0; at < key.size() && !any; ++at) {
+    any = key[at] == '$' && starts_level(at);
+  }
+  if (!any) return false;
+  m_scratch.clear();
+  for (std::size_t at = 0; at < key.size(); ++at) {
+    if (key[at] == '$' && starts_level(at)) m_scratch.append("\\\\");
+    m_scratch.push_back(key[at]);
+  }
+  m_keys.push_back('/');
+  spot->m_copied = true;
+  spot->m_key = m_keys.size();
+  spot->m_key_size = m_scratch.size();
+  spot->m_skipped = false;
+  std::fill(std::begin(spot->m_hashes), std::end(spot->m_hashes), 0);
+  m_keys.append(m_scratch);
+  return true;
+}
+
+void TEXT_TRANSLATOR::translate_found(NAME_SPOT const& spot, std::string_view piece,
+                                      RESULT const& result, OUTPUT_BUFFER& out) {
+  std::string_view const bytes = piece.substr(spot.m_start, spot.m_size);
   switch (result.m_found) {
     case FOUND::NAME:
     case FOUND::NAME_AND_PIN:

@@ -159,6 +159,10 @@ class TEXT_TRANSLATOR {
                           int hash) const;
   bool has_shorter_name(NAME_SPOT const& spot, std::string_view key);
   void translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out);
+  bool with_kept_backslashes(std::string_view key, NAME_SPOT* spot);
+  // Writes what the spot becomes, or its bytes as they are, reported.
+  void translate_found(NAME_SPOT const& spot, std::string_view piece, RESULT const& result,
+                       OUTPUT_BUFFER& out);
   bool write_found(NAME_SPOT const& spot, std::string_view piece, RESULT const& result,
                    OUTPUT_BUFFER& out);
   // Writes what a pattern becomes; gives false, having written nothing,
@@ -186,6 +190,7 @@ class TEXT_TRANSLATOR {
   std::string m_keys;              // the keys they hold copies of
   std::string m_value;             // a value with the text's separator
   std::string m_word;              // a new word, before its syntax writes it
+  std::string m_scratch;           // a key with backslashes put back
   std::string m_held;              // a -hierarchical flag whose fate its arguments decide
   std::string m_held_opening;      // what opens its argument's list ("{", "[list ")
   TCL_LIST m_tcl_list;

@@ -74,11 +74,13 @@ TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
 // u_cpu/$reg (a register) with its output Q, a name with a "/" of its own,
 // a bus bit, a made-up atom name that shares an instance's original, a
 // name with a space, and free-standing names that two atoms share (st) and
-// that an atom and the net of g's output share (y).
+// that an atom and the net of g's output share (y); \$k, an escaped Verilog
+// name that keeps its backslash.
 std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
     {"name": "u_cpu", "id": 2, "children": [
-      {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4},
+      {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4,
+       "children": [{"name": "\\$k", "id": 10}]},
       {"name": "data_q[3]", "id": 7}]},
     {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}, {"name": "g", "id": 9}]},
   "names": [{"name": "st", "id": 101}, {"name": "st", "id": 102}, {"name": "y", "id": 103},
@@ -213,7 +215,7 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "get_nets {u_cpu/$reg}; get_cells [list st {u_cpu/$reg}]\n",
        "get_nets {u_cpu/$reg}; get_cells [list st u_cpu/a_reg]\n", "W{u_cpu/$reg} Ast"},
       {TCL, false, "get_nets u_cpu/*; get_nets u_cpu/*/*; get_cells u_cpu/*/*\n",
-       "get_nets u_cpu/*; get_nets w0; get_cells u_cpu/a_reg/aq\n", "Mu_cpu/*"},
+       "get_nets u_cpu/*; get_nets w0; get_cells {u_cpu/a_reg/aq u_cpu/a_b/a__k}\n", "Mu_cpu/*"},
       {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
       // A list in double quotes: each element a name, written escaped.
       {TCL, false, "get_pins \"PAD u_cpu/*/D\"; set_false_path -to \"u_cpu/x PAD/D\"\n",
@@ -222,6 +224,12 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        ""},
       {TCL, true, "get_cells \"u_cpu/a_reg u_cpu/a_b\"\n",
        "get_cells \"u_cpu/\\$reg u_cpu/a\\\\/b\"\n", ""},
+      // An escaped Verilog name that keeps its backslash, as a timing tool
+      // names it: without.
+      {TCL, false, "get_cells {u_cpu/a\\/b/$k}; get_pins u_cpu/a\\\\/b/\\$k/D\n",
+       "get_cells u_cpu/a_b/a__k; get_pins u_cpu/a_b/a__k/D\n", ""},
+      {T, false, "/u_cpu/a\\/b/$k /u_cpu/a\\/b/\\\\$k /u_cpu/$k",
+       "u_cpu/a_b/a__k u_cpu/a_b/a__k /u_cpu/$k", "P/u_cpu/$k"},
       // Escapes in a quoted list are undone before it is split.
       {TCL, false, "get_cells \"u_cpu/\\$reg u_cpu/data_q\\[3\\]  u_cpu/x\\[0\\]\"\n",
        "get_cells \"u_cpu/a_reg u_cpu/data_q\\[3\\]  u_cpu/x\\[0\\]\"\n", "Pu_cpu/x\\[0\\]"},
@@ -390,7 +398,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
       {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r /u_cpu y"},
       {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
       {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
-      {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q"},
+      {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q /u_cpu/a\\/b/\\\\$k"},
       {"u_cpu/a?b", PATTERN_SCOPE::PATH, "/u_cpu/a\\/b"},
       {"u_cpu/data_q[?]", PATTERN_SCOPE::PATH, "/u_cpu/data_q[3]"},
       {"u_cpu/*reg*", PATTERN_SCOPE::PATH, "/u_cpu/$reg"},
