@@ -576,8 +576,8 @@ void LIBERTY_READER::read_arguments(TOKEN const& keyword, bool keep) {
 void LIBERTY_READER::simple_attribute(TOKEN const& name) {
   TOKEN const value = next();
   if (!value.is_value()) {
-    fail(value.m_begin,
-         "expected a value after " + quoted_text(name.text()) + " :, got " + describe(value));
+    fail(value.m_begin, "expected a value after " + quoted_text(std::string(name.text()) + " :") +
+                            ", got " + describe(value));
   }
   std::size_t count = 1;
   while (peek().is_value() && !peek().m_newline_before) {

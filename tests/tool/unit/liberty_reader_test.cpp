@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
         BAD_CASE{"two attributes on a line without a semicolon", "library (x) { a : 1 b : 2 ; }",
                  "a.lib:1:23: expected \";\" after the value of \"a\", got \":\""},
         BAD_CASE{"an attribute without a value", "library (x) { a : ; }",
-                 "a.lib:1:19: expected a value after \"a\" :, got \";\""},
+                 "a.lib:1:19: expected a value after \"a :\", got \";\""},
         BAD_CASE{"junk after a complex attribute", "library (x) { a (1) b ; }",
                  "a.lib:1:21: expected \";\" or \"{\" after the arguments of \"a\", got \"b\""},
         BAD_CASE{"a control byte", std::string("library (x) {\n \x01 }"),
