@@ -21,7 +21,8 @@ STUBS = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'translate', 's
 
 def names_files(zema, design, scratch):
     """Writes the converted and the original names of the map, each with
-    its id; originals without their leading "/", as scripts write them."""
+    its id and kind; originals without their leading "/", as scripts write
+    them."""
     rows = json.loads(subprocess.run([zema, 'map', '--format', 'json', design], check=True,
                                      capture_output=True).stdout)
     paths = {}
@@ -34,7 +35,7 @@ def names_files(zema, design, scratch):
                     continue
                 if side == 'original' and name.startswith('/'):
                     name = name[1:]
-                out.write(f"{row['id']}\t{name}\n")
+                out.write(f"{row['id']}\t{row['kind']}\t{name}\n")
     return paths
 
 

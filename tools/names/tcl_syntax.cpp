@@ -347,6 +347,7 @@ void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view
   // -of_objects may be pins ("the cell of this pin").
   spot.m_whole = role == ROLE::QUERY && !part.m_pins;
   spot.m_class = part.m_class;
+  spot.m_pins = role == ROLE::QUERY && part.m_pins;
   spot.m_copied = true;
   if (m_keys_side == NAME_SIDE::ORIGINAL) m_keys->push_back('/');
   spot.m_key = m_keys->size();

@@ -405,6 +405,12 @@ TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::str
                     spot.m_node};
     }
   } else if (whole != nullptr) {
+    if (spot.m_pins && !m_keys_converted && spot.m_cut != 0) {
+      INDEX_ENTRY const* const cell = find(spot, key, spot.m_cut, kCut);
+      if (output_pin_of(whole, cell, key.substr(spot.m_cut + 1))) {
+        return RESULT{FOUND::NAME_AND_PIN, cell, spot.m_cut};
+      }
+    }
     // A query of cells or nets wants an object of its class among those
     // that share the name.
     INDEX_ENTRY const* const object = m_lookup.of_class(whole, spot.m_class);
@@ -419,6 +425,17 @@ TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::str
   }
   if (m_unknown && has_shorter_name(spot, key)) return RESULT{FOUND::PARTIAL, nullptr, 0};
   return RESULT{FOUND::NOTHING, nullptr, 0};
+}
+
+// Whether `output`, the entry of an original, is an oterm named as a level
+// below `cell`, the entry of the original's start, that a query of pins
+// means as the atom's pin: the converted netlist has the atom as a cell, of
+// which `pin` is a pin, and the oterm's name as the net it drives.
+bool TEXT_TRANSLATOR::output_pin_of(INDEX_ENTRY const* output, INDEX_ENTRY const* cell,
+                                    std::string_view pin) const {
+  return output != nullptr && cell != nullptr && output->m_class == CLASS_NET &&
+         cell->m_class == CLASS_CELL && cell->m_rank >= 2 && !cell->m_ambiguous &&
+         fits_pin(pin, NAME_SIDE::ORIGINAL);
 }
 
 // Whether a start of `key` shorter than its last level boundary is a name,
@@ -676,8 +693,28 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
     *problem = UNKNOWN_PROBLEM::NO_MATCH;
     return false;
   }
+  // In a query of pins, an output that is a name of its own is its atom's
+  // pin, as a name without a pattern is.
+  m_match_pins.assign(m_matches.size(), pin);
+  if (spot.m_pins && pin.empty() && !m_keys_converted) {
+    for (std::size_t i = 0; i < m_matches.size(); ++i) {
+      std::string_view const name = m_matches[i]->key();
+      if (m_matches[i]->m_class != CLASS_NET ||
+          level_boundaries(name, NAME_SIDE::ORIGINAL, &m_ends, name.size()) < 2) {
+        continue;
+      }
+      std::string_view const cell_key = name.substr(0, m_ends.back());
+      INDEX_ENTRY const* const cell = m_lookup.table().find(NAME_INDEX::hash(cell_key), cell_key);
+      if (output_pin_of(m_matches[i], cell, name.substr(m_ends.back() + 1))) {
+        m_matches[i] = cell;
+        m_match_pins[i] = name.substr(m_ends.back() + 1);
+      }
+    }
+  }
   m_tcl_list.start(spot.m_form);
-  for (INDEX_ENTRY const* const entry : m_matches) {
+  for (std::size_t i = 0; i < m_matches.size(); ++i) {
+    INDEX_ENTRY const* const entry = m_matches[i];
+    std::string_view const entry_pin = m_match_pins[i];
     if (!tcl_writable(entry->value(), m_lookup.values())) {
       flush_held(out);
       *problem = UNKNOWN_PROBLEM::UNWRITABLE;
@@ -685,9 +722,9 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
     }
     m_value.clear();
     append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
-    if (!pin.empty()) {
+    if (!entry_pin.empty()) {
       m_value.push_back(m_keys_converted ? '/' : m_options.m_separator);
-      m_value.append(pin);
+      m_value.append(entry_pin);
     }
     if (!m_tcl_list.add(m_value)) {
       flush_held(out);

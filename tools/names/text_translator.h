@@ -158,6 +158,8 @@ class TEXT_TRANSLATOR {
   INDEX_ENTRY const* find(NAME_SPOT const& spot, std::string_view key, std::size_t length,
                           int hash) const;
   bool has_shorter_name(NAME_SPOT const& spot, std::string_view key);
+  bool output_pin_of(INDEX_ENTRY const* output, INDEX_ENTRY const* cell,
+                     std::string_view pin) const;
   void translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out);
   bool with_kept_backslashes(std::string_view key, NAME_SPOT* spot);
   // Writes what the spot becomes, or its bytes as they are, reported.
@@ -196,6 +198,7 @@ class TEXT_TRANSLATOR {
   TCL_LIST m_tcl_list;
   std::vector<std::size_t> m_ends;
   std::vector<INDEX_ENTRY const*> m_matches;
+  std::vector<std::string_view> m_match_pins;  // the pin each match keeps, or none
   // Line counting, for reports only: the current piece, and how far into it
   // lines are counted, at which line, and where that line started (offsets
   // from the start of the text).

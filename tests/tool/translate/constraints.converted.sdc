@@ -1,7 +1,7 @@
 # Constraints in the design's own names; comments stay as they are: CPU/r_0
 set inst CPU
 create_clock -name clk -period 10 [get_ports clk]
-create_generated_clock -name clk_div -source [get_ports clk] -divide_by 2 [get_pins acpu/adata_cache_mem/a_auto_ff_cc_266_slice_62046/aq]
+create_generated_clock -name clk_div -source [get_ports clk] -divide_by 2 [get_pins lut0/Q]
 set_input_delay -clock clk 1.0 [get_ports {din[0] din[1]}]
 set_false_path -from [get_cells acpu/r_0] -to [get_cells {acpu/r_1 acpu/data_q[7]}]
 set_false_path -to [get_pins lut0/D]

@@ -7,18 +7,21 @@
 # Names resolve as the object queries of timing tools take them: the
 # argument is a list whose elements keep their backslashes; "*" and "?"
 # match within one level; -hierarchical matches the last levels of a name
-# at any depth; a name with one more level is that name's pin. A name that
-# resolves to nothing is logged as ?NAME.
+# at any depth; a name with one more level is that name's pin, and so, in
+# a query of pins, is an oterm's name one level below an atom's. A name
+# that resolves to nothing is logged as ?NAME.
 #
 # usage: tclsh stubs.tcl NAMES SCRIPT LOG
-#   NAMES: lines of ID, a tab and a name of the side the script is written in
-#   (original paths without their leading "/").
+#   NAMES: lines of ID, a tab, the row's kind, a tab and a name of the side
+#   the script is written in (original paths without their leading "/").
 lassign $argv names_file script_file log_file
 set names [open $names_file]
 fconfigure $names -encoding utf-8
 while {[gets $names line] >= 0} {
-  set tab [string first "\t" $line]
-  set ::ids([string range $line [expr {$tab + 1}] end]) [string range $line 0 [expr {$tab - 1}]]
+  lassign [split $line "\t"] id kind
+  set name [string range $line [expr {[string length "$id\t$kind\t"]}] end]
+  set ::ids($name) $id
+  lappend ::kinds($name) $kind
 }
 close $names
 set ::log [open $log_file w]
@@ -68,7 +71,15 @@ proc matches {pattern name hierarchical} {
 # The objects `name` resolves to: ids, id/PIN for a pin, or ?NAME.
 proc resolve {name hierarchical {pins 1}} {
   if {[string index $name 0] eq "/"} { set name [string range $name 1 end] }
-  if {!$hierarchical && [info exists ::ids($name)]} { return [list obj$::ids($name)] }
+  if {!$hierarchical && [info exists ::ids($name)]} {
+    set levels [levels $name]
+    set base [join [lrange $levels 0 end-1] /]
+    if {$pins == 2 && [llength $levels] > 1 && [lsearch $::kinds($name) oterm] >= 0 &&
+        [info exists ::kinds($base)] && [lsearch $::kinds($base) atom] >= 0} {
+      return [list obj$::ids($base)/[lindex $levels end]]
+    }
+    return [list obj$::ids($name)]
+  }
   set pattern [expr {$hierarchical || [string first * $name] >= 0 || [string first ? $name] >= 0}]
   set found {}
   if {$pattern} {
@@ -104,7 +115,9 @@ proc query {kind arguments} {
       -* {}
       default {
         # Object queries keep the backslashes of their lists' elements.
-        foreach name [string map {\\ \\\\} $word] { lappend result {*}[resolve $name $hierarchical] }
+        foreach name [string map {\\ \\\\} $word] {
+          lappend result {*}[resolve $name $hierarchical [expr {$kind eq "get_pins" ? 2 : 1}]]
+        }
       }
     }
   }

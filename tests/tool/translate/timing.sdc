@@ -1,6 +1,6 @@
 # Constraints for the converted netlist, read back in the design's names
 create_clock -name clk -period 10 [get_ports clk]
-create_generated_clock -name clk_div -source [get_ports clk] -divide_by 2 [get_pins acpu/adata_cache_mem/a_auto_ff_cc_266_slice_62046/aq]
+create_generated_clock -name clk_div -source [get_ports clk] -divide_by 2 [get_pins lut0/Q]
 set_false_path -from [get_cells acpu/r_0] -to [get_cells {acpu/r_1 acpu/data_q[7]}]
 set_false_path -to [get_pins lut0/d]
 set_multicycle_path 2 -from [get_pins "acpu/g\[0\]_l/u/ck"] -to acpu/r_10/d
