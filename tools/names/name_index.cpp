@@ -92,9 +92,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
       entry->m_class = object_class;
       entry->m_ambiguous = false;
     };
-    if (inserted) {
-      take(reverse);
-    } else if (object_class != reverse->m_class) {
+    if (!inserted && object_class != reverse->m_class) {
       // Of the best of each class, the lower-ranked one is kept beside.
       bool fresh = false;
       INDEX_ENTRY* const other = m_other_class.insert(keys.m_original, original, &fresh);
@@ -116,7 +114,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
           other->m_ambiguous = true;
         }
       }
-    } else if (rank > reverse->m_rank) {
+    } else if (inserted || rank > reverse->m_rank) {
       take(reverse);
     } else if (rank == reverse->m_rank) {
       reverse->m_ambiguous = true;
