@@ -75,16 +75,16 @@ def map_rows(zema, design, strategy, saved=None):
 
 def reverse_of(rows):
     """What --to converted gives for each original: the name of the highest
-    rank, unless two share it (ambiguous: nothing)."""
+    rank, unless two names share it (ambiguous: nothing)."""
     by_original = {}
     for converted, original, rank, _ in rows:
         by_original.setdefault(original, []).append((rank, converted))
     reverse = {}
     for original, names in by_original.items():
         best = max(rank for rank, _ in names)
-        top = [c for rank, c in names if rank == best]
+        top = {c for rank, c in names if rank == best}
         if len(top) == 1:
-            reverse[original] = top[0]
+            reverse[original] = top.pop()
     return reverse
 
 

@@ -105,18 +105,21 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
         *other = *reverse;
         take(reverse);
       } else {
-        // Two of the highest rank leave the name ambiguous to a query of
-        // any object, whatever their classes.
-        if (rank == reverse->m_rank) reverse->m_ambiguous = true;
+        // Two names of the highest rank leave the original ambiguous to a
+        // query of any object, whatever their classes. (Under reversible,
+        // an atom and its oterm can bear one name: that is no second name.)
+        if (rank == reverse->m_rank && converted != reverse->value()) {
+          reverse->m_ambiguous = true;
+        }
         if (fresh || rank > other->m_rank) {
           take(other);
-        } else if (rank == other->m_rank) {
+        } else if (rank == other->m_rank && converted != other->value()) {
           other->m_ambiguous = true;
         }
       }
     } else if (inserted || rank > reverse->m_rank) {
       take(reverse);
-    } else if (rank == reverse->m_rank) {
+    } else if (rank == reverse->m_rank && converted != reverse->value()) {
       reverse->m_ambiguous = true;
     }
   } else if (keep) {

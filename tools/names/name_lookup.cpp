@@ -129,9 +129,7 @@ void NAME_LOOKUP::match(std::string_view pattern, PATTERN_SCOPE scope,
   matches->clear();
   if (m_sorted.empty()) {
     m_sorted.reserve(m_table.size());
-    m_table.for_each([this](INDEX_ENTRY const& entry) {
-      if (!entry.m_ambiguous) m_sorted.push_back(&entry);
-    });
+    m_table.for_each([this](INDEX_ENTRY const& entry) { m_sorted.push_back(&entry); });
     std::sort(m_sorted.begin(), m_sorted.end(), [](INDEX_ENTRY const* a, INDEX_ENTRY const* b) {
       return without_root(a->key()) < without_root(b->key());
     });

@@ -86,7 +86,7 @@ class NAME_LOOKUP {
   // when the key names no such object.
   INDEX_ENTRY const* of_class(INDEX_ENTRY const* entry, OBJECT_CLASS wanted) const;
 
-  // Every unambiguous entry whose key `pattern` matches, in the byte order
+  // Every entry whose key `pattern` matches, in the byte order
   // of keys, into *matches (cleared first). A pattern without a leading "/"
   // meets original paths without theirs, as constraints write them. Only
   // the keys that share the pattern's literal start are tried.
@@ -100,7 +100,7 @@ class NAME_LOOKUP {
   NAME_SIDE m_values;
   std::size_t m_longest_key;
   std::size_t m_deepest_key;
-  // The unambiguous entries in the byte order of their keys without a
+  // The entries in the byte order of their keys without a
   // leading "/": built on the first pattern.
   mutable std::vector<INDEX_ENTRY const*> m_sorted;
   // Kept between patterns, so that matching allocates only as patterns grow.

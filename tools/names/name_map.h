@@ -50,7 +50,11 @@ struct MAP_ROW {
     if (m_origin == ORIGIN::HIERARCHY) return 3;
     return m_kind == MAP_KIND::OTERM ? 1 : 2;
   }
-  OBJECT_CLASS object_class() const { return m_kind == MAP_KIND::OTERM ? CLASS_NET : CLASS_CELL; }
+  // An atom and its oterm named by one node are both.
+  OBJECT_CLASS object_class() const {
+    if (m_kind == MAP_KIND::ATOM_AND_OTERM) return CLASS_ANY;
+    return m_kind == MAP_KIND::OTERM ? CLASS_NET : CLASS_CELL;
+  }
 };
 
 // The rows of the name map, one at a time. Fusion: one row per node of the

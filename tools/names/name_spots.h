@@ -56,7 +56,7 @@ struct NAME_SPOT {
   bool m_skipped;         // too few levels to be looked up
   bool m_backslashed;     // text: starts with a backslash that may be quoting
   bool m_whole;           // a name only whole, never with a pin (a cell or net query's)
-  bool m_pins;            // a query of pins' own argument
+  bool m_pins;            // Tcl: where a name may be a pin (not a cell or net query's)
   OBJECT_CLASS m_class;   // what the name must name: a cell query's a cell, a net query's a net
   char m_spef[4];         // SPEF: the divider, delimiter and bus delimiters in force
   PATTERN_SCOPE m_scope;  // PATTERN

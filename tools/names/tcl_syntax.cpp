@@ -119,6 +119,8 @@ bool has_any(std::string_view value, char const* bytes) {
   return value.find_first_of(bytes) != std::string_view::npos;
 }
 
+// The bytes after a backslash that make a blank: itself, or a named escape.
+constexpr char kEscapedBlanks[] = " \t\n\r\v\ftnrvf";
 constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
 
 struct COMMAND_WORD {
@@ -347,7 +349,7 @@ void TCL_SCANNER::add_spot(std::size_t start, std::size_t size, std::string_view
   // -of_objects may be pins ("the cell of this pin").
   spot.m_whole = role == ROLE::QUERY && !part.m_pins;
   spot.m_class = part.m_class;
-  spot.m_pins = role == ROLE::QUERY && part.m_pins;
+  spot.m_pins = !spot.m_whole;
   spot.m_copied = true;
   if (m_keys_side == NAME_SIDE::ORIGINAL) m_keys->push_back('/');
   spot.m_key = m_keys->size();
@@ -505,15 +507,22 @@ void TCL_SCANNER::add_quoted_elements(std::size_t start, std::string_view raw, P
     while (i < raw.size() && is_space(raw[i])) ++i;
     std::size_t const begin = i;
     bool escaped = false;
+    std::size_t end = i;
     while (i < raw.size() && !is_space(raw[i])) {
+      if (raw[i] == '\\' && i + 1 < raw.size() && raw[i + 1] != '\0' &&
+          std::strchr(kEscapedBlanks, raw[i + 1]) != nullptr) {
+        // An escaped blank ("\ ", "\t") is a blank by the time the query
+        // splits the list: it ends the element and is dropped with it.
+        i += 2;
+        break;
+      }
       if (raw[i] == '\\') escaped = true, ++i;
-      ++i;
+      end = std::min(++i, raw.size());
     }
-    i = std::min(i, raw.size());
-    if (i > begin) {
-      std::string_view const element = raw.substr(begin, i - begin);
-      add_spot(start + begin, i - begin, value_of(element, escaped), SPOT_FORM::TCL_QUOTED_ELEMENT,
-               part, true);
+    if (end > begin) {
+      std::string_view const element = raw.substr(begin, end - begin);
+      add_spot(start + begin, end - begin, value_of(element, escaped),
+               SPOT_FORM::TCL_QUOTED_ELEMENT, part, true);
     }
   }
 }

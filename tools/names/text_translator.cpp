@@ -506,19 +506,33 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
       return;
     }
   }
-  if (!m_keys_converted && spot.m_form != SPOT_FORM::SPEF_NODE &&
-      (result.m_found == FOUND::NOTHING || result.m_found == FOUND::PARTIAL)) {
+  if (!m_keys_converted && (result.m_found == FOUND::NOTHING || result.m_found == FOUND::PARTIAL)) {
     // A Verilog escaped name that starts with "$" keeps its backslash in
     // the design's names (\$auto$ff.cc:266:slice$80), where a timing tool
-    // that read the same netlist calls it $auto$ff.cc:266:slice$80.
-    NAME_SPOT kept = spot;
-    if (with_kept_backslashes(key_of(spot, piece), &kept)) {
+    // that read the same netlist calls it $auto$ff.cc:266:slice$80. A SPEF
+    // node's pin keeps its bytes.
+    std::string_view const key = key_of(spot, piece);
+    std::size_t const limit = spot.m_form == SPOT_FORM::SPEF_NODE ? spot.m_node : key.size();
+    if (std::size_t const inserted = kept_backslashes(key, limit, &m_scratch)) {
+      NAME_SPOT kept = spot;
+      kept.m_copied = true;
+      kept.m_key = m_keys.size() + 1;
+      kept.m_key_size = m_scratch.size();
+      if (kept.m_form == SPOT_FORM::SPEF_NODE && kept.m_node != 0) kept.m_node += inserted;
+      kept.m_skipped = false;
+      std::fill(std::begin(kept.m_hashes), std::end(kept.m_hashes), 0);
+      m_keys.push_back('/');
+      m_keys.append(m_scratch);
       prepare(kept, piece);
       RESULT found = resolve(kept, piece);
-      if (found.m_found != FOUND::NOTHING && found.m_found != FOUND::PARTIAL) {
-        // A pin never starts with "$": every backslash put in lies within
-        // the name found, and the rest of the word is the spot's own.
-        found.m_length -= kept.m_key_size - spot.m_key_size;
+      if (found.m_found == FOUND::NAME || found.m_found == FOUND::NAME_AND_PIN) {
+        // Every backslash put in lies within the name found (a pin never
+        // starts with "$"): the rest of the word is the spot's own.
+        found.m_length -= inserted;
+        translate_found(spot, piece, found, out);
+        return;
+      }
+      if (found.m_found == FOUND::AMBIGUOUS || found.m_found == FOUND::OTHER_CLASS) {
         translate_found(spot, piece, found, out);
         return;
       }
@@ -527,33 +541,26 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
   translate_found(spot, piece, result, out);
 }
 
-// The spot of `key` with a backslash, as the map writes one ("\\"), before
-// every "$" that starts a level, copied into m_keys; false when no level
-// starts with "$".
-bool TEXT_TRANSLATOR::with_kept_backslashes(std::string_view key, NAME_SPOT* spot) {
+// `key` with a backslash, as the map writes one (a pair of backslashes), before every "$"
+// that starts a level within its first `limit` bytes, into *out; gives how
+// many bytes were put in, 0 when no such level starts with "$".
+std::size_t TEXT_TRANSLATOR::kept_backslashes(std::string_view key, std::size_t limit,
+                                              std::string* out) {
   level_boundaries(key, NAME_SIDE::ORIGINAL, &m_ends, key.size());
   std::size_t const first = !key.empty() && key[0] == '/' ? 1 : 0;
-  auto const starts_level = [&](std::size_t at) {
-    return at == first || std::binary_search(m_ends.begin(), m_ends.end(), at - 1);
+  auto const kept = [&](std::size_t at) {
+    return at < limit && key[at] == '$' &&
+           (at == first || std::binary_search(m_ends.begin(), m_ends.end(), at - 1));
   };
-  bool any = false;
-  for (std::size_t at = 0; at < key.size() && !any; ++at) {
-    any = key[at] == '$' && starts_level(at);
-  }
-  if (!any) return false;
-  m_scratch.clear();
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < key.size(); ++at) count += kept(at) ? 2 : 0;
+  if (count == 0) return 0;
+  out->clear();
   for (std::size_t at = 0; at < key.size(); ++at) {
-    if (key[at] == '$' && starts_level(at)) m_scratch.append("\\\\");
-    m_scratch.push_back(key[at]);
+    if (kept(at)) out->append("\\\\");
+    out->push_back(key[at]);
   }
-  m_keys.push_back('/');
-  spot->m_copied = true;
-  spot->m_key = m_keys.size();
-  spot->m_key_size = m_scratch.size();
-  spot->m_skipped = false;
-  std::fill(std::begin(spot->m_hashes), std::end(spot->m_hashes), 0);
-  m_keys.append(m_scratch);
-  return true;
+  return count;
 }
 
 void TEXT_TRANSLATOR::translate_found(NAME_SPOT const& spot, std::string_view piece,
@@ -672,25 +679,40 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   bool const every_pin = !spot.m_whole && !m_ends.empty() && last == "*";
   m_matches.clear();
   if (!every_pin) m_lookup.match(key, spot.m_scope, &m_matches);
-  if (spot.m_class != CLASS_ANY) {
-    // A query of cells matches cells only, one of nets nets only.
+  // A query of cells matches cells only, one of nets nets only; a name
+  // that several objects share, and none comes first, is no match.
+  bool other_class_only = false;
+  auto const keep_objects = [&]() {
     std::size_t kept = 0;
     for (INDEX_ENTRY const* const entry : m_matches) {
       INDEX_ENTRY const* const object = m_lookup.of_class(entry, spot.m_class);
       if (object != nullptr && !object->m_ambiguous) m_matches[kept++] = object;
+      other_class_only = other_class_only || object == nullptr;
     }
+    other_class_only = other_class_only && kept == 0;
     m_matches.resize(kept);
-  }
+  };
+  keep_objects();
   // A pin behind a pattern of instances ("u/r_*/D"): the instances' names,
-  // each with the pin.
+  // each with the pin, where a name may end in a pin.
   std::string_view pin;
-  if (m_matches.empty() && !m_ends.empty() && (every_pin || fits_pin(last, m_lookup.keys()))) {
+  if (m_matches.empty() && !spot.m_whole && !m_ends.empty() &&
+      (every_pin || fits_pin(last, m_lookup.keys()))) {
     pin = last;
     m_lookup.match(key.substr(0, m_ends.back()), spot.m_scope, &m_matches);
+    keep_objects();
+  }
+  if (m_matches.empty() && !m_keys_converted && key.data() != m_pattern_key.data() &&
+      kept_backslashes(key, key.size(), &m_pattern_key) != 0) {
+    // As a name is: "$auto*" matches the escaped names that keep their
+    // backslash.
+    return write_pattern(spot, m_pattern_key, out, problem);
   }
   if (m_matches.empty()) {
     flush_held(out);
-    *problem = UNKNOWN_PROBLEM::NO_MATCH;
+    *problem = other_class_only ? (spot.m_class == CLASS_CELL ? UNKNOWN_PROBLEM::NOT_CELL
+                                                              : UNKNOWN_PROBLEM::NOT_NET)
+                                : UNKNOWN_PROBLEM::NO_MATCH;
     return false;
   }
   // In a query of pins, an output that is a name of its own is its atom's

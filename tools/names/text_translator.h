@@ -161,7 +161,7 @@ class TEXT_TRANSLATOR {
   bool output_pin_of(INDEX_ENTRY const* output, INDEX_ENTRY const* cell,
                      std::string_view pin) const;
   void translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out);
-  bool with_kept_backslashes(std::string_view key, NAME_SPOT* spot);
+  std::size_t kept_backslashes(std::string_view key, std::size_t limit, std::string* out);
   // Writes what the spot becomes, or its bytes as they are, reported.
   void translate_found(NAME_SPOT const& spot, std::string_view piece, RESULT const& result,
                        OUTPUT_BUFFER& out);
@@ -193,6 +193,7 @@ class TEXT_TRANSLATOR {
   std::string m_value;             // a value with the text's separator
   std::string m_word;              // a new word, before its syntax writes it
   std::string m_scratch;           // a key with backslashes put back
+  std::string m_pattern_key;       // a pattern with backslashes put back
   std::string m_held;              // a -hierarchical flag whose fate its arguments decide
   std::string m_held_opening;      // what opens its argument's list ("{", "[list ")
   TCL_LIST m_tcl_list;

@@ -215,7 +215,20 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "get_nets {u_cpu/$reg}; get_cells [list st {u_cpu/$reg}]\n",
        "get_nets {u_cpu/$reg}; get_cells [list st u_cpu/a_reg]\n", "W{u_cpu/$reg} Ast"},
       {TCL, false, "get_nets u_cpu/*; get_nets u_cpu/*/*; get_cells u_cpu/*/*\n",
-       "get_nets u_cpu/*; get_nets w0; get_cells {u_cpu/a_reg/aq u_cpu/a_b/a__k}\n", "Mu_cpu/*"},
+       "get_nets u_cpu/*; get_nets w0; get_cells {u_cpu/a_reg/aq u_cpu/a_b/a__k}\n", "Wu_cpu/*"},
+      // A pin behind a pattern is no whole name.
+      {TCL, false, "get_nets u_cpu/a*/D\n", "get_nets u_cpu/a*/D\n", "Mu_cpu/a*/D"},
+      // An output named below its atom is the atom's pin wherever a pin may
+      // be.
+      {TCL, false, "get_cells -of_objects {u_cpu/$reg/Q}; set_false_path -to {u_cpu/$reg/Q}\n",
+       "get_cells -of_objects u_cpu/a_reg/Q; set_false_path -to u_cpu/a_reg/Q\n", ""},
+      // Patterns and SPEF nodes find "$" names that keep their backslash.
+      {TCL, false, "get_cells -hier {$k*}\n", "get_cells u_cpu/a_b/a__k\n", ""},
+      {SPEF, false, "*D_NET x 1\n*CONN\n*I u_cpu/a\\/b/\\$k:D I\n",
+       "*D_NET x 1\n*CONN\n*I u_cpu/a_b/a__k:D I\n", "Nx"},
+      // A blank escaped in a quoted list parts its elements.
+      {TCL, false, "get_cells \"PAD\\ u_cpu/\\$reg\"\n",
+       "get_cells \"io_ibuf_apad\\ u_cpu/a_reg\"\n", ""},
       {TCL, false, "get_cells {u_cpu/a\\/b}\n", "get_cells u_cpu/a_b\n", ""},
       // A list in double quotes: each element a name, written escaped.
       {TCL, false, "get_pins \"PAD u_cpu/*/D\"; set_false_path -to \"u_cpu/x PAD/D\"\n",
@@ -398,7 +411,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
     PATTERN_SCOPE scope;
     char const* expected;  // the keys matched, in order
   } const cases[] = {
-      {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r /u_cpu y"},
+      {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r st /u_cpu y"},
       {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
       {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
       {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q /u_cpu/a\\/b/\\\\$k"},
