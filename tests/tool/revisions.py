@@ -56,7 +56,7 @@ def check_migration(old, new, text_path, where):
     names, wanted, gone, moved = expected_migration(old, new)
     with open(text_path, 'w') as out:
         out.write(''.join(name + '\n' for name in names))
-    result = run('migrate', '--levels', '1', old, new, text_path)
+    result = run('migrate', old, new, text_path)
     got = result.stdout.decode().splitlines()
     wrong = [(n, w, g) for n, w, g in zip(names, wanted, got) if w != g]
     if len(got) != len(wanted) or wrong:

@@ -58,7 +58,9 @@ class MIGRATE final : public COMMAND {
 
  private:
   READ_OPTIONS m_read;
-  TEXT_ARGUMENTS m_texts{UNKNOWN_NAMES::WARN};
+  // Every word is looked up: the made-up names of one level (dff4, w6) are
+  // the ones most likely to name another object in the next revision.
+  TEXT_ARGUMENTS m_texts{UNKNOWN_NAMES::WARN, 1};
   ZEMA_NAME_CONVERTER_ENUM m_strategy = ZEMA_NAME_CONVERTER_FUSION;
 };
 

@@ -21,7 +21,9 @@ namespace zema_tool {
 
 class TEXT_ARGUMENTS {
  public:
-  explicit TEXT_ARGUMENTS(UNKNOWN_NAMES unknown) : m_unknown(unknown) {}
+  // The defaults of --unknown and --levels.
+  TEXT_ARGUMENTS(UNKNOWN_NAMES unknown, std::uint64_t levels)
+      : m_unknown(unknown), m_levels(levels) {}
 
   // Declares the texts' options; `separator_help` says which names the
   // separator is written between.
@@ -44,7 +46,7 @@ class TEXT_ARGUMENTS {
   char m_separator = '/';
   UNKNOWN_NAMES m_unknown;
   SYNTAX m_syntax = SYNTAX::AUTO;
-  std::uint64_t m_levels = 2;
+  std::uint64_t m_levels;
 };
 
 }  // namespace zema_tool
