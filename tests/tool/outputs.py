@@ -48,9 +48,10 @@ def refused(name, result, line_start):
           f'exit {result.returncode}, stdout {stdout[:60]!r}, stderr {lines}')
 
 
-def case(name, files, args, stdin=None, expect=None, translated=None, closed=None):
+def case(name, files, args, stdin=None, expect=None, translated=None, closed=None, code=0):
     """Runs `args` among `files` (name -> bytes); `expect` is the start of the
-    error line, or None for success; on success `translated` (file -> bytes)
+    error line, or None for a run that exits with `code` (1: a failure that
+    writes nothing, reports aside); on success `translated` (file -> bytes)
     is what those files must hold. Every other file must be unchanged."""
     scratch = tempfile.mkdtemp()
     try:
@@ -60,7 +61,8 @@ def case(name, files, args, stdin=None, expect=None, translated=None, closed=Non
                 out.write(data)
         result = run(args, scratch, stdin, closed)
         if expect is None:
-            check(name, result.returncode == 0, result.stderr.decode(errors='replace'))
+            check(name, result.returncode == code and (code == 0 or not result.stdout),
+                  f'exit {result.returncode}: {result.stderr.decode(errors="replace")}')
         else:
             refused(name, result, expect)
         for path, data in files.items():
@@ -111,6 +113,12 @@ case('a late error on standard output', {'r.txt.gz': gzip.compress(REPORT * 2000
 # Success replaces the earlier output whole.
 case('success', {'out.txt': OLD, 'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', 'out.txt'],
      translated={'out.txt': ORIGINAL})
+# Under --unknown error a word left as it is fails the run: exit 1, and
+# neither -o nor standard output is written.
+for output in (['-o', 'out.txt'], []):
+    case('--unknown error ' + ' '.join(output), {'out.txt': OLD, 'r.txt': REPORT + b'a/nothing\n'},
+         ['translate', '--unknown', 'error', '--to', 'original', 'd.json', 'r.txt', *output],
+         code=1)
 # A compressed report is read through the input layer, not copied as bytes.
 case('a gzip report', {'r.txt.gz': gzip.compress(REPORT), 'out.txt': b''},
      ['translate', 'd.json', 'r.txt.gz', '-o', 'out.txt'], translated={'out.txt': ORIGINAL})

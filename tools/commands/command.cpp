@@ -127,7 +127,7 @@ int run_parsed(COMMAND& command, DIAGNOSTICS& diagnostics) {
     if (int const error = out.finish()) {
       throw TOOL_ERROR(output.name(), std::string("cannot write: ") + std::strerror(error));
     }
-    output.commit();
+    if (!command.failed(code)) output.commit();
     diagnostics.release();
     phases.finish(stderr);
     return code;

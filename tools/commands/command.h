@@ -115,6 +115,10 @@ class COMMAND {
   // Whether the command writes while it still reads (texts streamed
   // through it): its standard output is then held until it succeeds.
   virtual bool writes_while_reading() const { return false; }
+  // Whether a run that gave `code` failed, so that its output is not
+  // written (-o stays as it was). For most commands exit code 1 is a result
+  // worth writing (check's violations, diff's reused names).
+  virtual bool failed(int code) const { return code != EXIT_OK && code != EXIT_NOT_FOUND; }
 
   // Where the arguments after "--" go: names that start with "-".
   std::vector<std::string>& positionals() { return m_positionals; }

@@ -41,6 +41,8 @@ class MIGRATE final : public COMMAND {
   }
 
   bool writes_while_reading() const override { return true; }
+  // Under --unknown error, a word left as it is fails the run.
+  bool failed(int code) const override { return code != EXIT_OK; }
 
   int run(RUN& run) override {
     std::vector<std::string> const texts(m_positionals.begin() + 2, m_positionals.end());

@@ -45,6 +45,8 @@ class TRANSLATE final : public COMMAND {
   }
 
   bool writes_while_reading() const override { return true; }
+  // Under --unknown error, a word left as it is fails the run.
+  bool failed(int code) const override { return code != EXIT_OK; }
 
   int run(RUN& run) override {
     m_texts.open(m_positionals, m_design.m_read.m_max_input_size);
