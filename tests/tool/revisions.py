@@ -239,6 +239,17 @@ def main():
                                               ('renamed', 'dff1', 'dff2'),
                                               ('reused', 'dff1', 'dff1')]:
         failures.append(f'two objects of one original: exit {shared.returncode}, {statuses}')
+    # Nothing tells the two apart: diff says its matches are a guess, and
+    # migrate reports each name it rewrote by their order.
+    if b'old objects share an original with others that nothing tells apart' not in shared.stderr:
+        failures.append(f'two objects of one original: no word of a guess: {shared.stderr!r}')
+    with open(text_path, 'w') as out:
+        out.write('dff0 dff1 keep\n')
+    guessed = run('migrate', old_path, new_path, text_path)
+    if (guessed.stdout != b'dff1 dff2 keep\n' or
+            guessed.stderr.count(b'share an original; rewritten by their order') != 2):
+        failures.append(f'migrate of two objects of one original: {guessed.stdout!r}, '
+                        f'{guessed.stderr!r}')
     # An unnamed RAM is an object too: a named one put first takes its name.
     with open(old_path, 'w') as out:
         json.dump({'root': {'name': ''}, 'netlist': [{'type': 'RAM'}]}, out)

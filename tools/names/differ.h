@@ -50,13 +50,18 @@ struct DIFF_ROW {
 struct NAME_DIFF {
   std::vector<DIFF_ROW> m_rows;            // reused first, then the rest
   std::size_t m_counts[4] = {0, 0, 0, 0};  // by NAME_CHANGE
-  TEXT_ARENA m_texts;                      // the rows' texts
+  // Old objects whose match is a guess: several objects of a revision
+  // share their role and original, and matching them in map order changed
+  // something; and the original of the first.
+  std::size_t m_guessed = 0;
+  std::string_view m_first_guessed;
+  TEXT_ARENA m_texts;  // the rows' texts
 
   std::size_t count(NAME_CHANGE change) const { return m_counts[static_cast<std::size_t>(change)]; }
   // Whether every old converted name still names its object (nothing
-  // reused or removed).
+  // reused or removed, and no match a guess).
   bool old_names_hold() const {
-    return count(NAME_CHANGE::REUSED) == 0 && count(NAME_CHANGE::REMOVED) == 0;
+    return count(NAME_CHANGE::REUSED) == 0 && count(NAME_CHANGE::REMOVED) == 0 && m_guessed == 0;
   }
 };
 

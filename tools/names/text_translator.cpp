@@ -575,6 +575,7 @@ void TEXT_TRANSLATOR::translate_found(NAME_SPOT const& spot, std::string_view pi
       }
       if (write_found(spot, piece, result, out)) {
         if (result.m_entry->m_note == NOTE_MOVED) report(spot, piece, UNKNOWN_PROBLEM::MOVED);
+        if (result.m_entry->m_note == NOTE_GUESSED) report(spot, piece, UNKNOWN_PROBLEM::GUESSED);
         return;
       }
       report(spot, piece, UNKNOWN_PROBLEM::UNWRITABLE);

@@ -76,7 +76,8 @@ enum class UNKNOWN_PROBLEM {
   MOVED,       // migrate: it names another object now; rewritten to its object's new name
   AMBIGUOUS,   // more than one object has it, and none comes first
   NOT_CELL,    // a query of cells names a net
-  NOT_NET      // a query of nets names a cell
+  NOT_NET,     // a query of nets names a cell
+  GUESSED      // migrate: its object shares its original; rewritten by their order
 };
 inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::NOTHING, "names nothing in the design"},
@@ -88,7 +89,9 @@ inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
      "names another object in the new revision; rewritten to its object's new name"},
     {UNKNOWN_PROBLEM::AMBIGUOUS, "names more than one object in the design"},
     {UNKNOWN_PROBLEM::NOT_CELL, "names a net, not a cell"},
-    {UNKNOWN_PROBLEM::NOT_NET, "names a cell, not a net"}};
+    {UNKNOWN_PROBLEM::NOT_NET, "names a cell, not a net"},
+    {UNKNOWN_PROBLEM::GUESSED,
+     "names one of several objects that share an original; rewritten by their order"}};
 
 // A word left as it is, with its line and column (from 1, in bytes) in the
 // current text.
