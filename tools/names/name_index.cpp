@@ -57,6 +57,55 @@ void NAME_INDEX::reserve(std::size_t rows) {
   if ((m_sides & TO_CONVERTED) != 0) m_to_converted.reserve(rows);
 }
 
+namespace {
+
+// Makes `row`'s converted name the value of `entry`, alone of its rank.
+void take_value(INDEX_ENTRY* entry, std::string_view converted, MAP_ROW const& row) {
+  entry->m_value = converted.data();
+  entry->m_value_size = static_cast<std::uint32_t>(converted.size());
+  entry->m_rank = row.rank();
+  entry->m_class = row.object_class();
+  entry->m_ambiguous = false;
+}
+
+}  // namespace
+
+// Enters `row`'s converted name as a value of `original` (whose entry is
+// `reverse`, just inserted or not): the best of each class by rank, the
+// main entry's class the best overall.
+void NAME_INDEX::offer(INDEX_ENTRY* reverse, bool inserted, std::uint64_t hash,
+                       std::string_view original, std::string_view converted, MAP_ROW const& row) {
+  unsigned const rank = row.rank();
+  if (!inserted && row.object_class() != reverse->m_class) {
+    // Of the best of each class, the lower-ranked one is kept beside.
+    bool fresh = false;
+    INDEX_ENTRY* const other = m_other_class.insert(hash, original, &fresh);
+    if (fresh) {
+      other->m_key = original.data();
+      other->m_key_size = static_cast<std::uint32_t>(original.size());
+    }
+    if (rank > reverse->m_rank) {
+      // The old best goes beside: it is the best of its class so far.
+      *other = *reverse;
+      take_value(reverse, converted, row);
+      return;
+    }
+    // Two names of the highest rank leave the original ambiguous to a query
+    // of any object, whatever their classes. (Under reversible, an atom and
+    // its oterm can bear one name: that is no second name.)
+    if (rank == reverse->m_rank && converted != reverse->value()) reverse->m_ambiguous = true;
+    if (fresh || rank > other->m_rank) {
+      take_value(other, converted, row);
+    } else if (rank == other->m_rank && converted != other->value()) {
+      other->m_ambiguous = true;
+    }
+  } else if (inserted || rank > reverse->m_rank) {
+    take_value(reverse, converted, row);
+  } else if (rank == reverse->m_rank && converted != reverse->value()) {
+    reverse->m_ambiguous = true;
+  }
+}
+
 void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   // Under reversible, names outside the hierarchy have no full name.
   if (!row.names_something() || !row.m_original || row.m_converted.empty()) return;
@@ -74,7 +123,6 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   std::string_view const converted = keep ? m_texts.keep(row.m_converted) : row.m_converted;
   std::string_view original = original_given;
   if ((m_sides & TO_CONVERTED) != 0) {
-    unsigned const rank = row.rank();
     INDEX_ENTRY* const reverse = m_to_converted.insert(keys.m_original, original_given, &inserted);
     if (inserted) {
       // A new original: its text is kept once, for both tables.
@@ -84,44 +132,7 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
     } else {
       original = reverse->key();
     }
-    OBJECT_CLASS const object_class = row.object_class();
-    auto const take = [&](INDEX_ENTRY* entry) {
-      entry->m_value = converted.data();
-      entry->m_value_size = static_cast<std::uint32_t>(converted.size());
-      entry->m_rank = rank;
-      entry->m_class = object_class;
-      entry->m_ambiguous = false;
-    };
-    if (!inserted && object_class != reverse->m_class) {
-      // Of the best of each class, the lower-ranked one is kept beside.
-      bool fresh = false;
-      INDEX_ENTRY* const other = m_other_class.insert(keys.m_original, original, &fresh);
-      if (fresh) {
-        other->m_key = original.data();
-        other->m_key_size = static_cast<std::uint32_t>(original.size());
-      }
-      if (rank > reverse->m_rank) {
-        // The old best goes beside: it is the best of its class so far.
-        *other = *reverse;
-        take(reverse);
-      } else {
-        // Two names of the highest rank leave the original ambiguous to a
-        // query of any object, whatever their classes. (Under reversible,
-        // an atom and its oterm can bear one name: that is no second name.)
-        if (rank == reverse->m_rank && converted != reverse->value()) {
-          reverse->m_ambiguous = true;
-        }
-        if (fresh || rank > other->m_rank) {
-          take(other);
-        } else if (rank == other->m_rank && converted != other->value()) {
-          other->m_ambiguous = true;
-        }
-      }
-    } else if (inserted || rank > reverse->m_rank) {
-      take(reverse);
-    } else if (rank == reverse->m_rank && converted != reverse->value()) {
-      reverse->m_ambiguous = true;
-    }
+    offer(reverse, inserted, keys.m_original, original, converted, row);
   } else if (keep) {
     original = m_texts.keep(original_given);
   }

@@ -28,7 +28,7 @@ namespace zema_tool {
 // What a migration says of an old name besides its new one.
 enum INDEX_NOTE : std::uint32_t {
   NOTE_NONE = 0,
-  NOTE_GONE = 1,  // its object is not in the new revision: the name stays, reported
+  NOTE_GONE = 1,    // its object is not in the new revision: the name stays, reported
   NOTE_MOVED = 2,   // it names another object now: rewritten to its object's new name, reported
   NOTE_GUESSED = 3  // its object shares its original: rewritten by their order, reported
 };
@@ -139,6 +139,8 @@ class NAME_INDEX {
     return keys;
   }
   void add(MAP_ROW const& row, bool keep, KEYS const& keys);
+  void offer(INDEX_ENTRY* reverse, bool inserted, std::uint64_t hash, std::string_view original,
+             std::string_view converted, MAP_ROW const& row);
   void reserve(std::size_t rows);
 
   unsigned m_sides;

@@ -680,20 +680,7 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   bool const every_pin = !spot.m_whole && !m_ends.empty() && last == "*";
   m_matches.clear();
   if (!every_pin) m_lookup.match(key, spot.m_scope, &m_matches);
-  // A query of cells matches cells only, one of nets nets only; a name
-  // that several objects share, and none comes first, is no match.
-  bool other_class_only = false;
-  auto const keep_objects = [&]() {
-    std::size_t kept = 0;
-    for (INDEX_ENTRY const* const entry : m_matches) {
-      INDEX_ENTRY const* const object = m_lookup.of_class(entry, spot.m_class);
-      if (object != nullptr && !object->m_ambiguous) m_matches[kept++] = object;
-      other_class_only = other_class_only || object == nullptr;
-    }
-    other_class_only = other_class_only && kept == 0;
-    m_matches.resize(kept);
-  };
-  keep_objects();
+  bool other_class_only = keep_objects(spot);
   // A pin behind a pattern of instances ("u/r_*/D"): the instances' names,
   // each with the pin, where a name may end in a pin.
   std::string_view pin;
@@ -701,7 +688,7 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
       (every_pin || fits_pin(last, m_lookup.keys()))) {
     pin = last;
     m_lookup.match(key.substr(0, m_ends.back()), spot.m_scope, &m_matches);
-    keep_objects();
+    other_class_only = keep_objects(spot);
   }
   if (m_matches.empty() && !m_keys_converted && key.data() != m_pattern_key.data() &&
       kept_backslashes(key, key.size(), &m_pattern_key) != 0) {
@@ -716,46 +703,9 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
                                 : UNKNOWN_PROBLEM::NO_MATCH;
     return false;
   }
-  // In a query of pins, an output that is a name of its own is its atom's
-  // pin, as a name without a pattern is.
   m_match_pins.assign(m_matches.size(), pin);
-  if (spot.m_pins && pin.empty() && !m_keys_converted) {
-    for (std::size_t i = 0; i < m_matches.size(); ++i) {
-      std::string_view const name = m_matches[i]->key();
-      if (m_matches[i]->m_class != CLASS_NET ||
-          level_boundaries(name, NAME_SIDE::ORIGINAL, &m_ends, name.size()) < 2) {
-        continue;
-      }
-      std::string_view const cell_key = name.substr(0, m_ends.back());
-      INDEX_ENTRY const* const cell = m_lookup.table().find(NAME_INDEX::hash(cell_key), cell_key);
-      if (output_pin_of(m_matches[i], cell, name.substr(m_ends.back() + 1))) {
-        m_matches[i] = cell;
-        m_match_pins[i] = name.substr(m_ends.back() + 1);
-      }
-    }
-  }
-  m_tcl_list.start(spot.m_form);
-  for (std::size_t i = 0; i < m_matches.size(); ++i) {
-    INDEX_ENTRY const* const entry = m_matches[i];
-    std::string_view const entry_pin = m_match_pins[i];
-    if (!tcl_writable(entry->value(), m_lookup.values())) {
-      flush_held(out);
-      *problem = UNKNOWN_PROBLEM::UNWRITABLE;
-      return false;
-    }
-    m_value.clear();
-    append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
-    if (!entry_pin.empty()) {
-      m_value.push_back(m_keys_converted ? '/' : m_options.m_separator);
-      m_value.append(entry_pin);
-    }
-    if (!m_tcl_list.add(m_value)) {
-      flush_held(out);
-      *problem = UNKNOWN_PROBLEM::UNWRITABLE;
-      return false;
-    }
-  }
-  if (!m_tcl_list.writable()) {
+  if (spot.m_pins && pin.empty() && !m_keys_converted) outputs_as_pins();
+  if (!write_matches(spot.m_form)) {
     flush_held(out);
     *problem = UNKNOWN_PROBLEM::UNWRITABLE;
     return false;
@@ -765,6 +715,59 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
   drop_held(out);
   m_tcl_list.write(out);
   return true;
+}
+
+// Keeps of m_matches the objects of the spot's class (a query of cells
+// matches cells only, one of nets nets only), and none that several share
+// with nothing to choose between them; gives whether every match was of
+// the other class.
+bool TEXT_TRANSLATOR::keep_objects(NAME_SPOT const& spot) {
+  std::size_t kept = 0;
+  bool other_class = false;
+  for (INDEX_ENTRY const* const entry : m_matches) {
+    INDEX_ENTRY const* const object = m_lookup.of_class(entry, spot.m_class);
+    if (object != nullptr && !object->m_ambiguous) m_matches[kept++] = object;
+    other_class = other_class || object == nullptr;
+  }
+  m_matches.resize(kept);
+  return other_class && kept == 0;
+}
+
+// Where a pin may stand, an output that is a name of its own is its atom's
+// pin, as a name without a pattern is: the match becomes the atom, with the
+// pin in m_match_pins.
+void TEXT_TRANSLATOR::outputs_as_pins() {
+  for (std::size_t i = 0; i < m_matches.size(); ++i) {
+    std::string_view const name = m_matches[i]->key();
+    if (m_matches[i]->m_class != CLASS_NET ||
+        level_boundaries(name, NAME_SIDE::ORIGINAL, &m_ends, name.size()) < 2) {
+      continue;
+    }
+    std::string_view const cell_key = name.substr(0, m_ends.back());
+    INDEX_ENTRY const* const cell = m_lookup.table().find(NAME_INDEX::hash(cell_key), cell_key);
+    if (output_pin_of(m_matches[i], cell, name.substr(m_ends.back() + 1))) {
+      m_matches[i] = cell;
+      m_match_pins[i] = name.substr(m_ends.back() + 1);
+    }
+  }
+}
+
+// The matches, each with its pin, as a Tcl list in m_tcl_list; false when
+// one cannot be written.
+bool TEXT_TRANSLATOR::write_matches(SPOT_FORM form) {
+  m_tcl_list.start(form);
+  for (std::size_t i = 0; i < m_matches.size(); ++i) {
+    INDEX_ENTRY const* const entry = m_matches[i];
+    if (!tcl_writable(entry->value(), m_lookup.values())) return false;
+    m_value.clear();
+    append_tcl_name(entry->value(), m_lookup.values(), m_options.m_separator, &m_value);
+    if (!m_match_pins[i].empty()) {
+      m_value.push_back(m_keys_converted ? '/' : m_options.m_separator);
+      m_value.append(m_match_pins[i]);
+    }
+    if (!m_tcl_list.add(m_value)) return false;
+  }
+  return m_tcl_list.writable();
 }
 
 // Names whose absence is reported where the syntax does not say a name is

@@ -174,6 +174,9 @@ class TEXT_TRANSLATOR {
   // with the problem in *problem.
   bool write_pattern(NAME_SPOT const& spot, std::string_view key, OUTPUT_BUFFER& out,
                      UNKNOWN_PROBLEM* problem);
+  bool keep_objects(NAME_SPOT const& spot);
+  void outputs_as_pins();
+  bool write_matches(SPOT_FORM form);
   // The value of `entry` as the text writes names of its side.
   std::string_view value_text(INDEX_ENTRY const* entry);
   bool looks_like_name(std::string_view key) const;
