@@ -243,6 +243,10 @@ def main():
     # migrate reports each name it rewrote by their order.
     if b'old objects share an original with others that nothing tells apart' not in shared.stderr:
         failures.append(f'two objects of one original: no word of a guess: {shared.stderr!r}')
+    # Their original names both: explain says so, not that it names nothing.
+    both = run('explain', old_path, 'q', expect=(1,))
+    if b'"q" names more than one object' not in both.stderr:
+        failures.append(f'explain of an original two objects share: {both.stderr!r}')
     with open(text_path, 'w') as out:
         out.write('dff0 dff1 keep\n')
     guessed = run('migrate', old_path, new_path, text_path)

@@ -350,14 +350,17 @@ class EXPLAIN final : public COMMAND {
     JSON_WRITER json(run.m_out, JSON_STYLE::SPACED);
     if (m_format == ROW_FORMAT::JSON) json.begin_array("");
     for (std::string_view const name : names) {
-      std::optional<EXPLANATION> const explanation = explainer.explain(name);
+      bool shared = false;
+      std::optional<EXPLANATION> const explanation = explainer.explain(name, &shared);
       missing += !explanation;
       if (m_format == ROW_FORMAT::JSON) {
         write_json(name, explanation ? &*explanation : nullptr, json);
       } else if (explanation) {
         write_text(*explanation, run.m_out);
       } else {
-        run.m_diagnostics.report("explain", quoted_text(name) + " names nothing");
+        run.m_diagnostics.report(
+            "explain",
+            quoted_text(name) + (shared ? " names more than one object" : " names nothing"));
       }
     }
     if (m_format == ROW_FORMAT::JSON) {

@@ -58,17 +58,19 @@ bool EXPLAINER::walk(std::string const& converted, std::vector<NAME_NODE>* nodes
   }
 }
 
-std::optional<EXPLANATION> EXPLAINER::explain(std::string_view given) {
+std::optional<EXPLANATION> EXPLAINER::explain(std::string_view given, bool* shared) {
+  bool several = false;
   EXPLANATION explanation;
   explanation.m_converted.assign(given);
   if (!given.empty() && given[0] == '\\') explanation.m_converted.erase(0, 1);
   std::vector<NAME_NODE> nodes;
   if (!walk(explanation.m_converted, &nodes)) {
     // An original name: through the map, with or without its leading "/".
-    std::optional<std::string_view> found = m_source.converted_of(given);
+    std::optional<std::string_view> found = m_source.converted_of(given, &several);
     if (!found && (given.empty() || given[0] != '/')) {
-      found = m_source.converted_of("/" + std::string(given));
+      found = m_source.converted_of("/" + std::string(given), &several);
     }
+    if (shared != nullptr) *shared = !found && several;
     if (!found) return std::nullopt;
     explanation.m_converted.assign(*found);
     if (!walk(explanation.m_converted, &nodes)) return std::nullopt;
@@ -171,8 +173,9 @@ class CONVERSION_SOURCE final : public NAME_SOURCE {
     return true;
   }
 
-  std::optional<std::string_view> converted_of(std::string_view original) const override {
-    return m_index().converted_of(original);
+  std::optional<std::string_view> converted_of(std::string_view original,
+                                               bool* shared) const override {
+    return m_index().converted_of(original, shared);
   }
 
   std::string original_of(NAME_NODE const& node) override {

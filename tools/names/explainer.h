@@ -102,8 +102,11 @@ class NAME_SOURCE {
   virtual ~NAME_SOURCE() = default;
   // The child of `parent` (null: the root) named `segment`; false when none.
   virtual bool child(NAME_NODE const* parent, std::string_view segment, NAME_NODE* node) = 0;
-  // The converted full name of an original name that names one, or nothing.
-  virtual std::optional<std::string_view> converted_of(std::string_view original) const = 0;
+  // The converted full name of an original name that names one, or
+  // nothing; *shared is set when it names several, none of which comes
+  // first.
+  virtual std::optional<std::string_view> converted_of(std::string_view original,
+                                                       bool* shared) const = 0;
   // The original name of the node's id, empty when it names nothing.
   virtual std::string original_of(NAME_NODE const& node) = 0;
   // A hierarchy node's original unit name; false when its id names nothing.
@@ -131,8 +134,9 @@ class EXPLAINER {
 
   // The explanation of `name`, a converted full name (a leading backslash
   // is allowed) or an original name (with or without its leading "/"), or
-  // nothing when it names nothing.
-  std::optional<EXPLANATION> explain(std::string_view name);
+  // nothing when it names nothing; *shared (when given) is then set when it
+  // is an original that several objects share.
+  std::optional<EXPLANATION> explain(std::string_view name, bool* shared = nullptr);
 
  private:
   bool walk(std::string const& converted, std::vector<NAME_NODE>* nodes);

@@ -151,8 +151,10 @@ void NAME_INDEX::add(MAP_ROW const& row, bool keep, KEYS const& keys) {
   m_deepest_converted = std::max(m_deepest_converted, levels(converted));
 }
 
-std::optional<std::string_view> NAME_INDEX::converted_of(std::string_view original) const {
+std::optional<std::string_view> NAME_INDEX::converted_of(std::string_view original,
+                                                         bool* shared) const {
   INDEX_ENTRY const* const entry = m_to_converted.find(hash(original), original);
+  if (shared != nullptr) *shared = *shared || (entry != nullptr && entry->m_ambiguous);
   if (entry == nullptr || entry->m_ambiguous) return std::nullopt;
   return entry->value();
 }

@@ -116,7 +116,10 @@ class NAME_INDEX {
   TEXT_MAP const& other_class() const { return m_other_class; }
 
   // The converted full name of an original that names one unambiguously.
-  std::optional<std::string_view> converted_of(std::string_view original) const;
+  // *shared (when given) says whether the original names several objects,
+  // none of which comes first.
+  std::optional<std::string_view> converted_of(std::string_view original,
+                                               bool* shared = nullptr) const;
 
   // The longest name of each kind, in bytes, and the most levels a name of
   // each kind has (at most its "/" and one).

@@ -42,8 +42,9 @@ class MAP_SOURCE final : public NAME_SOURCE {
     return true;
   }
 
-  std::optional<std::string_view> converted_of(std::string_view original) const override {
-    return m_names.index(TO_CONVERTED).converted_of(original);
+  std::optional<std::string_view> converted_of(std::string_view original,
+                                               bool* shared) const override {
+    return m_names.index(TO_CONVERTED).converted_of(original, shared);
   }
 
   std::string original_of(NAME_NODE const& node) override {
