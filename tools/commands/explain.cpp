@@ -25,7 +25,7 @@ void write_changes(std::vector<LEGAL_CHANGE> const& changes, OUTPUT_BUFFER& out)
     return;
   }
   static WORD<LEGAL_RULE> const kRules[] = {
-      {LEGAL_RULE::PREFIX, "\"a\" put in front: a name starts with a-z"},
+      {LEGAL_RULE::PREFIX, "\"a\" put in front: a name must start with a-z"},
       {LEGAL_RULE::LOWER_CASE, "made lower case: "},
       {LEGAL_RULE::UNDERSCORE, "not legal, made \"_\": "}};
   char const* separator = " (";

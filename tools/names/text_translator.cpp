@@ -573,13 +573,17 @@ void TEXT_TRANSLATOR::translate_found(NAME_SPOT const& spot, std::string_view pi
         report(spot, piece, UNKNOWN_PROBLEM::GONE);
         break;
       }
-      if (write_found(spot, piece, result, out)) {
-        if (result.m_entry->m_note == NOTE_MOVED) report(spot, piece, UNKNOWN_PROBLEM::MOVED);
-        if (result.m_entry->m_note == NOTE_GUESSED) report(spot, piece, UNKNOWN_PROBLEM::GUESSED);
-        return;
+      // A name that stays the same (migrate) keeps its bytes, quoting and
+      // escapes as the text wrote them.
+      if (result.m_entry->value() == key_of(spot, piece).substr(0, result.m_length)) {
+        out.put(bytes);
+      } else if (!write_found(spot, piece, result, out)) {
+        report(spot, piece, UNKNOWN_PROBLEM::UNWRITABLE);
+        break;
       }
-      report(spot, piece, UNKNOWN_PROBLEM::UNWRITABLE);
-      break;
+      if (result.m_entry->m_note == NOTE_MOVED) report(spot, piece, UNKNOWN_PROBLEM::MOVED);
+      if (result.m_entry->m_note == NOTE_GUESSED) report(spot, piece, UNKNOWN_PROBLEM::GUESSED);
+      return;
     case FOUND::PARTIAL:
       report(spot, piece, UNKNOWN_PROBLEM::PARTIAL);
       break;

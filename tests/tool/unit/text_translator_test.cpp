@@ -332,7 +332,8 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
 // on both sides, every syntax.
 TEST(NameLookupTest, TranslatesThroughATableOfItsOwn) {
   TEXT_MAP table;
-  std::string const names[][2] = {{"u_a/r_0", "u_b/r_0_1"}, {"u_a/data[3]", "u_a/data_q[3]"}};
+  std::string const names[][2] = {
+      {"u_a/r_0", "u_b/r_0_1"}, {"u_a/data[3]", "u_a/data_q[3]"}, {"u_a/m[1]", "u_a/m[1]"}};
   std::size_t longest = 0;
   for (auto const& name : names) {
     bool inserted = false;
@@ -354,6 +355,10 @@ TEST(NameLookupTest, TranslatesThroughATableOfItsOwn) {
        "get_cells {u_b/r_0_1 u_a/data_q[3]} u_a/r_*\n"},
       {SYNTAX::SPEF, "*D_NET u_a/data[3] 1\n*CONN\n*I u_a/r_0:d I\n",
        "*D_NET u_a/data_q[3] 1\n*CONN\n*I u_b/r_0_1:d I\n"},
+      // A name that stays keeps its bytes: its quoting and escapes.
+      {SYNTAX::TCL, "get_cells u_a/m\\[1\\] \"u_a/m\\[1\\] u_a/r_0\"\n",
+       "get_cells u_a/m\\[1\\] \"u_a/m\\[1\\] u_b/r_0_1\"\n"},
+      {SYNTAX::SPEF, "*NAME_MAP\n*1 u_a/m\\[1\\]\n", "*NAME_MAP\n*1 u_a/m\\[1\\]\n"},
   };
   for (auto const& c : cases) {
     std::string const got = written_text([&](OUTPUT_BUFFER& out) {
