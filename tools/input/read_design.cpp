@@ -73,11 +73,15 @@ void read_records(INPUT_TEXT const& text, READ_OPTIONS const& options, DESIGN_RE
   if (format == INPUT_FORMAT::ZEMA) {
     read_placed(text,
                 [&] { read_design_file(text, records, options.m_format == INPUT_FORMAT::AUTO); });
-    // A design file's atoms have their types and oterms: a cell library
-    // given for it would be read for nothing, and is likely a mistake.
-    if (!options.m_liberty.empty()) {
-      records->m_warnings.push_back(text.name() +
-                                    " is a design file, not a netlist: --liberty is not read");
+    // A design file's atoms have their types and oterms, and its root is
+    // its own: a cell library or a top module given for it would be taken
+    // for nothing, and is likely a mistake.
+    for (auto const& [given, option] :
+         {std::pair<bool, char const*>{!options.m_liberty.empty(), "--liberty is not read"},
+          {!options.m_top.empty(), "--top is not used"}}) {
+      if (given) {
+        records->m_warnings.push_back(text.name() + " is a design file, not a netlist: " + option);
+      }
     }
   } else {
     CELL_LIBRARY library;
