@@ -256,8 +256,8 @@ std::optional<int> parse_zema(int argc, char const* const* argv, std::unique_ptr
       "DESIGN is a design file, a Yosys write_json netlist or a structural Verilog netlist, "
       "plain, .xz or .gz; - reads standard input.\n"
       "Exit codes: 0 success, 1 check found violations, lookup, explain, translate or migrate "
-      "--unknown error a word it reports, or diff an old name that no longer names its object, 2 "
-      "bad input or usage, 3 internal error.");
+      "--unknown error a word it reports, or diff an old name that no longer names its object "
+      "or a match that is a guess, 2 bad input or usage, 3 internal error.");
   std::vector<std::unique_ptr<COMMAND>> commands = COMMAND::make_all();
   std::map<CLI::App const*, std::unique_ptr<COMMAND>*> apps;
   for (std::unique_ptr<COMMAND>& command : commands) {

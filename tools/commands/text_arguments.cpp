@@ -36,8 +36,10 @@ void translate_text(INPUT_STREAM& text, TEXT_TRANSLATOR& translator, OUTPUT_BUFF
 void TEXT_ARGUMENTS::declare(OPTION_SET& options, char const* separator_help) {
   options.choice("--separator", &m_separator, kSeparatorWords, separator_help);
   options.choice("--unknown", &m_unknown, kUnknownNamesWords,
-                 "Words left as they are because they name nothing: leave them (ignore), "
-                 "report them on standard error (warn), or report them and exit 1 (error)");
+                 "Words left as they are because they name nothing (for migrate also names "
+                 "whose object is gone, moved or a guess): leave them unsaid (ignore), report "
+                 "them on standard error (warn), or report them and exit 1, writing nothing "
+                 "(error)");
   options.choice("--syntax", &m_syntax, kSyntaxWords,
                  "The texts' syntax: auto (by file name: .sdc, .tcl, .xdc are tcl; .spef, "
                  ".spf spef; others and standard input text), text, tcl or spef");

@@ -49,13 +49,13 @@ struct OBJECTS_ENTRY {
   std::uint32_t m_cursor;
   std::uint32_t m_old_count;  // of the old revision's objects
   std::uint32_t m_new_count;  // of the new revision's objects, as they come
-  bool m_changed;             // a new one renamed its match, or found none
 
-  // Whether the matches are a guess: several objects of one revision
-  // share the role and original, and matching them in map order changed
-  // something. Objects that nothing tells apart cannot be followed.
+  // Whether the matches are a guess: the objects that share the role and
+  // original are more in one revision than in the other, so some came or
+  // went and nothing says which. (Where their number stays, the k-th is
+  // taken for the k-th, as a renumbering keeps them.)
   bool guessed() const {
-    return (m_old_count > 1 || m_new_count > 1) && (m_old_count != m_new_count || m_changed);
+    return m_old_count != m_new_count && (m_old_count > 1 || m_new_count > 1);
   }
 
   struct KEY {
@@ -172,7 +172,6 @@ class DIFFER {
         entry->m_role = object.m_role;
         entry->m_first = entry->m_cursor = index;
         entry->m_old_count = entry->m_new_count = 0;
-        entry->m_changed = false;
       } else {
         m_old[entry->m_last].m_next = index;
       }
@@ -199,10 +198,7 @@ class DIFFER {
       if (old.m_converted != converted) {
         old.m_new = m_diff.m_texts.keep(converted);
         old.m_renamed = true;
-        entry->m_changed = true;
       }
-    } else if (entry != nullptr) {
-      entry->m_changed = true;
     }
     if (converted.empty()) return;
     // A name is reused when an old object had it and the object it names now
@@ -242,9 +238,9 @@ class DIFFER {
       entry->m_key_size = static_cast<std::uint32_t>(old.m_converted.size());
       entry->m_value = value.data();
       entry->m_value_size = static_cast<std::uint32_t>(value.size());
-      entry->m_note = guessed(old)                 ? NOTE_GUESSED
-                      : !old.m_matched             ? NOTE_GONE
+      entry->m_note = !old.m_matched               ? NOTE_GONE
                       : m_moved.find(i) != nullptr ? NOTE_MOVED
+                      : guessed(old)               ? NOTE_GUESSED
                                                    : NOTE_NONE;
       *longest = std::max(*longest, old.m_converted.size());
       *deepest = std::max<std::size_t>(
@@ -277,12 +273,12 @@ class DIFFER {
     rows.insert(rows.end(), m_added.begin(), m_added.end());
     for (DIFF_ROW const& row : rows) ++m_diff.m_counts[static_cast<std::size_t>(row.m_change)];
     for (OLD_OBJECT const& old : m_old) {
-      if (!guessed(old)) continue;
+      if (!old.m_matched || !guessed(old)) continue;
       if (m_diff.m_guessed++ == 0) m_diff.m_first_guessed = old.m_original;
     }
   }
 
-  // Whether the old object's match is a guess (OBJECTS_ENTRY::guessed).
+  // Whether the old object's match, if any, is a guess (OBJECTS_ENTRY::guessed).
   bool guessed(OLD_OBJECT const& old) const {
     OBJECTS_ENTRY::KEY const key{old.m_original, old.m_role};
     OBJECTS_ENTRY const* const entry = m_objects.find(hash_of_key(key), key);

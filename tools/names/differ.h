@@ -50,9 +50,9 @@ struct DIFF_ROW {
 struct NAME_DIFF {
   std::vector<DIFF_ROW> m_rows;            // reused first, then the rest
   std::size_t m_counts[4] = {0, 0, 0, 0};  // by NAME_CHANGE
-  // Old objects whose match is a guess: several objects of a revision
-  // share their role and original, and matching them in map order changed
-  // something; and the original of the first.
+  // Old objects whose match is a guess: the objects that share their role
+  // and original are more in one revision than in the other; and the
+  // original of the first.
   std::size_t m_guessed = 0;
   std::string_view m_first_guessed;
   TEXT_ARENA m_texts;  // the rows' texts

@@ -30,7 +30,7 @@ enum INDEX_NOTE : std::uint32_t {
   NOTE_NONE = 0,
   NOTE_GONE = 1,    // its object is not in the new revision: the name stays, reported
   NOTE_MOVED = 2,   // it names another object now: rewritten to its object's new name, reported
-  NOTE_GUESSED = 3  // its object shares its original: rewritten by their order, reported
+  NOTE_GUESSED = 3  // its object shares its original: its new name a guess by order, reported
 };
 
 // Entries keep their texts' sizes in 28 bits: longer names are refused.

@@ -117,8 +117,8 @@ NAME_LOOKUP NAME_LOOKUP::of_index(NAME_INDEX const& index, NAME_SIDE to) {
                      index.longest_original(), index.deepest_original(), &index.other_class());
 }
 
-INDEX_ENTRY const* NAME_LOOKUP::of_class(INDEX_ENTRY const* entry, OBJECT_CLASS wanted) const {
-  if (wanted == CLASS_ANY || entry->m_class == CLASS_ANY || entry->m_class == wanted) return entry;
+// The key's best value of the class that `entry`'s value is not of.
+INDEX_ENTRY const* NAME_LOOKUP::of_other_class(INDEX_ENTRY const* entry) const {
   if (m_other_class == nullptr) return nullptr;
   std::string_view const key = entry->key();
   return m_other_class->find(NAME_INDEX::hash(key), key);

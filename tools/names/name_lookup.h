@@ -84,7 +84,11 @@ class NAME_LOOKUP {
   // table gave for its key: the entry itself when its value is of that
   // class or says none, else the key's best value of that class, or null
   // when the key names no such object.
-  INDEX_ENTRY const* of_class(INDEX_ENTRY const* entry, OBJECT_CLASS wanted) const;
+  INDEX_ENTRY const* of_class(INDEX_ENTRY const* entry, OBJECT_CLASS wanted) const {
+    if (wanted == CLASS_ANY || entry->m_class == CLASS_ANY || entry->m_class == wanted)
+      return entry;
+    return of_other_class(entry);
+  }
 
   // Every entry whose key `pattern` matches, in the byte order
   // of keys, into *matches (cleared first). A pattern without a leading "/"
@@ -94,6 +98,8 @@ class NAME_LOOKUP {
              std::vector<INDEX_ENTRY const*>* matches) const;
 
  private:
+  INDEX_ENTRY const* of_other_class(INDEX_ENTRY const* entry) const;
+
   TEXT_MAP const& m_table;
   TEXT_MAP const* m_other_class = nullptr;  // NAME_INDEX::other_class(), for originals
   NAME_SIDE m_keys;

@@ -26,7 +26,7 @@ inline constexpr WORD<ORIGIN> kOriginWords[] = {
 // for cells or for nets: an atom or an instance of the hierarchy is a cell,
 // an oterm the net it drives. CLASS_ANY: not said (the tables a migration
 // builds), and fits every query.
-enum OBJECT_CLASS : std::uint32_t { CLASS_ANY = 0, CLASS_CELL = 1, CLASS_NET = 2 };
+enum OBJECT_CLASS : std::uint8_t { CLASS_ANY = 0, CLASS_CELL = 1, CLASS_NET = 2 };
 
 struct MAP_ROW {
   unsigned m_id;

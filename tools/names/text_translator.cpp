@@ -405,7 +405,8 @@ TEXT_TRANSLATOR::RESULT TEXT_TRANSLATOR::resolve(NAME_SPOT const& spot, std::str
                     spot.m_node};
     }
   } else if (whole != nullptr) {
-    if (spot.m_pins && !m_keys_converted && spot.m_cut != 0) {
+    // Only an oterm's name asks for its cell.
+    if (spot.m_pins && !m_keys_converted && spot.m_cut != 0 && whole->m_class == CLASS_NET) {
       INDEX_ENTRY const* const cell = find(spot, key, spot.m_cut, kCut);
       if (output_pin_of(whole, cell, key.substr(spot.m_cut + 1))) {
         return RESULT{FOUND::NAME_AND_PIN, cell, spot.m_cut};
@@ -546,6 +547,7 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
 // many bytes were put in, 0 when no such level starts with "$".
 std::size_t TEXT_TRANSLATOR::kept_backslashes(std::string_view key, std::size_t limit,
                                               std::string* out) {
+  if (key.substr(0, limit).find('$') == std::string_view::npos) return 0;
   level_boundaries(key, NAME_SIDE::ORIGINAL, &m_ends, key.size());
   std::size_t const first = !key.empty() && key[0] == '/' ? 1 : 0;
   auto const kept = [&](std::size_t at) {

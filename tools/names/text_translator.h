@@ -77,7 +77,7 @@ enum class UNKNOWN_PROBLEM {
   AMBIGUOUS,   // more than one object has it, and none comes first
   NOT_CELL,    // a query of cells names a net
   NOT_NET,     // a query of nets names a cell
-  GUESSED      // migrate: its object shares its original; rewritten by their order
+  GUESSED      // migrate: its object shares its original; its new name a guess by their order
 };
 inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::NOTHING, "names nothing in the design"},
@@ -91,7 +91,8 @@ inline constexpr WORD<UNKNOWN_PROBLEM> kUnknownProblemWords[] = {
     {UNKNOWN_PROBLEM::NOT_CELL, "names a net, not a cell"},
     {UNKNOWN_PROBLEM::NOT_NET, "names a cell, not a net"},
     {UNKNOWN_PROBLEM::GUESSED,
-     "names one of several objects that share an original; rewritten by their order"}};
+     "names one of several objects that share an original; its new name is a guess by their "
+     "order"}};
 
 // A word left as it is, with its line and column (from 1, in bytes) in the
 // current text.
