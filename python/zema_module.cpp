@@ -1021,10 +1021,12 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
     std::optional<std::string> m_new_original;
   };
   std::vector<DIFF_DATA> rows;
+  std::vector<std::string> warnings;
   run_unlocked([&] {
     DESIGN_NAMES old_names(*before.m_conversion, before.m_design->originals());
     DESIGN_NAMES new_names(*after.m_conversion, after.m_design->originals());
     NAME_DIFF const diff = diff_names(old_names, new_names);
+    if (diff.m_guessed != 0) warnings.push_back(guessed_matches_text(diff));
     for (DIFF_ROW const& row : diff.m_rows) {
       rows.push_back(
           {row.m_change,
@@ -1039,6 +1041,7 @@ py::list diff_of(CONVERTER const& old_converter, CONVERTER const& new_converter)
                : std::nullopt});
     }
   });
+  warn(warnings);
   py::list list;
   for (DIFF_DATA const& row : rows) {
     list.append(make_row(
@@ -1352,13 +1355,13 @@ PYBIND11_MODULE(zema, module) {
                                "those of `new`'s, as `zema migrate` does.")
       .def(py::init<CONVERTER const&, CONVERTER const&>(), py::arg("old"), py::arg("new"))
       .def("translate", &MIGRATION_OBJECT::translate, py::arg("text"), py::kw_only(),
-           py::arg("syntax") = "text", py::arg("separator") = "/", py::arg("levels") = 2,
+           py::arg("syntax") = "text", py::arg("separator") = "/", py::arg("levels") = 1,
            "`text` (str or bytes) in the new names, and the words reported (TextReport rows): "
-           "names of objects that are gone, names that name another object now, and names that "
-           "name nothing");
+           "names of objects that are gone, names that name another object now or whose new "
+           "name is a guess, and names that name nothing");
   module.def("diff", &diff_of, py::arg("old"), py::arg("new"),
              "The rows of `zema diff` from the design of `old` to that of `new`: renamed, added, "
-             "removed, and reused names first");
+             "removed, and reused names first; a UserWarning says when matches are a guess");
   module.def("read_design", &read_design, py::arg("source"), py::kw_only(),
              py::arg("input_format") = py::none(), py::arg("top") = py::none(),
              py::arg("liberty") = py::none(), py::arg("unknown_cells") = py::none(),

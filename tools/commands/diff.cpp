@@ -58,16 +58,7 @@ class DIFF final : public COMMAND {
                                          decimal(diff.count(NAME_CHANGE::ADDED)) + " added, " +
                                          decimal(diff.count(NAME_CHANGE::REMOVED)) + " removed, " +
                                          decimal(diff.count(NAME_CHANGE::REUSED)) + " reused");
-    if (diff.m_guessed != 0) {
-      std::string_view const first = diff.m_first_guessed;
-      run.m_diagnostics.report(
-          "diff", decimal(diff.m_guessed) +
-                      (diff.m_guessed == 1 ? " old object shares" : " old objects share") +
-                      " an original with others that nothing tells apart; matched by their "
-                      "order, a guess (the first: " +
-                      (first.empty() ? std::string("an atom left unnamed") : quoted_text(first)) +
-                      ")");
-    }
+    if (diff.m_guessed != 0) run.m_diagnostics.report("diff", guessed_matches_text(diff));
     return diff.old_names_hold() ? EXIT_OK : EXIT_NOT_FOUND;
   }
 

@@ -355,6 +355,15 @@ void MIGRATION::take(REVISION_DIFFER& differ) {
   m_texts = std::move(differ.m_state->m_diff.m_texts);
 }
 
+std::string guessed_matches_text(NAME_DIFF const& diff) {
+  std::string_view const first = diff.m_first_guessed;
+  return decimal(diff.m_guessed) +
+         (diff.m_guessed == 1 ? " old object shares" : " old objects share") +
+         " an original with others that nothing tells apart; matched by their order, a guess "
+         "(the first: " +
+         (first.empty() ? std::string("an atom left unnamed") : quoted_text(first)) + ")";
+}
+
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names) {
   REVISION_DIFFER differ;
   differ.take_old(old_names);

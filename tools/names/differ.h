@@ -98,6 +98,10 @@ class REVISION_DIFFER {
   std::unique_ptr<STATE> m_state;
 };
 
+// What a diff with guessed matches says of them: how many old objects, and
+// the first one's original.
+std::string guessed_matches_text(NAME_DIFF const& diff);
+
 // Compares the maps of `old_names` and `new_names`.
 NAME_DIFF diff_names(DESIGN_NAMES& old_names, DESIGN_NAMES& new_names);
 
