@@ -132,8 +132,9 @@ void mem_prefault(std::size_t bytes);
 // the setting to return to: nothing expected): a table whose next growth
 // comes within an eighth of the buckets that many entries call for grows
 // there at once, where growing by steps would have rehashed it two to four
-// times more on its way. Bucket counts change no name; a table that
-// holds fewer entries takes more memory than it needs.
+// times more on its way; so do the first eight tables that pass 65,536
+// buckets. Bucket counts change no name; a table that holds fewer entries
+// takes more memory than it needs.
 void expect_table_entries(std::size_t entries);
 // While it lives, tables expect the entries that a converter's init fills
 // on a design of these counts: its largest tables are its indexes of the
