@@ -689,7 +689,7 @@ void DESIGN::reserve(std::size_t instances, std::size_t atoms, std::size_t oterm
       m_impl->m_oterm_slots.room()};
   // A populator of an earlier reserve() stops before the next one starts.
   m_impl->m_populator.reset();
-  m_impl->m_populator = PAGE_POPULATOR::start(std::move(ranges));
+  m_impl->m_populator = PAGE_POPULATOR::start(std::move(ranges), PAGE_POPULATOR::READY::TOUCHED);
 }
 
 void DESIGN::adopt_texts(std::vector<char> texts) { m_impl->m_texts.adopt(std::move(texts)); }

@@ -166,14 +166,16 @@ bool wait_for_consumer(PAGE_POPULATOR::LEAD const& lead, std::size_t position,
 
 }  // namespace
 
-PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept
-    : PAGE_POPULATOR(std::move(ranges), LEAD{nullptr, 0, 0}) {}
+PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, READY ready) noexcept
+    : PAGE_POPULATOR(std::move(ranges), LEAD{nullptr, 0, 0}, ready) {}
 
-PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD lead) noexcept {
+PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD lead,
+                               READY ready) noexcept {
   std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  bool const touch = ready == READY::TOUCHED;
   try {
     m_stop = std::make_shared<std::atomic<bool>>(false);
-    m_thread = std::thread([ranges = std::move(ranges), page, lead, stop = m_stop] {
+    m_thread = std::thread([ranges = std::move(ranges), page, lead, touch, stop = m_stop] {
       std::size_t position = 0;  // bytes of the ranges passed, in order
       for (auto const& range : ranges) {
         std::size_t left = static_cast<std::size_t>(range.second - range.first);
@@ -188,6 +190,10 @@ PAGE_POPULATOR::PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD
           if (!wait_for_consumer(lead, position, *stop)) return;
           std::size_t const length = std::min(kHugePageBytes, left);
           if (madvise(at, length, kPopulateWrite) != 0) return;
+          // An atomic read: other threads may be filling these pages.
+          for (std::size_t offset = 0; touch && offset < length; offset += page) {
+            (void)__atomic_load_n(at + offset, __ATOMIC_RELAXED);
+          }
           at += length;
           left -= length;
           position += length;
@@ -214,11 +220,13 @@ void PAGE_POPULATOR::detach() {
   if (m_thread.joinable()) m_thread.detach();
 }
 
-std::unique_ptr<PAGE_POPULATOR> PAGE_POPULATOR::start(std::vector<std::pair<char*, char*>> ranges) {
+std::unique_ptr<PAGE_POPULATOR> PAGE_POPULATOR::start(std::vector<std::pair<char*, char*>> ranges,
+                                                      READY ready) {
   std::size_t bytes = 0;
   for (auto const& range : ranges) bytes += static_cast<std::size_t>(range.second - range.first);
   if (bytes < kWorthwhileBytes) return nullptr;
-  return std::unique_ptr<PAGE_POPULATOR>(new (std::nothrow) PAGE_POPULATOR(std::move(ranges)));
+  return std::unique_ptr<PAGE_POPULATOR>(new (std::nothrow)
+                                             PAGE_POPULATOR(std::move(ranges), ready));
 }
 
 }  // namespace zema_host
@@ -263,7 +271,9 @@ class ARENA {
     }
     zema_host::PAGE_POPULATOR::LEAD const lead{
         &m_fresh_taken, m_fresh_taken.load(std::memory_order_relaxed), kPrefaultLead};
-    m_prefault.reset(new (std::nothrow) zema_host::PAGE_POPULATOR(std::move(ranges), lead));
+    // The range is never unmapped, so the detached thread may read it.
+    m_prefault.reset(new (std::nothrow) zema_host::PAGE_POPULATOR(
+        std::move(ranges), lead, zema_host::PAGE_POPULATOR::READY::TOUCHED));
     if (m_prefault) m_prefault->detach();
   }
 

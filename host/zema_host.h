@@ -209,12 +209,25 @@ class PAGE_POPULATOR {
     std::size_t window;
     bool until_stopped = false;
   };
-  explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges) noexcept;
-  PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD lead) noexcept;
+  // What the thread leaves each page as. On a virtual machine that keeps
+  // its own copy of the process's page tables, the process's first access
+  // to a page costs a trip to the hypervisor even once the kernel has
+  // populated it (about 4 us a page on these machines, as much again as the
+  // populating): TOUCHED also reads a byte of every page, so that trip too
+  // is taken on the populator's core. Elsewhere that read is a TLB miss.
+  // Only for memory that nothing unmaps before the thread is done: a read
+  // of unmapped memory kills the process, where madvise only fails.
+  enum class READY { POPULATED, TOUCHED };
+  explicit PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges,
+                          READY ready = READY::POPULATED) noexcept;
+  PAGE_POPULATOR(std::vector<std::pair<char*, char*>> ranges, LEAD lead,
+                 READY ready = READY::POPULATED)
+  noexcept;
   // A populator for `ranges` when they come to kWorthwhileBytes or more;
   // null below, where starting a thread costs more than the first touch it
   // takes over, or when none can be made.
-  static std::unique_ptr<PAGE_POPULATOR> start(std::vector<std::pair<char*, char*>> ranges);
+  static std::unique_ptr<PAGE_POPULATOR> start(std::vector<std::pair<char*, char*>> ranges,
+                                               READY ready = READY::POPULATED);
   static constexpr std::size_t kWorthwhileBytes = std::size_t{4} << 20;
   // Stops the thread at its next step and waits for it, unless detach() let
   // it go: the ranges' memory must stay mapped while it runs. In a child
