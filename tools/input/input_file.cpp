@@ -413,16 +413,17 @@ void read_all(SOURCE& in, std::int64_t known_size, std::string const& name, std:
     std::size_t const rest = static_cast<std::size_t>(known_size) - std::min(first, out->size());
     char* const to = out->room(rest);
     // The first touch of the buffer costs more than copying into it: the
-    // other core populates it from its end while the read fills it from
-    // its start, so that each takes about half.
+    // other core populates and touches it from its end while the read
+    // fills it from its start, so that each takes about half. The buffer
+    // stays where it is until the populator is done.
     std::vector<std::pair<char*, char*>> slices;
     for (std::size_t end = rest; end > 0;) {
       std::size_t const begin = end > kPopulatedSlice ? end - kPopulatedSlice : 0;
       slices.emplace_back(to + begin, to + end);
       end = begin;
     }
-    std::unique_ptr<zema_host::PAGE_POPULATOR> const populator =
-        zema_host::PAGE_POPULATOR::start(std::move(slices));
+    std::unique_ptr<zema_host::PAGE_POPULATOR> const populator = zema_host::PAGE_POPULATOR::start(
+        std::move(slices), zema_host::PAGE_POPULATOR::READY::TOUCHED);
     out->commit(in.read_into(to, rest));
     char extra;
     in.read_into(&extra, 1);
