@@ -229,8 +229,9 @@ std::atomic<int> g_early_jumps_left{0};
 // step would have given it.
 constexpr std::uint32_t kExpectedWithin = 8;
 
-// A design of a million instances has five tables of a million entries or
-// more (its converted names, and its indexes of nodes, atoms and oterms), and
+// A design of a million instances has five tables that grow to a million
+// entries or more (its converted names and its indexes of nodes, atoms and
+// oterms among them), and
 // within an eighth of their expected count they have already grown through
 // 72,077, 144,161 and 288,349 buckets: four fifths of the entries they move
 // before the last jump. The first kEarlyJumps tables that reach kDoublingFrom
