@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -540,6 +541,27 @@ TEST(HostMemory, LeadingPopulatorKeepsItsWindowAndFollowsItsConsumer) {
       EXPECT_LE(resident(), 20 * mib + window + slack) << "went on after its consumer paused";
     }
   }
+  munmap(mapping, bytes);
+}
+
+// A populator that touches its pages only reads them: every byte that
+// another thread writes while it runs over the same memory stays written,
+// whether the writer is ahead of it or behind.
+TEST(HostMemory, TouchingPopulatorLeavesConcurrentWritesAlone) {
+  std::size_t const bytes = std::size_t(32) << 20;
+  void* const mapping =
+      mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(MAP_FAILED, mapping);
+  char* const base = static_cast<char*>(mapping);
+  auto const pattern = [](std::size_t at) { return static_cast<char>(at * 131 % 251 + 1); };
+  {
+    std::unique_ptr<zema_host::PAGE_POPULATOR> const populator = zema_host::PAGE_POPULATOR::start(
+        {{base, base + bytes}}, zema_host::PAGE_POPULATOR::READY::TOUCHED);
+    for (std::size_t at = 0; at < bytes; at += 64) base[at] = pattern(at);
+  }
+  std::size_t lost = 0;
+  for (std::size_t at = 0; at < bytes; at += 64) lost += base[at] != pattern(at);
+  EXPECT_EQ(0u, lost);
   munmap(mapping, bytes);
 }
 
