@@ -289,12 +289,23 @@ class ARENA {
     }
   }
 
+  // After use_small_pages: the next `bytes` of fresh memory of the current
+  // segment ask for huge pages again (the kernel gives them to the aligned
+  // 2 MiB extents wholly inside), and adopt() takes nothing from then on.
+  void use_huge_pages(std::size_t bytes) {
+    if (m_segments.empty() || !m_small_pages) return;
+    std::size_t const run = std::min(bytes, static_cast<std::size_t>(m_limit - m_next));
+    if (run == 0) return;
+    madvise(m_next, run, MADV_HUGEPAGE);
+    m_adopting = false;
+  }
+
   // Moves the whole slabs at the start of [pages, pages + bytes) to the
   // range's fresh end, as many as the current segment has room for, and
   // enters them as a freed run; gives the bytes taken. Only in a program
   // that touches its memory once, whose range need not shrink again.
   std::size_t adopt(char* pages, std::size_t bytes) {
-    if (m_segments.empty() || !m_small_pages) return 0;
+    if (m_segments.empty() || !m_small_pages || !m_adopting) return 0;
     std::size_t const room = static_cast<std::size_t>(m_limit - m_next);
     std::size_t const slabs = std::min(bytes, room) / kSlabBytes;
     if (slabs == 0) return 0;
@@ -609,6 +620,7 @@ class ARENA {
 
   std::vector<SEGMENT> m_segments;  // in the order they were reserved
   bool m_small_pages = false;       // segments ask for small pages, not huge ones
+  bool m_adopting = true;           // adopt() takes pages given up
   std::size_t m_current = 0;        // the segment fresh slabs come from
   char* m_next = nullptr;           // its fresh slabs
   char* m_limit = nullptr;
@@ -791,6 +803,8 @@ void mem_fail_after(long n) {
 void mem_prefault(std::size_t bytes) { state().m_arena.start_prefault(bytes); }
 
 void mem_small_pages() { state().m_arena.use_small_pages(); }
+
+void mem_huge_pages(std::size_t bytes) { state().m_arena.use_huge_pages(bytes); }
 
 std::size_t mem_adopt_pages(void* pages, std::size_t bytes) {
   return state().m_arena.adopt(static_cast<char*>(pages), bytes);

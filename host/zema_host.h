@@ -164,6 +164,14 @@ void mem_small_pages();
 // without pools, it takes nothing, so that a long-running program's memory
 // never grows by what it read.
 std::size_t mem_adopt_pages(void* pages, std::size_t bytes);
+// For such a program (after mem_small_pages), about to work on a small
+// design: the next `bytes` of fresh memory ask for huge pages again, and
+// mem_adopt_pages takes nothing from then on, so that the design's blocks
+// land in them. Fresh huge pages usually cost a fraction of the small pages
+// they replace, and spare the page walks of a design that fits in them; on
+// days when the kernel must compact memory to find them they cost more, so
+// a program asks for only a bounded run. Elsewhere it does nothing.
+void mem_huge_pages(std::size_t bytes);
 // Whether tracked blocks come from the host's pools (false in sanitizer
 // builds and with ZEMA_HOST_POOLS=0, where each block is its own calloc).
 bool mem_pooled();

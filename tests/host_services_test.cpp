@@ -430,9 +430,10 @@ TEST(HostRecords, EachKindKeepsABoundedNumberAndCountsTheRest) {
   EXPECT_TRUE(zema_host::call_log().empty()) << "recorded only while switched on";
 }
 
-// The pools hand out zero-filled blocks whether their memory is fresh,
-// populated ahead by the prefaulter, reused from freed slabs and spans, or
-// pages that the program gave up after writing them (an input it read).
+// The pools hand out zero-filled blocks whether their memory is fresh (on
+// small or huge pages), populated ahead by the prefaulter, reused from freed
+// slabs and spans, or pages that the program gave up after writing them (an
+// input it read).
 TEST(HostMemory, BlocksStayZeroFilledAcrossPrefaultAndReuse) {
   std::size_t const given = (std::size_t(1) << 20) + 4096;
   char* const pages = static_cast<char*>(
@@ -444,6 +445,15 @@ TEST(HostMemory, BlocksStayZeroFilledAcrossPrefaultAndReuse) {
   std::size_t const taken = zema_host::mem_adopt_pages(pages, given);
   EXPECT_EQ(zema_host::mem_pooled() ? std::size_t(1) << 20 : 0, taken) << "whole slabs only";
   munmap(pages + taken, given - taken);
+  // Huge pages for a small design's blocks: pages given up from then on stay
+  // the program's, and the blocks come from fresh memory.
+  zema_host::mem_huge_pages(std::size_t(4) << 20);
+  char* const more = static_cast<char*>(
+      mmap(nullptr, given, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(more, MAP_FAILED);
+  std::memset(more, 0xa5, given);
+  EXPECT_EQ(0u, zema_host::mem_adopt_pages(more, given)) << "none taken after huge pages";
+  munmap(more, given);
   zema_host::mem_prefault(std::size_t(8) << 20);
   zema_host::MEM_STATS const before = zema_host::mem_module_stats("HOSTTEST");
   for (int round = 0; round < 3; ++round) {
