@@ -90,6 +90,7 @@ std::unique_ptr<DESIGN_NAMES> names_of(INPUT_TEXT text, READ_OPTIONS const& read
   }
   DESIGN_RECORDS records;
   read_records(text, read, &records);
+  choose_pages(records);
   text = INPUT_TEXT();  // not needed past the records
   KEPT_PTR<LOADED_DESIGN> design = build_loaded(std::move(records), phases);
   warnings->insert(warnings->end(), design->m_warnings.begin(), design->m_warnings.end());

@@ -24,6 +24,12 @@ namespace zema_tool {
 KEPT_PTR<LOADED_DESIGN> build_loaded(DESIGN_RECORDS&& records, PHASES& phases,
                                      bool for_conversion = true);
 
+// For a program that touches its memory once: asks the host for huge pages
+// for the design of `records` when it is small. Called after reading and
+// before the input text is given up, whose pages the host would otherwise
+// take for the design's first blocks.
+void choose_pages(DESIGN_RECORDS const& records);
+
 // Reads `path` ("-" for standard input) in the "read" phase and builds it.
 // Throws TOOL_ERROR for anything wrong with the input.
 KEPT_PTR<LOADED_DESIGN> load_design(std::string const& path, READ_OPTIONS const& options,

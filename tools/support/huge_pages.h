@@ -6,9 +6,9 @@
 // pages where the kernel gives them only on request (the "madvise" setting)
 // spares most of them. The input text and the record arrays, written and
 // read in order, keep small pages, as does the host's arena in the command
-// (zema_host::mem_small_pages): on a virtual machine that hands freed memory
-// back to its host, a fresh huge page costs far more system time than the
-// page walks it spares such memory.
+// for all but small designs (zema_host::mem_small_pages, choose_pages): on a
+// virtual machine that hands freed memory back to its host, a fresh huge page
+// can cost far more system time than the page walks it spares such memory.
 #ifndef TOOLS_SUPPORT_HUGE_PAGES_H
 #define TOOLS_SUPPORT_HUGE_PAGES_H
 
