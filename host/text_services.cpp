@@ -233,10 +233,11 @@ constexpr std::uint32_t kExpectedWithin = 8;
 // entries or more (its converted names and its indexes of nodes, atoms and
 // oterms among them), and within an eighth of their expected count they
 // have already grown through 72,077, 144,161 and 288,349 buckets: four
-// fifths of the entries they move before the last jump. The first kEarlyJumps tables that reach
-// kDoublingFrom buckets go to the expected count there. Few tables of a design grow that far unless
-// they are its big ones, and the budget bounds what a design of many wide parents can take beyond
-// its needs: kEarlyJumps bucket arrays of the expected size.
+// fifths of the entries they move before the last jump. The first
+// kEarlyJumps tables that reach kDoublingFrom buckets go to the expected
+// count there. Few tables of a design grow that far unless they are its big
+// ones, and the budget bounds what a design of many wide parents can take
+// beyond its needs: kEarlyJumps bucket arrays of the expected size.
 constexpr int kEarlyJumps = 8;
 
 namespace {
