@@ -119,6 +119,25 @@ bool has_any(std::string_view value, char const* bytes) {
   return value.find_first_of(bytes) != std::string_view::npos;
 }
 
+// The end of the bare list element at `start`, as Tcl splits a list: white
+// space ends it, and so does a "}" that closes the list itself; the braces
+// inside it are its own bytes, counted in *open (those still open) so that
+// the list's close is found past them.
+std::size_t bare_element_end(std::string_view piece, std::size_t start, std::uint32_t* open) {
+  std::size_t i = start;
+  while (i < piece.size() && !is_space(piece[i])) {
+    char const c = piece[i];
+    if (c == '}') {
+      if (*open == 0) break;
+      --*open;
+    } else if (c == '{') {
+      ++*open;
+    }
+    i += c == '\\' ? 2 : 1;
+  }
+  return std::min(i, piece.size());
+}
+
 // The bytes after a backslash that make a blank: itself, or a named escape.
 constexpr char kEscapedBlanks[] = " \t\n\r\v\ftnrvf";
 constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
@@ -395,11 +414,10 @@ std::size_t TCL_SCANNER::single_element(std::string_view piece, std::size_t star
     *value_end = j;
     element_end = j + 1;
   } else {
-    while (element_end < n && !is_space(piece[element_end]) && piece[element_end] != '{' &&
-           piece[element_end] != '}') {
-      element_end += piece[element_end] == '\\' ? 2 : 1;
-    }
+    std::uint32_t open = 0;
+    element_end = bare_element_end(piece, i, &open);
     if (element_end >= n) return kUndecided;
+    if (open != 0) return kSeveral;  // its braces close after a blank
     *value_start = i;
     *value_end = element_end;
   }
@@ -623,7 +641,7 @@ TCL_SCANNER::STEP TCL_SCANNER::step_list(std::string_view piece, bool last, std:
     ++*at;
     return STEP::DONE;
   }
-  if (c == '}') {
+  if (c == '}' && m_top.m_open == 0) {
     pop();
     word_done(nullptr);
     ++*at;
@@ -681,12 +699,10 @@ TCL_SCANNER::STEP TCL_SCANNER::step_list(std::string_view piece, bool last, std:
     *at = i + 1;
     return STEP::DONE;
   }
-  std::size_t i = start;
-  while (i < n && !is_space(piece[i]) && piece[i] != '{' && piece[i] != '}') {
-    i += piece[i] == '\\' ? 2 : 1;
-  }
+  std::uint32_t open = m_top.m_open;
+  std::size_t const i = bare_element_end(piece, start, &open);
   if (i >= n && !last) return STEP::STOP;
-  i = std::min(i, n);
+  m_top.m_open = open;
   if (part.m_role != ROLE::NONE) {
     add_spot(start, i - start, piece.substr(start, i - start), SPOT_FORM::TCL_ELEMENT, part, false);
   }

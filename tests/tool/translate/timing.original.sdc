@@ -11,6 +11,7 @@ set_dont_touch [get_cells [list CPU/r_0 {CPU/g[0].l/u}]]
 set_load 0.5 [get_nets n1]
 set_false_path -from thecpu -to CPU/r_0
 puts "thecpu is slow"
+set_dont_touch [get_cells {r{a}eg}]; set_dont_touch [get_cells {thecpu {r{a}eg}}]
 # A pattern over converted names stays as it is, unreported.
 set_dont_touch [get_cells acpu/r_*]
 # Words that name nothing, each reported with --unknown warn:

@@ -75,19 +75,21 @@ TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
 // a bus bit, a made-up atom name that shares an instance's original, a
 // name with a space, and free-standing names that two atoms share (st) and
 // that an atom and the net of g's output share (y); \$k, an escaped Verilog
-// name that keeps its backslash.
+// name that keeps its backslash; r{a}eg, braces inside a name.
 std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
     {"name": "u_cpu", "id": 2, "children": [
       {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4,
        "children": [{"name": "\\$k", "id": 10}]},
       {"name": "data_q[3]", "id": 7}]},
-    {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}, {"name": "g", "id": 9}]},
+    {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}, {"name": "g", "id": 9},
+    {"name": "r{a}eg", "id": 11, "children": [{"name": "Q", "id": 12}]}]},
   "names": [{"name": "st", "id": 101}, {"name": "st", "id": 102}, {"name": "y", "id": 103},
             {"name": "y", "id": 104}],
   "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5},
               {"type": "DFF", "name": 101}, {"type": "DFF", "name": 102},
-              {"type": "DFF", "name": 103}, {"type": "COMB", "name": 9, "oterms": [104]}]})";
+              {"type": "DFF", "name": 103}, {"type": "COMB", "name": 9, "oterms": [104]},
+              {"type": "DFF", "name": 11, "oterms": [12]}]})";
 
 class TranslatorTest : public ::testing::Test {
  protected:
@@ -307,6 +309,14 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        "*R_NET u_cpu/\\$reg/Q 1\n*DRIVER u_cpu/\\$reg:Q\n*CELL a_reg\n*C2_R1_C1 1 2 3\n*LOADS\n"
        "*RC PAD:d 0.4\n*RC apad 0.1\n*END\n",
        ""},
+      // Braces inside a list element are its own, as Tcl splits lists: the
+      // list ends at the brace that closes it, past those the names hold.
+      {TCL, false, "get_pins {r{a}eg/Q}; get_pins {PAD r{a}eg/Q {r{a}eg}}\n",
+       "get_pins dff3/Q; get_pins {io_ibuf_apad dff3/Q dff3}\n", ""},
+      {TCL, false, "get_cells {x{ y} PAD}; get_cells r{a}eg\n",
+       "get_cells {x{ y} io_ibuf_apad}; get_cells dff3\n", "Nx{ Ny}"},
+      {TCL, true, "get_pins dff3/Q; get_cells {apad dff3}\n",
+       "get_pins {r{a}eg/Q}; get_cells {PAD {r{a}eg}}\n", ""},
       // Two made-up names share a free-standing original: it stays, and is said.
       {TCL, false, "get_cells st\n", "get_cells st\n", "Ast"},
       {SPEF, true, "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n",
@@ -416,7 +426,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
     PATTERN_SCOPE scope;
     char const* expected;  // the keys matched, in order
   } const cases[] = {
-      {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r st /u_cpu y"},
+      {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r /r{a}eg st /u_cpu y"},
       {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
       {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
       {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q /u_cpu/a\\/b/\\\\$k"},
@@ -424,9 +434,9 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
       {"u_cpu/data_q[?]", PATTERN_SCOPE::PATH, "/u_cpu/data_q[3]"},
       {"u_cpu/*reg*", PATTERN_SCOPE::PATH, "/u_cpu/$reg"},
       {"U_CPU/*", PATTERN_SCOPE::PATH, ""},
-      {"Q", PATTERN_SCOPE::ANY_DEPTH, "/u_cpu/$reg/Q"},
-      {"*/Q", PATTERN_SCOPE::ANY_DEPTH, "/u_cpu/$reg/Q"},
-      {"*a*", PATTERN_SCOPE::ANY_DEPTH, "/u_cpu/a\\/b /u_cpu/data_q[3]"},  // case counts
+      {"Q", PATTERN_SCOPE::ANY_DEPTH, "/r{a}eg/Q /u_cpu/$reg/Q"},
+      {"*/Q", PATTERN_SCOPE::ANY_DEPTH, "/r{a}eg/Q /u_cpu/$reg/Q"},
+      {"*a*", PATTERN_SCOPE::ANY_DEPTH, "/r{a}eg /u_cpu/a\\/b /u_cpu/data_q[3]"},  // case counts
       {"***x*****", PATTERN_SCOPE::PATH, ""},
   };
   std::vector<INDEX_ENTRY const*> matches;
