@@ -776,6 +776,25 @@ bool TCL_LIST::add(std::string_view name) {
   return true;
 }
 
+namespace {
+
+// `path`, an original in the map's form, with the backslash that a
+// Verilog escaped name starting with "$" keeps written as timing tools
+// write an escape: the map's "\\$auto" level becomes "\$auto", which a
+// tool that read the same netlist reads as its $auto.
+void append_kept_backslashes(std::string_view path, std::string* out) {
+  bool level_start = true;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    char const c = path[i];
+    if (level_start && path.substr(i, 3) == "\\\\$") ++i;
+    level_start = c == '/';
+    out->push_back(path[i]);
+    if (c == '\\' && i + 1 < path.size()) out->push_back(path[++i]);
+  }
+}
+
+}  // namespace
+
 bool tcl_writable(std::string_view name, NAME_SIDE side) {
   // A "*" or "?" would make a query read an original as a pattern, and the
   // escapes of pattern characters differ from one timing tool to the next.
@@ -786,7 +805,7 @@ void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std:
   if (side == NAME_SIDE::ORIGINAL) {
     // A path that would start like an option keeps its "/".
     bool const root = name.size() > 1 && name[0] == '/' && name[1] != '-';
-    out->append(root ? name.substr(1) : name);
+    append_kept_backslashes(root ? name.substr(1) : name, out);
     return;
   }
   std::size_t const start = out->size();

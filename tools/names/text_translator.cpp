@@ -544,22 +544,29 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
 
 // `key` with a backslash, as the map writes one (a pair of backslashes), before every "$"
 // that starts a level within its first `limit` bytes, into *out; gives how
-// many bytes were put in, 0 when no such level starts with "$".
+// many bytes were put in, 0 when no such level starts with "$". A level
+// that starts with an escaped "\$", as a timing tool writes it, is taken
+// the same way.
 std::size_t TEXT_TRANSLATOR::kept_backslashes(std::string_view key, std::size_t limit,
                                               std::string* out) {
   if (key.substr(0, limit).find('$') == std::string_view::npos) return 0;
   level_boundaries(key, NAME_SIDE::ORIGINAL, &m_ends, key.size());
   std::size_t const first = !key.empty() && key[0] == '/' ? 1 : 0;
-  auto const kept = [&](std::size_t at) {
-    return at < limit && key[at] == '$' &&
-           (at == first || std::binary_search(m_ends.begin(), m_ends.end(), at - 1));
+  // The backslashes to put before `at`: a level's "$" or "\$" becomes the
+  // map's "\\$".
+  auto const kept = [&](std::size_t at) -> std::size_t {
+    if (at >= limit || !(at == first || std::binary_search(m_ends.begin(), m_ends.end(), at - 1))) {
+      return 0;
+    }
+    if (key[at] == '$') return 2;
+    return key[at] == '\\' && at + 1 < limit && key[at + 1] == '$' ? 1 : 0;
   };
   std::size_t count = 0;
-  for (std::size_t at = 0; at < key.size(); ++at) count += kept(at) ? 2 : 0;
+  for (std::size_t at = 0; at < key.size(); ++at) count += kept(at);
   if (count == 0) return 0;
   out->clear();
   for (std::size_t at = 0; at < key.size(); ++at) {
-    if (kept(at)) out->append("\\\\");
+    out->append(kept(at), '\\');
     out->push_back(key[at]);
   }
   return count;

@@ -243,6 +243,11 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       // names it: without.
       {TCL, false, "get_cells {u_cpu/a\\/b/$k}; get_pins u_cpu/a\\\\/b/\\$k/D\n",
        "get_cells u_cpu/a_b/a__k; get_pins u_cpu/a_b/a__k/D\n", ""},
+      // Back to originals, the kept backslash is an escape of "$" as timing
+      // tools write one, and is read back so.
+      {TCL, true, "get_cells {u_cpu/a_b/a__k apad}\n", "get_cells {{u_cpu/a\\/b/\\$k} PAD}\n", ""},
+      {TCL, false, "get_cells {{u_cpu/a\\/b/\\$k} PAD}\n",
+       "get_cells {u_cpu/a_b/a__k io_ibuf_apad}\n", ""},
       {T, false, "/u_cpu/a\\/b/$k /u_cpu/a\\/b/\\\\$k /u_cpu/$k",
        "u_cpu/a_b/a__k u_cpu/a_b/a__k /u_cpu/$k", "P/u_cpu/$k"},
       // Escapes in a quoted list are undone before it is split.
