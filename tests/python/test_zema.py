@@ -464,3 +464,32 @@ def test_rows_are_named_tuples_and_objects_say_what_they_are(source):
     assert len(converter) == sum(1 for _ in converter.rows())
     assert len(design) == len(design.atoms())
     assert "fusion" in repr(converter) and "atoms" in repr(design)
+
+
+def test_the_type_stubs_give_the_defaults_the_module_takes(source):
+    """Each default in zema.pyi is the one the module applies, read from the
+    signature line of the function's docstring."""
+    import ast
+    import re
+    stubs = ast.parse((source / "python/zema.pyi").read_text())
+    checked = 0
+    for node in ast.walk(stubs):
+        if not isinstance(node, ast.ClassDef) or not hasattr(zema, node.name):
+            continue
+        for method in node.body:
+            runtime = getattr(getattr(zema, node.name), getattr(method, "name", ""), None)
+            if not isinstance(method, ast.FunctionDef) or not getattr(runtime, "__doc__", None):
+                continue
+            args = method.args
+            pairs = list(zip(args.args[len(args.args) - len(args.defaults):], args.defaults))
+            pairs += [(a, d) for a, d in zip(args.kwonlyargs, args.kw_defaults) if d is not None]
+            signature = runtime.__doc__.splitlines()[0]
+            for argument, default in pairs:
+                if isinstance(default, ast.Constant) and default.value is Ellipsis:
+                    continue  # the stub leaves this default unsaid
+                found = re.search(r"\b%s: \w+ = ([^,)]+)" % argument.arg, signature)
+                assert found, f"{node.name}.{method.name}({argument.arg}): {signature}"
+                assert ast.literal_eval(found.group(1)) == ast.literal_eval(default), \
+                    f"{node.name}.{method.name}({argument.arg}): {signature}"
+                checked += 1
+    assert checked >= 8
