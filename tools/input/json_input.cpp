@@ -136,6 +136,39 @@ JSON_INPUT::JSON_INPUT(INPUT_TEXT const& input, std::size_t max_depth)
   m_started = true;
 }
 
+namespace {
+
+// Where the first fault of the kinds the parser finds before it walks the
+// document lies, which it reports with no place: the opening quote of a
+// string the text ends inside, the first byte that is not UTF-8, a control
+// byte inside a string; npos for any other fault.
+std::size_t stage_one_fault(std::string_view text, simdjson::error_code error) {
+  std::size_t const none = std::string_view::npos;
+  if (error == simdjson::UTF8_ERROR) {
+    for (std::size_t i = 0; i < text.size();) {
+      std::size_t const length = utf8_sequence_length(text.substr(i));
+      if (length == 0) return i;
+      i += length;
+    }
+    return none;
+  }
+  if (error != simdjson::UNCLOSED_STRING && error != simdjson::UNESCAPED_CHARS) return none;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '"') continue;
+    std::size_t const open = i;
+    for (++i; i < text.size() && text[i] != '"'; ++i) {
+      if (error == simdjson::UNESCAPED_CHARS && static_cast<unsigned char>(text[i]) < 0x20) {
+        return i;
+      }
+      if (text[i] == '\\') ++i;
+    }
+    if (i >= text.size()) return error == simdjson::UNCLOSED_STRING ? open : none;
+  }
+  return none;
+}
+
+}  // namespace
+
 std::string JSON_INPUT::position(char const* location) const {
   char const* const begin = m_input.data();
   std::size_t line = 1;
@@ -174,7 +207,11 @@ void JSON_INPUT::malformed(simdjson::error_code error, std::string const& proble
     throw TOOL_ERROR(position(begin + rest),
                      "malformed JSON: unexpected content after the top-level value");
   }
-  if (location == nullptr) throw TOOL_ERROR(m_input.name(), message);
+  if (location == nullptr) {
+    std::size_t const fault = stage_one_fault(text, error);
+    if (fault == std::string_view::npos) throw TOOL_ERROR(m_input.name(), message);
+    location = begin + fault;
+  }
   throw TOOL_ERROR(position(location), message);
 }
 

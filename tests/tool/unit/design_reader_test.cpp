@@ -278,6 +278,14 @@ INSTANTIATE_TEST_SUITE_P(
             "\"id\" or \"children\")"},
         BAD_INPUT{"an unclosed bracket after the document", "{\"root\": {\"name\": \"\"}}\n  [",
                   "in.json:2:3: malformed JSON: unexpected content after the top-level value"},
+        // Faults the parser finds before it walks the document, placed all the same.
+        BAD_INPUT{"a string left open", "{\"root\": {\"name\": \"x, \"id\": 1}}",
+                  "in.json:1:26: malformed JSON: A string is opened, but never closed."},
+        BAD_INPUT{"a byte that is not UTF-8", "{\"root\":\n {\"name\": \"a\xff\"}}",
+                  "in.json:2:13: malformed JSON: The input is not valid UTF-8"},
+        BAD_INPUT{"a tab inside a string", "{\"root\": {\"name\": \"\\\"\t\"}}",
+                  "in.json:1:22: malformed JSON: Within strings, some characters must be escaped, "
+                  "we found unescaped characters"},
         BAD_INPUT{"bytes that cannot start JSON", std::string("\0\0\0\0\0\0\0", 7),
                   "in.json:1:1: malformed JSON: expected a JSON value, got the byte 0x00"},
         BAD_INPUT{"an input past the size limit",
