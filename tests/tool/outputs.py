@@ -97,6 +97,11 @@ case('a --liberty file over -o', {'r.txt': REPORT, 'c.lib': b'library (c) { }\n'
 case('an empty -o', {'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', ''],
      expect='command line: an empty path names no file')
 case('an empty input path', {}, ['convert', ''], expect='command line: an empty path names no file')
+# A file whose directory takes no new file, where its new version is made.
+case('a file of /proc', {'r.txt': REPORT}, ['translate', 'd.json', 'r.txt', '-o', '/proc/version'],
+     expect='/proc/version: cannot open: ' +
+     ('cannot create a file in /proc/ (No such file or directory)' if os.geteuid() == 0
+      else 'Permission denied'))
 # A failure leaves the earlier output as it was.
 case('bad design', {'out.txt': OLD, 'bad.json': b'{"root": '},
      ['translate', 'bad.json', '-o', 'out.txt'], expect='bad.json:1:')

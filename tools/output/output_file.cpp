@@ -125,7 +125,17 @@ OUTPUT_FILE::OUTPUT_FILE(std::string const& path, bool held) {
     g_has_pending = true;
   }
   ::sigprocmask(SIG_SETMASK, &before, nullptr);
-  if (fd < 0) throw TOOL_ERROR(path, "cannot open: " + errno_text(error));
+  if (fd < 0) {
+    // The new version is made beside the file: say whether the file itself
+    // refuses to be written (a read-only file) or its directory refuses a
+    // new file (a read-only directory, /proc).
+    if (exists && ::access(path.c_str(), W_OK) != 0) {
+      throw TOOL_ERROR(path, "cannot open: " + errno_text(errno));
+    }
+    throw TOOL_ERROR(path, "cannot open: cannot create a file in " +
+                               (directory.empty() ? std::string("./") : directory) + " (" +
+                               errno_text(error) + ")");
+  }
   m_temporary = temporary;
   ::fchmod(fd, exists ? (target.st_mode & 07777) : new_file_mode());
   m_stream = ::fdopen(fd, "wb");
