@@ -138,6 +138,24 @@ std::size_t bare_element_end(std::string_view piece, std::size_t start, std::uin
   return std::min(i, piece.size());
 }
 
+// The element inside `value` when all of it is one list element in braces
+// ("{x y}", as an escaped or quoted word writes a list of one): what a
+// query that splits the value finds; null otherwise.
+std::string_view braced_element(std::string_view value) {
+  if (value.size() < 2 || value[0] != '{') return {};
+  std::size_t depth = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '\\') {
+      ++i;
+    } else if (value[i] == '{') {
+      ++depth;
+    } else if (value[i] == '}' && --depth == 0) {
+      return i + 1 == value.size() ? value.substr(1, i - 1) : std::string_view();
+    }
+  }
+  return {};
+}
+
 // The bytes after a backslash that make a blank: itself, or a named escape.
 constexpr char kEscapedBlanks[] = " \t\n\r\v\ftnrvf";
 constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
@@ -573,7 +591,9 @@ TCL_SCANNER::STEP TCL_SCANNER::step_quoted(std::string_view piece, bool last, st
     word_done(&raw);
   } else if (literal) {
     std::string_view const value = value_of(raw, true);
-    add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED, part, false);
+    std::string_view const element = braced_element(value);
+    add_spot(start, i + 1 - start, element.data() != nullptr ? element : value,
+             SPOT_FORM::TCL_QUOTED, part, element.data() != nullptr);
     word_done(&value);
   } else {
     word_done(nullptr);
@@ -627,7 +647,9 @@ TCL_SCANNER::STEP TCL_SCANNER::step_bare(std::string_view piece, bool last, std:
     *at = j;
     return STEP::DONE;
   }
-  add_spot(start, i - start, value, SPOT_FORM::TCL_WORD, part, false);
+  std::string_view const element = braced_element(value);
+  add_spot(start, i - start, element.data() != nullptr ? element : value, SPOT_FORM::TCL_WORD, part,
+           element.data() != nullptr);
   word_done(&value);
   *at = i;
   return STEP::DONE;
@@ -753,7 +775,8 @@ bool TCL_LIST::add(std::string_view name) {
   if (m_form == SPOT_FORM::TCL_QUOTED_ELEMENT) {
     // Inside quotes an element is one run of bytes; its "$", "[", "]", "\\"
     // and '"' are escaped when it is written.
-    if (name.empty() || has_any(name, " \t\n\r\v\f{}")) return false;
+    // A leading '"' would open a quoted element when the query splits the list.
+    if (name.empty() || name[0] == '"' || has_any(name, " \t\n\r\v\f{}")) return false;
     if (m_count != 0) m_list.push_back(' ');
     m_list.append(name);
     ++m_count;
@@ -843,8 +866,10 @@ void TCL_LIST::write(OUTPUT_BUFFER& out) {
       out.put(m_word);
       return;
     case SPOT_FORM::TCL_QUOTED:
+      // Braces too: a quoted word inside a braced body (if, foreach, proc)
+      // must not unbalance the body's braces.
       m_word.assign(1, '"');
-      append_escaped(list, "$[]\\\"", &m_word);
+      append_escaped(list, "$[]\\\"{}", &m_word);
       m_word.push_back('"');
       out.put(m_word);
       return;

@@ -75,7 +75,8 @@ TEST(HashTableTest, FindsEveryKeyThroughGrowthAndSharedHashes) {
 // a bus bit, a made-up atom name that shares an instance's original, a
 // name with a space, and free-standing names that two atoms share (st) and
 // that an atom and the net of g's output share (y); \$k, an escaped Verilog
-// name that keeps its backslash; r{a}eg, braces inside a name.
+// name that keeps its backslash; r{a}eg, x} and "w, braces and quotes
+// inside names.
 std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
     {"name": "u_cpu", "id": 2, "children": [
@@ -83,7 +84,8 @@ std::string const kDesign = R"({
        "children": [{"name": "\\$k", "id": 10}]},
       {"name": "data_q[3]", "id": 7}]},
     {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}, {"name": "g", "id": 9},
-    {"name": "r{a}eg", "id": 11, "children": [{"name": "Q", "id": 12}]}]},
+    {"name": "r{a}eg", "id": 11, "children": [{"name": "Q", "id": 12}]},
+    {"name": "x}", "id": 13}, {"name": "\"w", "id": 14}]},
   "names": [{"name": "st", "id": 101}, {"name": "st", "id": 102}, {"name": "y", "id": 103},
             {"name": "y", "id": 104}],
   "netlist": [{"type": "COMB", "name": 3, "oterms": [6]}, {"type": "IO_IBUF", "name": 5},
@@ -322,6 +324,14 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        "get_cells {x{ y} io_ibuf_apad}; get_cells dff3\n", "Nx{ Ny}"},
       {TCL, true, "get_pins dff3/Q; get_cells {apad dff3}\n",
        "get_pins {r{a}eg/Q}; get_cells {PAD {r{a}eg}}\n", ""},
+      // A brace in a quoted word is escaped, so that a braced body around it
+      // keeps its balance; a quote cannot start an element of a quoted list.
+      {TCL, true, "if {1} { get_cells \"x_\" }\n", "if {1} { get_cells \"x\\}\" }\n", ""},
+      {TCL, true, "get_cells \"a_w apad\"\n", "get_cells \"a_w PAD\"\n", "Ua_w"},
+      // A word whose value is a list of one element in braces names that
+      // element, as translate writes such a name in quotes.
+      {TCL, false, "get_cells \"\\{q r\\}\" \\{PAD\\}\n", "get_cells \"q_r\" io_ibuf_apad\n", ""},
+      {TCL, true, "get_cells \"q_r\"\n", "get_cells \"\\{q r\\}\"\n", ""},
       // Two made-up names share a free-standing original: it stays, and is said.
       {TCL, false, "get_cells st\n", "get_cells st\n", "Ast"},
       {SPEF, true, "*D_NET nothing/x 1\n*CONN\n*I u_cpu/x/y:a I\n",
@@ -431,7 +441,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
     PATTERN_SCOPE scope;
     char const* expected;  // the keys matched, in order
   } const cases[] = {
-      {"*", PATTERN_SCOPE::PATH, "/PAD /g /q r /r{a}eg st /u_cpu y"},
+      {"*", PATTERN_SCOPE::PATH, "/\"w /PAD /g /q r /r{a}eg st /u_cpu /x} y"},
       {"/u*", PATTERN_SCOPE::PATH, "/u_cpu"},
       {"u_cpu/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg /u_cpu/a\\/b /u_cpu/data_q[3]"},
       {"*/*/*", PATTERN_SCOPE::PATH, "/u_cpu/$reg/Q /u_cpu/a\\/b/\\\\$k"},
@@ -442,7 +452,7 @@ TEST_F(TranslatorTest, MatchesPatternsLevelByLevel) {
       {"Q", PATTERN_SCOPE::ANY_DEPTH, "/r{a}eg/Q /u_cpu/$reg/Q"},
       {"*/Q", PATTERN_SCOPE::ANY_DEPTH, "/r{a}eg/Q /u_cpu/$reg/Q"},
       {"*a*", PATTERN_SCOPE::ANY_DEPTH, "/r{a}eg /u_cpu/a\\/b /u_cpu/data_q[3]"},  // case counts
-      {"***x*****", PATTERN_SCOPE::PATH, ""},
+      {"***x*****", PATTERN_SCOPE::PATH, "/x}"},
   };
   std::vector<INDEX_ENTRY const*> matches;
   for (auto const& c : cases) {
