@@ -17,7 +17,7 @@ cmake --build --preset coverage
 # Counts add up across runs: start from none.
 find build/coverage -name '*.gcda' -delete
 # The command otherwise ends with _exit, before gcov writes out its counts.
-ZEMA_FREE_AT_EXIT=1 ctest --preset coverage -E '^(realdesigns|tool\.deepest\..*)$'
+ZEMA_FREE_AT_EXIT=1 ZEMA_ALLOC_SWEEP_STRIDE=2 ctest --preset coverage -E '^(realdesigns|tool\.deepest\..*)$'
 
 json=build/coverage/coverage.json
 filters=()
