@@ -13,9 +13,9 @@ translation back must give the report again, byte for byte, where the
 original names one converted name only (docs/cli.md says which do not).
 
 In Tcl and SPEF every name sits where the syntax says a name is: in object
-queries (bare, in braces, in double quotes, in a list) and in the name map,
-nets and nodes of a SPEF file, each written with the quoting or escapes the
-syntax needs. Translated to original names and back, with no word left
+queries (bare, in braces, in double quotes, in a list, as words of
+[list ...]) and in the name map, nets and nodes of a SPEF file, each
+written with the quoting or escapes the syntax needs. Translated to original names and back, with no word left
 alone (--unknown error), the text must come back byte for byte, but for
 names whose original goes back to another converted name (docs/cli.md,
 "Exactness"), which come back as that name; there a path of the hierarchy,
@@ -145,6 +145,8 @@ def tcl_text(names, nets):
                      % (query, tcl_word(name), tcl_word(name + b'/d')))
         lines.append(b'set_max_delay %d -through [%s "%s"] -to [%s {%s %s}]'
                      % (i, query, quoted, query, name, last.get(query, name)))
+        lines.append(b'set_min_delay %d -through [%s [list %s "%s"]]'
+                     % (i, query, tcl_word(last.get(query, name)), quoted))
         last[query] = name
     return b'\n'.join(lines) + b'\n'
 

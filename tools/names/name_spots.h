@@ -25,14 +25,16 @@ namespace zema_tool {
 // How the text writes the name at a spot, which decides how its new name
 // is written there.
 enum class SPOT_FORM : std::uint8_t {
-  TEXT,                // as it is (plain text)
-  TCL_WORD,            // a Tcl word, bare, with backslashes or in braces
-  TCL_QUOTED,          // a Tcl word in double quotes
-  TCL_ELEMENT,         // one of several elements of a Tcl list in braces
-  TCL_QUOTED_ELEMENT,  // one of several elements of a Tcl list in double quotes
-  TCL_FLAG,            // -hierarchical, dropped when its arguments become full names
-  SPEF_NAME,           // a net or instance path in SPEF
-  SPEF_NODE,           // a SPEF node: an instance and a pin, or a net and a node number
+  TEXT,                 // as it is (plain text)
+  TCL_WORD,             // a Tcl word, bare, with backslashes or in braces
+  TCL_QUOTED,           // a Tcl word in double quotes
+  TCL_ELEMENT,          // one of several elements of a Tcl list in braces
+  TCL_QUOTED_ELEMENT,   // one of several elements of a Tcl list in double quotes
+  TCL_ARGUMENT,         // a word of [list ...], bare or in braces: its value is one element
+  TCL_QUOTED_ARGUMENT,  // a word of [list ...] in double quotes
+  TCL_FLAG,             // -hierarchical, dropped when its arguments become full names
+  SPEF_NAME,            // a net or instance path in SPEF
+  SPEF_NODE,            // a SPEF node: an instance and a pin, or a net and a node number
 };
 
 // What the syntax says of the word at a spot.

@@ -138,6 +138,23 @@ std::size_t bare_element_end(std::string_view piece, std::size_t start, std::uin
   return std::min(i, piece.size());
 }
 
+// The "}" that closes the "{" at `open`, past the braces inside and the
+// bytes backslashes escape; the piece's size when the piece ends first.
+std::size_t closing_brace(std::string_view piece, std::size_t open) {
+  std::size_t depth = 1;
+  std::size_t i = open + 1;
+  for (; i < piece.size(); ++i) {
+    if (piece[i] == '\\') {
+      ++i;
+    } else if (piece[i] == '{') {
+      ++depth;
+    } else if (piece[i] == '}' && --depth == 0) {
+      return i;
+    }
+  }
+  return piece.size();
+}
+
 // The element inside `value` when all of it is one list element in braces
 // ("{x y}", as an escaped or quoted word writes a list of one): what a
 // query that splits the value finds; null otherwise.
@@ -163,7 +180,7 @@ constexpr char kWordSpecials[] = " \t\n\r\v\f;$[]\\{}\"";
 struct COMMAND_WORD {
   char const* m_name;
   int m_kind;  // 0 query of cells, 1 never, 2 list, 3 control, 4 query of pins, 5 control with
-               // lists, 6 query of nets
+               // lists, 6 query of nets, 7 concat (a list of lists)
 };
 // The commands whose arguments the scanner knows. Only a query of pins
 // takes a name with a pin behind it: a cell or a net is a name whole.
@@ -185,7 +202,7 @@ constexpr COMMAND_WORD kCommands[] = {
     {"get_libs", 1},
     {"all_clocks", 1},
     {"list", 2},
-    {"concat", 2},
+    {"concat", 7},
     {"if", 3},
     {"foreach", 5},
     {"foreach_in_collection", 3},
@@ -302,7 +319,9 @@ TCL_SCANNER::PART TCL_SCANNER::part_of_next(bool braced) const {
       }
       return part;
     case COMMAND::LIST:
-      return m_top.m_part;
+      part = m_top.m_part;
+      part.m_element = m_top.m_elements;
+      return part;
     case COMMAND::CONTROL:
       // foreach VARS LIST ... BODY: its even arguments are lists of values.
       part.m_role =
@@ -331,11 +350,12 @@ void TCL_SCANNER::word_done(std::string_view const* value) {
         if (*value == command.m_name) {
           static COMMAND const kKinds[] = {COMMAND::QUERY,   COMMAND::NEVER, COMMAND::LIST,
                                            COMMAND::CONTROL, COMMAND::QUERY, COMMAND::CONTROL,
-                                           COMMAND::QUERY};
+                                           COMMAND::QUERY,   COMMAND::LIST};
           frame.m_command = kKinds[command.m_kind];
           frame.m_pins = command.m_kind == 4;
           frame.m_nets = command.m_kind == 6;
           frame.m_lists = command.m_kind == 5;
+          frame.m_elements = command.m_kind == 2;
         }
       }
     }
@@ -464,6 +484,7 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     m_top.m_hierarchical = false;
     m_top.m_regexp = false;
     m_top.m_lists = false;
+    m_top.m_elements = false;
     m_top.m_arguments = 0;
     ++*at;
     return STEP::DONE;
@@ -493,7 +514,21 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
 TCL_SCANNER::STEP TCL_SCANNER::step_braced(std::string_view piece, bool last, std::size_t* at) {
   std::size_t const start = *at;
   PART const part = part_of_next(true);
-  if (part.m_role == ROLE::WORDS || part.m_role == ROLE::QUERY || part.m_role == ROLE::OBJECTS) {
+  bool const names =
+      part.m_role == ROLE::WORDS || part.m_role == ROLE::QUERY || part.m_role == ROLE::OBJECTS;
+  if (names && part.m_element) {
+    // A word of [list ...]: all it holds is one element.
+    std::size_t const end = closing_brace(piece, start);
+    if (end >= piece.size() && !last) return STEP::STOP;
+    if (end < piece.size()) {
+      std::string_view const value = piece.substr(start + 1, end - start - 1);
+      add_spot(start, end + 1 - start, value, SPOT_FORM::TCL_ARGUMENT, part, true);
+      word_done(&value);
+      *at = end + 1;
+      return STEP::DONE;
+    }
+  }
+  if (names) {
     // A list of one element is that element's word, written back with no
     // more quoting than it needs; a longer list is read element by element.
     std::size_t value_start = 0;
@@ -584,7 +619,11 @@ TCL_SCANNER::STEP TCL_SCANNER::step_quoted(std::string_view piece, bool last, st
     return STEP::DONE;
   }
   std::string_view const raw = piece.substr(start + 1, i - start - 1);
-  if (literal && has_any(raw, " \t\n\r\v\f") && !has_any(raw, "{}")) {
+  if (literal && part.m_element) {
+    std::string_view const value = value_of(raw, true);
+    add_spot(start, i + 1 - start, value, SPOT_FORM::TCL_QUOTED_ARGUMENT, part, true);
+    word_done(&value);
+  } else if (literal && has_any(raw, " \t\n\r\v\f") && !has_any(raw, "{}")) {
     // A list in quotes ("a/b c/d", "r\[0\] r\[1\]"): each element is a name of
     // its own, its escapes undone as the quotes undo them.
     add_quoted_elements(start + 1, raw, part);
@@ -647,9 +686,13 @@ TCL_SCANNER::STEP TCL_SCANNER::step_bare(std::string_view piece, bool last, std:
     *at = j;
     return STEP::DONE;
   }
-  std::string_view const element = braced_element(value);
-  add_spot(start, i - start, element.data() != nullptr ? element : value, SPOT_FORM::TCL_WORD, part,
-           element.data() != nullptr);
+  if (part.m_element) {
+    add_spot(start, i - start, value, SPOT_FORM::TCL_ARGUMENT, part, true);
+  } else {
+    std::string_view const element = braced_element(value);
+    add_spot(start, i - start, element.data() != nullptr ? element : value, SPOT_FORM::TCL_WORD,
+             part, element.data() != nullptr);
+  }
   word_done(&value);
   *at = i;
   return STEP::DONE;
@@ -671,17 +714,7 @@ TCL_SCANNER::STEP TCL_SCANNER::step_list(std::string_view piece, bool last, std:
   }
   PART const& part = m_top.m_part;
   if (c == '{') {
-    std::size_t depth = 1;
-    std::size_t i = start + 1;
-    for (; i < n; ++i) {
-      if (piece[i] == '\\') {
-        ++i;
-      } else if (piece[i] == '{') {
-        ++depth;
-      } else if (piece[i] == '}' && --depth == 0) {
-        break;
-      }
-    }
+    std::size_t const i = closing_brace(piece, start);
     if (i >= n) {
       if (!last) return STEP::STOP;
       *at = n;
@@ -765,6 +798,30 @@ TCL_SCANNER::STEP TCL_SCANNER::step_rest(std::string_view piece, bool last, std:
   return STEP::DONE;
 }
 
+namespace {
+
+// `value` as one Tcl word: bare where nothing in it is special, else in
+// braces where they balance, else with backslashes; or in double quotes,
+// its braces escaped too, so that a braced body around it (if, foreach,
+// proc) keeps its balance.
+void append_word(std::string_view value, bool quoted, std::string* out) {
+  if (quoted) {
+    out->push_back('"');
+    append_escaped(value, "$[]\\\"{}", out);
+    out->push_back('"');
+  } else if (!value.empty() && !has_any(value, kWordSpecials)) {
+    out->append(value);
+  } else if (brace_safe(value)) {
+    out->push_back('{');
+    out->append(value);
+    out->push_back('}');
+  } else {
+    append_escaped(value, kWordSpecials, out);
+  }
+}
+
+}  // namespace
+
 void TCL_LIST::start(SPOT_FORM form) {
   m_form = form;
   m_list.clear();
@@ -772,6 +829,13 @@ void TCL_LIST::start(SPOT_FORM form) {
 }
 
 bool TCL_LIST::add(std::string_view name) {
+  if (m_form == SPOT_FORM::TCL_ARGUMENT || m_form == SPOT_FORM::TCL_QUOTED_ARGUMENT) {
+    // Each name a word of the [list ...] of its own.
+    if (m_count != 0) m_list.push_back(' ');
+    append_word(name, m_form == SPOT_FORM::TCL_QUOTED_ARGUMENT, &m_list);
+    ++m_count;
+    return true;
+  }
   if (m_form == SPOT_FORM::TCL_QUOTED_ELEMENT) {
     // Inside quotes an element is one run of bytes; its "$", "[", "]", "\\"
     // and '"' are escaped when it is written.
@@ -839,38 +903,24 @@ void append_tcl_name(std::string_view name, NAME_SIDE side, char separator, std:
 }
 
 bool TCL_LIST::writable() const {
-  // A word of its own that starts like an option would be read as one.
-  return m_form == SPOT_FORM::TCL_ELEMENT || m_form == SPOT_FORM::TCL_QUOTED_ELEMENT ||
-         m_count != 1 || !is_option(m_list);
+  // A word of its own that starts like an option would be read as one
+  // (list takes none).
+  bool const word = m_form == SPOT_FORM::TCL_WORD || m_form == SPOT_FORM::TCL_QUOTED;
+  return !word || m_count != 1 || !is_option(m_list);
 }
 
 void TCL_LIST::write(OUTPUT_BUFFER& out) {
   std::string_view const list = m_list;
   switch (m_form) {
     case SPOT_FORM::TCL_WORD:
-      if (!has_any(list, kWordSpecials)) {
-        out.put(list);
-      } else if (brace_safe(list)) {
-        out.put('{');
-        out.put(list);
-        out.put('}');
-      } else {
-        m_word.clear();
-        append_escaped(list, kWordSpecials, &m_word);
-        out.put(m_word);
-      }
+    case SPOT_FORM::TCL_QUOTED:
+      m_word.clear();
+      append_word(list, m_form == SPOT_FORM::TCL_QUOTED, &m_word);
+      out.put(m_word);
       return;
     case SPOT_FORM::TCL_QUOTED_ELEMENT:
       m_word.clear();
       append_escaped(list, "$[]\\\"", &m_word);
-      out.put(m_word);
-      return;
-    case SPOT_FORM::TCL_QUOTED:
-      // Braces too: a quoted word inside a braced body (if, foreach, proc)
-      // must not unbalance the body's braces.
-      m_word.assign(1, '"');
-      append_escaped(list, "$[]\\\"{}", &m_word);
-      m_word.push_back('"');
       out.put(m_word);
       return;
     default:

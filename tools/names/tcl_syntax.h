@@ -21,7 +21,8 @@
 // - never: the command's own name, options, the arguments of port, clock
 //   and library queries (get_ports, get_clocks, get_lib_cells, ...), and
 //   the values of -name, -clock, -filter and the like;
-// - the elements of [list ...] take the part of the word they stand in;
+// - the words of [list ...] take the part of the word the list stands in,
+//   each word one element whatever it holds (concat's words are lists);
 // - any other word: when it has --levels levels.
 //
 // The scanner streams: it reads a piece up to its last complete word, and
@@ -68,6 +69,7 @@ class TCL_SCANNER {
     bool m_hierarchical = false;
     bool m_regexp = false;
     bool m_pins = false;               // a query of pins: a name may end in a pin
+    bool m_element = false;            // a word of list: its value is one element
     OBJECT_CLASS m_class = CLASS_ANY;  // what a query's own argument must name
   };
   // A script, a list in braces, or a word that a command substitution
@@ -83,6 +85,7 @@ class TCL_SCANNER {
     bool m_pins = false;
     bool m_nets = false;
     bool m_lists = false;           // SCRIPT: foreach, whose even arguments are lists
+    bool m_elements = false;        // SCRIPT: list, each of whose words is one element
     std::uint32_t m_arguments = 0;  // SCRIPT: the command's words read after its name
     std::uint32_t m_open = 0;       // LIST: braces its bare elements left open
   };
@@ -136,8 +139,9 @@ bool tcl_writable(std::string_view name, NAME_SIDE side);
 // the object queries of timing tools read them: the word's value is split
 // into a list (white space and braces group elements, and backslashes stay,
 // so the map's escapes pass). One name is written as a name, several as a
-// list, spliced into the list in braces that the name was an element of.
-// Where quoting is needed, braces are preferred, then backslashes.
+// list, spliced into the list in braces that the name was an element of;
+// in a word of [list ...], each name is a word of its own. Where quoting is
+// needed, braces are preferred, then backslashes.
 class TCL_LIST {
  public:
   // Starts the names of a spot written in `form`.

@@ -276,6 +276,17 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, false, "get_cells -regexp {u_cpu/.*}\n", "get_cells -regexp {u_cpu/.*}\n", ""},
       {TCL, false, "get_cells [list PAD u_cpu/\\$reg]\n",
        "get_cells [list io_ibuf_apad u_cpu/a_reg]\n", ""},
+      // Each word of [list ...] is one element, whatever it holds: a name is
+      // written as a word, a pattern's matches as words of their own;
+      // concat's words are lists.
+      {TCL, true, "get_cells [list q_r apad a_w x_]\n", "get_cells [list {q r} PAD {\"w} x\\}]\n",
+       ""},
+      {TCL, false, "get_cells [list {q r} \"q r\" q\\ r {\"w} \\\"w x\\}]\n",
+       "get_cells [list q_r \"q_r\" q_r a_w a_w x_]\n", ""},
+      {TCL, false, "get_cells [list u_cpu/* \"u_cpu/?reg\"]; get_cells [concat {PAD g} x]\n",
+       "get_cells [list u_cpu/a_reg u_cpu/a_b {u_cpu/data_q[3]} \"u_cpu/a_reg\"]; "
+       "get_cells [concat {io_ibuf_apad g} x]\n",
+       "Nx"},
       {TCL, false, "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n",
        "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n", ""},
       {TCL, false, "foreach c {1} { get_cells PAD }\n",
