@@ -320,7 +320,7 @@ TCL_SCANNER::PART TCL_SCANNER::part_of_next(bool braced) const {
       return part;
     case COMMAND::LIST:
       part = m_top.m_part;
-      part.m_element = m_top.m_elements;
+      part.m_element = m_top.m_elements && !m_top.m_expanded;
       return part;
     case COMMAND::CONTROL:
       // foreach VARS LIST ... BODY: its even arguments are lists of values.
@@ -343,6 +343,7 @@ bool TCL_SCANNER::closes_word(char c) const {
 
 void TCL_SCANNER::word_done(std::string_view const* value) {
   FRAME& frame = m_top;
+  frame.m_expanded = false;
   if (frame.m_command == COMMAND::START) {
     frame.m_command = COMMAND::OTHER;
     if (value != nullptr) {
@@ -485,6 +486,7 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     m_top.m_regexp = false;
     m_top.m_lists = false;
     m_top.m_elements = false;
+    m_top.m_expanded = false;
     m_top.m_arguments = 0;
     ++*at;
     return STEP::DONE;
@@ -505,6 +507,16 @@ TCL_SCANNER::STEP TCL_SCANNER::step_script(std::string_view piece, bool last, st
     if (i >= n && !last) return STEP::STOP;
     *at = std::min(i, n);
     return STEP::DONE;
+  }
+  if (c == '{' && piece.substr(start, 3) == "{*}") {
+    // The expansion prefix: the word behind it is a list whose elements
+    // are words of the command, each read as that word's part says.
+    if (start + 3 >= n && !last) return STEP::STOP;
+    if (start + 3 < n && !closes_word(piece[start + 3])) {
+      m_top.m_expanded = true;
+      *at += 3;
+      return STEP::DONE;
+    }
   }
   if (c == '{') return step_braced(piece, last, at);
   if (c == '"') return step_quoted(piece, last, at);

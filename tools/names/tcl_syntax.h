@@ -86,6 +86,7 @@ class TCL_SCANNER {
     bool m_nets = false;
     bool m_lists = false;           // SCRIPT: foreach, whose even arguments are lists
     bool m_elements = false;        // SCRIPT: list, each of whose words is one element
+    bool m_expanded = false;        // SCRIPT: the word being read follows {*}
     std::uint32_t m_arguments = 0;  // SCRIPT: the command's words read after its name
     std::uint32_t m_open = 0;       // LIST: braces its bare elements left open
   };

@@ -156,15 +156,24 @@ void TEXT_TRANSLATOR::end_text() {
 
 namespace {
 
-// Whether `bytes` only open the list of a query's argument: braces, or
-// "[list", and blanks.
+// Whether `bytes` only open the list of a query's argument: braces,
+// "[list" and "[concat", nested or not, and blanks. The last word may be
+// cut short where the bytes end, as a piece may end inside it.
 bool opens_list(std::string_view bytes) {
-  std::size_t const first = bytes.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return true;
-  std::string_view const rest = bytes.substr(first);
-  std::size_t const end = rest.find_last_not_of(" \t") + 1;
-  std::string_view const word = rest.substr(0, end);
-  return word == "[list" || word.find_first_not_of('{') == std::string_view::npos;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t const first = bytes.find_first_not_of(" \t", at);
+    if (first == std::string_view::npos) break;
+    std::size_t const end = std::min(bytes.find_first_of(" \t", first), bytes.size());
+    std::string_view const word = bytes.substr(first, end - first);
+    bool const cut = end == bytes.size();
+    bool const opener = word == "[list" || word == "[concat" ||
+                        (cut && (std::string_view("[list").substr(0, word.size()) == word ||
+                                 std::string_view("[concat").substr(0, word.size()) == word));
+    if (!opener && word.find_first_not_of('{') != std::string_view::npos) return false;
+    at = end;
+  }
+  return true;
 }
 
 }  // namespace
@@ -173,9 +182,11 @@ bool opens_list(std::string_view bytes) {
 // unless the bytes open the list of its argument, whose first element
 // decides.
 void TEXT_TRANSLATOR::write_gap(std::string_view bytes, OUTPUT_BUFFER& out) {
-  if (!m_held.empty() && opens_list(bytes)) {
+  if (!m_held.empty()) {
+    std::size_t const held = m_held_opening.size();
     m_held_opening.append(bytes);
-    return;
+    if (opens_list(m_held_opening)) return;
+    m_held_opening.resize(held);
   }
   if (!bytes.empty()) flush_held(out);
   out.put(bytes);

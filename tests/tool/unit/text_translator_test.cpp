@@ -287,6 +287,12 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
        "get_cells [list u_cpu/a_reg u_cpu/a_b {u_cpu/data_q[3]} \"u_cpu/a_reg\"]; "
        "get_cells [concat {io_ibuf_apad g} x]\n",
        "Nx"},
+      // {*} expands the word behind it into words of the command: no pattern.
+      {TCL, false, "get_cells {*}{u_cpu/$reg PAD} [list {*}$x {*}{PAD}]\n",
+       "get_cells {*}{u_cpu/a_reg io_ibuf_apad} [list {*}$x {*}io_ibuf_apad]\n", ""},
+      // -hierarchical goes whatever opens its argument's list.
+      {TCL, false, "get_cells -hierarchical [list [list *reg] PAD]; get_cells -hier [concat PAD]\n",
+       "get_cells [list [list u_cpu/a_reg] io_ibuf_apad]; get_cells [concat io_ibuf_apad]\n", ""},
       {TCL, false, "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n",
        "get_cells u_cpu/$reg; puts \"PAD u_cpu/x\"\n# get_cells PAD\n", ""},
       {TCL, false, "foreach c {1} { get_cells PAD }\n",
