@@ -522,10 +522,17 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
     // A Verilog escaped name that starts with "$" keeps its backslash in
     // the design's names (\$auto$ff.cc:266:slice$80), where a timing tool
     // that read the same netlist calls it $auto$ff.cc:266:slice$80. A SPEF
-    // node's pin keeps its bytes.
-    std::string_view const key = key_of(spot, piece);
-    std::size_t const limit = spot.m_form == SPOT_FORM::SPEF_NODE ? spot.m_node : key.size();
-    if (std::size_t const inserted = kept_backslashes(key, limit, &m_scratch)) {
+    // node's pin keeps its bytes. Where the text writes some levels "\$"
+    // and others "$", as translate writes a name whose levels mix both,
+    // only the escaped ones are tried next.
+    std::size_t tried = 0;
+    for (bool const escaped_only : {false, true}) {
+      // Taken again each time: a copied key lives in m_keys, which grows.
+      std::string_view const key = key_of(spot, piece);
+      std::size_t const limit = spot.m_form == SPOT_FORM::SPEF_NODE ? spot.m_node : key.size();
+      std::size_t const inserted = kept_backslashes(key, limit, escaped_only, &m_scratch);
+      if (inserted == 0 || inserted == tried) break;
+      tried = inserted;
       NAME_SPOT kept = spot;
       kept.m_copied = true;
       kept.m_key = m_keys.size() + 1;
@@ -557,9 +564,9 @@ void TEXT_TRANSLATOR::translate(NAME_SPOT const& spot, std::string_view piece, O
 // that starts a level within its first `limit` bytes, into *out; gives how
 // many bytes were put in, 0 when no such level starts with "$". A level
 // that starts with an escaped "\$", as a timing tool writes it, is taken
-// the same way.
+// the same way; with `escaped_only`, only those are.
 std::size_t TEXT_TRANSLATOR::kept_backslashes(std::string_view key, std::size_t limit,
-                                              std::string* out) {
+                                              bool escaped_only, std::string* out) {
   if (key.substr(0, limit).find('$') == std::string_view::npos) return 0;
   level_boundaries(key, NAME_SIDE::ORIGINAL, &m_ends, key.size());
   std::size_t const first = !key.empty() && key[0] == '/' ? 1 : 0;
@@ -569,7 +576,7 @@ std::size_t TEXT_TRANSLATOR::kept_backslashes(std::string_view key, std::size_t 
     if (at >= limit || !(at == first || std::binary_search(m_ends.begin(), m_ends.end(), at - 1))) {
       return 0;
     }
-    if (key[at] == '$') return 2;
+    if (key[at] == '$') return escaped_only ? 0 : 2;
     return key[at] == '\\' && at + 1 < limit && key[at + 1] == '$' ? 1 : 0;
   };
   std::size_t count = 0;
@@ -715,7 +722,7 @@ bool TEXT_TRANSLATOR::write_pattern(NAME_SPOT const& spot, std::string_view key,
     other_class_only = keep_objects(spot);
   }
   if (m_matches.empty() && !m_keys_converted && key.data() != m_pattern_key.data() &&
-      kept_backslashes(key, key.size(), &m_pattern_key) != 0) {
+      kept_backslashes(key, key.size(), false, &m_pattern_key) != 0) {
     // As a name is: "$auto*" matches the escaped names that keep their
     // backslash.
     return write_pattern(spot, m_pattern_key, out, problem);

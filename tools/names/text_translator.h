@@ -165,7 +165,8 @@ class TEXT_TRANSLATOR {
   bool output_pin_of(INDEX_ENTRY const* output, INDEX_ENTRY const* cell,
                      std::string_view pin) const;
   void translate(NAME_SPOT const& spot, std::string_view piece, OUTPUT_BUFFER& out);
-  std::size_t kept_backslashes(std::string_view key, std::size_t limit, std::string* out);
+  std::size_t kept_backslashes(std::string_view key, std::size_t limit, bool escaped_only,
+                               std::string* out);
   // Writes what the spot becomes, or its bytes as they are, reported.
   void translate_found(NAME_SPOT const& spot, std::string_view piece, RESULT const& result,
                        OUTPUT_BUFFER& out);

@@ -81,7 +81,7 @@ std::string const kDesign = R"({
   "root": {"name": "", "id": 1, "children": [
     {"name": "u_cpu", "id": 2, "children": [
       {"name": "$reg", "id": 3, "children": [{"name": "Q", "id": 6}]}, {"name": "a/b", "id": 4,
-       "children": [{"name": "\\$k", "id": 10}]},
+       "children": [{"name": "\\$k", "id": 10, "children": [{"name": "$m", "id": 15}]}]},
       {"name": "data_q[3]", "id": 7}]},
     {"name": "PAD", "id": 5}, {"name": "q r", "id": 8}, {"name": "g", "id": 9},
     {"name": "r{a}eg", "id": 11, "children": [{"name": "Q", "id": 12}]},
@@ -250,6 +250,10 @@ TEST_F(TranslatorTest, FindsNamesWhereEachSyntaxPutsThem) {
       {TCL, true, "get_cells {u_cpu/a_b/a__k apad}\n", "get_cells {{u_cpu/a\\/b/\\$k} PAD}\n", ""},
       {TCL, false, "get_cells {{u_cpu/a\\/b/\\$k} PAD}\n",
        "get_cells {u_cpu/a_b/a__k io_ibuf_apad}\n", ""},
+      // A name whose levels mix a kept backslash and a plain "$" goes there
+      // and back.
+      {TCL, true, "get_cells u_cpu/a_b/a__k/a_m\n", "get_cells {u_cpu/a\\/b/\\$k/$m}\n", ""},
+      {TCL, false, "get_cells {u_cpu/a\\/b/\\$k/$m}\n", "get_cells u_cpu/a_b/a__k/a_m\n", ""},
       {T, false, "/u_cpu/a\\/b/$k /u_cpu/a\\/b/\\\\$k /u_cpu/$k",
        "u_cpu/a_b/a__k u_cpu/a_b/a__k /u_cpu/$k", "P/u_cpu/$k"},
       // Escapes in a quoted list are undone before it is split.
