@@ -182,7 +182,10 @@ bool opens_list(std::string_view bytes) {
 // unless the bytes open the list of its argument, whose first element
 // decides.
 void TEXT_TRANSLATOR::write_gap(std::string_view bytes, OUTPUT_BUFFER& out) {
-  if (!m_held.empty()) {
+  // An opening is a few bytes; one longer than this is not waited for, so
+  // that each byte is looked at a bounded number of times.
+  constexpr std::size_t kLongestOpening = 4096;
+  if (!m_held.empty() && m_held_opening.size() + bytes.size() <= kLongestOpening) {
     std::size_t const held = m_held_opening.size();
     m_held_opening.append(bytes);
     if (opens_list(m_held_opening)) return;
