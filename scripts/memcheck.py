@@ -37,7 +37,8 @@ def properties(test):
 
 
 def jobs_of(build, shards):
-    """(name, command, environment, directory) of every run, longest first."""
+    """(name, command, environment, directory) of every run: the runners'
+    shards, which take longest, before the replays."""
     listing = subprocess.run(['ctest', '--test-dir', build, '--show-only=json-v1'],
                              capture_output=True, check=True, text=True)
     runners = {}

@@ -166,11 +166,12 @@ bool opens_list(std::string_view bytes) {
     if (first == std::string_view::npos) break;
     std::size_t const end = std::min(bytes.find_first_of(" \t", first), bytes.size());
     std::string_view const word = bytes.substr(first, end - first);
-    bool const cut = end == bytes.size();
-    bool const opener = word == "[list" || word == "[concat" ||
-                        (cut && (std::string_view("[list").substr(0, word.size()) == word ||
-                                 std::string_view("[concat").substr(0, word.size()) == word));
-    if (!opener && word.find_first_not_of('{') != std::string_view::npos) return false;
+    bool opener = word.find_first_not_of('{') == std::string_view::npos;
+    for (std::string_view const command : {"[list", "[concat"}) {
+      // A word cut short at the end may be the start of one.
+      opener = opener || word == (end == bytes.size() ? command.substr(0, word.size()) : command);
+    }
+    if (!opener) return false;
     at = end;
   }
   return true;
